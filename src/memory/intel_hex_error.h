@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zarvik {
+
+// Why a HEX file was refused. The core never prints it: the faces turn it into text.
+struct HexError {
+    enum class Kind {
+        CannotOpen,      // the file cannot be opened or read
+        BadCharacter,    // a non-hex character inside a record's fields
+        ShortRecord,     // the record ends before its byte count, address, type, data and checksum
+        BadChecksum,     // expected = computed checksum, found = the file's
+        BadRecord,       // an address record whose byte count is not 2
+        BeyondCapacity,  // data would land outside the image (address = first such byte)
+        Empty,           // no data record with data
+    };
+    Kind kind = Kind::Empty;
+    std::string file;            // the path as given, when loading from a file
+    std::size_t line = 0;        // 1-based line of the record, 0 when not tied to a line
+    std::uint32_t address = 0;   // full address of the offending data, where it applies
+    std::uint32_t expected = 0;  // checksum: the computed value
+    std::uint32_t found = 0;     // checksum: the file's value; bad character: its code
+    std::string detail;          // system error text for CannotOpen
+};
+
+}  // namespace zarvik
