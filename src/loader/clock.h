@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zarvik {
+
+// Milliseconds and sleeps behind one seam, so tests run the protocol's waits and
+// time-outs on a fake clock instead of sleeping.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::int64_t now_ms() = 0;
+    virtual void sleep_ms(std::int64_t ms) = 0;
+};
+
+class SteadyClock final : public Clock {
+public:
+    std::int64_t now_ms() override;
+    void sleep_ms(std::int64_t ms) override;
+};
+
+// Time moves only when someone sleeps or advances it.
+class FakeClock final : public Clock {
+public:
+    std::int64_t now_ms() override { return now_; }
+    void sleep_ms(std::int64_t ms) override {
+        if (ms > 0) {
+            now_ += ms;
+            slept_ += ms;
+        }
+    }
+    void advance_to(std::int64_t t) {
+        if (t > now_) now_ = t;
+    }
+    std::int64_t slept_ms() const { return slept_; }
+
+private:
+    std::int64_t now_ = 0;
+    std::int64_t slept_ = 0;
+};
+
+}  // namespace zarvik

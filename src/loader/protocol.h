@@ -1,0 +1,85 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "loader/byte_link.h"
+#include "loader/clock.h"
+
+namespace zarvik {
+
+namespace command {
+inline constexpr std::uint8_t kSync = 0x55;
+inline constexpr std::uint8_t kSetAddress = 'A';
+inline constexpr std::uint8_t kLoadBuffer = 'B';
+inline constexpr std::uint8_t kWriteFlash = 'F';
+inline constexpr std::uint8_t kWriteEeprom = 'D';
+inline constexpr std::uint8_t kReadFlash = 'f';
+inline constexpr std::uint8_t kReadEeprom = 'd';
+inline constexpr std::uint8_t kFetchBuffer = 'b';
+inline constexpr std::uint8_t kEraseFlashPage = 'E';
+inline constexpr std::uint8_t kEraseEeprom = 'e';
+inline constexpr std::uint8_t kStart = 'S';
+}  // namespace command
+
+inline constexpr std::size_t kAckSize = 4;
+inline constexpr std::size_t kIdentifySize = 10;
+inline constexpr std::size_t kLoaderBlock = 128;
+inline constexpr std::int64_t kFlashWriteWaitMs = 10;
+inline constexpr std::int64_t kEepromByteWaitMs = 9;
+inline constexpr std::int64_t kEepromEraseWaitMs = 128 * kEepromByteWaitMs;
+
+using Packet = std::array<std::uint8_t, 4>;
+using Block = std::array<std::uint8_t, kLoaderBlock>;
+
+Packet make_packet(std::uint8_t cmd, std::uint8_t a1, std::uint8_t a2, std::uint8_t a3);
+// Byte addresses travel high byte first.
+Packet address_packet(std::uint32_t address);
+
+// A transaction whose answer did not (fully) arrive. Acknowledgement contents are
+// never examined; only their arrival is.
+struct TransactionFailure {
+    std::uint8_t command = 0;   // the command whose answer was missing or short
+    std::uint32_t address = 0;  // the address of the transaction
+    std::size_t expected = 0;   // bytes expected back
+    std::size_t received = 0;   // bytes that came
+    bool line_lost = false;     // the port went away
+};
+
+using TransactionResult = std::optional<TransactionFailure>;
+
+// The host side of the loader's wire format: four-byte packets, fixed waits and
+// reads of fixed counts, one transaction at a time.
+class LoaderProtocol {
+public:
+    LoaderProtocol(ByteLink& link, Clock& clock) : link_(link), clock_(clock) {}
+
+    // Sends the sync and reads up to ten bytes into `reply`; returns how many came.
+    ReadResult identify(std::span<std::uint8_t, kIdentifySize> reply);
+    TransactionResult write_flash_block(std::uint32_t address, std::span<const std::uint8_t, kLoaderBlock> block,
+                                        std::uint8_t pages);
+    TransactionResult write_eeprom_block(std::uint32_t address, std::span<const std::uint8_t, kLoaderBlock> block,
+                                         std::uint8_t count);
+    TransactionResult read_flash_block(std::uint32_t address, std::span<std::uint8_t, kLoaderBlock> into);
+    TransactionResult read_eeprom_block(std::uint32_t address, std::span<std::uint8_t, kLoaderBlock> into);
+    TransactionResult erase_flash_page(std::uint32_t address);
+    TransactionResult erase_eeprom_block(std::uint32_t address);
+    // Nothing is read after `S`; false only when the line is gone.
+    bool start_program();
+    void discard_stale_input() { link_.discard_input(); }
+
+private:
+    TransactionResult send(const Packet& packet, std::uint32_t address);
+    TransactionResult command_with_ack(const Packet& packet, std::uint32_t address, std::int64_t wait_ms = 0);
+    TransactionResult read_block(std::uint8_t read_command, std::uint32_t address,
+                                 std::span<std::uint8_t, kLoaderBlock> into);
+    TransactionResult load_then_program(std::uint32_t address, std::span<const std::uint8_t, kLoaderBlock> block,
+                                        const Packet& program, std::int64_t wait_ms);
+
+    ByteLink& link_;
+    Clock& clock_;
+};
+
+}  // namespace zarvik

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStringList>
+
+namespace zarvik {
+
+// The serial ports the system knows of, as Qt lists them (ttyUSB0, ttyS0, ...).
+QStringList system_serial_ports();
+
+// Keeps the candidates that open exclusively right now, sorted as text. Each probe
+// opens and closes the port and puts its line settings back. Pseudo-terminals, which
+// the system list lacks, are passed in by path.
+QStringList scan_serial_ports(const QStringList& candidates);
+
+// Ports are named as Qt lists them (ttyUSB0) or by path (/dev/pts/3).
+bool probe_serial_port(const QString& name);
+
+}  // namespace zarvik

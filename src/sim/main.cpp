@@ -1,0 +1,101 @@
+// zarvik-sim: a simulated board with the resident loader, on a new pseudo-terminal.
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <variant>
+
+#include "memory/file_io.h"
+#include "memory/intel_hex_loader.h"
+#include "memory/intel_hex_writer.h"
+#include "sim/pty_server.h"
+#include "sim/sim_loader.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void on_signal(int) { g_stop.store(true); }
+
+bool load_into(const std::string& path, std::span<std::uint8_t> memory, const char* what) {
+    std::vector<std::uint8_t> image(memory.size(), 0xFF);
+    auto result = zarvik::load_intel_hex_file(path, image);
+    if (std::holds_alternative<zarvik::HexError>(result)) {
+        std::cerr << "zarvik-sim: cannot load " << what << " from " << path << "\n";
+        return false;
+    }
+    std::copy(image.begin(), image.end(), memory.begin());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Simulated AVR board with the resident loader, served on a new pseudo-terminal.\n"
+                 "Prints the terminal's path on the first line of standard output, then serves\n"
+                 "until it is interrupted (SIGINT, SIGTERM) or its line is made to vanish."};
+    std::string model_name = "ATmega328";
+    zarvik::SimFaults faults;
+    bool wire = false;
+    std::string flash_in, eeprom_in, flash_out, eeprom_out, log_out, link_path;
+    app.add_option("-m,--model", model_name, "ATmega8, ATmega88, ATmega168 or ATmega328")
+        ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
+        ->capture_default_str();
+    app.add_flag("--wire", wire, "emulate the wire: 10 bits a byte at the speed the host set");
+    app.add_option("--flash", flash_in, "load flash from this Intel HEX file at start");
+    app.add_option("--eeprom", eeprom_in, "load EEPROM from this Intel HEX file at start");
+    app.add_option("--dump-flash", flash_out, "write the whole flash as Intel HEX on exit");
+    app.add_option("--dump-eeprom", eeprom_out, "write the EEPROM as Intel HEX on exit");
+    app.add_option("--log", log_out, "write every byte the host sent, with its time in microseconds, on exit");
+    app.add_option("--link", link_path, "also make this symbolic link to the terminal");
+    auto* faults_group = app.add_option_group("faults");
+    faults_group->add_flag("--silent", faults.silent, "answer nothing");
+    faults_group->add_flag("--echo", faults.echo, "echo every byte, like a looped-back line");
+    faults_group->add_option("--mute-command", faults.mute_command, "give no answer to the N-th command");
+    faults_group->add_flag("--short-block", faults.short_block, "send 100 of the 128 bytes of a block");
+    faults_group->add_option("--late", faults.late_ms, "answer this many milliseconds late");
+    faults_group->add_flag("--garbage", faults.garbage, "answer with noise");
+    faults_group->add_option("--line-gone-after", faults.line_gone_after, "drop the line after N host bytes");
+    CLI11_PARSE(app, argc, argv);
+
+    zarvik::SimLoader loader(*zarvik::find_device_model(model_name), faults);
+    if (!flash_in.empty() && !load_into(flash_in, loader.flash().first(loader.model().loader_start), "flash")) return 4;
+    if (!eeprom_in.empty() && !load_into(eeprom_in, loader.eeprom(), "EEPROM")) return 4;
+
+    zarvik::PtyServer server(loader, wire);
+    if (!server.open()) {
+        std::cerr << "zarvik-sim: cannot open a pseudo-terminal: " << server.error() << "\n";
+        return 3;
+    }
+    if (!link_path.empty()) {
+        std::remove(link_path.c_str());
+        if (::symlink(server.path().c_str(), link_path.c_str()) != 0) {
+            std::cerr << "zarvik-sim: cannot make the link " << link_path << "\n";
+            return 3;
+        }
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::cout << server.path() << std::endl;
+    server.serve(g_stop);
+
+    int status = 0;
+    auto dump = [&](const std::string& path, std::span<const std::uint8_t> bytes) {
+        if (path.empty()) return;
+        if (auto error = zarvik::write_file_atomically(path, zarvik::to_intel_hex(bytes))) {
+            std::cerr << "zarvik-sim: cannot write " << path << ": " << *error << "\n";
+            status = 4;
+        }
+    };
+    dump(flash_out, loader.flash());
+    dump(eeprom_out, loader.eeprom());
+    if (!log_out.empty()) {
+        std::ofstream log(log_out);
+        for (const auto& entry : loader.log()) log << entry.time_us << ' ' << static_cast<int>(entry.byte) << '\n';
+    }
+    if (!link_path.empty()) std::remove(link_path.c_str());
+    return status;
+}

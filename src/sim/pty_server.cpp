@@ -1,0 +1,108 @@
+#include "sim/pty_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "sim/pty_termios.h"
+
+namespace zarvik {
+namespace {
+
+std::int64_t now_us() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+PtyServer::PtyServer(SimLoader& loader, bool emulate_wire) : loader_(loader), emulate_wire_(emulate_wire) {}
+
+PtyServer::~PtyServer() {
+    if (slave_keepalive_ >= 0) ::close(slave_keepalive_);
+    if (master_ >= 0) ::close(master_);
+}
+
+bool PtyServer::open() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    char name[128];
+    if (::ptsname_r(master_, name, sizeof name) != 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    path_ = name;
+    // Raw both ways: a terminal's echo and line editing would corrupt the protocol.
+    termios t{};
+    ::tcgetattr(master_, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(master_, TCSANOW, &t);
+    // Holding the slave open keeps the master readable between host sessions.
+    slave_keepalive_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+void PtyServer::serve(const std::atomic<bool>& stop) {
+    struct Scheduled {
+        std::int64_t due_us;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::deque<Scheduled> outgoing;
+    std::int64_t rx_arrival_us = 0;  // when the host's last byte reached the chip
+    std::int64_t tx_free_us = 0;     // when the chip's line to the host is idle again
+    SimLoader::Answer answer;
+    std::uint8_t buf[512];
+
+    while (!stop.load() && !loader_.line_gone()) {
+        const std::int64_t now = now_us();
+        while (!outgoing.empty() && outgoing.front().due_us <= now) {
+            const auto& bytes = outgoing.front().bytes;
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+                if (n > 0) {
+                    done += static_cast<std::size_t>(n);
+                } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+                    break;
+                }
+            }
+            outgoing.pop_front();
+        }
+        std::int64_t wait_us = 20'000;
+        if (!outgoing.empty()) wait_us = std::clamp<std::int64_t>(outgoing.front().due_us - now, 0, wait_us);
+        pollfd p{master_, POLLIN, 0};
+        const timespec ts{static_cast<time_t>(wait_us / 1'000'000), static_cast<long>(wait_us % 1'000'000 * 1000)};
+        if (::ppoll(&p, 1, &ts, nullptr) <= 0 || (p.revents & POLLIN) == 0) continue;
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0) continue;
+        std::int64_t byte_us = 0;
+        if (emulate_wire_) {
+            PtyLineSettings line;
+            if (read_pty_line_settings(master_, line) && line.baud > 0) byte_us = (10'000'000LL + line.baud - 1) / line.baud;
+        }
+        const std::int64_t received = now_us();
+        for (ssize_t i = 0; i < n; ++i) {
+            // Bytes written at once still cross the wire one after another.
+            rx_arrival_us = std::max(received, rx_arrival_us) + byte_us;
+            if (!loader_.receive(buf[i], rx_arrival_us, answer)) continue;
+            const std::int64_t start = std::max(rx_arrival_us + answer.busy_us + loader_.extra_delay_us(), tx_free_us);
+            tx_free_us = start + byte_us * static_cast<std::int64_t>(answer.bytes.size());
+            outgoing.push_back({tx_free_us, answer.bytes});
+            if (loader_.line_gone()) break;
+        }
+    }
+}
+
+}  // namespace zarvik

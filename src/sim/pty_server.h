@@ -1,0 +1,36 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "sim/sim_loader.h"
+
+namespace zarvik {
+
+// Serves a SimLoader on a new pseudo-terminal, in real time.
+class PtyServer {
+public:
+    explicit PtyServer(SimLoader& loader, bool emulate_wire = false);
+    ~PtyServer();
+    PtyServer(const PtyServer&) = delete;
+    PtyServer& operator=(const PtyServer&) = delete;
+
+    // Opens the pseudo-terminal; false with a reason in error() on failure.
+    bool open();
+    // The path a host opens, such as /dev/pts/4.
+    const std::string& path() const { return path_; }
+    const std::string& error() const { return error_; }
+
+    // Serves until `stop` becomes true or the simulated line goes away.
+    void serve(const std::atomic<bool>& stop);
+
+private:
+    SimLoader& loader_;
+    bool emulate_wire_;
+    int master_ = -1;
+    int slave_keepalive_ = -1;
+    std::string path_;
+    std::string error_;
+};
+
+}  // namespace zarvik

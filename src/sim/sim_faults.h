@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zarvik {
+
+// Misbehaviours the simulated loader can show on demand, one or several at once.
+struct SimFaults {
+    bool silent = false;               // answers nothing at all
+    bool echo = false;                 // a line that only echoes what it receives
+    int mute_command = 0;              // gives no answer to this (1-based) command packet
+    bool short_block = false;          // sends 100 of the 128 bytes after `b`
+    std::int64_t late_ms = 0;          // every answer comes this much later
+    bool garbage = false;              // every answer byte is noise
+    std::int64_t line_gone_after = -1; // the line disappears after this many host bytes
+};
+
+}  // namespace zarvik

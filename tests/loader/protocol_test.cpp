@@ -1,0 +1,123 @@
+#include "loader/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include "support/sim_fixture.h"
+
+namespace zarvik {
+namespace {
+
+using testing::bytes;
+using testing::SimBoard;
+
+TEST(Protocol, AddressesTravelHighByteFirst) {
+    EXPECT_EQ(address_packet(0x1C00), (Packet{0x41, 0x1C, 0x00, 0x00}));
+    EXPECT_EQ(address_packet(0x0080), (Packet{0x41, 0x00, 0x80, 0x00}));
+}
+
+TEST(Protocol, FlashBlockWriteSendsBufferAddressThenPagesAndWaits10ms) {
+    SimBoard board;
+    Block block;
+    block.fill(0x5A);
+    for (std::uint8_t pages : {std::uint8_t{1}, std::uint8_t{2}}) {
+        const auto from = board.loader.log().size();
+        const auto t0 = board.clock.now_ms();
+        ASSERT_FALSE(board.protocol.write_flash_block(0x0100, block, pages));
+        EXPECT_EQ(board.clock.now_ms() - t0, 10);
+        const auto sent = board.sent(from);
+        ASSERT_EQ(sent.size(), 4u + 128 + 4 + 4);
+        EXPECT_EQ(std::vector(sent.begin(), sent.begin() + 4), bytes({'B', 0, 0, 0}));
+        EXPECT_EQ(std::vector(sent.begin() + 132, sent.begin() + 136), bytes({'A', 0x01, 0x00, 0}));
+        EXPECT_EQ(std::vector(sent.begin() + 136, sent.end()), bytes({'F', 0x20, pages, 0}));
+    }
+    EXPECT_EQ(board.loader.flash()[0x100], 0x5A);
+    EXPECT_EQ(board.loader.flash()[0x17F], 0x5A);
+}
+
+TEST(Protocol, EepromBlockWriteWaitsNineMsPerByte) {
+    SimBoard board;
+    Block block;
+    block.fill(0x11);
+    const auto t0 = board.clock.now_ms();
+    ASSERT_FALSE(board.protocol.write_eeprom_block(0x0100, block, 5));
+    EXPECT_EQ(board.clock.now_ms() - t0, 45);
+    const auto sent = board.sent();
+    ASSERT_EQ(sent.size(), 140u);  // the whole buffer travels with `B`
+    EXPECT_EQ(std::vector(sent.end() - 4, sent.end()), bytes({'D', 5, 0, 0}));
+    EXPECT_EQ(board.loader.eeprom()[0x104], 0x11);
+    EXPECT_EQ(board.loader.eeprom()[0x105], 0xFF);
+}
+
+TEST(Protocol, ReadsEraseAndStartSendTheirPackets) {
+    SimBoard board;
+    Block into{};
+    ASSERT_FALSE(board.protocol.read_flash_block(0x7C00, into));
+    ASSERT_FALSE(board.protocol.read_eeprom_block(0x0080, into));
+    ASSERT_FALSE(board.protocol.erase_flash_page(0x0040));
+    const auto before_eeprom_erase = board.clock.now_ms();
+    ASSERT_FALSE(board.protocol.erase_eeprom_block(0x0000));
+    EXPECT_EQ(board.clock.now_ms() - before_eeprom_erase, 1152);
+    ASSERT_TRUE(board.protocol.start_program());
+    EXPECT_EQ(board.sent(), bytes({'A', 0x7C, 0, 0, 'f', 0x80, 0, 0, 'b', 0, 0, 0,  //
+                                   'A', 0x00, 0x80, 0, 'd', 0x80, 0, 0, 'b', 0, 0, 0,  //
+                                   'A', 0, 0x40, 0, 'E', 0x30, 0x30, 0x30,             //
+                                   'A', 0, 0, 0, 'e', 0x80, 0x30, 0x30,                //
+                                   'S', 0x30, 0x30, 0x30}));
+}
+
+TEST(Protocol, MissingAndShortAnswersFailAtTheirTimeOuts) {
+    struct Case {
+        const char* what;
+        SimFaults faults;
+        std::uint8_t command;
+        std::size_t expected;
+        std::size_t received;
+        std::int64_t elapsed_ms;
+        bool line_lost;
+    };
+    SimFaults silent;
+    silent.silent = true;
+    SimFaults mute_fetch;
+    mute_fetch.mute_command = 3;
+    SimFaults short_block;
+    short_block.short_block = true;
+    SimFaults late;
+    late.late_ms = 300;
+    SimFaults gone;
+    gone.line_gone_after = 6;
+    const Case cases[] = {
+        {"silence costs one acknowledgement time-out", silent, 'A', 4, 0, 250, false},
+        {"a missing block costs the block time-out", mute_fetch, 'b', 128, 0, 6450, false},
+        {"a short block ends 50 ms after its last byte", short_block, 'b', 128, 100, 50, false},
+        {"an answer later than the time-out is missing", late, 'A', 4, 0, 250, false},
+        {"a vanished line fails at once", gone, 'f', 0, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SimBoard board("ATmega328", c.faults);
+        Block into{};
+        const auto t0 = board.clock.now_ms();
+        auto failure = board.protocol.read_flash_block(0x0000, into);
+        ASSERT_TRUE(failure) << c.what;
+        EXPECT_EQ(failure->command, c.command) << c.what;
+        EXPECT_EQ(failure->expected, c.expected) << c.what;
+        EXPECT_EQ(failure->received, c.received) << c.what;
+        EXPECT_EQ(failure->line_lost, c.line_lost) << c.what;
+        if (!c.line_lost) {
+            EXPECT_EQ(board.clock.now_ms() - t0, c.elapsed_ms) << c.what;
+        }
+    }
+}
+
+TEST(Protocol, StaleAnswerIsDiscardedBeforeTheNextOperation) {
+    SimFaults late;
+    late.late_ms = 300;
+    SimBoard board("ATmega328", late);
+    ASSERT_TRUE(board.protocol.erase_flash_page(0));
+    board.clock.sleep_ms(1000);  // the late acknowledgement has arrived meanwhile
+    board.protocol.discard_stale_input();
+    std::array<std::uint8_t, 4> ack{};
+    EXPECT_EQ(board.link.read(ack).count, 0u);
+}
+
+}  // namespace
+}  // namespace zarvik
