@@ -1,0 +1,216 @@
+#include "programmer/programmer.h"
+
+#include <algorithm>
+#include <variant>
+
+#include "memory/file_io.h"
+#include "memory/intel_hex_loader.h"
+#include "memory/intel_hex_writer.h"
+
+namespace zarvik {
+namespace {
+
+using Result = OperationOutcome::Result;
+
+OperationOutcome begin(Operation op, MemoryKind memory) {
+    OperationOutcome o;
+    o.operation = op;
+    o.memory = memory;
+    return o;
+}
+
+OperationOutcome link_failed(OperationOutcome o, const TransactionFailure& failure) {
+    o.result = Result::LinkFailure;
+    o.link_failure = failure;
+    return o;
+}
+
+std::span<std::uint8_t> image_of(ProgrammerState& s, MemoryKind m) {
+    return m == MemoryKind::Flash ? std::span<std::uint8_t>(s.flash_image.bytes) : std::span<std::uint8_t>(s.eeprom_image.bytes);
+}
+
+std::span<std::uint8_t> readback_of(ProgrammerState& s, MemoryKind m) {
+    return m == MemoryKind::Flash ? std::span<std::uint8_t>(s.flash_readback.bytes)
+                                  : std::span<std::uint8_t>(s.eeprom_readback.bytes);
+}
+
+// Times device traffic only, from the first command to the last answer.
+class Stopwatch {
+public:
+    explicit Stopwatch(Clock& clock) : clock_(clock), start_(clock.now_ms()) {}
+    std::int64_t elapsed() const { return clock_.now_ms() - start_; }
+
+private:
+    Clock& clock_;
+    std::int64_t start_;
+};
+
+}  // namespace
+
+Programmer::Programmer(ProgrammerState& state, ByteLink& link, Clock& clock)
+    : state_(state), clock_(clock), protocol_(link, clock) {}
+
+HandshakeOutcome Programmer::connect() { return connect_to_loader(protocol_); }
+
+bool Programmer::start_program() { return protocol_.start_program(); }
+
+std::uint32_t Programmer::capacity_for(MemoryKind memory) const {
+    return memory == MemoryKind::Flash ? state_.model.loader_start : state_.model.eeprom_size;
+}
+
+std::span<const std::uint8_t> Programmer::read_back(MemoryKind memory) const {
+    auto& s = const_cast<ProgrammerState&>(state_);
+    return readback_of(s, memory).first(capacity_for(memory));
+}
+
+OperationOutcome Programmer::erase(MemoryKind memory, ProgressObserver& progress) {
+    OperationOutcome o = begin(Operation::Erase, memory);
+    const std::uint32_t size = capacity_for(memory);
+    const std::uint32_t step = memory == MemoryKind::Flash ? kFlashPageBytes : kBlockSize;
+    o.end_address = size;
+    protocol_.discard_stale_input();
+    progress.on_range(size);
+    progress.on_position(0);
+    Stopwatch watch(clock_);
+    for (std::uint32_t a = 0; a < size; a += step) {
+        auto failure = memory == MemoryKind::Flash ? protocol_.erase_flash_page(a) : protocol_.erase_eeprom_block(a);
+        if (failure) {
+            o.elapsed_ms = watch.elapsed();
+            return link_failed(o, *failure);
+        }
+        progress.on_position(a + step);
+    }
+    o.elapsed_ms = watch.elapsed();
+    return o;
+}
+
+OperationOutcome Programmer::load_file(OperationOutcome o, const std::string& path) {
+    o.path = path;
+    auto loaded = load_intel_hex_file(path, image_of(state_, o.memory));
+    if (auto* error = std::get_if<HexError>(&loaded)) {
+        o.result = Result::FileFailure;
+        o.file_error = *error;
+        return o;
+    }
+    const auto range = std::get<LoadedRange>(loaded);
+    o.first_address = range.start;
+    o.end_address = range.end;
+    if (range.end > capacity_for(o.memory)) {
+        // Flash at the loader's address would overwrite the loader; EEPROM past its
+        // size does not exist on the chip.
+        o.result = Result::Refused;
+        o.refusal = o.memory == MemoryKind::Flash ? Refusal::DataOverLoader : Refusal::DataBeyondEeprom;
+        o.refused_address = range.end - 1;
+        o.refusal_limit = capacity_for(o.memory);
+    }
+    return o;
+}
+
+OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, ProgressObserver& progress) {
+    progress.on_phase(Phase::Writing);
+    OperationOutcome o = load_file(begin(Operation::Write, memory), path);
+    if (!o.ok()) return o;
+    protocol_.discard_stale_input();
+    return memory == MemoryKind::Flash ? write_flash(o, progress) : write_eeprom(o, progress);
+}
+
+OperationOutcome Programmer::write_flash(OperationOutcome o, ProgressObserver& progress) {
+    // Flash is programmed in whole 64-byte pages.
+    const std::uint32_t start = o.first_address / kFlashPageBytes * kFlashPageBytes;
+    const std::uint32_t end = (o.end_address + kFlashPageBytes - 1) / kFlashPageBytes * kFlashPageBytes;
+    o.first_address = start;
+    o.end_address = end;
+    progress.on_range(end);
+    progress.on_position(0);
+    Stopwatch watch(clock_);
+    for (std::uint32_t a = start; a < end; a += kBlockSize) {
+        std::copy_n(state_.flash_image.bytes.begin() + a, kBlockSize, state_.block.begin());
+        const std::uint8_t pages = end - a <= kFlashPageBytes ? 1 : 2;
+        if (auto failure = protocol_.write_flash_block(a, state_.block, pages)) {
+            o.elapsed_ms = watch.elapsed();
+            return link_failed(o, *failure);
+        }
+        progress.on_position(a + kBlockSize);
+    }
+    o.elapsed_ms = watch.elapsed();
+    return o;
+}
+
+OperationOutcome Programmer::write_eeprom(OperationOutcome o, ProgressObserver& progress) {
+    // EEPROM is written from address 0: bytes the file leaves out are written blank.
+    o.first_address = 0;
+    const std::uint32_t end = o.end_address;
+    progress.on_range(end);
+    progress.on_position(0);
+    Stopwatch watch(clock_);
+    for (std::uint32_t a = 0; a < end; a += kBlockSize) {
+        std::copy_n(state_.eeprom_image.bytes.begin() + a, kBlockSize, state_.block.begin());
+        const auto n = static_cast<std::uint8_t>(std::min<std::uint32_t>(kBlockSize, end - a));
+        if (auto failure = protocol_.write_eeprom_block(a, state_.block, n)) {
+            o.elapsed_ms = watch.elapsed();
+            return link_failed(o, *failure);
+        }
+        progress.on_position(a + n);
+    }
+    o.elapsed_ms = watch.elapsed();
+    return o;
+}
+
+OperationOutcome Programmer::fetch(OperationOutcome o, std::uint32_t count, ProgressObserver& progress) {
+    progress.on_phase(Phase::Reading);
+    auto readback = readback_of(state_, o.memory);
+    std::fill_n(readback.begin(), capacity_for(o.memory), kBlank);
+    protocol_.discard_stale_input();
+    progress.on_range(count);
+    progress.on_position(0);
+    Stopwatch watch(clock_);
+    for (std::uint32_t a = 0; a < count; a += kBlockSize) {
+        auto failure = o.memory == MemoryKind::Flash ? protocol_.read_flash_block(a, state_.block)
+                                                     : protocol_.read_eeprom_block(a, state_.block);
+        if (failure) {
+            o.elapsed_ms = watch.elapsed();
+            return link_failed(o, *failure);
+        }
+        std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
+        progress.on_position(a + kBlockSize);
+    }
+    o.elapsed_ms = watch.elapsed();
+    return o;
+}
+
+OperationOutcome Programmer::verify(MemoryKind memory, const std::string& path, ProgressObserver& progress) {
+    OperationOutcome o = load_file(begin(Operation::Verify, memory), path);
+    if (!o.ok()) return o;
+    // The device is compared from address 0: below the file's first record it must be blank.
+    o.first_address = 0;
+    o = fetch(o, o.end_address, progress);
+    if (!o.ok()) return o;
+    const auto image = image_of(state_, memory);
+    const auto readback = readback_of(state_, memory);
+    for (std::uint32_t i = 0; i < o.end_address; ++i) {
+        if (image[i] == readback[i]) continue;
+        if (o.differences.size() < OperationOutcome::kMaxListedDifferences) {
+            o.differences.push_back({i, image[i], readback[i]});
+        }
+        ++o.difference_count;
+    }
+    if (o.difference_count > 0) o.result = Result::Differences;
+    return o;
+}
+
+OperationOutcome Programmer::read(MemoryKind memory, ProgressObserver& progress) {
+    OperationOutcome o = begin(Operation::Read, memory);
+    o.end_address = capacity_for(memory);
+    return fetch(o, o.end_address, progress);
+}
+
+OperationOutcome Programmer::save_read(OperationOutcome o, const std::string& path) {
+    o.path = path;
+    if (auto error = write_file_atomically(path, to_intel_hex(read_back(o.memory)))) {
+        o.result = Result::FileFailure;
+        o.export_error = *error;
+    }
+    return o;
+}
+
+}  // namespace zarvik
