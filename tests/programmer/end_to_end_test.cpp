@@ -1,0 +1,64 @@
+// The whole road over a real pseudo-terminal: the real serial port on one side,
+// zarvik-sim in its own process on the other.
+#include <gtest/gtest.h>
+
+#include <variant>
+
+#include "memory/intel_hex_loader.h"
+#include "programmer/programmer.h"
+#include "programmer/status_texts.h"
+#include "serial/serial_port.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+
+namespace zarvik {
+namespace {
+
+std::vector<std::uint8_t> load(const std::string& path, std::size_t size) {
+    std::vector<std::uint8_t> image(size, 0xFF);
+    const auto result = load_intel_hex_file(path, image);
+    EXPECT_TRUE(std::holds_alternative<LoadedRange>(result)) << path;
+    return image;
+}
+
+TEST(EndToEnd, ExampleProgramAndDataRoundTripThroughZarvikSim) {
+    testing::TempDir dir;
+    const std::string flash_dump = dir.file("flash-dump.hex");
+    const std::string eeprom_dump = dir.file("eeprom-dump.eep");
+    testing::SimProcess sim({"--model", "ATmega328", "--dump-flash", QString::fromStdString(flash_dump),
+                             "--dump-eeprom", QString::fromStdString(eeprom_dump)});
+    ASSERT_FALSE(sim.path().isEmpty());
+
+    SteadyClock clock;
+    SerialPort port(clock);
+    ASSERT_TRUE(port.open(sim.path()));
+    ASSERT_TRUE(port.set_speed(115200));
+    auto state = std::make_unique<ProgrammerState>();
+    Programmer programmer(*state, port, clock);
+    programmer.set_model(*find_device_model("ATmega328"));
+
+    ASSERT_EQ(programmer.connect(), HandshakeOutcome::Connected);
+    const std::vector<OperationOutcome> steps{
+        programmer.erase(MemoryKind::Flash),
+        programmer.write(MemoryKind::Flash, ZARVIK_BLINK_HEX),
+        programmer.verify(MemoryKind::Flash, ZARVIK_BLINK_HEX),
+        programmer.save_read(programmer.read(MemoryKind::Flash), dir.file("read.hex")),
+        programmer.write(MemoryKind::Eeprom, ZARVIK_BLINK_EEP),
+        programmer.verify(MemoryKind::Eeprom, ZARVIK_BLINK_EEP),
+        programmer.save_read(programmer.read(MemoryKind::Eeprom), dir.file("read.eep")),
+    };
+    for (const auto& step : steps) EXPECT_TRUE(step.ok()) << status_text(step);
+    port.close();
+    ASSERT_EQ(sim.stop(), 0);
+
+    const auto program = load(ZARVIK_BLINK_HEX, 0x7C00);
+    const auto data = load(ZARVIK_BLINK_EEP, 1024);
+    const auto dumped_flash = load(flash_dump, 0x8000);
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), dumped_flash.begin()));
+    EXPECT_EQ(load(eeprom_dump, 1024), data);
+    EXPECT_EQ(load(dir.file("read.hex"), 0x7C00), program);
+    EXPECT_EQ(load(dir.file("read.eep"), 1024), data);
+}
+
+}  // namespace
+}  // namespace zarvik
