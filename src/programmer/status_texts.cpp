@@ -98,6 +98,13 @@ std::string refusal_text(const OperationOutcome& o) {
 
 std::string elapsed_text(std::int64_t ms) { return format("%i ms", static_cast<int>(ms)); }
 
+std::string port_count_text(int count) {
+    if (count <= 0) return kNoPorts;
+    // Only three forms, as the window has always shown them: 21 takes "портов" too.
+    const char* form = count == 1 ? "Доступно %i COM порт" : count <= 4 ? "Доступно %i COM порта" : "Доступно %i COM портов";
+    return format(form, count);
+}
+
 std::string phase_text(Phase phase, MemoryKind memory) {
     const bool flash = memory == MemoryKind::Flash;
     if (phase == Phase::Writing) return flash ? "Записываем Flash" : "Записываем EEPROM";

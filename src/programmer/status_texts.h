@@ -14,6 +14,8 @@ std::string phase_text(Phase phase, MemoryKind memory);
 std::string status_text(const OperationOutcome& outcome);
 std::string hex_error_text(const HexError& error);
 std::string elapsed_text(std::int64_t ms);
+// "Доступно 3 COM порта", or "Нет доступного COM порта" for none.
+std::string port_count_text(int count);
 
 // The message box texts the faces share.
 inline constexpr const char* kPortNotOpen = "COM порт не открыт";
@@ -24,5 +26,6 @@ inline constexpr const char* kErrorCaption = "Ошибка";
 inline constexpr const char* kConnected = "Соединение установлено успешно!";
 inline constexpr const char* kNotConnected = "Соединение не удалось установить";
 inline constexpr const char* kLineLost = "Связь с портом потеряна";
+inline constexpr const char* kNoPorts = "Нет доступного COM порта";
 
 }  // namespace zarvik

@@ -19,6 +19,17 @@ QStringList system_serial_ports() {
     return names;
 }
 
+QStringList serial_port_candidates(const QStringList& extra) {
+    QStringList names;
+    if (qEnvironmentVariableIsSet("ZARVIK_SERIAL_PORTS")) {
+        names = qEnvironmentVariable("ZARVIK_SERIAL_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    } else {
+        names = system_serial_ports();
+    }
+    names << extra;
+    return names;
+}
+
 QStringList scan_serial_ports(const QStringList& candidates) {
     QStringList openable;
     for (const QString& name : candidates) {

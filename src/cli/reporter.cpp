@@ -1,0 +1,196 @@
+#include "cli/reporter.h"
+
+#include "programmer/status_texts.h"
+
+namespace zarvik::cli {
+namespace {
+
+const char* operation_word(Operation op) {
+    switch (op) {
+        case Operation::Erase: return "erase";
+        case Operation::Write: return "write";
+        case Operation::Verify: return "verify";
+        case Operation::Read: return "read";
+        case Operation::Configure: return "configure";
+    }
+    return "";
+}
+
+const char* memory_word(MemoryKind m) { return m == MemoryKind::Flash ? "flash" : "eeprom"; }
+
+const char* result_word(OperationOutcome::Result r) {
+    switch (r) {
+        case OperationOutcome::Result::Success: return "success";
+        case OperationOutcome::Result::Differences: return "differences";
+        case OperationOutcome::Result::LinkFailure: return "link-error";
+        case OperationOutcome::Result::FileFailure: return "file-error";
+        case OperationOutcome::Result::Refused: return "refused";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string json_escape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out.push_back(static_cast<char>(c));
+                }
+        }
+    }
+    return out;
+}
+
+Reporter::Reporter(Mode mode, bool progress_bar, Clock& clock, std::FILE* out, std::FILE* err)
+    : mode_(mode), bar_(progress_bar && mode == Mode::Text), clock_(clock), out_(out), err_(err) {}
+
+void Reporter::begin(Operation operation, MemoryKind memory) {
+    operation_ = operation;
+    memory_ = memory;
+    maximum_ = 0;
+    position_ = 0;
+    started_ms_ = clock_.now_ms();
+    drawn_ms_ = -1000;
+}
+
+void Reporter::on_phase(Phase phase) {
+    if (mode_ == Mode::Text && bar_) {
+        clear_bar();
+        std::fprintf(err_, "%s\n", phase_text(phase, memory_).c_str());
+    }
+}
+
+void Reporter::on_range(std::uint32_t maximum) {
+    maximum_ = maximum;
+    started_ms_ = clock_.now_ms();
+}
+
+void Reporter::on_position(std::uint32_t position) {
+    position_ = std::min(position, maximum_);
+    if (mode_ == Mode::Json) {
+        std::fprintf(out_, "{\"event\":\"progress\",\"operation\":\"%s\",\"memory\":\"%s\",\"position\":%u,\"maximum\":%u}\n",
+                     operation_word(operation_), memory_word(memory_), position_, maximum_);
+        std::fflush(out_);
+        return;
+    }
+    if (bar_) draw_bar();
+}
+
+void Reporter::draw_bar() {
+    const std::int64_t now = clock_.now_ms();
+    if (now - drawn_ms_ < 50 && position_ < maximum_) return;  // a terminal need not redraw faster
+    drawn_ms_ = now;
+    const double fraction = maximum_ > 0 ? static_cast<double>(position_) / maximum_ : 1.0;
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(fraction * kWidth);
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kWidth - filled), '.');
+    const double seconds = static_cast<double>(now - started_ms_) / 1000.0;
+    const double rate = seconds > 0 ? position_ / seconds : 0.0;
+    std::fprintf(err_, "\r%s %s [%s] %3d%%  %u/%u bytes  %.0f B/s\x1b[K", operation_word(operation_),
+                 memory_word(memory_), bar.c_str(), static_cast<int>(fraction * 100), position_, maximum_, rate);
+    std::fflush(err_);
+    bar_visible_ = true;
+}
+
+void Reporter::clear_bar() {
+    if (!bar_visible_) return;
+    std::fprintf(err_, "\r\x1b[K");
+    std::fflush(err_);
+    bar_visible_ = false;
+}
+
+void Reporter::outcome(const OperationOutcome& o) {
+    clear_bar();
+    const std::string text = status_text(o);
+    if (mode_ == Mode::Json) {
+        std::string line = "{\"event\":\"result\",\"operation\":\"" + std::string(operation_word(o.operation)) +
+                           "\",\"memory\":\"" + memory_word(o.memory) + "\",\"outcome\":\"" + result_word(o.result) +
+                           "\",\"bytes\":" + std::to_string(o.bytes()) + ",\"milliseconds\":" +
+                           std::to_string(o.elapsed_ms) + ",\"text\":\"" + json_escape(text) + "\"";
+        if (!o.path.empty()) line += ",\"file\":\"" + json_escape(o.path) + "\"";
+        if (o.result == OperationOutcome::Result::Differences) {
+            line += ",\"difference_count\":" + std::to_string(o.difference_count) + ",\"differences\":[";
+            for (std::size_t i = 0; i < o.differences.size(); ++i) {
+                const auto& d = o.differences[i];
+                line += (i ? "," : "") + std::string("{\"address\":") + std::to_string(d.address) +
+                        ",\"expected\":" + std::to_string(d.expected) + ",\"found\":" + std::to_string(d.found) + "}";
+            }
+            line += "]";
+        }
+        std::fprintf(out_, "%s}\n", line.c_str());
+        std::fflush(out_);
+        return;
+    }
+    if (o.ok()) {
+        if (mode_ == Mode::Text) std::fprintf(out_, "%s\n", text.c_str());
+    } else {
+        // Failures are shown even with --quiet: a script's log must say why it stopped.
+        std::fprintf(o.result == OperationOutcome::Result::Differences ? out_ : err_, "%s\n", text.c_str());
+    }
+    std::fflush(out_);
+}
+
+void Reporter::connection(bool connected, bool announce) {
+    clear_bar();
+    const char* text = connected ? kConnected : kNotConnected;
+    if (mode_ == Mode::Json) {
+        std::fprintf(out_, "{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
+                     connected ? "success" : "link-error", text);
+    } else if (!connected) {
+        std::fprintf(err_, "%s\n", text);
+    } else if (announce && mode_ == Mode::Text) {
+        std::fprintf(out_, "%s\n", text);
+    }
+    std::fflush(out_);
+}
+
+void Reporter::ports(const std::vector<std::string>& names, const std::string& summary) {
+    if (mode_ == Mode::Json) {
+        std::string line = "{\"event\":\"ports\",\"ports\":[";
+        for (std::size_t i = 0; i < names.size(); ++i) line += (i ? ",\"" : "\"") + json_escape(names[i]) + "\"";
+        std::fprintf(out_, "%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
+    } else {
+        for (const auto& name : names) std::fprintf(out_, "%s\n", name.c_str());
+        if (mode_ == Mode::Text) std::fprintf(err_, "%s\n", summary.c_str());
+    }
+    std::fflush(out_);
+}
+
+void Reporter::started_program() {
+    if (mode_ == Mode::Json) {
+        std::fprintf(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
+    } else if (mode_ == Mode::Text) {
+        std::fprintf(out_, "Программа запущена\n");
+    }
+    std::fflush(out_);
+}
+
+void Reporter::error(const std::string& text) {
+    clear_bar();
+    if (mode_ == Mode::Json) {
+        std::fprintf(out_, "{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+        std::fflush(out_);
+    }
+    std::fprintf(err_, "zarvik-cli: %s\n", text.c_str());
+}
+
+void Reporter::warning(const std::string& text) {
+    clear_bar();
+    if (mode_ != Mode::Quiet) std::fprintf(err_, "zarvik-cli: внимание: %s\n", text.c_str());
+}
+
+}  // namespace zarvik::cli
