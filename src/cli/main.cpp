@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
     app.add_option("-b,--baud", options.baud, "line speed")
         ->check(CLI::IsMember(speeds))
         ->capture_default_str();
-    app.add_option("-m,--model", options.model, "ATmega8, ATmega88, ATmega168 or ATmega328")
+    auto* model_option = app.add_option("-m,--model", options.model, "ATmega8, ATmega88, ATmega168 or ATmega328")
         ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
         ->capture_default_str();
     app.add_flag("--no-verify", options.no_verify, "do not verify after write");
@@ -217,6 +217,8 @@ int main(int argc, char** argv) {
         const int code = app.exit(e);
         return code == 0 ? kOk : kUsage;
     }
+    // A simulated board of a named model is programmed as that model unless -m says otherwise.
+    if (model_option->count() == 0 && !options.simulate.empty() && options.simulate != "@") options.model = options.simulate;
     auto plan = cli::parse_plan(options.words);
     if (auto* error = std::get_if<std::string>(&plan)) {
         std::fprintf(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());

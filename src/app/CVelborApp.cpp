@@ -1,0 +1,32 @@
+#include "app/CVelborApp.h"
+
+#include <QDir>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/CVelborDlg.h"
+#include "serial/port_scan.h"
+
+namespace zarvik {
+
+CVelborApp::CVelborApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Zarvik"));
+    setApplicationVersion(QStringLiteral("1.0"));
+}
+
+int CVelborApp::init_instance(const QStringList& extra_ports, const QString& screenshot) {
+    CVelborDlg::Environment environment;
+    environment.scan_ports = [extra_ports] { return scan_serial_ports(serial_port_candidates(extra_ports)); };
+    environment.settings_folder = QDir::currentPath();
+    CVelborDlg dialog(std::move(environment));
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(500, &dialog, [&dialog, screenshot] {
+            dialog.grab().save(screenshot);
+            dialog.reject();
+        });
+    }
+    dialog.exec();
+    return 0;
+}
+
+}  // namespace zarvik

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+namespace zarvik {
+
+// The forms keep the templates' rectangles in dialog units; this turns them into pixels
+// through the dialog font's average character size (x: a quarter, y: an eighth) and
+// returns the converted client size.
+QSize apply_dialog_units(QWidget* dialog, int top_offset = 0);
+
+// A control by its template id ("ctl_<id>" in the forms).
+QWidget* find_control(const QWidget* dialog, int id);
+
+// The program's message box: a caption, the text, an OK button, no icon.
+void show_message(QWidget* parent, const QString& text, const QString& caption);
+
+// The window icon and the browse picture, drawn from the program's own SVG files.
+QIcon window_icon();
+QIcon browse_icon();
+
+}  // namespace zarvik

@@ -1,0 +1,35 @@
+// zarvik: the programmer's window.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/CVelborApp.h"
+#include "app/simulated_board.h"
+#include "memory/device_model.h"
+
+int main(int argc, char** argv) {
+    CLI::App cli{"Zarvik: the programmer's window."};
+    std::string simulate;
+    std::string screenshot;
+    cli.add_flag("--simulate{ATmega328}", simulate,
+                 "start a simulated board (--simulate=MODEL) on a virtual port that the port scan lists")
+        ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
+        ->option_text("[=MODEL]");
+    cli.add_option("--screenshot", screenshot, "save a picture of the window as PNG and quit");
+    cli.allow_extras();  // Qt's own options (-platform, -style, ...)
+    CLI11_PARSE(cli, argc, argv);
+
+    zarvik::CVelborApp app(argc, argv);
+    std::unique_ptr<zarvik::SimulatedBoard> board;
+    QStringList extra_ports;
+    if (!simulate.empty()) {
+        board = std::make_unique<zarvik::SimulatedBoard>(*zarvik::find_device_model(simulate));
+        if (!board->start()) {
+            std::fprintf(stderr, "zarvik: cannot open a virtual port for the simulated board\n");
+            return 3;
+        }
+        extra_ports << board->port();
+    }
+    return app.init_instance(extra_ports, QString::fromStdString(screenshot));
+}

@@ -1,0 +1,58 @@
+#include "app/settings_file.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace zarvik {
+namespace {
+
+TEST(SettingsFile, ValuesAreLookedUpAsTheyAlwaysWere) {
+    struct Case { const char* what; std::string text; const char* fosc; const char* timeout; };
+    const Case cases[] = {
+        {"as written with the defaults", "Fosc\t = 8\r\ntime_out = 5\r\n", "8", "5"},
+        {"no spaces", "Fosc=16\r\ntime_out=3\r\n", "16", "3"},
+        {"blanks trimmed", "Fosc   =   7.3728   \r\n", "7.3728", ""},
+        {"a TAB ends a value", "Fosc = 8\tMHz\r\n", "8", ""},
+        {"inner spaces stay", "Fosc = 12 MHz\r\n", "12 MHz", ""},
+        {"either order, first occurrence wins", "time_out = 9\r\nXFosc = 3\r\nFosc = 8\r\n", "3", "9"},
+        {"only one key", "time_out = 9\r\n", "", "9"},
+        {"last line without CR LF", "Fosc = 8\r\ntime_out = 4", "8", "4"},
+        {"a Cyrillic letter ends the value", "Fosc = 16\xD0\x9C\xD0\x93\xD1\x86\r\n", "16", ""},
+        {"key without '=' anywhere after it", "time_out = 1\r\nFosc 8\r\n", "", "1"},
+        {"a zero byte ends the text", std::string("Fosc = 8\r\n\0time_out = 4\r\n", 25), "8", ""},
+        {"empty file means the defaults", "", "8", "5"},
+    };
+    for (const Case& c : cases) {
+        const LoaderSettings s = parse_settings(c.text);
+        EXPECT_EQ(s.fosc, c.fosc) << c.what;
+        EXPECT_EQ(s.timeout, c.timeout) << c.what;
+    }
+}
+
+TEST(SettingsFile, FirstRunCreatesTheDefaultsAndExitRewritesThem) {
+    testing::TempDir dir;
+    const LoaderSettings first = load_settings(dir.path().string());
+    EXPECT_EQ(first.fosc, "8");
+    const std::string written = testing::read_file(dir.file("Zarvik.ini"));
+    EXPECT_EQ(written, "Fosc\t = 8\r\ntime_out = 5\r\n");
+    EXPECT_EQ(written.size(), 25u);
+
+    ASSERT_FALSE(save_settings(dir.path().string(), LoaderSettings{"16", ""}));
+    EXPECT_EQ(testing::read_file(dir.file("Zarvik.ini")), "Fosc\t = 16\r\ntime_out = \r\n");
+
+    const std::string big(100000, 'x');
+    dir.write("Zarvik.ini", big + "\r\nFosc = 20\r\ntime_out = 2\r\n");  // read whole, whatever its length
+    EXPECT_EQ(load_settings(dir.path().string()).fosc, "20");
+}
+
+TEST(SettingsFile, AnUnwritableFolderIsReportedNotFatal) {
+    const LoaderSettings s = load_settings("/proc/zarvik-no-such-folder");
+    EXPECT_EQ(s.fosc, "8");  // the defaults stand
+    EXPECT_TRUE(save_settings("/proc/zarvik-no-such-folder", s));
+}
+
+}  // namespace
+}  // namespace zarvik
