@@ -180,6 +180,7 @@ void CVelborDlg::take_edits() {
 }
 
 void CVelborDlg::set_connection_line(const QString& text) {
+    if (ui_->ctl_1012->text() == text) return;  // the scan repeats its text every 10 ms
     ui_->ctl_1012->setText(text);
     ui_->ctl_1012->repaint();
 }
@@ -217,16 +218,19 @@ void CVelborDlg::run_exit_sequence() {
 
 void CVelborDlg::on_scan_tick() {
     port_.close();
-    ui_->ctl_1000->clear();
     QStringList found = environment_.scan_ports ? environment_.scan_ports() : QStringList{};
     found.sort();
-    ui_->ctl_1000->addItems(found);
-    ui_->ctl_1000->setCurrentIndex(-1);
     if (found.isEmpty()) {
+        // Every 10 ms while nothing is there: touch the widgets only when they change, so
+        // that an idle window does not repaint a hundred times a second.
+        if (ui_->ctl_1000->count() > 0) ui_->ctl_1000->clear();
         set_connection_line(qs(kNoPorts));
-        ui_->ctl_1010->setCurrentIndex(-1);
+        if (ui_->ctl_1010->currentIndex() != -1) ui_->ctl_1010->setCurrentIndex(-1);
         return;
     }
+    ui_->ctl_1000->clear();
+    ui_->ctl_1000->addItems(found);
+    ui_->ctl_1000->setCurrentIndex(-1);
     timer1_.stop();
     set_connection_line(qs(port_count_text(static_cast<int>(found.size()))));
 }
