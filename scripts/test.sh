@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Zarvik with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+# Builds Zarvik with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test,
+# then each fuzz target briefly over its corpus, then clang-tidy and cppcheck.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -8,4 +9,19 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARVIK_SANITIZE=ON >/
 cmake --build "$build"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
-ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+export ZARVIK_SERIAL_PORTS=  # never the machine's own ports
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+set +e
+ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 | tee "$log"
+ctest_status=${PIPESTATUS[0]}
+set -e
+passed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | awk '{print $1-$2}')
+failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of.*/\1/p' "$log")
+passed=${passed:-0}
+failed=${failed:-1}
+for check in "bash scripts/fuzz.sh" "bash scripts/lint.sh"; do
+  if $check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+done
+echo "$passed passed, $failed failed"
+[ "$ctest_status" -eq 0 ] && [ "$failed" -eq 0 ]

@@ -28,9 +28,9 @@ CHelpDlg::CHelpDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
 CHelpDlg::~CHelpDlg() = default;
 
 QString CHelpDlg::help_file_path() {
-    const QString here = QDir::current().filePath(QStringLiteral("Help.txt"));
+    QString here = QDir::current().filePath(QStringLiteral("Help.txt"));
     if (QFileInfo::exists(here)) return here;
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Help.txt"));
+    QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Help.txt"));
     if (QFileInfo::exists(beside)) return beside;
     return here;
 }

@@ -19,11 +19,14 @@ int CVelborApp::init_instance(const QStringList& extra_ports, const QString& scr
     environment.scan_ports = [extra_ports] { return scan_serial_ports(serial_port_candidates(extra_ports)); };
     environment.settings_folder = QDir::currentPath();
     CVelborDlg dialog(std::move(environment));
+    QTimer shot;
     if (!screenshot.isEmpty()) {
-        QTimer::singleShot(500, &dialog, [&dialog, screenshot] {
+        shot.setSingleShot(true);
+        connect(&shot, &QTimer::timeout, &dialog, [&dialog, screenshot] {
             dialog.grab().save(screenshot);
             dialog.reject();
         });
+        shot.start(500);
     }
     dialog.exec();
     return 0;

@@ -344,7 +344,7 @@ QString CVelborDlg::choose_save_file(MemoryKind memory) {
     dialog.setFileMode(QFileDialog::AnyFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     const QString typed = dialog.selectedFiles().first();
-    const QString path = qs(with_required_extension(typed.toStdString(), flash ? ".hex" : ".eep"));
+    QString path = qs(with_required_extension(typed.toStdString(), flash ? ".hex" : ".eep"));
     // The dialog asked only about the name as typed; the extension may have made it
     // the name of another file that exists.
     if (path != typed && QFileInfo::exists(path)) {

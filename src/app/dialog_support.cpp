@@ -1,6 +1,8 @@
 #include "app/dialog_support.h"
 
 #include <QFontMetrics>
+
+#include <cmath>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
@@ -27,7 +29,7 @@ QSize apply_dialog_units(QWidget* dialog, int top_offset) {
     const double unit_x =
         metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
     const double unit_y = metrics.height() / 8.0;
-    auto px = [](double v) { return static_cast<int>(v + 0.5); };
+    auto px = [](double v) { return static_cast<int>(std::lround(v)); };
     for (QWidget* child : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (child->property("zarvikPlaced").toBool()) continue;
         const QRect du = child->geometry();

@@ -2,13 +2,14 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 #include "app/CVelborApp.h"
 #include "app/simulated_board.h"
 #include "memory/device_model.h"
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     CLI::App cli{"Zarvik: the programmer's window."};
     std::string simulate;
     std::string screenshot;
@@ -32,4 +33,13 @@ int main(int argc, char** argv) {
         extra_ports << board->port();
     }
     return app.init_instance(extra_ports, QString::fromStdString(screenshot));
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zarvik: %s\n", e.what());
+        return 3;
+    }
 }

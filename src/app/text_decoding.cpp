@@ -53,7 +53,7 @@ std::string to_cp1251(const QString& text) {
 QString decode_help_text(std::string_view bytes) {
     bytes = bytes.substr(0, bytes.find('\0'));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     if (!utf8.hasError()) return text;
     return from_cp1251(bytes);
 }

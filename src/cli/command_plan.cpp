@@ -66,7 +66,9 @@ std::variant<std::vector<Step>, std::string> parse_plan(const std::vector<std::s
             } else if (memory == "eeprom") {
                 step.memory = MemoryKind::Eeprom;
             } else {
-                return word + ": expected flash or eeprom, not '" + memory + "'";
+                std::string error = word;
+                error.append(": expected flash or eeprom, not '").append(memory).append("'");
+                return error;
             }
         }
         if (i + static_cast<std::size_t>(g->values) > words.size()) {

@@ -2,6 +2,9 @@
 #include <QCoreApplication>
 
 #include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
 #include <unistd.h>
 
 #include <atomic>
@@ -182,7 +185,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     QCoreApplication qt(argc, argv);
     Options options;
     CLI::App app{"Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers\n"
@@ -232,4 +235,13 @@ int main(int argc, char** argv) {
     Reporter reporter(mode, ::isatty(STDERR_FILENO) == 1, clock);
     Session session(options, reporter);
     return session.run(std::get<std::vector<Step>>(plan));
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zarvik-cli: %s\n", e.what());
+        return 3;
+    }
 }

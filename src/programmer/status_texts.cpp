@@ -112,7 +112,7 @@ std::string phase_text(Phase phase, MemoryKind memory) {
 }
 
 std::string hex_error_text(const HexError& e) {
-    const std::string where = e.line > 0 ? format("Файл %s, строка %zu: ", e.file.c_str(), e.line)
+    std::string where = e.line > 0 ? format("Файл %s, строка %zu: ", e.file.c_str(), e.line)
                                          : format("Файл %s: ", e.file.c_str());
     switch (e.kind) {
         case HexError::Kind::CannotOpen: return format("Не удалось прочитать файл %s: %s", e.file.c_str(), e.detail.c_str());

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <variant>
@@ -35,7 +36,7 @@ bool load_into(const std::string& path, std::span<std::uint8_t> memory, const ch
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     CLI::App app{"Simulated AVR board with the resident loader, served on a new pseudo-terminal.\n"
                  "Prints the terminal's path on the first line of standard output, then serves\n"
                  "until it is interrupted (SIGINT, SIGTERM) or its line is made to vanish."};
@@ -103,4 +104,13 @@ int main(int argc, char** argv) {
     }
     if (!link_path.empty()) std::remove(link_path.c_str());
     return status;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zarvik-sim: %s\n", e.what());
+        return 3;
+    }
 }

