@@ -270,6 +270,25 @@ private slots:
         QVERIFY2(status().startsWith(QString::fromUtf8("Чтение EEPROM закончено!  Время чтения: ")), qPrintable(status()));
         QVERIFY(QFileInfo::exists(file("data.eep")));
 
+        // The extension turns the typed name into that of an existing file: asked first,
+        // and "No" reads nothing.
+        const QString read_before = status();
+        Box question;
+        auto typed = choose_file(file("readback"));
+        // The file dialog comes first, then the question; answer the question with "No".
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&question] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !question.text.isEmpty()) return;
+            question.text = box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        poll.start(20);
+        click(*w, ids::kFlashRead);
+        poll.stop();
+        QVERIFY2(question.text.contains(file("readback.hex")), qPrintable(question.text));
+        QCOMPARE(status(), read_before);
+
         // Cancelling the save dialog sends nothing and leaves the status line alone.
         const QString before = status();
         auto cancel = cancel_dialog();

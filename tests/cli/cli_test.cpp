@@ -49,9 +49,10 @@ TEST(Cli, EveryCommandAgainstTheSimulatedBoard) {
     EXPECT_EQ(ports.out, sim.path_string() + "\n");
     EXPECT_NE(ports.err.find("Доступно 1 COM порт"), std::string::npos);
 
-    const CliRun connect = cli(on(sim, {"connect"}));
+    const CliRun connect = cli(on(sim, {"--reset", "dtr", "connect"}));
     EXPECT_EQ(connect.code, 0) << connect.err;
     EXPECT_EQ(connect.out, "Соединение установлено успешно!\n");
+    EXPECT_NE(connect.err.find("DTR"), std::string::npos);  // a terminal without modem lines: a warning only
 
     const CliRun chain = cli(on(sim, {"erase", "flash", "write", "flash", ZARVIK_BLINK_HEX}));
     EXPECT_EQ(chain.code, 0) << chain.err;
