@@ -297,19 +297,9 @@ void CVelborDlg::on_write(MemoryKind memory) {
         message(qs(memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
         return;
     }
-    WindowProgress progress(progress_of(memory), [this, memory](Phase phase) {
-        status_text_ = qs(phase_text(phase, memory));
-        refresh();
+    run_with_file(memory, [this, memory](ProgressObserver& progress) {
+        return programmer_.write(memory, path_of(memory).toStdString(), progress);
     });
-    std::optional<WaitCursor> wait;
-    wait.emplace();
-    const OperationOutcome outcome = programmer_.write(memory, path_of(memory).toStdString(), progress);
-    if (outcome.result == OperationOutcome::Result::FileFailure || outcome.result == OperationOutcome::Result::Refused) {
-        wait.reset();
-        message(qs(status_text(outcome)));  // nothing was sent; the status line keeps its text
-        return;
-    }
-    report(outcome);
 }
 
 void CVelborDlg::on_verify(MemoryKind memory) {
@@ -320,16 +310,22 @@ void CVelborDlg::on_verify(MemoryKind memory) {
         message(qs(memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
         return;
     }
+    run_with_file(memory, [this, memory](ProgressObserver& progress) {
+        return programmer_.verify(memory, path_of(memory).toStdString(), progress);
+    });
+}
+
+void CVelborDlg::run_with_file(MemoryKind memory, const std::function<OperationOutcome(ProgressObserver&)>& operation) {
     WindowProgress progress(progress_of(memory), [this, memory](Phase phase) {
         status_text_ = qs(phase_text(phase, memory));
         refresh();
     });
     std::optional<WaitCursor> wait;
     wait.emplace();
-    const OperationOutcome outcome = programmer_.verify(memory, path_of(memory).toStdString(), progress);
+    const OperationOutcome outcome = operation(progress);
     wait.reset();
     if (outcome.result == OperationOutcome::Result::FileFailure || outcome.result == OperationOutcome::Result::Refused) {
-        message(qs(status_text(outcome)));
+        message(qs(status_text(outcome)));  // nothing was sent; the status line keeps its text
         return;
     }
     report(outcome);
@@ -360,24 +356,12 @@ void CVelborDlg::on_read(MemoryKind memory) {
     if (refuse_without_port()) return;
     const QString path = choose_save_file(memory);
     if (path.isEmpty()) return;
-    WindowProgress progress(progress_of(memory), [this, memory](Phase phase) {
-        status_text_ = qs(phase_text(phase, memory));
-        refresh();
+    // An export that cannot be written ends in a message box; the status line keeps
+    // "Читаем ...".
+    run_with_file(memory, [this, memory, &path](ProgressObserver& progress) {
+        const OperationOutcome read = programmer_.read(memory, progress);
+        return read.ok() ? programmer_.save_read(read, path.toStdString()) : read;
     });
-    std::optional<WaitCursor> wait;
-    wait.emplace();
-    OperationOutcome outcome = programmer_.read(memory, progress);
-    wait.reset();
-    if (!outcome.ok()) {
-        report(outcome);
-        return;
-    }
-    outcome = programmer_.save_read(outcome, path.toStdString());
-    if (outcome.result == OperationOutcome::Result::FileFailure) {
-        message(qs(status_text(outcome)));  // the status line keeps "Читаем ..."
-        return;
-    }
-    report(outcome);
 }
 
 void CVelborDlg::on_browse(MemoryKind memory) {

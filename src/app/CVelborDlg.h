@@ -78,6 +78,9 @@ private:
     QString& path_of(MemoryKind memory) { return memory == MemoryKind::Flash ? flash_path_ : eeprom_path_; }
     QProgressBar* progress_of(MemoryKind memory) const;
     QString choose_save_file(MemoryKind memory);
+    // Runs a write, verify or read with the memory's progress bar, its phase texts and
+    // the wait cursor; a file that cannot be used is a message box, the rest a status.
+    void run_with_file(MemoryKind memory, const std::function<OperationOutcome(ProgressObserver&)>& operation);
 
     std::unique_ptr<Ui::CVelborDlg> ui_;
     Environment environment_;
