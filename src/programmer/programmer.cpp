@@ -1,6 +1,8 @@
 #include "programmer/programmer.h"
 
 #include <algorithm>
+#include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "memory/file_io.h"
@@ -29,9 +31,11 @@ std::span<std::uint8_t> image_of(ProgrammerState& s, MemoryKind m) {
     return m == MemoryKind::Flash ? std::span<std::uint8_t>(s.flash_image.bytes) : std::span<std::uint8_t>(s.eeprom_image.bytes);
 }
 
-std::span<std::uint8_t> readback_of(ProgrammerState& s, MemoryKind m) {
-    return m == MemoryKind::Flash ? std::span<std::uint8_t>(s.flash_readback.bytes)
-                                  : std::span<std::uint8_t>(s.eeprom_readback.bytes);
+// For the state as given, const or not.
+template <typename State>
+auto readback_of(State& s, MemoryKind m) {
+    using Byte = std::remove_reference_t<decltype(s.flash_readback.bytes[0])>;
+    return m == MemoryKind::Flash ? std::span<Byte>(s.flash_readback.bytes) : std::span<Byte>(s.eeprom_readback.bytes);
 }
 
 // Times device traffic only, from the first command to the last answer.
@@ -59,8 +63,7 @@ std::uint32_t Programmer::capacity_for(MemoryKind memory) const {
 }
 
 std::span<const std::uint8_t> Programmer::read_back(MemoryKind memory) const {
-    auto& s = const_cast<ProgrammerState&>(state_);
-    return readback_of(s, memory).first(capacity_for(memory));
+    return readback_of(std::as_const(state_), memory).first(capacity_for(memory));
 }
 
 OperationOutcome Programmer::erase(MemoryKind memory, ProgressObserver& progress) {
