@@ -8,13 +8,14 @@
 
 #include "app/dialog_support.h"
 #include "app/text_decoding.h"
+#include "programmer/status_texts.h"
 #include "ui_CHelpDlg.h"
 
 namespace zarvik {
 namespace {
 
 void warn_missing(QWidget* owner) {
-    show_message(owner, QString::fromUtf8("В папке программы отсутствует файл \"Help.txt\""), QString::fromUtf8("Внимание!"));
+    show_message(owner, QString::fromUtf8("В папке программы отсутствует файл \"Help.txt\""), QString::fromUtf8(kWarningCaption));
 }
 
 }  // namespace

@@ -60,6 +60,11 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
+// The one filter of each memory's open and save dialogs.
+QString file_filter(MemoryKind memory) {
+    return qs(memory == MemoryKind::Flash ? "Файлы программной памяти flash (*.hex)" : "Файлы памяти данных EEPROM (*.eep)");
+}
+
 constexpr const char* kSpeeds[] = {"4800", "9600", "19200", "38400", "76800", "100000", "115200", "125000", "230400", "250000"};
 
 }  // namespace
@@ -333,8 +338,7 @@ void CVelborDlg::run_with_file(MemoryKind memory, const std::function<OperationO
 
 QString CVelborDlg::choose_save_file(MemoryKind memory) {
     const bool flash = memory == MemoryKind::Flash;
-    QFileDialog dialog(this, QString(), QString(),
-                       qs(flash ? "Файлы программной памяти flash (*.hex)" : "Файлы памяти данных EEPROM (*.eep)"));
+    QFileDialog dialog(this, QString(), QString(), file_filter(memory));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -344,7 +348,7 @@ QString CVelborDlg::choose_save_file(MemoryKind memory) {
     // The dialog asked only about the name as typed; the extension may have made it
     // the name of another file that exists.
     if (path != typed && QFileInfo::exists(path)) {
-        QMessageBox ask(QMessageBox::NoIcon, qs("Внимание!"),
+        QMessageBox ask(QMessageBox::NoIcon, qs(kWarningCaption),
                         qs("Файл %1 уже существует. Заменить его?").arg(path), QMessageBox::Yes | QMessageBox::No, this);
         if (ask.exec() != QMessageBox::Yes) return {};
     }
@@ -368,9 +372,7 @@ void CVelborDlg::on_browse(MemoryKind memory) {
     status_text_.clear();
     refresh();
     progress_of(memory)->setValue(0);
-    const bool flash = memory == MemoryKind::Flash;
-    QFileDialog dialog(this, QString(), QString(),
-                       qs(flash ? "Файлы программной памяти flash (*.hex)" : "Файлы памяти данных EEPROM (*.eep)"));
+    QFileDialog dialog(this, QString(), QString(), file_filter(memory));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;

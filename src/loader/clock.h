@@ -19,24 +19,16 @@ public:
     void sleep_ms(std::int64_t ms) override;
 };
 
-// Time moves only when someone sleeps or advances it.
+// Time moves only when someone sleeps.
 class FakeClock final : public Clock {
 public:
     std::int64_t now_ms() override { return now_; }
     void sleep_ms(std::int64_t ms) override {
-        if (ms > 0) {
-            now_ += ms;
-            slept_ += ms;
-        }
+        if (ms > 0) now_ += ms;
     }
-    void advance_to(std::int64_t t) {
-        if (t > now_) now_ = t;
-    }
-    std::int64_t slept_ms() const { return slept_; }
 
 private:
     std::int64_t now_ = 0;
-    std::int64_t slept_ = 0;
 };
 
 }  // namespace zarvik

@@ -23,6 +23,7 @@ inline constexpr const char* kSpeedNotChosen = "Не выбрана скорос
 inline constexpr const char* kNoFlashFile = "Нет загруженного файла flash";
 inline constexpr const char* kNoEepromFile = "Нет загруженного файла EEPROM";
 inline constexpr const char* kErrorCaption = "Ошибка";
+inline constexpr const char* kWarningCaption = "Внимание!";
 inline constexpr const char* kConnected = "Соединение установлено успешно!";
 inline constexpr const char* kNotConnected = "Соединение не удалось установить";
 inline constexpr const char* kLineLost = "Связь с портом потеряна";

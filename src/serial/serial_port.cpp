@@ -17,8 +17,6 @@ constexpr std::int64_t kWaitSliceMs = 10;
 
 }  // namespace
 
-bool is_line_speed(int baud) { return std::find(std::begin(kLineSpeeds), std::end(kLineSpeeds), baud) != std::end(kLineSpeeds); }
-
 SerialPort::SerialPort(Clock& clock, ReadTimeouts timeouts) : clock_(clock), timeouts_(timeouts) {}
 
 SerialPort::~SerialPort() { close(); }

@@ -13,8 +13,6 @@ namespace zarvik {
 // The ten line speeds the loader is used at, in the order the window lists them.
 inline constexpr int kLineSpeeds[] = {4800, 9600, 19200, 38400, 76800, 100000, 115200, 125000, 230400, 250000};
 
-bool is_line_speed(int baud);
-
 // A real serial port as the loader's byte link: exclusive open, 8N1 without flow
 // control, DTR and RTS inactive, reads bounded by the link's time-outs from the moment
 // the port is open. Closing puts back the line settings the port had before.

@@ -21,14 +21,12 @@ bool SimLink::write(std::span<const std::uint8_t> bytes) {
     SimLoader::Answer answer;
     for (std::uint8_t b : bytes) {
         t += byte_us;
-        ++wire_bytes_;
         if (loader_.receive(b, t, answer)) {
             std::int64_t at = std::max(t + answer.busy_us + loader_.extra_delay_us(), rx_free_us_);
             for (std::uint8_t out : answer.bytes) {
                 at += byte_us;
                 pending_.push_back({at, out});
-                ++wire_bytes_;
-            }
+                    }
             rx_free_us_ = at;
         }
         if (loader_.line_gone()) break;

@@ -21,7 +21,6 @@ public:
     ReadResult read(std::span<std::uint8_t> into) override;
     void discard_input() override;
 
-    std::int64_t bytes_on_wire() const { return wire_bytes_; }
 
 private:
     std::int64_t byte_time_us() const;
@@ -39,7 +38,6 @@ private:
     std::deque<Pending> pending_;
     std::int64_t tx_free_us_ = 0;  // when the host-to-chip line is idle again
     std::int64_t rx_free_us_ = 0;  // when the chip-to-host line is idle again
-    std::int64_t wire_bytes_ = 0;
 };
 
 }  // namespace zarvik

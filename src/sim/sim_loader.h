@@ -30,7 +30,6 @@ public:
     bool receive(std::uint8_t byte, std::int64_t now_us, Answer& answer);
 
     bool line_gone() const { return line_gone_; }
-    bool started() const { return started_; }
     const DeviceModel& model() const { return model_; }
     std::uint32_t flash_size() const { return model_.loader_start + kLoaderSize; }
     std::span<std::uint8_t> flash() { return std::span(flash_).first(flash_size()); }
@@ -45,7 +44,6 @@ public:
         std::uint8_t byte;
     };
     const std::vector<LoggedByte>& log() const { return log_; }
-    int commands_seen() const { return commands_; }
 
     // The loader's wait count as built in, before anyone reconfigures it.
     static constexpr std::uint32_t kFactoryWaitCount = 666'667;
