@@ -11,6 +11,10 @@ packages=(
   gcc-avr avr-libc binutils-avr srecord
   clang libclang-rt-14-dev clang-tidy cppcheck
   xvfb xauth fonts-dejavu-core
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
+  libelf-dev simavr libsimavr-dev
+  mingw-w64 wine wine64
+  dpkg-dev file lintian help2man appstream desktop-file-utils
 )
 
 missing=()
