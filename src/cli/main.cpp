@@ -30,8 +30,12 @@ using zarvik::cli::Step;
 enum Exit { kOk = 0, kDifferences = 1, kUsage = 2, kLink = 3, kFile = 4, kInterrupted = 130 };
 
 std::atomic<bool> g_interrupted{false};
+zarvik::Cancellation g_cancel;
 
-void on_interrupt(int) { g_interrupted.store(true); }
+void on_interrupt(int) {
+    g_interrupted.store(true);
+    g_cancel.request();
+}
 
 int exit_code_for(const OperationOutcome& o) {
     switch (o.result) {
@@ -93,7 +97,7 @@ private:
                 return kUsage;
             }
             port_ = std::make_unique<SerialPort>(clock_);
-            port_->set_interrupt(&g_interrupted);
+            port_->set_cancellation(&g_cancel);
             if (!port_->open(QString::fromStdString(options_.port))) {
                 reporter_.error("Не удалось открыть порт " + options_.port + ": " + port_->error_text().toStdString());
                 return kLink;

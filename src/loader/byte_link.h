@@ -20,6 +20,7 @@ struct ReadTimeouts {
 struct ReadResult {
     std::size_t count = 0;   // bytes that arrived, at the front of the buffer
     bool line_lost = false;  // the port is gone (adapter pulled, simulator ended)
+    bool interrupted = false;  // a stop was requested while waiting (Ctrl-C)
 };
 
 // The wire to the loader: a serial port, a pseudo-terminal, or an in-process simulator.

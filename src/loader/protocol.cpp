@@ -11,6 +11,14 @@ Packet address_packet(std::uint32_t address) {
                        static_cast<std::uint8_t>(address & 0xFF), 0x00);
 }
 
+namespace {
+
+TransactionFailure short_answer(std::uint8_t command, std::uint32_t address, std::size_t expected, const ReadResult& got) {
+    return TransactionFailure{command, address, expected, got.count, got.line_lost, got.interrupted};
+}
+
+}  // namespace
+
 ReadResult LoaderProtocol::identify(std::span<std::uint8_t, kIdentifySize> reply) {
     const Packet sync = make_packet(command::kSync, command::kSync, command::kSync, command::kSync);
     if (!link_.write(sync)) return ReadResult{0, true};
@@ -28,7 +36,7 @@ TransactionResult LoaderProtocol::command_with_ack(const Packet& packet, std::ui
     std::array<std::uint8_t, kAckSize> ack{};
     const ReadResult got = link_.read(ack);
     if (got.count == kAckSize) return std::nullopt;
-    return TransactionFailure{packet[0], address, kAckSize, got.count, got.line_lost};
+    return short_answer(packet[0], address, kAckSize, got);
 }
 
 TransactionResult LoaderProtocol::load_then_program(std::uint32_t address,
@@ -43,7 +51,7 @@ TransactionResult LoaderProtocol::load_then_program(std::uint32_t address,
     if (!link_.write(load)) return TransactionFailure{command::kLoadBuffer, address, 0, 0, true};
     std::array<std::uint8_t, kAckSize> ack{};
     const ReadResult got = link_.read(ack);
-    if (got.count != kAckSize) return TransactionFailure{command::kLoadBuffer, address, kAckSize, got.count, got.line_lost};
+    if (got.count != kAckSize) return short_answer(command::kLoadBuffer, address, kAckSize, got);
     if (auto failure = command_with_ack(address_packet(address), address)) return failure;
     return command_with_ack(program, address, wait_ms);
 }
@@ -68,7 +76,7 @@ TransactionResult LoaderProtocol::read_block(std::uint8_t read_command, std::uin
     if (auto failure = send(make_packet(command::kFetchBuffer, 0, 0, 0), address)) return failure;
     const ReadResult got = link_.read(into);
     if (got.count == kLoaderBlock) return std::nullopt;
-    return TransactionFailure{command::kFetchBuffer, address, kLoaderBlock, got.count, got.line_lost};
+    return short_answer(command::kFetchBuffer, address, kLoaderBlock, got);
 }
 
 TransactionResult LoaderProtocol::read_flash_block(std::uint32_t address, std::span<std::uint8_t, kLoaderBlock> into) {

@@ -46,6 +46,7 @@ struct TransactionFailure {
     std::size_t expected = 0;   // bytes expected back
     std::size_t received = 0;   // bytes that came
     bool line_lost = false;     // the port went away
+    bool interrupted = false;   // a stop was requested while the answer was awaited
 };
 
 using TransactionResult = std::optional<TransactionFailure>;

@@ -89,7 +89,7 @@ bool SerialPort::write(std::span<const std::uint8_t> bytes) {
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
         const std::int64_t left = deadline - clock_.now_ms();
-        if (left <= 0 || (interrupt_ != nullptr && interrupt_->load())) return false;
+        if (left <= 0 || (cancel_ != nullptr && cancel_->requested())) return false;
         pollfd p{fd, POLLOUT, 0};
         ::poll(&p, 1, static_cast<int>(std::min(left, kWaitSliceMs)));
         if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
@@ -126,8 +126,8 @@ ReadResult SerialPort::read(std::span<std::uint8_t> into) {
         if (result.count > 0) deadline = std::min(deadline, last_byte + timeouts_.interval_ms);
         const std::int64_t left = deadline - clock_.now_ms();
         if (left <= 0) return result;
-        if (interrupt_ != nullptr && interrupt_->load()) {
-            result.line_lost = true;
+        if (cancel_ != nullptr && cancel_->requested()) {
+            result.interrupted = true;
             return result;
         }
         pollfd p{fd, POLLIN, 0};

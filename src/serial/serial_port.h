@@ -3,9 +3,8 @@
 #include <QSerialPort>
 #include <QString>
 
-#include <atomic>
-
 #include "loader/byte_link.h"
+#include "loader/cancellation.h"
 #include "loader/clock.h"
 
 namespace zarvik {
@@ -32,8 +31,9 @@ public:
     // Pulses DTR for boards whose reset follows it; false where the port has no DTR.
     bool pulse_dtr(std::int64_t ms = 50);
 
-    // Makes waits give up early, as if the line were gone, once `flag` is set (Ctrl-C).
-    void set_interrupt(const std::atomic<bool>* flag) { interrupt_ = flag; }
+    // Makes waits give up early, reported as interrupted, once a stop is requested
+    // (Ctrl-C) and no hold delays it.
+    void set_cancellation(const Cancellation* cancel) { cancel_ = cancel; }
 
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult read(std::span<std::uint8_t> into) override;
@@ -46,7 +46,7 @@ private:
     QString name_;
     Clock& clock_;
     ReadTimeouts timeouts_;
-    const std::atomic<bool>* interrupt_ = nullptr;
+    const Cancellation* cancel_ = nullptr;
 };
 
 }  // namespace zarvik
