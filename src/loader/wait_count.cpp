@@ -1,10 +1,7 @@
 #include "loader/wait_count.h"
 
-#include <cctype>
-#include <clocale>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <locale.h>
 
 namespace zarvik {
 
@@ -16,36 +13,47 @@ std::string with_decimal_points(std::string_view text) {
     return out;
 }
 
-double parse_leading_number(std::string_view text) {
-    std::string s(text);
-    std::size_t i = 0;
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    std::size_t digits = i;
-    if (digits < s.size() && (s[digits] == '+' || s[digits] == '-')) ++digits;
-    // strtod would also take hexadecimal numbers; a typed "0x10" means 0 here.
-    if (digits + 1 < s.size() && s[digits] == '0' && (s[digits + 1] == 'x' || s[digits + 1] == 'X')) {
-        s.resize(digits + 1);
+std::optional<double> parse_number(std::string_view text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    // from_chars takes a minus but not a plus sign.
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '-' || text.front() == '+')) return std::nullopt;
     }
-    // The window sets the user's locale; numbers here always use the point.
-    static const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return ::strtod_l(s.c_str() + i, nullptr, c_locale);
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 WaitCount compute_wait_count(std::string_view fosc_mhz_text, std::string_view timeout_s_text) {
     WaitCount out;
     out.fosc_text = with_decimal_points(fosc_mhz_text);
     out.timeout_text = with_decimal_points(timeout_s_text);
-    const double fosc_hz = parse_leading_number(out.fosc_text) * 1000000.0;
-    const double timeout_s = parse_leading_number(out.timeout_text);
-    const double raw = std::trunc(timeout_s * fosc_hz / 12.0 + 1.0);
-    if (std::isnan(raw)) {
-        out.kind = WaitCount::Kind::NotANumber;
+    const auto fosc_mhz = parse_number(out.fosc_text);
+    const auto timeout_s = parse_number(out.timeout_text);
+    if (!fosc_mhz) {
+        out.kind = WaitCount::Kind::FoscNotNumber;
+        return out;
+    }
+    if (!timeout_s) {
+        out.kind = WaitCount::Kind::TimeoutNotNumber;
+        return out;
+    }
+    const double fosc_hz = *fosc_mhz * 1000000.0;
+    const double raw = std::trunc(*timeout_s * fosc_hz / 12.0 + 1.0);
+    if (fosc_hz > 0) out.longest_seconds = std::floor((kMaxWaitCount - 1) * 12.0 / fosc_hz * 100.0) / 100.0;
+    if (std::isnan(raw) || raw < 0 || *fosc_mhz < 0 || *timeout_s < 0) {
+        out.kind = WaitCount::Kind::Negative;
     } else if (raw > kMaxWaitCount) {
         out.kind = WaitCount::Kind::TooLarge;
-    } else if (raw < 0) {
-        out.kind = WaitCount::Kind::Negative;
     } else {
         out.count = static_cast<std::int32_t>(raw);
+        out.seconds = fosc_hz > 0 ? out.count * 12.0 / fosc_hz : 0.0;
     }
     return out;
 }

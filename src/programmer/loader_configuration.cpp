@@ -2,72 +2,116 @@
 
 #include "loader/wait_count.h"
 #include "programmer/programmer.h"
+#include "programmer/stopwatch.h"
 
 namespace zarvik {
 namespace {
+
+using Result = OperationOutcome::Result;
 
 Refusal refusal_for(WaitCount::Kind kind) {
     switch (kind) {
         case WaitCount::Kind::TooLarge: return Refusal::WaitCountTooLarge;
         case WaitCount::Kind::Negative: return Refusal::WaitCountNegative;
-        case WaitCount::Kind::NotANumber: return Refusal::WaitCountNotNumber;
+        case WaitCount::Kind::FoscNotNumber: return Refusal::FoscNotNumber;
+        case WaitCount::Kind::TimeoutNotNumber: return Refusal::TimeoutNotNumber;
         case WaitCount::Kind::Ok: break;
     }
     return Refusal::None;
 }
 
+// The first byte that differs, and how many do.
+void compare(OperationOutcome& o, const Block& wanted, const Block& found) {
+    o.differences.clear();
+    o.difference_count = 0;
+    for (std::uint32_t i = 0; i < kBlockSize; ++i) {
+        if (found[i] == wanted[i]) continue;
+        if (o.differences.empty()) o.differences.push_back({o.first_address + i, wanted[i], found[i]});
+        ++o.difference_count;
+    }
+}
+
 }  // namespace
 
 OperationOutcome Programmer::configure_loader(const std::string& fosc_mhz_text, const std::string& timeout_s_text,
-                                              ProgressObserver& progress) {
+                                              ProgressObserver& progress, ConfigureOptions options) {
     OperationOutcome o;
     o.operation = Operation::Configure;
     o.memory = MemoryKind::Flash;
+    progress.on_phase(Phase::Configuring);
     const WaitCount wait = compute_wait_count(fosc_mhz_text, timeout_s_text);
     o.fosc_text = wait.fosc_text;
     o.timeout_text = wait.timeout_text;
+    o.wait_seconds = wait.seconds;
+    o.longest_wait_seconds = wait.longest_seconds;
+    if (wait.kind == WaitCount::Kind::Ok && wait.seconds < kShortestSafeWaitSeconds && !options.allow_short_wait) {
+        o.result = Result::Refused;
+        o.refusal = Refusal::WaitTooShort;
+        return o;
+    }
     if (wait.kind != WaitCount::Kind::Ok) {
-        o.result = OperationOutcome::Result::Refused;
+        o.result = Result::Refused;
         o.refusal = refusal_for(wait.kind);
         return o;
     }
     const std::uint32_t at = state_.model.loader_start;
     o.first_address = at;
     o.end_address = at + static_cast<std::uint32_t>(kBlockSize);
-    auto fail = [&](const TransactionFailure& failure, std::int64_t elapsed) {
-        o.result = OperationOutcome::Result::LinkFailure;
-        o.link_failure = failure;
-        o.elapsed_ms = elapsed;
-        return o;
-    };
+    if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
     progress.on_range(4);
-    const std::int64_t started = clock_.now_ms();
+    progress.on_position(0);
+    Stopwatch watch(clock_);
+    auto timed = [&](OperationOutcome done) {
+        done.elapsed_ms = watch.elapsed();
+        return done;
+    };
     Block block{};
     // A block that arrived short is never programmed back: that would write stale
     // bytes into the loader.
-    if (auto failure = protocol_.read_flash_block(at, block)) return fail(*failure, clock_.now_ms() - started);
+    if (auto failure = protocol_.read_flash_block(at, block)) return timed(failed(o, *failure));
     progress.on_position(1);
+    // Whatever was confirmed before, the count is patched only into a real loader
+    // block: anywhere else the twelve nibbles would damage a program.
+    if (!has_loader_layout(block)) {
+        o.result = Result::Refused;
+        o.refusal = Refusal::NoLoaderBlock;
+        o.selected_name = std::string(state_.model.name);
+        return timed(o);
+    }
+    if (cancelled()) return timed(interrupted(o, at));
     patch_wait_count(block, static_cast<std::uint32_t>(wait.count));
-    // Programming only clears bits, so the two pages are erased first; otherwise any
-    // nibble that needs a bit set would end up as old AND new.
-    for (std::uint32_t page = at; page < at + kBlockSize; page += kFlashPageBytes) {
-        if (auto failure = protocol_.erase_flash_page(page)) return fail(*failure, clock_.now_ms() - started);
-    }
-    progress.on_position(2);
-    if (auto failure = protocol_.write_flash_block(at, block, 2)) return fail(*failure, clock_.now_ms() - started);
-    progress.on_position(3);
+    return timed(program_loader_block(o, block, progress));
+}
+
+OperationOutcome Programmer::program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress) {
+    const std::uint32_t at = o.first_address;
+    // From the first programming command until the block reads back right (or the
+    // attempt has failed), a stop request waits: cut short after an erase, the chip
+    // would be left without a loader.
+    CancellationHold hold(cancel_);
     Block check{};
-    if (auto failure = protocol_.read_flash_block(at, check)) return fail(*failure, clock_.now_ms() - started);
-    progress.on_position(4);
-    o.elapsed_ms = clock_.now_ms() - started;
-    for (std::uint32_t i = 0; i < kBlockSize; ++i) {
-        if (check[i] != block[i]) {
-            if (o.differences.empty()) o.differences.push_back({at + i, block[i], check[i]});
-            ++o.difference_count;
-        }
+    // Programmed as it stands first: a loader whose `F` writes the page whole takes it
+    // in one go, and its first block is never blank for a moment.
+    if (auto failure = protocol_.write_flash_block(at, block, 2)) return failed(o, *failure);
+    progress.on_position(2);
+    if (auto failure = protocol_.read_flash_block(at, check)) return failed(o, *failure);
+    progress.on_position(3);
+    compare(o, block, check);
+    if (o.difference_count == 0) {
+        progress.on_position(4);
+        return o;
     }
-    if (o.difference_count > 0) o.result = OperationOutcome::Result::Differences;
+    // A loader whose `F` only clears bits kept old AND new: erase the two pages and
+    // program them again.
+    for (std::uint32_t page = at; page < at + kBlockSize; page += kFlashPageBytes) {
+        if (auto failure = protocol_.erase_flash_page(page)) return failed(o, *failure);
+    }
+    if (auto failure = protocol_.write_flash_block(at, block, 2)) return failed(o, *failure);
+    if (auto failure = protocol_.read_flash_block(at, check)) return failed(o, *failure);
+    progress.on_position(4);
+    compare(o, block, check);
+    if (o.difference_count > 0) o.result = Result::Differences;
     return o;
 }
 

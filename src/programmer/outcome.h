@@ -12,7 +12,7 @@
 namespace zarvik {
 
 enum class Operation { Erase, Write, Verify, Read, Configure };
-enum class Phase { Writing, Reading };
+enum class Phase { Erasing, Writing, Reading, Configuring };
 
 struct Difference {
     std::uint32_t address;
@@ -27,7 +27,12 @@ enum class Refusal {
     DataBeyondEeprom,   // EEPROM data at or beyond the model's EEPROM size
     WaitCountTooLarge,
     WaitCountNegative,
-    WaitCountNotNumber,
+    FoscNotNumber,      // no number can be read from the clock text
+    TimeoutNotNumber,   // no number can be read from the wait text
+    WaitTooShort,       // under half a second: asks for confirmation first
+    WrongDevice,        // the chip's loader is at another model's address
+    DeviceNotConfirmed, // no loader block at any candidate address
+    NoLoaderBlock,      // configure: the model's loader start holds no loader block
 };
 
 struct OperationOutcome {
@@ -37,6 +42,7 @@ struct OperationOutcome {
         LinkFailure,  // no or short answer, or the line went away
         FileFailure,  // HEX file unreadable, damaged or empty; or an export not written
         Refused,
+        Interrupted,  // a stop was requested; what was under way may be half done
     };
 
     Operation operation = Operation::Erase;
@@ -54,8 +60,14 @@ struct OperationOutcome {
     Refusal refusal = Refusal::None;
     std::uint32_t refused_address = 0;   // the highest data address of the file
     std::uint32_t refusal_limit = 0;     // where the model's memory for it ends
+    std::uint32_t stopped_address = 0;   // Interrupted: the address it had reached
     std::string fosc_text;             // configure: the texts as used, commas made points
     std::string timeout_text;
+    double wait_seconds = 0;           // configure: the wait the count gives
+    double longest_wait_seconds = 0;   // configure: the longest wait that fits at this clock
+    std::string device_name;           // WrongDevice: the chip found ("ATmega8/88")
+    std::uint32_t device_loader_start = 0;  // WrongDevice: where its loader is
+    std::string selected_name;         // WrongDevice, DeviceNotConfirmed: the model chosen
 
     bool ok() const { return result == Result::Success; }
     std::uint32_t bytes() const { return end_address - first_address; }

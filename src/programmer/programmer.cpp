@@ -8,6 +8,7 @@
 #include "memory/file_io.h"
 #include "memory/intel_hex_loader.h"
 #include "memory/intel_hex_writer.h"
+#include "programmer/stopwatch.h"
 
 namespace zarvik {
 namespace {
@@ -18,12 +19,6 @@ OperationOutcome begin(Operation op, MemoryKind memory) {
     OperationOutcome o;
     o.operation = op;
     o.memory = memory;
-    return o;
-}
-
-OperationOutcome link_failed(OperationOutcome o, const TransactionFailure& failure) {
-    o.result = Result::LinkFailure;
-    o.link_failure = failure;
     return o;
 }
 
@@ -38,23 +33,56 @@ auto readback_of(State& s, MemoryKind m) {
     return m == MemoryKind::Flash ? std::span<Byte>(s.flash_readback.bytes) : std::span<Byte>(s.eeprom_readback.bytes);
 }
 
-// Times device traffic only, from the first command to the last answer.
-class Stopwatch {
-public:
-    explicit Stopwatch(Clock& clock) : clock_(clock), start_(clock.now_ms()) {}
-    std::int64_t elapsed() const { return clock_.now_ms() - start_; }
-
-private:
-    Clock& clock_;
-    std::int64_t start_;
-};
-
 }  // namespace
 
 Programmer::Programmer(ProgrammerState& state, ByteLink& link, Clock& clock)
     : state_(state), clock_(clock), protocol_(link, clock) {}
 
-HandshakeOutcome Programmer::connect() { return connect_to_loader(protocol_); }
+HandshakeOutcome Programmer::connect() {
+    identity_.reset();
+    unconfirmed_accepted_ = false;
+    return connect_to_loader(protocol_);
+}
+
+const ChipIdentity& Programmer::identify_device() {
+    if (!identity_ || identity_->failure) {
+        protocol_.discard_stale_input();
+        identity_ = identify_chip(protocol_);
+    }
+    return *identity_;
+}
+
+std::optional<OperationOutcome> Programmer::refuse_unless_confirmed(const OperationOutcome& o) {
+    const ChipIdentity& id = identify_device();
+    if (id.failure) return failed(o, *id.failure);
+    if (id.found() && *id.loader_start == state_.model.loader_start) return std::nullopt;
+    if (!id.found() && unconfirmed_accepted_) return std::nullopt;
+    OperationOutcome refused = o;
+    refused.result = Result::Refused;
+    refused.selected_name = std::string(state_.model.name);
+    if (id.found()) {
+        refused.refusal = Refusal::WrongDevice;
+        refused.device_loader_start = *id.loader_start;
+        refused.device_name = chip_name(*id.loader_start);
+    } else {
+        refused.refusal = Refusal::DeviceNotConfirmed;
+    }
+    return refused;
+}
+
+OperationOutcome Programmer::interrupted(OperationOutcome o, std::uint32_t address) const {
+    o.result = Result::Interrupted;
+    o.stopped_address = address;
+    return o;
+}
+
+OperationOutcome Programmer::failed(OperationOutcome o, const TransactionFailure& failure) const {
+    // A wait cut short by a stop request is an interruption, not a silent loader.
+    if (failure.interrupted || cancelled()) return interrupted(o, failure.address);
+    o.result = Result::LinkFailure;
+    o.link_failure = failure;
+    return o;
+}
 
 bool Programmer::start_program() { return protocol_.start_program(); }
 
@@ -71,15 +99,21 @@ OperationOutcome Programmer::erase(MemoryKind memory, ProgressObserver& progress
     const std::uint32_t size = capacity_for(memory);
     const std::uint32_t step = memory == MemoryKind::Flash ? kFlashPageBytes : kBlockSize;
     o.end_address = size;
+    progress.on_phase(Phase::Erasing);
+    if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
     progress.on_range(size);
     progress.on_position(0);
     Stopwatch watch(clock_);
     for (std::uint32_t a = 0; a < size; a += step) {
+        if (cancelled()) {
+            o.elapsed_ms = watch.elapsed();
+            return interrupted(o, a);
+        }
         auto failure = memory == MemoryKind::Flash ? protocol_.erase_flash_page(a) : protocol_.erase_eeprom_block(a);
         if (failure) {
             o.elapsed_ms = watch.elapsed();
-            return link_failed(o, *failure);
+            return failed(o, *failure);
         }
         progress.on_position(a + step);
     }
@@ -113,6 +147,7 @@ OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, P
     progress.on_phase(Phase::Writing);
     OperationOutcome o = load_file(begin(Operation::Write, memory), path);
     if (!o.ok()) return o;
+    if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
     return memory == MemoryKind::Flash ? write_flash(o, progress) : write_eeprom(o, progress);
 }
@@ -127,11 +162,15 @@ OperationOutcome Programmer::write_flash(OperationOutcome o, ProgressObserver& p
     progress.on_position(0);
     Stopwatch watch(clock_);
     for (std::uint32_t a = start; a < end; a += kBlockSize) {
+        if (cancelled()) {
+            o.elapsed_ms = watch.elapsed();
+            return interrupted(o, a);
+        }
         std::copy_n(state_.flash_image.bytes.begin() + a, kBlockSize, state_.block.begin());
         const std::uint8_t pages = end - a <= kFlashPageBytes ? 1 : 2;
         if (auto failure = protocol_.write_flash_block(a, state_.block, pages)) {
             o.elapsed_ms = watch.elapsed();
-            return link_failed(o, *failure);
+            return failed(o, *failure);
         }
         progress.on_position(a + kBlockSize);
     }
@@ -147,11 +186,15 @@ OperationOutcome Programmer::write_eeprom(OperationOutcome o, ProgressObserver& 
     progress.on_position(0);
     Stopwatch watch(clock_);
     for (std::uint32_t a = 0; a < end; a += kBlockSize) {
+        if (cancelled()) {
+            o.elapsed_ms = watch.elapsed();
+            return interrupted(o, a);
+        }
         std::copy_n(state_.eeprom_image.bytes.begin() + a, kBlockSize, state_.block.begin());
         const auto n = static_cast<std::uint8_t>(std::min<std::uint32_t>(kBlockSize, end - a));
         if (auto failure = protocol_.write_eeprom_block(a, state_.block, n)) {
             o.elapsed_ms = watch.elapsed();
-            return link_failed(o, *failure);
+            return failed(o, *failure);
         }
         progress.on_position(a + n);
     }
@@ -160,6 +203,7 @@ OperationOutcome Programmer::write_eeprom(OperationOutcome o, ProgressObserver& 
 }
 
 OperationOutcome Programmer::fetch(OperationOutcome o, std::uint32_t count, ProgressObserver& progress) {
+    if (auto refused = refuse_unless_confirmed(o)) return *refused;
     progress.on_phase(Phase::Reading);
     auto readback = readback_of(state_, o.memory);
     std::fill_n(readback.begin(), capacity_for(o.memory), kBlank);
@@ -168,11 +212,15 @@ OperationOutcome Programmer::fetch(OperationOutcome o, std::uint32_t count, Prog
     progress.on_position(0);
     Stopwatch watch(clock_);
     for (std::uint32_t a = 0; a < count; a += kBlockSize) {
+        if (cancelled()) {
+            o.elapsed_ms = watch.elapsed();
+            return interrupted(o, a);
+        }
         auto failure = o.memory == MemoryKind::Flash ? protocol_.read_flash_block(a, state_.block)
                                                      : protocol_.read_eeprom_block(a, state_.block);
         if (failure) {
             o.elapsed_ms = watch.elapsed();
-            return link_failed(o, *failure);
+            return failed(o, *failure);
         }
         std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
         progress.on_position(a + kBlockSize);

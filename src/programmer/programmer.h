@@ -3,6 +3,8 @@
 #include <string>
 
 #include "loader/byte_link.h"
+#include "loader/cancellation.h"
+#include "loader/chip_identity.h"
 #include "loader/clock.h"
 #include "loader/handshake.h"
 #include "loader/protocol.h"
@@ -15,12 +17,32 @@ namespace zarvik {
 // The flash, EEPROM and loader-configuration operations, shared by every face.
 // Each one runs to its end on the calling thread and returns what happened; none
 // prints or shows anything itself.
+struct ConfigureOptions {
+    // The user confirmed a wait under half a second.
+    bool allow_short_wait = false;
+};
+
 class Programmer {
 public:
     Programmer(ProgrammerState& state, ByteLink& link, Clock& clock);
 
+    // Operations stop between transactions once `cancel` is requested and end as
+    // Interrupted; a port that watches the same object also cuts a wait short.
+    void set_cancellation(Cancellation* cancel) { cancel_ = cancel; }
+
+    // A new connection: the chip's identity is asked again before the next operation
+    // that touches memory.
     HandshakeOutcome connect();
     bool start_program();
+
+    // Which chip is on the line, read once per connection (three block reads at most)
+    // and kept. Every erase, write, verify, read and configuration first compares it
+    // with the selected model and refuses, touching nothing, when they differ or when
+    // no loader block was found.
+    const ChipIdentity& identify_device();
+    // For a loader without the usual first block: the user has agreed to go on
+    // unconfirmed for this connection. A chip found to be another model stays refused.
+    void accept_unconfirmed_device() { unconfirmed_accepted_ = true; }
 
     OperationOutcome erase(MemoryKind memory, ProgressObserver& progress = no_progress());
     OperationOutcome write(MemoryKind memory, const std::string& path, ProgressObserver& progress = no_progress());
@@ -32,7 +54,7 @@ public:
     // and, if writing failed, the reason.
     OperationOutcome save_read(OperationOutcome read_outcome, const std::string& path);
     OperationOutcome configure_loader(const std::string& fosc_mhz_text, const std::string& timeout_s_text,
-                                      ProgressObserver& progress = no_progress());
+                                      ProgressObserver& progress = no_progress(), ConfigureOptions options = {});
 
     // Where `read` put its bytes: the whole area of the model.
     std::span<const std::uint8_t> read_back(MemoryKind memory) const;
@@ -40,6 +62,12 @@ public:
     void set_model(const DeviceModel& model) { state_.model = model; }
 
 private:
+    // Nothing when the chip may be touched; otherwise the outcome to return.
+    std::optional<OperationOutcome> refuse_unless_confirmed(const OperationOutcome& o);
+    bool cancelled() const { return cancel_ != nullptr && cancel_->requested(); }
+    OperationOutcome interrupted(OperationOutcome o, std::uint32_t address) const;
+    OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const;
+    OperationOutcome program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome load_file(OperationOutcome outcome, const std::string& path);
     OperationOutcome fetch(OperationOutcome outcome, std::uint32_t count, ProgressObserver& progress);
     OperationOutcome write_flash(OperationOutcome outcome, ProgressObserver& progress);
@@ -49,6 +77,9 @@ private:
     ProgrammerState& state_;
     Clock& clock_;
     LoaderProtocol protocol_;
+    Cancellation* cancel_ = nullptr;
+    std::optional<ChipIdentity> identity_;
+    bool unconfirmed_accepted_ = false;
 };
 
 }  // namespace zarvik

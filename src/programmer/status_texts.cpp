@@ -88,7 +88,26 @@ std::string refusal_text(const OperationOutcome& o) {
                           o.refused_address, o.refusal_limit);
         case Refusal::WaitCountTooLarge: return "Задано слишком большое время ожидания запуска программы!";
         case Refusal::WaitCountNegative: return "Частота и время ожидания не могут быть отрицательными!";
-        case Refusal::WaitCountNotNumber: return "Частота и время ожидания должны быть числами!";
+        case Refusal::FoscNotNumber:
+            return "Частота Fosc должна быть числом мегагерц, например 16 или 7,3728: в устройство ничего не отправлено";
+        case Refusal::TimeoutNotNumber:
+            return "Время ожидания time_out должно быть числом секунд, например 2 или 0,5: в устройство ничего не "
+                   "отправлено";
+        case Refusal::WaitTooShort:
+            return format("Время ожидания %.3g с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, "
+                          "и связаться с ним сможет только программатор, который сам сбрасывает плату",
+                          o.wait_seconds);
+        case Refusal::WrongDevice:
+            return format("Подключён %s (загрузчик с адреса %.4X), а выбран %s: в устройство ничего не отправлено",
+                          o.device_name.c_str(), o.device_loader_start, o.selected_name.c_str());
+        case Refusal::DeviceNotConfirmed:
+            return format("Устройство не опознано: ни по одному из адресов 1C00, 3C00, 7C00 нет загрузчика "
+                          "(нет загрузчика, эхо на линии или загрузчик повреждён). Выбран %s: в устройство ничего "
+                          "не отправлено",
+                          o.selected_name.c_str());
+        case Refusal::NoLoaderBlock:
+            return format("По адресу %.4X нет первого блока загрузчика %s: настройка не записана", o.first_address,
+                          o.selected_name.c_str());
         case Refusal::None: break;
     }
     return {};
@@ -107,8 +126,13 @@ std::string port_count_text(int count) {
 
 std::string phase_text(Phase phase, MemoryKind memory) {
     const bool flash = memory == MemoryKind::Flash;
-    if (phase == Phase::Writing) return flash ? "Записываем Flash" : "Записываем EEPROM";
-    return flash ? "Читаем Flash" : "Читаем EEPROM";
+    switch (phase) {
+        case Phase::Erasing: return flash ? "Стираем Flash" : "Стираем EEPROM";
+        case Phase::Writing: return flash ? "Записываем Flash" : "Записываем EEPROM";
+        case Phase::Reading: return flash ? "Читаем Flash" : "Читаем EEPROM";
+        case Phase::Configuring: return "Настраиваем загрузчик";
+    }
+    return {};
 }
 
 std::string hex_error_text(const HexError& e) {
@@ -138,6 +162,9 @@ std::string status_text(const OperationOutcome& o) {
             if (o.file_error) return hex_error_text(*o.file_error);
             return format("Не удалось записать файл %s: %s", o.path.c_str(), o.export_error.c_str());
         case OperationOutcome::Result::Refused: return refusal_text(o);
+        case OperationOutcome::Result::Interrupted:
+            return format("Прервано при %s, адрес %.4X: операция не закончена", operation_name(o).c_str(),
+                          o.stopped_address);
     }
     return {};
 }

@@ -105,17 +105,16 @@ void SimLoader::execute(Answer& answer) {
             block_fill_ = 0;
             break;
         case command::kWriteFlash: {
-            const std::uint32_t page = address_ & ~(kFlashPageBytes - 1);
+            // The chip ignores the address bits past its flash and EEPROM: addresses wrap.
+            const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
             const std::uint32_t pages = std::min<std::uint32_t>(a2, 2);
-            for (std::uint32_t i = 0; i < pages * kFlashPageBytes && page + i < size; ++i) {
-                flash_[page + i] &= buffer_[i];
-            }
+            for (std::uint32_t i = 0; i < pages * kFlashPageBytes; ++i) flash_[(page + i) % size] &= buffer_[i];
             ack(answer, kPageProgramUs * pages);
             break;
         }
         case command::kWriteEeprom: {
             const std::uint32_t n = std::min<std::uint32_t>(a1, 128);
-            for (std::uint32_t i = 0; i < n && address_ + i < model_.eeprom_size; ++i) eeprom_[address_ + i] = buffer_[i];
+            for (std::uint32_t i = 0; i < n; ++i) eeprom_[(address_ + i) % model_.eeprom_size] = buffer_[i];
             ack(answer, kEepromByteUs * n);
             break;
         }
@@ -124,8 +123,8 @@ void SimLoader::execute(Answer& answer) {
             const bool flash = packet_[0] == command::kReadFlash;
             const std::uint32_t limit = flash ? size : model_.eeprom_size;
             for (std::uint32_t i = 0; i < 128; ++i) {
-                const std::uint32_t at = address_ + i;
-                buffer_[i] = at < limit ? (flash ? flash_[at] : eeprom_[at]) : 0xFF;
+                const std::uint32_t at = (address_ + i) % limit;
+                buffer_[i] = flash ? flash_[at] : eeprom_[at];
             }
             ack(answer);
             break;
@@ -134,13 +133,13 @@ void SimLoader::execute(Answer& answer) {
             answer.bytes.assign(buffer_.begin(), buffer_.begin() + (faults_.short_block ? 100 : 128));
             break;
         case command::kEraseFlashPage: {
-            const std::uint32_t page = address_ & ~(kFlashPageBytes - 1);
-            for (std::uint32_t i = 0; i < kFlashPageBytes && page + i < size; ++i) flash_[page + i] = 0xFF;
+            const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
+            std::fill_n(flash_.begin() + page, kFlashPageBytes, std::uint8_t{0xFF});
             ack(answer, kPageEraseUs);
             break;
         }
         case command::kEraseEeprom:
-            for (std::uint32_t i = 0; i < 128 && address_ + i < model_.eeprom_size; ++i) eeprom_[address_ + i] = 0xFF;
+            for (std::uint32_t i = 0; i < 128; ++i) eeprom_[(address_ + i) % model_.eeprom_size] = 0xFF;
             ack(answer, kEepromByteUs * 128);
             break;
         case command::kStart:

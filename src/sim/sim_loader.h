@@ -12,7 +12,8 @@ namespace zarvik {
 
 // A stand-in for the resident loader: the chip's flash and EEPROM, the current
 // address, the 128-byte buffer, and the commands the host relies on. Memory behaves
-// like the chip's: `E` erases a 64-byte page, `F` can only clear bits.
+// like the chip's: `E` erases a 64-byte page, `F` can only clear bits, and both
+// memories have the model's real size, with addresses past it wrapping around.
 class SimLoader {
 public:
     static constexpr std::uint32_t kLoaderSize = 1024;
@@ -30,6 +31,14 @@ public:
     bool receive(std::uint8_t byte, std::int64_t now_us, Answer& answer);
 
     bool line_gone() const { return line_gone_; }
+    // Changes how the loader misbehaves from now on, and forgets what it has seen, so
+    // that a test can first let the host confirm the chip and then break the line.
+    void misbehave(SimFaults faults) {
+        faults_ = faults;
+        log_.clear();
+        host_bytes_ = 0;
+        commands_ = 0;
+    }
     const DeviceModel& model() const { return model_; }
     std::uint32_t flash_size() const { return model_.loader_start + kLoaderSize; }
     std::span<std::uint8_t> flash() { return std::span(flash_).first(flash_size()); }

@@ -18,16 +18,24 @@ TEST(WaitCount, ComputedFromClockAndTime) {
         {"16", "13", WaitCount::Kind::TooLarge, 0},
         {"16", "1e9", WaitCount::Kind::TooLarge, 0},
         {"7,3728", "1", WaitCount::Kind::Ok, 614'401},
-        {"", "", WaitCount::Kind::Ok, 1},
-        {"abc", "5", WaitCount::Kind::Ok, 1},
-        {"  16 MHz", "2", WaitCount::Kind::Ok, 2'666'667},
-        {"0x10", "2", WaitCount::Kind::Ok, 1},
+        {"  16 ", "\t2", WaitCount::Kind::Ok, 2'666'667},
+        {"+16", "2", WaitCount::Kind::Ok, 2'666'667},
+        {"0", "5", WaitCount::Kind::Ok, 1},
+        // Nothing but a number is taken: a text that merely starts with one is refused.
+        {"", "2", WaitCount::Kind::FoscNotNumber, 0},
+        {"abc", "5", WaitCount::Kind::FoscNotNumber, 0},
+        {"16 xyz", "2", WaitCount::Kind::FoscNotNumber, 0},
+        {"16 MHz", "2", WaitCount::Kind::FoscNotNumber, 0},
+        {"0x10", "2", WaitCount::Kind::FoscNotNumber, 0},
+        {"inf", "1", WaitCount::Kind::FoscNotNumber, 0},
+        {"nan", "1", WaitCount::Kind::FoscNotNumber, 0},
+        {"+-16", "1", WaitCount::Kind::FoscNotNumber, 0},
+        {"16", "", WaitCount::Kind::TimeoutNotNumber, 0},
+        {"16", "abc", WaitCount::Kind::TimeoutNotNumber, 0},
+        {"16", "2 s", WaitCount::Kind::TimeoutNotNumber, 0},
         {"-16", "2", WaitCount::Kind::Negative, 0},
         {"16", "-1", WaitCount::Kind::Negative, 0},
-        {"inf", "1", WaitCount::Kind::TooLarge, 0},
-        {"-inf", "1", WaitCount::Kind::Negative, 0},
-        {"nan", "1", WaitCount::Kind::NotANumber, 0},
-        {"inf", "0", WaitCount::Kind::NotANumber, 0},
+        {"-16", "-2", WaitCount::Kind::Negative, 0},
     };
     for (const Case& c : cases) {
         const auto w = compute_wait_count(c.fosc, c.timeout);
@@ -38,6 +46,14 @@ TEST(WaitCount, ComputedFromClockAndTime) {
     }
     EXPECT_EQ(compute_wait_count("7,3728", "1,5").fosc_text, "7.3728");
     EXPECT_EQ(compute_wait_count("7,3728", "1,5").timeout_text, "1.5");
+}
+
+TEST(WaitCount, KnowsTheWaitItGivesAndTheLongestThatFits) {
+    const auto w = compute_wait_count("16", "2");
+    EXPECT_NEAR(w.seconds, 2.0, 1e-6);
+    EXPECT_DOUBLE_EQ(w.longest_seconds, 12.52);
+    EXPECT_DOUBLE_EQ(compute_wait_count("8", "100").longest_seconds, 25.04);
+    EXPECT_DOUBLE_EQ(compute_wait_count("0", "1").seconds, 0.0);
 }
 
 TEST(WaitCount, PatchTouchesOnlyTheTwelveLowNibbles) {

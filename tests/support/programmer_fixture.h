@@ -23,11 +23,14 @@ struct RecordingProgress final : ProgressObserver {
 };
 
 // The programmer against a simulated board on a fake clock, with a scratch folder.
+// The chip has been identified already, as after the first operation of a session, and
+// the faults apply from then on; the board's log starts after the identification.
 struct ProgrammerBench {
     explicit ProgrammerBench(const char* model = "ATmega328", SimFaults faults = {})
-        : board(model, faults), state(std::make_unique<ProgrammerState>()),
-          programmer(*state, board.link, board.clock) {
+        : board(model), state(std::make_unique<ProgrammerState>()), programmer(*state, board.link, board.clock) {
         programmer.set_model(*find_device_model(model));
+        programmer.identify_device();
+        board.loader.misbehave(faults);
     }
 
     // A HEX file holding `data` at `address`, in records of up to 16 bytes.
