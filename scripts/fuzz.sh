@@ -9,10 +9,14 @@ runs=${1:-}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_FUZZ=ON >/dev/null
 cmake --build build-fuzz
 failed=0
+# Findings go to the build folder, never into the sources: keeping one as a regression
+# input is a deliberate commit of a reviewed file.
+findings=build-fuzz/findings
 for target in hex_loader settings protocol; do
   work=$(mktemp -d)
   regressions=fuzz/regressions/$target
-  mkdir -p "$regressions"
+  inputs=("fuzz/corpus/$target")
+  [ -d "$regressions" ] && inputs+=("$regressions")
   if [ -n "$runs" ]; then
     limit=(-runs="$runs")
   else
@@ -20,9 +24,11 @@ for target in hex_loader settings protocol; do
   fi
   # New inputs go to a scratch folder; the kept corpus and every past finding are read.
   if ! build-fuzz/fuzz/${target}_fuzz "${limit[@]}" -print_final_stats=1 -artifact_prefix="$work/" \
-       "$work" "fuzz/corpus/$target" "$regressions" >"$work/log" 2>&1; then
+       "$work" "${inputs[@]}" >"$work/log" 2>&1; then
     echo "fuzz $target: FAILED"; tail -40 "$work/log"; failed=1
-    cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$regressions"/ 2>/dev/null || true
+    mkdir -p "$findings/$target"
+    cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$findings/$target"/ 2>/dev/null || true
+    echo "fuzz $target: inputs kept in $findings/$target (copy one to $regressions to keep it)"
   else
     echo "fuzz $target: $(grep -o 'number_of_executed_units: [0-9]*' "$work/log" | cut -d' ' -f2) executions, no finding"
   fi

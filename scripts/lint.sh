@@ -7,11 +7,21 @@ build=build-lint
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARVIK_TESTS=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 cmake --build "$build" >/dev/null  # the forms' generated headers
 status=0
+for tool in clang-tidy cppcheck; do
+  command -v "$tool" >/dev/null || { echo "$tool: not installed, so nothing was checked"; exit 1; }
+done
 sources=$(find src -name '*.cpp' | sort)
-# Two at a time: the machines have two cores.
-echo "$sources" | xargs -P 2 -n 4 clang-tidy -p "$build" --quiet 2>/dev/null | grep -E 'warning:|error:' -A3 > "$build/tidy.txt" || true
+# Two at a time: the machines have two cores. A tool that does not run (no compile
+# database, a crash, a source it cannot parse) fails the check: silence is not "clean".
+set +e
+echo "$sources" | xargs -P 2 -n 4 clang-tidy -p "$build" --quiet > "$build/tidy-all.txt" 2> "$build/tidy-err.txt"
+tidy_status=$?
+set -e
+grep -E 'warning:|error:' -A3 "$build/tidy-all.txt" > "$build/tidy.txt" || true
 if [ -s "$build/tidy.txt" ]; then
   echo "clang-tidy:"; cat "$build/tidy.txt"; status=1
+elif [ "$tidy_status" -ne 0 ]; then
+  echo "clang-tidy: did not run cleanly (exit $tidy_status):"; tail -20 "$build/tidy-err.txt"; status=1
 else
   echo "clang-tidy: clean ($(echo $sources | wc -w) files)"
 fi

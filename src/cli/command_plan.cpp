@@ -14,7 +14,9 @@ const char* const kCommandHelp =
     "  verify flash|eeprom FILE    compare the device with an Intel HEX file\n"
     "  read flash|eeprom FILE      read the whole memory into an Intel HEX file\n"
     "  configure FOSC_MHZ TIMEOUT_S  set the loader's start-up wait for a clock frequency\n"
-    "Every command that talks to the device first checks, once per call, that the loader answers.\n"
+    "Every command that talks to the device first checks, once per call, that the loader answers;\n"
+    "before the first one that touches memory, the chip's model is read from its loader\n"
+    "and compared with -m (without -m, the chip's model is used).\n"
     "\n"
     "Exit codes:\n"
     "  0    success\n"
@@ -22,7 +24,9 @@ const char* const kCommandHelp =
     "  2    usage error\n"
     "  3    no or short answer from the loader, or a port error\n"
     "  4    file error: a HEX file that cannot be read or is damaged, an export not written\n"
-    "  130  interrupted (Ctrl-C); the port is restored and closed\n";
+    "  5    wrong device: the chip is another model than -m, or no loader block confirms it\n"
+    "       (nothing was erased or written)\n"
+    "  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed\n";
 
 namespace {
 

@@ -27,15 +27,20 @@ using namespace zarvik;
 using zarvik::cli::Reporter;
 using zarvik::cli::Step;
 
-enum Exit { kOk = 0, kDifferences = 1, kUsage = 2, kLink = 3, kFile = 4, kInterrupted = 130 };
+enum Exit { kOk = 0, kDifferences = 1, kUsage = 2, kLink = 3, kFile = 4, kWrongDevice = 5 };
 
-std::atomic<bool> g_interrupted{false};
 zarvik::Cancellation g_cancel;
+std::atomic<int> g_signal{0};
 
-void on_interrupt(int) {
-    g_interrupted.store(true);
+// Only records the request: the operation stops after the transaction under way, and
+// not at all while the loader's own block is being rewritten.
+void on_interrupt(int signal) {
+    g_signal.store(signal);
     g_cancel.request();
 }
+
+// The shell's convention: 128 + the signal's number (130 for Ctrl-C, 143 for SIGTERM).
+int interrupted_exit_code() { return 128 + (g_signal.load() != 0 ? g_signal.load() : SIGINT); }
 
 int exit_code_for(const OperationOutcome& o) {
     switch (o.result) {
@@ -43,8 +48,16 @@ int exit_code_for(const OperationOutcome& o) {
         case OperationOutcome::Result::Differences: return kDifferences;
         case OperationOutcome::Result::LinkFailure: return kLink;
         case OperationOutcome::Result::FileFailure: return kFile;
+        case OperationOutcome::Result::Interrupted: return interrupted_exit_code();
         case OperationOutcome::Result::Refused:
-            return o.operation == Operation::Configure ? kUsage : kFile;
+            switch (o.refusal) {
+                case Refusal::WrongDevice:
+                case Refusal::DeviceNotConfirmed:
+                case Refusal::NoLoaderBlock: return kWrongDevice;
+                case Refusal::DataOverLoader:
+                case Refusal::DataBeyondEeprom: return kFile;
+                default: return kUsage;
+            }
     }
     return kLink;
 }
@@ -53,6 +66,8 @@ struct Options {
     std::string port;
     int baud = 115200;
     std::string model = "ATmega8";
+    bool model_given = false;  // -m: otherwise the chip's own model is used
+    bool force = false;
     bool no_verify = false;
     std::string reset;
     std::string simulate;  // "@" when given without a model
@@ -68,9 +83,9 @@ public:
     int run(const std::vector<Step>& plan) {
         for (const Step& step : plan) {
             const int code = run_step(step);
-            if (g_interrupted.load()) {
-                reporter_.error("прервано");
-                return kInterrupted;
+            if (g_cancel.pending()) {
+                reporter_.error(g_signal.load() == SIGTERM ? "остановлено сигналом SIGTERM" : "прервано (Ctrl-C)");
+                return interrupted_exit_code();
             }
             if (code != kOk) return code;
         }
@@ -114,13 +129,30 @@ private:
         state_ = std::make_unique<ProgrammerState>();
         programmer_ = std::make_unique<Programmer>(*state_, *link, clock_);
         programmer_->set_model(model);
+        programmer_->set_cancellation(&g_cancel);
         const HandshakeOutcome handshake = programmer_->connect();
         reporter_.connection(handshake == HandshakeOutcome::Connected, announce);
         if (handshake != HandshakeOutcome::Connected) {
             programmer_.reset();
             return kLink;
         }
+        if (options_.force) programmer_->accept_unconfirmed_device();
         return kOk;
+    }
+
+    // Without -m the chip says which model it is; asked once, before the first command
+    // that touches memory (which would ask anyway).
+    void adopt_chip_model() {
+        if (options_.model_given || model_adopted_) return;
+        model_adopted_ = true;
+        const ChipIdentity& id = programmer_->identify_device();
+        if (!id.found()) return;
+        for (const auto& model : kDeviceModels) {
+            if (model.loader_start != *id.loader_start) continue;
+            programmer_->set_model(model);
+            reporter_.device(chip_name(model.loader_start), model.loader_start);
+            return;
+        }
     }
 
     int report(const OperationOutcome& o) {
@@ -132,6 +164,7 @@ private:
         if (step.kind == Step::Kind::Ports) return list_ports();
         if (const int code = ensure_connected(step.kind == Step::Kind::Connect); code != kOk) return code;
         Programmer& p = *programmer_;
+        if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) adopt_chip_model();
         switch (step.kind) {
             case Step::Kind::Ports:
             case Step::Kind::Connect:
@@ -149,7 +182,7 @@ private:
             case Step::Kind::Write: {
                 reporter_.begin(Operation::Write, step.memory);
                 const int code = report(p.write(step.memory, step.file, reporter_));
-                if (code != kOk || options_.no_verify || g_interrupted.load()) return code;
+                if (code != kOk || options_.no_verify || g_cancel.pending()) return code;
                 reporter_.begin(Operation::Verify, step.memory);
                 return report(p.verify(step.memory, step.file, reporter_));
             }
@@ -164,7 +197,7 @@ private:
             }
             case Step::Kind::Configure:
                 reporter_.begin(Operation::Configure, MemoryKind::Flash);
-                return report(p.configure_loader(step.fosc, step.timeout, reporter_));
+                return report(p.configure_loader(step.fosc, step.timeout, reporter_, {.allow_short_wait = options_.force}));
         }
         return kOk;
     }
@@ -185,6 +218,7 @@ private:
     std::unique_ptr<SimLink> sim_link_;
     std::unique_ptr<ProgrammerState> state_;
     std::unique_ptr<Programmer> programmer_;
+    bool model_adopted_ = false;
 };
 
 }  // namespace
@@ -202,9 +236,12 @@ static int run(int argc, char** argv) {
     app.add_option("-b,--baud", options.baud, "line speed")
         ->check(CLI::IsMember(speeds))
         ->capture_default_str();
-    auto* model_option = app.add_option("-m,--model", options.model, "ATmega8, ATmega88, ATmega168 or ATmega328")
-        ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
-        ->capture_default_str();
+    auto* model_option =
+        app.add_option("-m,--model", options.model,
+                       "ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows")
+            ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}));
+    app.add_flag("--force", options.force,
+                 "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s");
     app.add_flag("--no-verify", options.no_verify, "do not verify after write");
     app.add_option("--reset", options.reset, "pulse DTR before connecting, for boards whose reset follows it")
         ->check(CLI::IsMember({"dtr"}));
@@ -224,8 +261,7 @@ static int run(int argc, char** argv) {
         const int code = app.exit(e);
         return code == 0 ? kOk : kUsage;
     }
-    // A simulated board of a named model is programmed as that model unless -m says otherwise.
-    if (model_option->count() == 0 && !options.simulate.empty() && options.simulate != "@") options.model = options.simulate;
+    options.model_given = model_option->count() > 0;
     auto plan = cli::parse_plan(options.words);
     if (auto* error = std::get_if<std::string>(&plan)) {
         std::fprintf(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());

@@ -29,6 +29,21 @@ const char* result_word(OperationOutcome::Result r) {
     return "";
 }
 
+// What the command line can add to a refusal: the way out it offers.
+std::string cli_hint(const OperationOutcome& o) {
+    if (o.result != OperationOutcome::Result::Refused) return {};
+    char buf[160];
+    switch (o.refusal) {
+        case Refusal::WaitCountTooLarge:
+            if (o.longest_wait_seconds <= 0) return {};
+            std::snprintf(buf, sizeof buf, " (при %s МГц — не больше %.2f с)", o.fosc_text.c_str(), o.longest_wait_seconds);
+            return buf;
+        case Refusal::WaitTooShort: return " (--force, если так и задумано)";
+        case Refusal::DeviceNotConfirmed: return " (--force, если у загрузчика другой первый блок)";
+        default: return {};
+    }
+}
+
 }  // namespace
 
 std::string json_escape(const std::string& text) {
@@ -115,7 +130,7 @@ void Reporter::clear_bar() {
 
 void Reporter::outcome(const OperationOutcome& o) {
     clear_bar();
-    const std::string text = status_text(o);
+    const std::string text = status_text(o) + cli_hint(o);
     if (mode_ == Mode::Json) {
         std::string line = "{\"event\":\"result\",\"operation\":\"" + std::string(operation_word(o.operation)) +
                            "\",\"memory\":\"" + memory_word(o.memory) + "\",\"outcome\":\"" + result_word(o.result) +
@@ -175,6 +190,16 @@ void Reporter::started_program() {
         std::fprintf(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
     } else if (mode_ == Mode::Text) {
         std::fprintf(out_, "Программа запущена\n");
+    }
+    std::fflush(out_);
+}
+
+void Reporter::device(const std::string& name, std::uint32_t loader_start) {
+    if (mode_ == Mode::Json) {
+        std::fprintf(out_, "{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
+                     loader_start);
+    } else if (mode_ == Mode::Text) {
+        std::fprintf(out_, "МК: %s (загрузчик с адреса %.4X)\n", name.c_str(), loader_start);
     }
     std::fflush(out_);
 }

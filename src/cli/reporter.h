@@ -24,6 +24,8 @@ public:
     void connection(bool connected, bool announce);
     void ports(const std::vector<std::string>& names, const std::string& summary);
     void started_program();
+    // The model the chip showed, when none was given.
+    void device(const std::string& name, std::uint32_t loader_start);
     // A problem that is not an operation's outcome (no port, usage); always shown.
     void error(const std::string& text);
     void warning(const std::string& text);

@@ -21,6 +21,10 @@ ChipIdentity identify_chip(LoaderProtocol& protocol) {
     Block block{};
     for (const std::uint32_t start : kLoaderStarts) {
         if (auto failure = protocol.read_flash_block(start, block)) {
+            // Something answered, but not with a block (a line that echoes, a loader
+            // that speaks otherwise): no loader block there. A silent or vanished line
+            // is a failure of the line.
+            if (failure->received > 0 && !failure->line_lost && !failure->interrupted) continue;
             identity.failure = failure;
             return identity;
         }

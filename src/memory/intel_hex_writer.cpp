@@ -17,6 +17,9 @@ void put_byte(std::string& out, unsigned value) {
 std::string to_intel_hex(std::span<const std::uint8_t> bytes) {
     std::size_t end = bytes.size();
     while (end > 0 && bytes[end - 1] == kBlank) --end;
+    // A blank memory still gets one record: a file of nothing but the end record would
+    // be refused as empty when it is loaded to verify the very device it came from.
+    if (end == 0) end = std::min<std::size_t>(16, bytes.size());
     std::string out;
     out.reserve(end / 16 * 44 + 64);
     for (std::size_t a = 0; a < end; a += 16) {
@@ -39,7 +42,10 @@ std::string to_intel_hex(std::span<const std::uint8_t> bytes) {
 }
 
 std::string with_required_extension(std::string path, std::string_view extension) {
-    if (path.find(extension) == std::string::npos) path += extension;
+    // Only the file's own name counts: a folder named "a.eep.d" says nothing about it.
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    if (path.find(extension, name) == std::string::npos) path += extension;
     return path;
 }
 

@@ -58,6 +58,7 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
     struct Scheduled {
         std::int64_t due_us;
         std::vector<std::uint8_t> bytes;
+        std::size_t sent = 0;
     };
     std::deque<Scheduled> outgoing;
     std::int64_t rx_arrival_us = 0;  // when the host's last byte reached the chip
@@ -67,18 +68,26 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
 
     while (!stop.load() && !loader_.line_gone()) {
         const std::int64_t now = now_us();
-        while (!outgoing.empty() && outgoing.front().due_us <= now) {
-            const auto& bytes = outgoing.front().bytes;
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        // With nobody reading, the terminal's buffer fills and the write would fail
+        // with EAGAIN for good: what did not fit waits for POLLOUT below, so the loop
+        // neither spins nor stops answering to a signal.
+        bool blocked = false;
+        while (!blocked && !outgoing.empty() && outgoing.front().due_us <= now) {
+            Scheduled& front = outgoing.front();
+            while (front.sent < front.bytes.size()) {
+                const ssize_t n = ::write(master_, front.bytes.data() + front.sent, front.bytes.size() - front.sent);
                 if (n > 0) {
-                    done += static_cast<std::size_t>(n);
-                } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+                    front.sent += static_cast<std::size_t>(n);
+                } else if (n < 0 && errno == EINTR) {
+                    continue;
+                } else if (n < 0 && errno == EAGAIN) {
+                    blocked = true;
                     break;
+                } else {
+                    front.sent = front.bytes.size();  // the line is gone: the answer is lost
                 }
             }
-            outgoing.pop_front();
+            if (!blocked) outgoing.pop_front();
         }
         std::int64_t wait_us = 20'000;
         if (!outgoing.empty()) wait_us = std::clamp<std::int64_t>(outgoing.front().due_us - now, 0, wait_us);
@@ -88,7 +97,9 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
         constexpr std::int64_t kSpinUs = 300;
         if (emulate_wire_ && !outgoing.empty() && wait_us <= kSpinUs) wait_us = 0;
         else if (emulate_wire_ && !outgoing.empty()) wait_us -= kSpinUs;
-        pollfd p{master_, POLLIN, 0};
+        const short events = static_cast<short>(blocked ? (POLLIN | POLLOUT) : POLLIN);
+        if (blocked) wait_us = 20'000;
+        pollfd p{master_, events, 0};
         const timespec ts{static_cast<time_t>(wait_us / 1'000'000), static_cast<long>(wait_us % 1'000'000 * 1000)};
         if (::ppoll(&p, 1, &ts, nullptr) <= 0 || (p.revents & POLLIN) == 0) continue;
         const ssize_t n = ::read(master_, buf, sizeof buf);

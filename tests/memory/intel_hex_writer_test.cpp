@@ -21,7 +21,8 @@ TEST(IntelHexWriter, WorkedExampleAndEdgeCases) {
     four[0] = 0x0C; four[1] = 0x94; four[2] = 0x34; four[3] = 0x00;
     EXPECT_EQ(to_intel_hex(four), ":040000000C94340028\r\n:00000001FF\r\n");
 
-    EXPECT_EQ(to_intel_hex(blank(1024)), ":00000001FF\r\n");
+    // A blank memory exports one blank record, so that the file loads back.
+    EXPECT_EQ(to_intel_hex(blank(1024)), ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n:00000001FF\r\n");
 
     auto first = blank(512);
     first[0] = 0x12;
@@ -54,7 +55,8 @@ TEST(IntelHexWriter, ExportThenLoadGivesBackTheBytes) {
 TEST(IntelHexWriter, ExtensionRule) {
     struct Case { const char* typed; const char* saved; };
     for (const Case& c : {Case{"data.eep", "data.eep"}, Case{"data", "data.eep"}, Case{"DATA.EEP", "DATA.EEP.eep"},
-                          Case{"/x/a.eep.d/data", "/x/a.eep.d/data"}}) {
+                          Case{"/x/a.eep.d/data", "/x/a.eep.d/data.eep"}, Case{"C:\\a.eep\\data", "C:\\a.eep\\data.eep"},
+                          Case{"/x/a.eep.d/data.eep.bak", "/x/a.eep.d/data.eep.bak"}}) {
         EXPECT_EQ(with_required_extension(c.typed, ".eep"), c.saved);
     }
 }
