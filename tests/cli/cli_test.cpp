@@ -8,9 +8,18 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <QThread>
 
+#include <csignal>
+#include <sstream>
+
+#include "loader/chip_identity.h"
+#include "loader/wait_count.h"
+#include "memory/device_model.h"
+#include "memory/intel_hex_loader.h"
+#include "memory/memory_image.h"
 #include "serial/serial_port.h"
+#include "sim/sim_loader.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 
@@ -85,7 +94,14 @@ TEST(Cli, ExitCodes) {
         {"unknown command", {"frobnicate"}, 2, "unknown command"},
         {"speed not in the list", {"-b", "12345", "--simulate", "connect"}, 2, "12345"},
         {"no port", {"connect"}, 2, "--port"},
-        {"wait count too large", {"--simulate", "configure", "16", "13"}, 2, "слишком большое время"},
+        {"wait count too large", {"--simulate", "configure", "16", "13"}, 2,
+         "Задано слишком большое время ожидания запуска программы! (при 16 МГц — не больше 12.52 с)"},
+        {"clock is no number", {"--simulate", "configure", "abc", "2"}, 2, "Частота Fosc должна быть числом"},
+        {"wait is no number", {"--simulate", "configure", "16", ""}, 2, "Время ожидания time_out должно быть числом"},
+        {"wait with words after it", {"--simulate", "configure", "16", "2 xyz"}, 2, "time_out"},
+        {"wait too short", {"--simulate", "configure", "16", "0.1"}, 2, "--force"},
+        {"wrong chip", {"--simulate=ATmega8", "-m", "ATmega328", "erase", "flash"}, 5,
+         "Подключён ATmega8/88 (загрузчик с адреса 1C00), а выбран ATmega328"},
         {"no loader answers", {"-p", silent.path(), "erase", "flash"}, 3, "Соединение не удалось установить"},
         {"port that does not exist", {"-p", "/dev/zarvik-none", "connect"}, 3, "Не удалось открыть порт"},
         {"damaged file", on(sim, {"write", "flash", QString::fromStdString(damaged)}), 4, "строка 1"},
@@ -136,12 +152,121 @@ TEST(Cli, JsonLinesParseBack) {
     EXPECT_EQ(first["found"].toInt(), 0xFF);
 }
 
+// The host bytes a zarvik-sim --log file recorded, as command letters (block bytes skipped).
+std::string commands_in_log(const std::string& log) {
+    std::vector<int> bytes;
+    std::istringstream in(log);
+    long long time = 0;
+    int byte = 0;
+    while (in >> time >> byte) bytes.push_back(byte);
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        out.push_back(static_cast<char>(bytes[i]));
+        i += bytes[i] == 'B' ? 4 + 128 : 4;
+    }
+    return out;
+}
+
+TEST(Cli, TheWrongChipIsRefusedWithNothingChanged) {
+    testing::TempDir dir;
+    const std::string log = dir.file("log.txt");
+    const std::string eep = dir.file("blink.eep");
+    {
+        testing::SimProcess sim({"--model", "ATmega8", "--log", QString::fromStdString(log)});
+        const QStringList as328{"-p", sim.path(), "-m", "ATmega328"};
+        for (const QStringList& args : {QStringList{"erase", "flash"}, QStringList{"write", "flash", ZARVIK_BLINK_HEX},
+                                        QStringList{"erase", "eeprom"}, QStringList{"configure", "16", "2"}}) {
+            const CliRun r = cli(as328 + args);
+            EXPECT_EQ(r.code, 5) << args.join(' ').toStdString() << "\n" << r.out << r.err;
+            EXPECT_NE(r.err.find("а выбран ATmega328: в устройство ничего не отправлено"), std::string::npos) << r.err;
+        }
+        ASSERT_EQ(sim.stop(), 0);
+    }
+    const std::string sent = commands_in_log(testing::read_file(log));
+    EXPECT_FALSE(sent.empty());
+    EXPECT_EQ(sent.find_first_of("EeBFD"), std::string::npos) << sent;
+}
+
+TEST(Cli, WithoutAModelTheChipsOwnIsUsed) {
+    for (const char* model : {"ATmega8", "ATmega168", "ATmega328"}) {
+        testing::TempDir dir;
+        testing::SimProcess sim({"--model", model});
+        const std::string back = dir.file("back.eep");
+        const CliRun r = cli({"-p", sim.path(), "write", "eeprom", ZARVIK_BLINK_EEP, "read", "eeprom",
+                              QString::fromStdString(back)});
+        EXPECT_EQ(r.code, 0) << model << r.err;
+        const std::string name = chip_name(find_device_model(model)->loader_start);
+        EXPECT_EQ(r.out.rfind("МК: " + name + " (загрузчик с адреса ", 0), 0u) << r.out;
+        // The whole EEPROM of that model was read: 1024 bytes only on the ATmega328.
+        EepromImage image;
+        const auto loaded = load_intel_hex_file(back, image.span());
+        ASSERT_TRUE(std::holds_alternative<LoadedRange>(loaded));
+    }
+}
+
+TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
+    // The signal comes at each step of a slow configuration: after the handshake, after
+    // the block was read, after it was first programmed, and after its read-back showed
+    // that it must be erased. Whatever the moment, the loader's block afterwards holds
+    // the old count or the new one.
+    struct Moment { const char* seen; int signal; };
+    for (const Moment& m : {Moment{"\"connect\"", SIGINT}, Moment{"\"position\":1,", SIGTERM},
+                            Moment{"\"position\":2,", SIGINT}, Moment{"\"position\":3,", SIGTERM}}) {
+        testing::TempDir dir;
+        const std::string dump = dir.file("flash.hex");
+        testing::SimProcess sim({"--model", "ATmega328", "--wire", "--dump-flash", QString::fromStdString(dump)});
+        QProcess p;
+        p.start(QStringLiteral(ZARVIK_CLI_BINARY), {"-p", sim.path(), "-b", "19200", "--json", "configure", "16", "2"});
+        ASSERT_TRUE(p.waitForStarted());
+        QByteArray out;
+        while (!out.contains(m.seen) && p.state() == QProcess::Running) {
+            p.waitForReadyRead(5);
+            out += p.readAllStandardOutput();
+        }
+        // Never kill(0): a process that has already ended has no id, and 0 is the
+        // whole process group.
+        if (p.state() == QProcess::Running && p.processId() > 0) ::kill(static_cast<pid_t>(p.processId()), m.signal);
+        if (p.state() != QProcess::NotRunning) ASSERT_TRUE(p.waitForFinished(20000));
+        out += p.readAllStandardOutput();
+        const int code = p.exitCode();
+        EXPECT_TRUE(code == 0 || code == 128 + m.signal) << m.seen << " " << code << "\n" << out.toStdString()
+                                                         << p.readAllStandardError().toStdString();
+        ASSERT_EQ(sim.stop(), 0);
+        FlashImage flash;
+        ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(dump, flash.span())));
+        const std::span<const std::uint8_t, 128> block(flash.bytes.data() + 0x7C00, 128);
+        ASSERT_TRUE(has_loader_layout(block)) << "signal after " << m.seen;
+        const std::uint32_t count = decode_wait_count(block, 0);
+        EXPECT_TRUE(count == SimLoader::kFactoryWaitCount || count == 2'666'667u) << count;
+        if (code == 0) {
+            EXPECT_EQ(count, 2'666'667u);
+        }
+    }
+}
+
+TEST(Cli, SigtermIsToldFromCtrlC) {
+    testing::SimProcess sim({"--model", "ATmega8"});
+    QProcess p;
+    p.start(QStringLiteral(ZARVIK_CLI_BINARY), on(sim, {"--json", "erase", "eeprom"}));
+    ASSERT_TRUE(p.waitForStarted());
+    while (!p.readAllStandardOutput().contains("progress") && p.state() == QProcess::Running) p.waitForReadyRead(100);
+    ASSERT_GT(p.processId(), 0);
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 143);
+    EXPECT_NE(p.readAllStandardError().indexOf("SIGTERM"), -1);
+    SteadyClock clock;
+    SerialPort again(clock);
+    EXPECT_TRUE(again.open(sim.path()));
+}
+
 TEST(Cli, InterruptRestoresAndClosesThePort) {
     testing::SimProcess sim({"--model", "ATmega8"});
     QProcess p;
     p.start(QStringLiteral(ZARVIK_CLI_BINARY), on(sim, {"--json", "erase", "eeprom"}));
     ASSERT_TRUE(p.waitForStarted());
     while (!p.readAllStandardOutput().contains("progress") && p.state() == QProcess::Running) p.waitForReadyRead(100);
+    ASSERT_GT(p.processId(), 0);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), 130);

@@ -1,0 +1,247 @@
+// The chip is never touched unless it is the model the host was told, and the loader's
+// own block is never left erased.
+#include <gtest/gtest.h>
+
+#include "loader/wait_count.h"
+#include "programmer/status_texts.h"
+#include "support/programmer_fixture.h"
+
+namespace zarvik {
+namespace {
+
+using testing::ProgrammerBench;
+using testing::SimBoard;
+using Result = OperationOutcome::Result;
+
+// The commands that change memory; none of them may reach a chip that was refused.
+bool changes_memory(std::uint8_t command) {
+    return command == 'E' || command == 'e' || command == 'B' || command == 'F' || command == 'D';
+}
+
+// Command bytes the board saw: every fourth byte outside a `B` block.
+std::vector<std::uint8_t> commands(const SimLoader& loader) {
+    std::vector<std::uint8_t> out;
+    const auto& log = loader.log();
+    for (std::size_t i = 0; i < log.size();) {
+        out.push_back(log[i].byte);
+        i += log[i].byte == 'B' ? 4 + 128 : 4;
+    }
+    return out;
+}
+
+struct Host {
+    explicit Host(SimBoard& board, const char* model)
+        : state(std::make_unique<ProgrammerState>()), programmer(*state, board.link, board.clock) {
+        programmer.set_model(*find_device_model(model));
+    }
+    std::unique_ptr<ProgrammerState> state;
+    Programmer programmer;
+};
+
+TEST(ChipIdentity, EachModelIsToldByItsLoaderBlock) {
+    struct Case { const char* chip; std::uint32_t start; const char* name; };
+    for (const Case& c : {Case{"ATmega8", 0x1C00, "ATmega8/88"}, Case{"ATmega88", 0x1C00, "ATmega8/88"},
+                          Case{"ATmega168", 0x3C00, "ATmega168"}, Case{"ATmega328", 0x7C00, "ATmega328"}}) {
+        SimBoard board(c.chip);
+        Host host(board, "ATmega8");
+        const ChipIdentity& id = host.programmer.identify_device();
+        ASSERT_TRUE(id.found()) << c.chip;
+        EXPECT_EQ(*id.loader_start, c.start) << c.chip;
+        EXPECT_EQ(chip_name(*id.loader_start), c.name);
+        for (std::uint8_t command : commands(board.loader)) EXPECT_FALSE(changes_memory(command)) << c.chip;
+    }
+}
+
+TEST(ChipIdentity, TheWrongModelIsRefusedBeforeAnythingChanges) {
+    // A smaller chip wraps addresses: erasing 0..7BFF on an ATmega8 would erase its loader.
+    struct Case { const char* chip; const char* selected; };
+    for (const Case& c : {Case{"ATmega8", "ATmega328"}, Case{"ATmega168", "ATmega328"}, Case{"ATmega328", "ATmega8"},
+                          Case{"ATmega88", "ATmega168"}}) {
+        SimBoard board(c.chip);
+        Host host(board, c.selected);
+        testing::TempDir dir;
+        const std::string hex = dir.write("p.hex", ProgrammerBench::hex_records(0, testing::pattern(300)) + ":00000001FF\r\n");
+        const std::string eep = dir.write("p.eep", ProgrammerBench::hex_records(0, testing::pattern(20)) + ":00000001FF\r\n");
+        const std::vector<std::uint8_t> flash_before(board.loader.flash().begin(), board.loader.flash().end());
+        const std::vector<std::uint8_t> eeprom_before(board.loader.eeprom().begin(), board.loader.eeprom().end());
+        Programmer& p = host.programmer;
+        for (const OperationOutcome& o :
+             {p.erase(MemoryKind::Flash), p.erase(MemoryKind::Eeprom), p.write(MemoryKind::Flash, hex),
+              p.write(MemoryKind::Eeprom, eep), p.verify(MemoryKind::Flash, hex), p.read(MemoryKind::Eeprom),
+              p.configure_loader("16", "2")}) {
+            EXPECT_EQ(o.result, Result::Refused) << c.chip << " as " << c.selected;
+            EXPECT_EQ(o.refusal, Refusal::WrongDevice);
+            EXPECT_NE(status_text(o).find(std::string("выбран ") + c.selected), std::string::npos) << status_text(o);
+        }
+        for (std::uint8_t command : commands(board.loader)) EXPECT_FALSE(changes_memory(command)) << c.chip;
+        EXPECT_TRUE(std::equal(flash_before.begin(), flash_before.end(), board.loader.flash().begin()));
+        EXPECT_TRUE(std::equal(eeprom_before.begin(), eeprom_before.end(), board.loader.eeprom().begin()));
+    }
+    SimBoard board("ATmega8");
+    Host host(board, "ATmega328");
+    EXPECT_EQ(status_text(host.programmer.erase(MemoryKind::Flash)),
+              "Подключён ATmega8/88 (загрузчик с адреса 1C00), а выбран ATmega328: в устройство ничего не отправлено");
+}
+
+TEST(ChipIdentity, IsReadOncePerConnection) {
+    SimBoard board("ATmega328");
+    Host host(board, "ATmega328");
+    ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
+    const std::size_t after_first = board.loader.log().size();
+    ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
+    EXPECT_EQ(board.loader.log().size() - after_first, after_first - 3 * 12);  // the same read, minus 3 identity reads
+    host.programmer.connect();
+    const std::size_t before = board.loader.log().size();
+    ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
+    EXPECT_EQ(board.loader.log().size() - before, after_first);  // asked again after a new connect
+}
+
+TEST(ChipIdentity, AnUnrecognisedLoaderNeedsConsentAndNeverGetsItsBlockPatched) {
+    SimBoard board("ATmega328");
+    auto flash = board.loader.flash();
+    std::fill_n(flash.begin() + 0x7C00, 128, std::uint8_t{0x00});  // a loader laid out otherwise
+    Host host(board, "ATmega328");
+    const auto refused = host.programmer.erase(MemoryKind::Eeprom);
+    EXPECT_EQ(refused.result, Result::Refused);
+    EXPECT_EQ(refused.refusal, Refusal::DeviceNotConfirmed);
+    for (std::uint8_t command : commands(board.loader)) EXPECT_FALSE(changes_memory(command));
+
+    host.programmer.accept_unconfirmed_device();
+    EXPECT_TRUE(host.programmer.erase(MemoryKind::Eeprom).ok());
+    // Consent skips the identity check, never the configuration's own look at the block.
+    const auto configured = host.programmer.configure_loader("16", "2");
+    EXPECT_EQ(configured.refusal, Refusal::NoLoaderBlock);
+    EXPECT_TRUE(std::all_of(flash.begin() + 0x7C00, flash.begin() + 0x7C80, [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(status_text(configured), "По адресу 7C00 нет первого блока загрузчика ATmega328: настройка не записана");
+}
+
+TEST(ChipIdentity, AnEchoingLineNeverSucceeds) {
+    SimFaults echo;
+    echo.echo = true;
+    SimBoard board("ATmega328", echo);
+    Host host(board, "ATmega328");
+    EXPECT_EQ(host.programmer.connect(), HandshakeOutcome::Connected);  // "UUUU" still counts as an answer
+    testing::TempDir dir;
+    const std::string hex = dir.write("p.hex", ProgrammerBench::hex_records(0, testing::pattern(64)) + ":00000001FF\r\n");
+    EXPECT_FALSE(host.programmer.erase(MemoryKind::Flash).ok());
+    EXPECT_FALSE(host.programmer.write(MemoryKind::Flash, hex).ok());
+    EXPECT_EQ(host.programmer.erase(MemoryKind::Flash).refusal, Refusal::DeviceNotConfirmed);
+}
+
+// Requests a stop once the host has written a given number of bytes.
+class StopAfter final : public ByteLink {
+public:
+    StopAfter(ByteLink& inner, Cancellation& cancel, std::size_t bytes) : inner_(inner), cancel_(cancel), left_(bytes) {}
+    bool write(std::span<const std::uint8_t> bytes) override {
+        left_ = bytes.size() >= left_ ? 0 : left_ - bytes.size();
+        if (left_ == 0) cancel_.request();
+        return inner_.write(bytes);
+    }
+    ReadResult read(std::span<std::uint8_t> into) override {
+        // A port gives up its wait when the stop is not held, as the real one does.
+        if (cancel_.requested()) return ReadResult{0, false, true};
+        return inner_.read(into);
+    }
+    void discard_input() override { inner_.discard_input(); }
+
+private:
+    ByteLink& inner_;
+    Cancellation& cancel_;
+    std::size_t left_;
+};
+
+TEST(LoaderConfigurationSafety, AStopAtAnyMomentLeavesTheOldCountOrTheNew) {
+    // From 666667 to 2666667 some nibbles need bits set, so the block must be erased.
+    const std::uint32_t old_count = SimLoader::kFactoryWaitCount;
+    const std::uint32_t new_count = 2'666'667;
+    bool saw_interrupted = false, saw_done = false;
+    for (std::size_t stop_after = 1; stop_after < 700; stop_after += 3) {
+        SimBoard board("ATmega328");
+        Cancellation cancel;
+        StopAfter link(board.link, cancel, stop_after);
+        auto state = std::make_unique<ProgrammerState>();
+        Programmer p(*state, link, board.clock);
+        p.set_model(*find_device_model("ATmega328"));
+        p.set_cancellation(&cancel);
+        const OperationOutcome o = p.configure_loader("16", "2");
+        const auto block = board.loader.loader_first_block();
+        ASSERT_TRUE(has_loader_layout(block)) << "stopped after " << stop_after << " bytes";
+        const std::uint32_t count = decode_wait_count(block, 0);
+        EXPECT_TRUE(count == old_count || count == new_count) << count;
+        if (o.result == Result::Interrupted) {
+            saw_interrupted = true;
+            EXPECT_EQ(count, old_count);
+        } else {
+            EXPECT_EQ(o.result, Result::Success) << status_text(o);
+            EXPECT_EQ(count, new_count);
+            saw_done = true;
+        }
+    }
+    EXPECT_TRUE(saw_interrupted);
+    EXPECT_TRUE(saw_done);
+}
+
+TEST(LoaderConfigurationSafety, ProgramsFirstAndErasesOnlyWhenTheBlockDidNotTake) {
+    ProgrammerBench bench;
+    ASSERT_TRUE(bench.programmer.configure_loader("16", "2").ok());
+    auto sent = commands(bench.board.loader);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'E'), 2);
+    // B A F before the first E: the block is never blank before a programming attempt.
+    const auto first_f = std::find(sent.begin(), sent.end(), 'F');
+    const auto first_e = std::find(sent.begin(), sent.end(), 'E');
+    EXPECT_LT(first_f, first_e);
+
+    // The same count again: the block takes at once and nothing is erased.
+    bench.board.loader.misbehave({});
+    ASSERT_TRUE(bench.programmer.configure_loader("16", "2").ok());
+    sent = commands(bench.board.loader);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'E'), 0);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'F'), 1);
+}
+
+TEST(LoaderConfigurationSafety, AWaitUnderHalfASecondNeedsConsent) {
+    for (const char* timeout : {"0", "0,1", "0.49"}) {
+        ProgrammerBench bench;
+        const auto refused = bench.programmer.configure_loader("16", timeout);
+        EXPECT_EQ(refused.refusal, Refusal::WaitTooShort) << timeout;
+        EXPECT_EQ(bench.commands_sent(), 0u);
+        EXPECT_TRUE(bench.programmer.configure_loader("16", timeout, no_progress(), {.allow_short_wait = true}).ok());
+    }
+    ProgrammerBench bench;
+    EXPECT_EQ(bench.programmer.configure_loader("0", "5").refusal, Refusal::WaitTooShort);  // count 1 at any time
+    EXPECT_TRUE(bench.programmer.configure_loader("16", "0,5").ok());
+}
+
+TEST(Operations, AStopEndsAfterTheTransactionUnderWay) {
+    ProgrammerBench bench;
+    Cancellation cancel;
+    bench.programmer.set_cancellation(&cancel);
+    struct StopAt final : ProgressObserver {
+        Cancellation& c;
+        explicit StopAt(Cancellation& cancel) : c(cancel) {}
+        void on_position(std::uint32_t position) override {
+            if (position >= 256) c.request();
+        }
+    } stop_at(cancel);
+    const auto o = bench.programmer.erase(MemoryKind::Eeprom, stop_at);
+    EXPECT_EQ(o.result, Result::Interrupted);
+    EXPECT_EQ(o.stopped_address, 256u);
+    EXPECT_EQ(status_text(o), "Прервано при стирании EEPROM, адрес 0100: операция не закончена");
+    const auto sent = commands(bench.board.loader);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'e'), 2);
+    // The line stays usable.
+    cancel.clear();
+    EXPECT_TRUE(bench.programmer.read(MemoryKind::Eeprom).ok());
+}
+
+TEST(Operations, ABlankMemoryReadBackVerifiesAgainstTheSameDevice) {
+    ProgrammerBench bench;
+    const auto read = bench.programmer.read(MemoryKind::Eeprom);
+    ASSERT_TRUE(read.ok());
+    const std::string path = bench.dir.file("blank.eep");
+    ASSERT_TRUE(bench.programmer.save_read(read, path).ok());
+    EXPECT_TRUE(bench.programmer.verify(MemoryKind::Eeprom, path).ok());
+}
+
+}  // namespace
+}  // namespace zarvik
