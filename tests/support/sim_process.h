@@ -36,6 +36,18 @@ public:
         return process_.exitCode();
     }
 
+    // Sends SIGTERM; true when the simulator ended of its own accord within `ms`.
+    bool stop_within(int ms) {
+        if (process_.state() == QProcess::NotRunning) return true;
+        process_.terminate();
+        const bool ended = process_.waitForFinished(ms);
+        if (!ended) {
+            process_.kill();
+            process_.waitForFinished(2000);
+        }
+        return ended;
+    }
+
 private:
     QProcess process_;
     QString path_;
