@@ -68,6 +68,7 @@ struct Options {
     std::string model = "ATmega8";
     bool model_given = false;  // -m: otherwise the chip's own model is used
     bool force = false;
+    std::string erase = "pages";  // before `write flash`: pages, all or none
     bool no_verify = false;
     std::string reset;
     std::string simulate;  // "@" when given without a model
@@ -176,12 +177,25 @@ private:
                 }
                 reporter_.started_program();
                 return kOk;
-            case Step::Kind::Erase:
+            case Step::Kind::Erase: {
                 reporter_.begin(Operation::Erase, step.memory);
-                return report(p.erase(step.memory, reporter_));
+                const int code = report(p.erase(step.memory, reporter_));
+                if (step.memory == MemoryKind::Flash) flash_blank_ = code == kOk;
+                return code;
+            }
             case Step::Kind::Write: {
+                WriteOptions write_options;
+                if (step.memory == MemoryKind::Flash) {
+                    if (options_.erase == "all" && !flash_blank_) {
+                        reporter_.begin(Operation::Erase, MemoryKind::Flash);
+                        if (const int code = report(p.erase(MemoryKind::Flash, reporter_)); code != kOk) return code;
+                    }
+                    // Right after a full erase every page is blank already.
+                    write_options.erase_pages = options_.erase == "pages" && !flash_blank_;
+                    flash_blank_ = false;
+                }
                 reporter_.begin(Operation::Write, step.memory);
-                const int code = report(p.write(step.memory, step.file, reporter_));
+                const int code = report(p.write(step.memory, step.file, reporter_, write_options));
                 if (code != kOk || options_.no_verify || g_cancel.pending()) return code;
                 reporter_.begin(Operation::Verify, step.memory);
                 return report(p.verify(step.memory, step.file, reporter_));
@@ -219,6 +233,7 @@ private:
     std::unique_ptr<ProgrammerState> state_;
     std::unique_ptr<Programmer> programmer_;
     bool model_adopted_ = false;
+    bool flash_blank_ = false;  // the last flash command was a full erase
 };
 
 }  // namespace
@@ -242,6 +257,11 @@ static int run(int argc, char** argv) {
             ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}));
     app.add_flag("--force", options.force,
                  "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s");
+    app.add_option("--erase", options.erase,
+                   "before `write flash`: erase just the pages written (pages), the whole user area (all), "
+                   "or nothing (none)")
+        ->check(CLI::IsMember({"pages", "all", "none"}))
+        ->capture_default_str();
     app.add_flag("--no-verify", options.no_verify, "do not verify after write");
     app.add_option("--reset", options.reset, "pulse DTR before connecting, for boards whose reset follows it")
         ->check(CLI::IsMember({"dtr"}));

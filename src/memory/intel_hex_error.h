@@ -5,7 +5,7 @@
 
 namespace zarvik {
 
-// Why a HEX file was refused. The core never prints it: the faces turn it into text.
+// Why a HEX (or ELF) file was refused. The core never prints it: the faces turn it into text.
 struct HexError {
     enum class Kind {
         CannotOpen,      // the file cannot be opened or read
@@ -15,6 +15,9 @@ struct HexError {
         BadRecord,       // an address record whose byte count is not 2
         BeyondCapacity,  // data would land outside the image (address = first such byte)
         Empty,           // no data record with data
+        NotAvrElf,       // an ELF file for another machine (found = its e_machine)
+        BadElf,          // an ELF file libelf cannot read (detail = why)
+        ElfUnsupported,  // an ELF file, and this build reads none
     };
     Kind kind = Kind::Empty;
     std::string file;            // the path as given, when loading from a file

@@ -5,6 +5,7 @@
 #include <utility>
 #include <variant>
 
+#include "memory/elf_loader.h"
 #include "memory/file_io.h"
 #include "memory/intel_hex_loader.h"
 #include "memory/intel_hex_writer.h"
@@ -123,7 +124,7 @@ OperationOutcome Programmer::erase(MemoryKind memory, ProgressObserver& progress
 
 OperationOutcome Programmer::load_file(OperationOutcome o, const std::string& path) {
     o.path = path;
-    auto loaded = load_intel_hex_file(path, image_of(state_, o.memory));
+    auto loaded = load_image_file(path, o.memory, image_of(state_, o.memory));
     if (auto* error = std::get_if<HexError>(&loaded)) {
         o.result = Result::FileFailure;
         o.file_error = *error;
@@ -143,16 +144,17 @@ OperationOutcome Programmer::load_file(OperationOutcome o, const std::string& pa
     return o;
 }
 
-OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, ProgressObserver& progress) {
+OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, ProgressObserver& progress,
+                                   WriteOptions options) {
     progress.on_phase(Phase::Writing);
     OperationOutcome o = load_file(begin(Operation::Write, memory), path);
     if (!o.ok()) return o;
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
-    return memory == MemoryKind::Flash ? write_flash(o, progress) : write_eeprom(o, progress);
+    return memory == MemoryKind::Flash ? write_flash(o, progress, options) : write_eeprom(o, progress);
 }
 
-OperationOutcome Programmer::write_flash(OperationOutcome o, ProgressObserver& progress) {
+OperationOutcome Programmer::write_flash(OperationOutcome o, ProgressObserver& progress, WriteOptions options) {
     // Flash is programmed in whole 64-byte pages.
     const std::uint32_t start = o.first_address / kFlashPageBytes * kFlashPageBytes;
     const std::uint32_t end = (o.end_address + kFlashPageBytes - 1) / kFlashPageBytes * kFlashPageBytes;
@@ -168,6 +170,12 @@ OperationOutcome Programmer::write_flash(OperationOutcome o, ProgressObserver& p
         }
         std::copy_n(state_.flash_image.bytes.begin() + a, kBlockSize, state_.block.begin());
         const std::uint8_t pages = end - a <= kFlashPageBytes ? 1 : 2;
+        for (std::uint32_t page = 0; options.erase_pages && page < pages; ++page) {
+            if (auto failure = protocol_.erase_flash_page(a + page * kFlashPageBytes)) {
+                o.elapsed_ms = watch.elapsed();
+                return failed(o, *failure);
+            }
+        }
         if (auto failure = protocol_.write_flash_block(a, state_.block, pages)) {
             o.elapsed_ms = watch.elapsed();
             return failed(o, *failure);

@@ -17,6 +17,12 @@ namespace zarvik {
 // The flash, EEPROM and loader-configuration operations, shared by every face.
 // Each one runs to its end on the calling thread and returns what happened; none
 // prints or shows anything itself.
+struct WriteOptions {
+    // Flash: erase each 64-byte page just before it is programmed, so that a write
+    // alone leaves exactly the file's bytes on a chip that held another program.
+    bool erase_pages = false;
+};
+
 struct ConfigureOptions {
     // The user confirmed a wait under half a second.
     bool allow_short_wait = false;
@@ -45,7 +51,8 @@ public:
     void accept_unconfirmed_device() { unconfirmed_accepted_ = true; }
 
     OperationOutcome erase(MemoryKind memory, ProgressObserver& progress = no_progress());
-    OperationOutcome write(MemoryKind memory, const std::string& path, ProgressObserver& progress = no_progress());
+    OperationOutcome write(MemoryKind memory, const std::string& path, ProgressObserver& progress = no_progress(),
+                           WriteOptions options = {});
     OperationOutcome verify(MemoryKind memory, const std::string& path, ProgressObserver& progress = no_progress());
     // Reads the model's whole user program area, or its whole EEPROM, into the
     // read-back buffer; nothing that did not arrive is ever kept as read.
@@ -70,7 +77,7 @@ private:
     OperationOutcome program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome load_file(OperationOutcome outcome, const std::string& path);
     OperationOutcome fetch(OperationOutcome outcome, std::uint32_t count, ProgressObserver& progress);
-    OperationOutcome write_flash(OperationOutcome outcome, ProgressObserver& progress);
+    OperationOutcome write_flash(OperationOutcome outcome, ProgressObserver& progress, WriteOptions options);
     OperationOutcome write_eeprom(OperationOutcome outcome, ProgressObserver& progress);
     std::uint32_t capacity_for(MemoryKind memory) const;
 

@@ -149,6 +149,10 @@ std::string hex_error_text(const HexError& e) {
         case HexError::Kind::BadRecord: return where + "неверная запись адреса";
         case HexError::Kind::BeyondCapacity: return where + format("адрес %.5X вне памяти", e.address);
         case HexError::Kind::Empty: return where + "в файле нет данных, в устройство ничего не отправлено";
+        case HexError::Kind::NotAvrElf:
+            return where + format("файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено", e.found);
+        case HexError::Kind::BadElf: return where + "файл ELF не читается: " + e.detail;
+        case HexError::Kind::ElfUnsupported: return where + "эта сборка не читает файлы ELF, нужен файл Intel HEX";
     }
     return where;
 }

@@ -244,6 +244,22 @@ TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
     }
 }
 
+TEST(Cli, WriteAloneReplacesAnotherProgramAndTakesElf) {
+    const QString other = QStringLiteral(ZARVIK_WITH_DATA ".hex");
+    struct Case { QStringList args; int code; };
+    for (const Case& c : {Case{{"write", "flash", ZARVIK_BLINK_ELF, "write", "eeprom", ZARVIK_BLINK_ELF}, 0},
+                          Case{{"write", "flash", ZARVIK_BLINK_HEX}, 0},
+                          Case{{"--erase", "all", "write", "flash", ZARVIK_BLINK_HEX}, 0},
+                          Case{{"--erase", "none", "write", "flash", ZARVIK_BLINK_HEX}, 1}}) {
+        testing::SimProcess sim({"--model", "ATmega328", "--flash", other});
+        const CliRun r = cli(QStringList{"-p", sim.path()} + c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString() << "\n" << r.out << r.err;
+        if (c.code == 0) {
+            EXPECT_NE(r.out.find("flash записан правильно!"), std::string::npos) << r.out;
+        }
+    }
+}
+
 TEST(Cli, SigtermIsToldFromCtrlC) {
     testing::SimProcess sim({"--model", "ATmega8"});
     QProcess p;

@@ -1,6 +1,7 @@
 // The avr-gcc example's files, loaded by us and converted by two independent tools.
 #include <gtest/gtest.h>
 
+#include "memory/elf_loader.h"
 #include "memory/intel_hex_loader.h"
 #include "memory/intel_hex_writer.h"
 #include "memory/memory_image.h"
@@ -62,6 +63,43 @@ TEST(RealFiles, OurExportIsReadBySrecCat) {
     ASSERT_FALSE(binary.empty());
     EXPECT_TRUE(std::equal(binary.begin(), binary.end(), image.bytes.begin(),
                            [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+}
+
+TEST(RealFiles, TheElfGivesTheSameBytesAsTheHexMadeFromIt) {
+    struct Case { MemoryKind memory; std::string elf; std::string hex; };
+    const std::string with_data = ZARVIK_WITH_DATA;
+    for (const Case& c : {Case{MemoryKind::Flash, ZARVIK_BLINK_ELF, ZARVIK_BLINK_HEX},
+                          Case{MemoryKind::Eeprom, ZARVIK_BLINK_ELF, ZARVIK_BLINK_EEP},
+                          Case{MemoryKind::Flash, with_data + ".elf", with_data + ".hex"},
+                          Case{MemoryKind::Eeprom, with_data + ".elf", with_data + ".eep"}}) {
+        FlashImage from_hex, from_elf;
+        const auto hex = load_intel_hex_file(c.hex, from_hex.span());
+        ASSERT_TRUE(std::holds_alternative<LoadedRange>(hex)) << c.hex;
+        const auto elf = load_image_file(c.elf, c.memory, from_elf.span());
+        ASSERT_TRUE(std::holds_alternative<LoadedRange>(elf)) << c.hex;
+        EXPECT_EQ(std::get<LoadedRange>(elf).start, std::get<LoadedRange>(hex).start);
+        EXPECT_EQ(std::get<LoadedRange>(elf).end, std::get<LoadedRange>(hex).end);
+        EXPECT_EQ(from_elf.bytes, from_hex.bytes) << c.hex;
+    }
+}
+
+TEST(RealFiles, AnElfForAnotherMachineOrTooBigIsRefused) {
+    FlashImage image;
+    // This test program itself is an ELF file, for the host's machine.
+    const auto native = load_image_file("/proc/self/exe", MemoryKind::Flash, image.span());
+    ASSERT_TRUE(std::holds_alternative<HexError>(native));
+    EXPECT_EQ(std::get<HexError>(native).kind, HexError::Kind::NotAvrElf);
+
+    std::array<std::uint8_t, 64> small{};
+    const auto too_big = load_image_file(ZARVIK_BLINK_ELF, MemoryKind::Flash, small);
+    ASSERT_TRUE(std::holds_alternative<HexError>(too_big));
+    EXPECT_EQ(std::get<HexError>(too_big).kind, HexError::Kind::BeyondCapacity);
+
+    testing::TempDir dir;
+    const std::string cut = dir.write("cut.elf", read_file(ZARVIK_BLINK_ELF).substr(0, 200));
+    const auto damaged = load_image_file(cut, MemoryKind::Flash, image.span());
+    ASSERT_TRUE(std::holds_alternative<HexError>(damaged));
+    EXPECT_EQ(std::get<HexError>(damaged).kind, HexError::Kind::BadElf);
 }
 
 }  // namespace

@@ -283,3 +283,40 @@ TEST(Operations, LinkErrorsNameTheOperationAndAddress) {
 
 }  // namespace
 }  // namespace zarvik
+
+namespace zarvik {
+namespace {
+
+TEST(FlashOperations, AWriteThatErasesItsPagesReplacesAnotherProgram) {
+    testing::ProgrammerBench bench;
+    const auto old_program = testing::pattern(1000, 7);
+    std::copy(old_program.begin(), old_program.end(), bench.board.loader.flash().begin());
+    const std::string hex = bench.hex_file("new.hex", 0x40, testing::pattern(300, 99));  // pages 0x40..0x17F
+
+    ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, hex, no_progress(), {.erase_pages = true}).ok());
+    const auto sent = bench.board.sent();
+    std::vector<std::uint32_t> erased;
+    for (std::size_t i = 0; i + 3 < sent.size();) {
+        if (sent[i] == 'A' && i + 4 < sent.size() && sent[i + 4] == 'E') erased.push_back(sent[i + 1] << 8 | sent[i + 2]);
+        i += sent[i] == 'B' ? 132 : 4;
+    }
+    EXPECT_EQ(erased, (std::vector<std::uint32_t>{0x40, 0x80, 0xC0, 0x100, 0x140}));  // exactly the pages written
+    const auto flash = bench.board.loader.flash();
+    // The pages written hold the file (blank where the file has no byte), the rest the old program.
+    EXPECT_TRUE(std::equal(old_program.begin(), old_program.begin() + 0x40, flash.begin()));
+    EXPECT_TRUE(std::equal(old_program.begin() + 0x180, old_program.end(), flash.begin() + 0x180));
+    EXPECT_TRUE(bench.programmer.verify(MemoryKind::Flash, hex).result != OperationOutcome::Result::Success);  // 0..3F old
+    const auto file = testing::pattern(300, 99);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), flash.begin() + 0x40));
+    EXPECT_TRUE(std::all_of(flash.begin() + 0x40 + 300, flash.begin() + 0x180, [](std::uint8_t b) { return b == 0xFF; }));
+
+    // Without the erase, programming only clears bits: the old program shows through.
+    testing::ProgrammerBench plain;
+    std::copy(old_program.begin(), old_program.end(), plain.board.loader.flash().begin());
+    const std::string again = plain.hex_file("new.hex", 0, testing::pattern(300, 99));
+    ASSERT_TRUE(plain.programmer.write(MemoryKind::Flash, again).ok());
+    EXPECT_EQ(plain.programmer.verify(MemoryKind::Flash, again).result, OperationOutcome::Result::Differences);
+}
+
+}  // namespace
+}  // namespace zarvik
