@@ -20,7 +20,7 @@ passed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\
 failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of.*/\1/p' "$log")
 passed=${passed:-0}
 failed=${failed:-1}
-for check in "bash scripts/fuzz.sh" "bash scripts/lint.sh"; do
+for check in "bash scripts/fuzz.sh" "bash scripts/lint.sh" "bash scripts/package_test.sh"; do
   if $check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
 echo "$passed passed, $failed failed"

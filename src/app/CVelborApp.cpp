@@ -6,12 +6,13 @@
 
 #include "app/CVelborDlg.h"
 #include "serial/port_scan.h"
+#include "zarvik_version.h"
 
 namespace zarvik {
 
 CVelborApp::CVelborApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Zarvik"));
-    setApplicationVersion(QStringLiteral("1.0"));
+    setApplicationVersion(QStringLiteral(ZARVIK_VERSION));
 }
 
 int CVelborApp::init_instance(const QStringList& extra_ports, const QString& screenshot) {

@@ -8,6 +8,7 @@
 #include "app/CVelborApp.h"
 #include "app/simulated_board.h"
 #include "memory/device_model.h"
+#include "zarvik_version.h"
 
 static int run(int argc, char** argv) {
     CLI::App cli{"Zarvik: the programmer's window."};
@@ -18,6 +19,7 @@ static int run(int argc, char** argv) {
         ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
         ->option_text("[=MODEL]");
     cli.add_option("--screenshot", screenshot, "save a picture of the window as PNG and quit");
+    cli.set_version_flag("--version", "zarvik " ZARVIK_VERSION);
     cli.allow_extras();  // Qt's own options (-platform, -style, ...)
     CLI11_PARSE(cli, argc, argv);
 

@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "cli/command_plan.h"
+#include "zarvik_version.h"
 #include "cli/reporter.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
@@ -245,6 +246,7 @@ static int run(int argc, char** argv) {
                  "(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.",
                  "zarvik-cli"};
     app.footer(cli::kCommandHelp);
+    app.set_version_flag("--version", "zarvik-cli " ZARVIK_VERSION);
     std::vector<std::string> speeds;
     for (int s : kLineSpeeds) speeds.push_back(std::to_string(s));
     app.add_option("-p,--port", options.port, "serial port, such as /dev/ttyUSB0");

@@ -16,6 +16,7 @@
 #include "memory/intel_hex_writer.h"
 #include "sim/pty_server.h"
 #include "sim/sim_loader.h"
+#include "zarvik_version.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ static int run(int argc, char** argv) {
     CLI::App app{"Simulated AVR board with the resident loader, served on a new pseudo-terminal.\n"
                  "Prints the terminal's path on the first line of standard output, then serves\n"
                  "until it is interrupted (SIGINT, SIGTERM) or its line is made to vanish."};
+    app.set_version_flag("--version", "zarvik-sim " ZARVIK_VERSION);
     std::string model_name = "ATmega328";
     zarvik::SimFaults faults;
     bool wire = false;

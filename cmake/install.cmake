@@ -1,0 +1,102 @@
+# Where each piece goes when installed, and the Debian package made from that.
+include(GNUInstallDirs)
+
+set(ZARVIK_APP_ID org.zarvik.Zarvik)
+set(ZARVIK_DATA_DIR ${CMAKE_INSTALL_DATADIR}/zarvik)
+
+install(TARGETS zarvik-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET zarvik-sim)
+  install(TARGETS zarvik-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET zarvik)
+  install(TARGETS zarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} BUNDLE DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION ${ZARVIK_DATA_DIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/${ZARVIK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/${ZARVIK_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/zarvik.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+          RENAME ${ZARVIK_APP_ID}.svg)
+endif()
+if(DEFINED ZARVIK_BLINK_HEX)
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/blink/blink.c ${ZARVIK_BLINK_HEX} ${ZARVIK_BLINK_EEP}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zarvik/examples/blink)
+endif()
+
+# Manual pages from the programs' own --help, where they can run here.
+find_program(HELP2MAN help2man)
+find_program(GZIP gzip)
+if(HELP2MAN AND GZIP AND NOT CMAKE_CROSSCOMPILING)
+  set(man_dir ${PROJECT_BINARY_DIR}/man)
+  set(man_pages)
+  foreach(program zarvik-cli zarvik-sim zarvik)
+    if(NOT TARGET ${program})
+      continue()
+    endif()
+    if(program STREQUAL "zarvik-cli")
+      set(what "erase, write, verify and read AVR flash and EEPROM through a serial loader")
+    elseif(program STREQUAL "zarvik-sim")
+      set(what "a simulated AVR board with the serial loader, on a pseudo-terminal")
+    else()
+      set(what "the Zarvik programmer's window")
+    endif()
+    add_custom_command(
+      OUTPUT ${man_dir}/${program}.1.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${man_dir}
+      COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${what}
+              --output=${man_dir}/${program}.1 $<TARGET_FILE:${program}>
+      COMMAND ${GZIP} -9nf ${man_dir}/${program}.1
+      DEPENDS ${program}
+      VERBATIM)
+    list(APPEND man_pages ${man_dir}/${program}.1.gz)
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${man_pages})
+  install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# What a Debian package must carry besides the programs.
+if(GZIP AND NOT WIN32)
+  set(deb_doc ${PROJECT_BINARY_DIR}/deb-doc)
+  add_custom_command(
+    OUTPUT ${deb_doc}/changelog.Debian.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${deb_doc}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/changelog ${deb_doc}/changelog.Debian
+    COMMAND ${GZIP} -9nf ${deb_doc}/changelog.Debian
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+    VERBATIM)
+  add_custom_target(deb_changelog ALL DEPENDS ${deb_doc}/changelog.Debian.gz)
+  install(FILES ${deb_doc}/changelog.Debian.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zarvik)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zarvik)
+endif()
+
+set(CPACK_PACKAGE_NAME zarvik)
+set(CPACK_PACKAGE_VENDOR "The Zarvik developers")
+set(CPACK_PACKAGE_CONTACT "The Zarvik developers <developers@zarvik.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for AVR microcontrollers with a serial loader")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_FILE_NAME zarvik-${PROJECT_VERSION})
+if(WIN32)
+  # The Windows command line is one static .exe: a .zip is all it needs.
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gcc-avr, avr-libc, avrdude")
+  set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+  # CPack puts the summary first and indents each of these lines itself.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Zarvik erases, writes, verifies and reads the flash and EEPROM of ATmega8,
+ATmega88, ATmega168 and ATmega328 microcontrollers that carry a small
+resident loader, over one serial port, from Intel HEX or ELF files. It
+checks the chip's model before it touches memory, starts the user program
+and sets the loader's start-up wait.
+.
+The package holds the window (zarvik), the command line for build scripts
+and production lines (zarvik-cli) and a simulated board (zarvik-sim).")
+endif()
+include(CPack)
