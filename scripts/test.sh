@@ -10,6 +10,9 @@ cmake --build "$build"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export ZARVIK_SERIAL_PORTS=  # never the machine's own ports
+# The tests read the programs' own (Russian) texts unless they ask for English.
+export LANG=C.UTF-8
+unset LANGUAGE LC_ALL LC_MESSAGES
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 set +e

@@ -15,6 +15,7 @@
 #include "cli/command_plan.h"
 #include "zarvik_version.h"
 #include "cli/reporter.h"
+#include "programmer/language.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "serial/port_scan.h"
@@ -86,7 +87,8 @@ public:
         for (const Step& step : plan) {
             const int code = run_step(step);
             if (g_cancel.pending()) {
-                reporter_.error(g_signal.load() == SIGTERM ? "остановлено сигналом SIGTERM" : "прервано (Ctrl-C)");
+                reporter_.error(g_signal.load() == SIGTERM ? tr_text("cli", "остановлено сигналом SIGTERM")
+                                                            : tr_text("cli", "прервано (Ctrl-C)"));
                 return interrupted_exit_code();
             }
             if (code != kOk) return code;
@@ -110,21 +112,23 @@ private:
             link = sim_link_.get();
         } else {
             if (options_.port.empty()) {
-                reporter_.error("не указан порт (--port PATH), или используйте --simulate");
+                reporter_.error(tr_text("cli", "не указан порт (--port PATH), или используйте --simulate"));
                 return kUsage;
             }
             port_ = std::make_unique<SerialPort>(clock_);
             port_->set_cancellation(&g_cancel);
             if (!port_->open(QString::fromStdString(options_.port))) {
-                reporter_.error("Не удалось открыть порт " + options_.port + ": " + port_->error_text().toStdString());
+                reporter_.error(tr_string("cli", "Не удалось открыть порт ") + options_.port + ": " +
+                                port_->error_text().toStdString());
                 return kLink;
             }
             if (!port_->set_speed(options_.baud)) {
-                reporter_.error("порт не принял скорость " + std::to_string(options_.baud) + " бод");
+                reporter_.error(tr_string("cli", "порт не принял скорость ") + std::to_string(options_.baud) +
+                                tr_text("cli", " бод"));
                 return kLink;
             }
             if (options_.reset == "dtr" && !port_->pulse_dtr()) {
-                reporter_.warning("порт не управляет линией DTR, сброс не выполнен");
+                reporter_.warning(tr_text("cli", "порт не управляет линией DTR, сброс не выполнен"));
             }
             link = port_.get();
         }
@@ -173,7 +177,7 @@ private:
                 return kOk;
             case Step::Kind::Start:
                 if (!p.start_program()) {
-                    reporter_.error(kLineLost);
+                    reporter_.error(tr_text("status", kLineLost));
                     return kLink;
                 }
                 reporter_.started_program();
@@ -240,6 +244,7 @@ private:
 }  // namespace
 
 static int run(int argc, char** argv) {
+    set_language(language_for_arguments(argc, argv));
     QCoreApplication qt(argc, argv);
     Options options;
     CLI::App app{"Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers\n"
@@ -265,6 +270,9 @@ static int run(int argc, char** argv) {
         ->check(CLI::IsMember({"pages", "all", "none"}))
         ->capture_default_str();
     app.add_flag("--no-verify", options.no_verify, "do not verify after write");
+    std::string lang;
+    app.add_option("--lang", lang, "language of the messages: en or ru (default: the system's; Russian when unset)")
+        ->check(CLI::IsMember({"en", "ru"}));
     app.add_option("--reset", options.reset, "pulse DTR before connecting, for boards whose reset follows it")
         ->check(CLI::IsMember({"dtr"}));
     app.add_flag("--simulate{@}", options.simulate,

@@ -1,5 +1,6 @@
 #include "cli/reporter.h"
 
+#include "programmer/language.h"
 #include "programmer/status_texts.h"
 
 namespace zarvik::cli {
@@ -36,10 +37,11 @@ std::string cli_hint(const OperationOutcome& o) {
     switch (o.refusal) {
         case Refusal::WaitCountTooLarge:
             if (o.longest_wait_seconds <= 0) return {};
-            std::snprintf(buf, sizeof buf, " (при %s МГц — не больше %.2f с)", o.fosc_text.c_str(), o.longest_wait_seconds);
+            std::snprintf(buf, sizeof buf, tr_text("cli", " (при %s МГц — не больше %.2f с)"), o.fosc_text.c_str(),
+                          o.longest_wait_seconds);
             return buf;
-        case Refusal::WaitTooShort: return " (--force, если так и задумано)";
-        case Refusal::DeviceNotConfirmed: return " (--force, если у загрузчика другой первый блок)";
+        case Refusal::WaitTooShort: return tr_text("cli", " (--force, если так и задумано)");
+        case Refusal::DeviceNotConfirmed: return tr_text("cli", " (--force, если у загрузчика другой первый блок)");
         default: return {};
     }
 }
@@ -161,7 +163,7 @@ void Reporter::outcome(const OperationOutcome& o) {
 
 void Reporter::connection(bool connected, bool announce) {
     clear_bar();
-    const char* text = connected ? kConnected : kNotConnected;
+    const char* text = tr_text("status", connected ? kConnected : kNotConnected);
     if (mode_ == Mode::Json) {
         std::fprintf(out_, "{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
                      connected ? "success" : "link-error", text);
@@ -189,7 +191,7 @@ void Reporter::started_program() {
     if (mode_ == Mode::Json) {
         std::fprintf(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
     } else if (mode_ == Mode::Text) {
-        std::fprintf(out_, "Программа запущена\n");
+        std::fprintf(out_, "%s\n", tr_text("status", kProgramStarted));
     }
     std::fflush(out_);
 }
@@ -199,7 +201,7 @@ void Reporter::device(const std::string& name, std::uint32_t loader_start) {
         std::fprintf(out_, "{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
                      loader_start);
     } else if (mode_ == Mode::Text) {
-        std::fprintf(out_, "МК: %s (загрузчик с адреса %.4X)\n", name.c_str(), loader_start);
+        std::fprintf(out_, tr_text("cli", "МК: %s (загрузчик с адреса %.4X)\n"), name.c_str(), loader_start);
     }
     std::fflush(out_);
 }
@@ -215,7 +217,7 @@ void Reporter::error(const std::string& text) {
 
 void Reporter::warning(const std::string& text) {
     clear_bar();
-    if (mode_ != Mode::Quiet) std::fprintf(err_, "zarvik-cli: внимание: %s\n", text.c_str());
+    if (mode_ != Mode::Quiet) std::fprintf(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), text.c_str());
 }
 
 }  // namespace zarvik::cli

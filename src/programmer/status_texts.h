@@ -8,7 +8,7 @@
 namespace zarvik {
 
 // Every text the window's status line and the command line print about an operation,
-// built here only. UTF-8.
+// built here only, in the current language (programmer/language.h). UTF-8.
 
 std::string phase_text(Phase phase, MemoryKind memory);
 std::string status_text(const OperationOutcome& outcome);
@@ -17,16 +17,23 @@ std::string elapsed_text(std::int64_t ms);
 // "Доступно 3 COM порта", or "Нет доступного COM порта" for none.
 std::string port_count_text(int count);
 
-// The message box texts the faces share.
-inline constexpr const char* kPortNotOpen = "COM порт не открыт";
-inline constexpr const char* kSpeedNotChosen = "Не выбрана скорость порта";
-inline constexpr const char* kNoFlashFile = "Нет загруженного файла flash";
-inline constexpr const char* kNoEepromFile = "Нет загруженного файла EEPROM";
-inline constexpr const char* kErrorCaption = "Ошибка";
-inline constexpr const char* kWarningCaption = "Внимание!";
-inline constexpr const char* kConnected = "Соединение установлено успешно!";
-inline constexpr const char* kNotConnected = "Соединение не удалось установить";
-inline constexpr const char* kLineLost = "Связь с портом потеряна";
-inline constexpr const char* kNoPorts = "Нет доступного COM порта";
+// Marks a text for translation where it is defined; the face translates it where it
+// shows it, with tr_text(context, text). lupdate reads this as QT_TRANSLATE_NOOP.
+#define ZARVIK_TEXT(context, text) text
+
+// The message box texts the faces share, in the "status" context.
+inline constexpr const char* kPortNotOpen = ZARVIK_TEXT("status", "COM порт не открыт");
+inline constexpr const char* kSpeedNotChosen = ZARVIK_TEXT("status", "Не выбрана скорость порта");
+inline constexpr const char* kNoFlashFile = ZARVIK_TEXT("status", "Нет загруженного файла flash");
+inline constexpr const char* kNoEepromFile = ZARVIK_TEXT("status", "Нет загруженного файла EEPROM");
+inline constexpr const char* kErrorCaption = ZARVIK_TEXT("status", "Ошибка");
+inline constexpr const char* kWarningCaption = ZARVIK_TEXT("status", "Внимание!");
+inline constexpr const char* kConnected = ZARVIK_TEXT("status", "Соединение установлено успешно!");
+inline constexpr const char* kNotConnected = ZARVIK_TEXT("status", "Соединение не удалось установить");
+inline constexpr const char* kLineLost = ZARVIK_TEXT("status", "Связь с портом потеряна");
+inline constexpr const char* kNoPorts = ZARVIK_TEXT("status", "Нет доступного COM порта");
+// After `S` the user program runs, and the loader listens again only after a reset.
+inline constexpr const char* kProgramStarted =
+    ZARVIK_TEXT("status", "Программа запущена. Загрузчик снова ответит только после сброса");
 
 }  // namespace zarvik

@@ -32,10 +32,12 @@ struct CliRun {
     std::string err;
 };
 
-CliRun cli(const QStringList& args, const QString& ports = {}) {
+CliRun cli(const QStringList& args, const QString& ports = {}, const QString& lang = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZARVIK_SERIAL_PORTS", ports);  // never the machine's own ports
+    for (const char* variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.remove(variable);
+    env.insert("LANG", lang.isEmpty() ? QStringLiteral("C.UTF-8") : lang);  // the program's own language unless asked
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(ZARVIK_CLI_BINARY), args);
     p.waitForFinished(120000);
@@ -257,6 +259,19 @@ TEST(Cli, WriteAloneReplacesAnotherProgramAndTakesElf) {
         if (c.code == 0) {
             EXPECT_NE(r.out.find("flash записан правильно!"), std::string::npos) << r.out;
         }
+    }
+}
+
+TEST(Cli, SpeaksEnglishWhenAskedOrWhenTheSystemDoes) {
+    const QStringList wrong_chip{"--simulate=ATmega8", "-m", "ATmega328", "erase", "flash"};
+    struct Case { QStringList args; QString lang; const char* says; };
+    for (const Case& c : {Case{QStringList{"--lang", "en"} + wrong_chip, "ru_RU.UTF-8", "The device is an ATmega8/88"},
+                          Case{wrong_chip, "en_GB.UTF-8", "The device is an ATmega8/88"},
+                          Case{wrong_chip, "ru_RU.UTF-8", "Подключён ATmega8/88"},
+                          Case{QStringList{"--lang=ru"} + wrong_chip, "en_US.UTF-8", "Подключён ATmega8/88"},
+                          Case{{"--lang", "en", "--simulate", "start"}, {}, "Program started."}}) {
+        const CliRun r = cli(c.args, {}, c.lang);
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.args.join(' ').toStdString() << "\n" << r.out << r.err;
     }
 }
 

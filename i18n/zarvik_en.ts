@@ -1,0 +1,471 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>CAboutDlg</name>
+    <message>
+        <source>О программе</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Загрузчик (Zarvik)</source>
+        <translation>Loader (Zarvik)</translation>
+    </message>
+    <message>
+        <source>Версия 1.0 полная</source>
+        <translation>Version 1.0, full</translation>
+    </message>
+    <message>
+        <source>01.04.2024</source>
+        <translation>01.04.2024</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>CHelpDlg</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>CVelborDlg</name>
+    <message>
+        <source>Загрузчик (Zarvik) (Версия 1.0 полная)</source>
+        <translation>Loader (Zarvik) (Version 1.0, full)</translation>
+    </message>
+    <message>
+        <source>Flash</source>
+        <translation>Flash</translation>
+    </message>
+    <message>
+        <source>EEPROM</source>
+        <translation>EEPROM</translation>
+    </message>
+    <message>
+        <source>Настройка прошивки загрузчика</source>
+        <translation>Loader settings</translation>
+    </message>
+    <message>
+        <source>Соединить</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>Выход</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>МК:</source>
+        <translation>MCU:</translation>
+    </message>
+    <message>
+        <source>Скорость COM порта</source>
+        <translation>Port speed</translation>
+    </message>
+    <message>
+        <source>бод</source>
+        <translation>baud</translation>
+    </message>
+    <message>
+        <source>f</source>
+        <translation>f</translation>
+    </message>
+    <message>
+        <source>Стереть</source>
+        <translation>Erase</translation>
+    </message>
+    <message>
+        <source>Записать</source>
+        <translation>Write</translation>
+    </message>
+    <message>
+        <source>Сравнить</source>
+        <translation>Verify</translation>
+    </message>
+    <message>
+        <source>Прочитать</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>e</source>
+        <translation>e</translation>
+    </message>
+    <message>
+        <source>Соединение не удалось установить</source>
+        <translation>No answer from the loader</translation>
+    </message>
+    <message>
+        <source>Порт</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Старт программы</source>
+        <translation>Start program</translation>
+    </message>
+    <message>
+        <source>Время ожидания</source>
+        <translation>Start-up wait</translation>
+    </message>
+    <message>
+        <source>сек</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>Настроить прошивку</source>
+        <translation>Configure loader</translation>
+    </message>
+    <message>
+        <source>МГц</source>
+        <translation>MHz</translation>
+    </message>
+    <message>
+        <source>Частота МК</source>
+        <translation>MCU clock</translation>
+    </message>
+</context>
+<context>
+    <name>cli</name>
+    <message>
+        <source>остановлено сигналом SIGTERM</source>
+        <translation>stopped by SIGTERM</translation>
+    </message>
+    <message>
+        <source>прервано (Ctrl-C)</source>
+        <translation>interrupted (Ctrl-C)</translation>
+    </message>
+    <message>
+        <source>не указан порт (--port PATH), или используйте --simulate</source>
+        <translation>no port given: use --port PATH, or --simulate</translation>
+    </message>
+    <message>
+        <source>Не удалось открыть порт </source>
+        <translation>Cannot open the port </translation>
+    </message>
+    <message>
+        <source>порт не принял скорость </source>
+        <translation>the port refused the speed of </translation>
+    </message>
+    <message>
+        <source> бод</source>
+        <translation> baud</translation>
+    </message>
+    <message>
+        <source>порт не управляет линией DTR, сброс не выполнен</source>
+        <translation>the port has no DTR line to drive, so the board was not reset</translation>
+    </message>
+    <message>
+        <source> (при %s МГц — не больше %.2f с)</source>
+        <translation> (at %s MHz the longest is %.2f s)</translation>
+    </message>
+    <message>
+        <source> (--force, если так и задумано)</source>
+        <translation> (use --force if that is what you want)</translation>
+    </message>
+    <message>
+        <source> (--force, если у загрузчика другой первый блок)</source>
+        <translation> (use --force for a loader whose first block is laid out differently)</translation>
+    </message>
+    <message>
+        <source>МК: %s (загрузчик с адреса %.4X)
+</source>
+        <translation>Device: %s (loader at %.4X)
+</translation>
+    </message>
+    <message>
+        <source>zarvik-cli: внимание: %s
+</source>
+        <translation>zarvik-cli: warning: %s
+</translation>
+    </message>
+</context>
+<context>
+    <name>status</name>
+    <message>
+        <source>стирании flash</source>
+        <translation>erasing flash</translation>
+    </message>
+    <message>
+        <source>стирании EEPROM</source>
+        <translation>erasing EEPROM</translation>
+    </message>
+    <message>
+        <source>записи flash</source>
+        <translation>writing flash</translation>
+    </message>
+    <message>
+        <source>записи EEPROM</source>
+        <translation>writing EEPROM</translation>
+    </message>
+    <message>
+        <source>сравнении flash</source>
+        <translation>verifying flash</translation>
+    </message>
+    <message>
+        <source>сравнении EEPROM</source>
+        <translation>verifying EEPROM</translation>
+    </message>
+    <message>
+        <source>чтении flash</source>
+        <translation>reading flash</translation>
+    </message>
+    <message>
+        <source>чтении EEPROM</source>
+        <translation>reading EEPROM</translation>
+    </message>
+    <message>
+        <source>настройке загрузчика</source>
+        <translation>configuring the loader</translation>
+    </message>
+    <message>
+        <source>Стирание flash закончено!  Время стирания: </source>
+        <translation>Flash erased.  Time: </translation>
+    </message>
+    <message>
+        <source>Стирание EEPROM закончено! Время стирания: </source>
+        <translation>EEPROM erased.  Time: </translation>
+    </message>
+    <message>
+        <source>Запись flash закончена!  Время записи: </source>
+        <translation>Flash written.  Time: </translation>
+    </message>
+    <message>
+        <source>Запись EEPROM закончена!  Время записи: </source>
+        <translation>EEPROM written.  Time: </translation>
+    </message>
+    <message>
+        <source>flash записан правильно!  Время чтения: </source>
+        <translation>Flash verified OK.  Time: </translation>
+    </message>
+    <message>
+        <source>EEPROM записан правильно!  Время чтения: </source>
+        <translation>EEPROM verified OK.  Time: </translation>
+    </message>
+    <message>
+        <source>Чтение flash закончено!  Время чтения: </source>
+        <translation>Flash read.  Time: </translation>
+    </message>
+    <message>
+        <source>Чтение EEPROM закончено!  Время чтения: </source>
+        <translation>EEPROM read.  Time: </translation>
+    </message>
+    <message>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунд</source>
+        <translation>Loader configured for %s MHz and a %s s start-up wait</translation>
+    </message>
+    <message>
+        <source>Загрузчик не принял настройку: по адресу %.4X записано %.2X, прочитано %.2X</source>
+        <translation>The loader did not take the new setting: at %.4X it was sent %.2X and reads back %.2X</translation>
+    </message>
+    <message>
+        <source>Ошибка по адресу: </source>
+        <translation>Mismatch at: </translation>
+    </message>
+    <message>
+        <source> и далее</source>
+        <translation> and more</translation>
+    </message>
+    <message>
+        <source>Связь с портом потеряна при %s: адрес %.4X</source>
+        <translation>Lost the port while %s, at address %.4X</translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation>No answer from the loader while %s: command &apos;%c&apos;, address %.4X</translation>
+    </message>
+    <message>
+        <source>Загрузчик ответил не полностью при %s: команда &apos;%c&apos;, адрес %.4X, получено %zu байт из %zu</source>
+        <translation>Incomplete answer from the loader while %s: command &apos;%c&apos;, address %.4X, got %zu of %zu bytes</translation>
+    </message>
+    <message>
+        <source>Данные файла доходят до адреса %.4X, а загрузчик начинается с %.4X: в устройство ничего не отправлено</source>
+        <translation>The file has data up to %.4X, but the loader starts at %.4X: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Данные файла доходят до адреса %.3X, а EEPROM этого МК занимает %u байт: в устройство ничего не отправлено</source>
+        <translation>The file has data up to %.3X, but this chip has only %u bytes of EEPROM: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Задано слишком большое время ожидания запуска программы!</source>
+        <translation>The start-up wait is too long for the loader!</translation>
+    </message>
+    <message>
+        <source>Частота и время ожидания не могут быть отрицательными!</source>
+        <translation>The clock and the wait cannot be negative!</translation>
+    </message>
+    <message>
+        <source>Частота Fosc должна быть числом мегагерц, например 16 или 7,3728: в устройство ничего не отправлено</source>
+        <translation>Fosc must be a number of MHz, such as 16 or 7.3728: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Время ожидания time_out должно быть числом секунд, например 2 или 0,5: в устройство ничего не отправлено</source>
+        <translation>time_out must be a number of seconds, such as 2 or 0.5: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Время ожидания %.3g с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
+        <translation>A %.3g s wait is shorter than 0.5 s: after a reset the loader would start the program almost at once, and only a host that resets the board itself could still reach it</translation>
+    </message>
+    <message>
+        <source>Подключён %s (загрузчик с адреса %.4X), а выбран %s: в устройство ничего не отправлено</source>
+        <translation>The device is an %s (loader at %.4X), not an %s: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Устройство не опознано: ни по одному из адресов 1C00, 3C00, 7C00 нет загрузчика (нет загрузчика, эхо на линии или загрузчик повреждён). Выбран %s: в устройство ничего не отправлено</source>
+        <translation>Cannot identify the device: there is no loader block at 1C00, 3C00 or 7C00 (no loader, an echoing line, or a damaged loader). Selected: %s. Nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>По адресу %.4X нет первого блока загрузчика %s: настройка не записана</source>
+        <translation>There is no loader block at %.4X for an %s: the setting was not written</translation>
+    </message>
+    <message>
+        <source>Доступно %i COM порт</source>
+        <translation>%i serial port available</translation>
+    </message>
+    <message>
+        <source>Доступно %i COM порта</source>
+        <translation>%i serial ports available</translation>
+    </message>
+    <message>
+        <source>Доступно %i COM портов</source>
+        <translation>%i serial ports available</translation>
+    </message>
+    <message>
+        <source>Стираем Flash</source>
+        <translation>Erasing flash</translation>
+    </message>
+    <message>
+        <source>Стираем EEPROM</source>
+        <translation>Erasing EEPROM</translation>
+    </message>
+    <message>
+        <source>Записываем Flash</source>
+        <translation>Writing flash</translation>
+    </message>
+    <message>
+        <source>Записываем EEPROM</source>
+        <translation>Writing EEPROM</translation>
+    </message>
+    <message>
+        <source>Читаем Flash</source>
+        <translation>Reading flash</translation>
+    </message>
+    <message>
+        <source>Читаем EEPROM</source>
+        <translation>Reading EEPROM</translation>
+    </message>
+    <message>
+        <source>Настраиваем загрузчик</source>
+        <translation>Configuring the loader</translation>
+    </message>
+    <message>
+        <source>Файл %s, строка %zu: </source>
+        <translation>%s, line %zu: </translation>
+    </message>
+    <message>
+        <source>Файл %s: </source>
+        <translation>%s: </translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать файл %s: %s</source>
+        <translation>Cannot read %s: %s</translation>
+    </message>
+    <message>
+        <source>недопустимый символ &apos;%c&apos;</source>
+        <translation>invalid character &apos;%c&apos;</translation>
+    </message>
+    <message>
+        <source>недопустимый символ с кодом %.2X</source>
+        <translation>invalid character with code %.2X</translation>
+    </message>
+    <message>
+        <source>запись короче, чем требует её длина</source>
+        <translation>record shorter than its byte count says</translation>
+    </message>
+    <message>
+        <source>неверная контрольная сумма: ожидалась %.2X, в файле %.2X</source>
+        <translation>bad checksum: expected %.2X, the file has %.2X</translation>
+    </message>
+    <message>
+        <source>неверная запись адреса</source>
+        <translation>bad address record</translation>
+    </message>
+    <message>
+        <source>адрес %.5X вне памяти</source>
+        <translation>address %.5X is outside the memory</translation>
+    </message>
+    <message>
+        <source>в файле нет данных, в устройство ничего не отправлено</source>
+        <translation>the file holds no data: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено</source>
+        <translation>the ELF file is not for AVR (machine %u): nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>файл ELF не читается: </source>
+        <translation>cannot read the ELF file: </translation>
+    </message>
+    <message>
+        <source>эта сборка не читает файлы ELF, нужен файл Intel HEX</source>
+        <translation>this build cannot read ELF files; use an Intel HEX file</translation>
+    </message>
+    <message>
+        <source>Не удалось записать файл %s: %s</source>
+        <translation>Cannot write %s: %s</translation>
+    </message>
+    <message>
+        <source>Прервано при %s, адрес %.4X: операция не закончена</source>
+        <translation>Stopped while %s at address %.4X: the operation did not finish</translation>
+    </message>
+    <message>
+        <source>COM порт не открыт</source>
+        <translation>No serial port is open</translation>
+    </message>
+    <message>
+        <source>Не выбрана скорость порта</source>
+        <translation>No port speed selected</translation>
+    </message>
+    <message>
+        <source>Нет загруженного файла flash</source>
+        <translation>No flash file selected</translation>
+    </message>
+    <message>
+        <source>Нет загруженного файла EEPROM</source>
+        <translation>No EEPROM file selected</translation>
+    </message>
+    <message>
+        <source>Ошибка</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Внимание!</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>Соединение установлено успешно!</source>
+        <translation>Connected to the loader.</translation>
+    </message>
+    <message>
+        <source>Соединение не удалось установить</source>
+        <translation>No answer from the loader</translation>
+    </message>
+    <message>
+        <source>Связь с портом потеряна</source>
+        <translation>Lost the port</translation>
+    </message>
+    <message>
+        <source>Нет доступного COM порта</source>
+        <translation>No serial port available</translation>
+    </message>
+    <message>
+        <source>Программа запущена. Загрузчик снова ответит только после сброса</source>
+        <translation>Program started. The loader answers again only after a reset</translation>
+    </message>
+</context>
+</TS>

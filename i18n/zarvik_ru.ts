@@ -1,0 +1,469 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru">
+<context>
+    <name>CAboutDlg</name>
+    <message>
+        <source>О программе</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик (Zarvik)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Версия 1.0 полная</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>01.04.2024</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>CHelpDlg</name>
+    <message>
+        <source>Dialog</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>CVelborDlg</name>
+    <message>
+        <source>Загрузчик (Zarvik) (Версия 1.0 полная)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Настройка прошивки загрузчика</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Соединить</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Выход</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>МК:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Скорость COM порта</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>f</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Стереть</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записать</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сравнить</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Прочитать</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>e</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Соединение не удалось установить</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Старт программы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Время ожидания</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>сек</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Настроить прошивку</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>МГц</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Частота МК</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>cli</name>
+    <message>
+        <source>остановлено сигналом SIGTERM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>прервано (Ctrl-C)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>не указан порт (--port PATH), или используйте --simulate</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось открыть порт </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт не принял скорость </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт не управляет линией DTR, сброс не выполнен</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (при %s МГц — не больше %.2f с)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (--force, если так и задумано)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (--force, если у загрузчика другой первый блок)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>МК: %s (загрузчик с адреса %.4X)
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>zarvik-cli: внимание: %s
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>status</name>
+    <message>
+        <source>стирании flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>стирании EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>записи flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>записи EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>сравнении flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>сравнении EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>чтении flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>чтении EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>настройке загрузчика</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Стирание flash закончено!  Время стирания: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Стирание EEPROM закончено! Время стирания: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Запись flash закончена!  Время записи: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Запись EEPROM закончена!  Время записи: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>flash записан правильно!  Время чтения: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>EEPROM записан правильно!  Время чтения: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Чтение flash закончено!  Время чтения: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Чтение EEPROM закончено!  Время чтения: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунд</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не принял настройку: по адресу %.4X записано %.2X, прочитано %.2X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ошибка по адресу: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> и далее</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Связь с портом потеряна при %s: адрес %.4X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик ответил не полностью при %s: команда &apos;%c&apos;, адрес %.4X, получено %zu байт из %zu</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Данные файла доходят до адреса %.4X, а загрузчик начинается с %.4X: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Данные файла доходят до адреса %.3X, а EEPROM этого МК занимает %u байт: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Задано слишком большое время ожидания запуска программы!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Частота и время ожидания не могут быть отрицательными!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Частота Fosc должна быть числом мегагерц, например 16 или 7,3728: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Время ожидания time_out должно быть числом секунд, например 2 или 0,5: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Время ожидания %.3g с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Подключён %s (загрузчик с адреса %.4X), а выбран %s: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Устройство не опознано: ни по одному из адресов 1C00, 3C00, 7C00 нет загрузчика (нет загрузчика, эхо на линии или загрузчик повреждён). Выбран %s: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>По адресу %.4X нет первого блока загрузчика %s: настройка не записана</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Доступно %i COM порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Доступно %i COM порта</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Доступно %i COM портов</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Стираем Flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Стираем EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записываем Flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записываем EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Читаем Flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Читаем EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Настраиваем загрузчик</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файл %s, строка %zu: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файл %s: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать файл %s: %s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>недопустимый символ &apos;%c&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>недопустимый символ с кодом %.2X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>запись короче, чем требует её длина</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>неверная контрольная сумма: ожидалась %.2X, в файле %.2X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>неверная запись адреса</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>адрес %.5X вне памяти</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>в файле нет данных, в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>файл ELF не читается: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>эта сборка не читает файлы ELF, нужен файл Intel HEX</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось записать файл %s: %s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Прервано при %s, адрес %.4X: операция не закончена</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>COM порт не открыт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не выбрана скорость порта</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Нет загруженного файла flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Нет загруженного файла EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ошибка</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Внимание!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Соединение установлено успешно!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Соединение не удалось установить</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Связь с портом потеряна</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Нет доступного COM порта</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Программа запущена. Загрузчик снова ответит только после сброса</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+</TS>
