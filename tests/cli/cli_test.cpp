@@ -275,35 +275,26 @@ TEST(Cli, SpeaksEnglishWhenAskedOrWhenTheSystemDoes) {
     }
 }
 
-TEST(Cli, SigtermIsToldFromCtrlC) {
-    testing::SimProcess sim({"--model", "ATmega8"});
-    QProcess p;
-    p.start(QStringLiteral(ZARVIK_CLI_BINARY), on(sim, {"--json", "erase", "eeprom"}));
-    ASSERT_TRUE(p.waitForStarted());
-    while (!p.readAllStandardOutput().contains("progress") && p.state() == QProcess::Running) p.waitForReadyRead(100);
-    ASSERT_GT(p.processId(), 0);
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-    ASSERT_TRUE(p.waitForFinished(10000));
-    EXPECT_EQ(p.exitCode(), 143);
-    EXPECT_NE(p.readAllStandardError().indexOf("SIGTERM"), -1);
-    SteadyClock clock;
-    SerialPort again(clock);
-    EXPECT_TRUE(again.open(sim.path()));
-}
-
 TEST(Cli, InterruptRestoresAndClosesThePort) {
-    testing::SimProcess sim({"--model", "ATmega8"});
-    QProcess p;
-    p.start(QStringLiteral(ZARVIK_CLI_BINARY), on(sim, {"--json", "erase", "eeprom"}));
-    ASSERT_TRUE(p.waitForStarted());
-    while (!p.readAllStandardOutput().contains("progress") && p.state() == QProcess::Running) p.waitForReadyRead(100);
-    ASSERT_GT(p.processId(), 0);
-    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-    ASSERT_TRUE(p.waitForFinished(10000));
-    EXPECT_EQ(p.exitCode(), 130);
-    SteadyClock clock;
-    SerialPort again(clock);
-    EXPECT_TRUE(again.open(sim.path()));  // closed and unlocked
+    // Ctrl-C and SIGTERM are told apart from a lost line and from each other.
+    struct Case { int signal; int code; const char* says; };
+    for (const Case& c : {Case{SIGINT, 130, "Ctrl-C"}, Case{SIGTERM, 143, "SIGTERM"}}) {
+        testing::SimProcess sim({"--model", "ATmega8"});
+        QProcess p;
+        p.start(QStringLiteral(ZARVIK_CLI_BINARY), on(sim, {"--json", "erase", "eeprom"}));
+        ASSERT_TRUE(p.waitForStarted());
+        while (!p.readAllStandardOutput().contains("progress") && p.state() == QProcess::Running) p.waitForReadyRead(100);
+        ASSERT_GT(p.processId(), 0);
+        ::kill(static_cast<pid_t>(p.processId()), c.signal);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), c.code);
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_NE(err.indexOf(c.says), -1) << err.toStdString();
+        EXPECT_EQ(err.indexOf("Связь с портом потеряна"), -1) << err.toStdString();
+        SteadyClock clock;
+        SerialPort again(clock);
+        EXPECT_TRUE(again.open(sim.path()));  // closed and unlocked
+    }
 }
 
 }  // namespace
