@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstring>
 #include <variant>
 #include <vector>
@@ -45,6 +46,10 @@ avr_io_t* find_module(avr_t* avr, const char* kind) {
     return nullptr;
 }
 
+// The core reports through one global logger, to standard output by default; a
+// program that prints its terminal's path there must not get the core's chatter.
+void silent(avr_t*, const int, const char*, va_list) {}
+
 bool bit(avr_t* avr, const avr_regbit_t& rb) { return rb.reg != 0 && avr_regbit_get(avr, rb) != 0; }
 
 }  // namespace
@@ -83,6 +88,7 @@ AvrBoard::AvrBoard(std::string_view model, std::uint32_t frequency_hz) : frequen
         error_ = "no such model";
         return;
     }
+    avr_global_logger_set(silent);
     avr_ = avr_make_mcu_by_name(std::string(chip_->mcu).c_str());
     if (avr_ == nullptr) {
         error_ = "the core does not know " + std::string(chip_->mcu);
