@@ -130,9 +130,10 @@ void AvrBoard::install() {
     ubrrl_ = uart_->ubrrl.reg;
     ubrrh_ = uart_->ubrrh.reg;
     eecr_ = eeprom_->r_eecr;
+    eearh_ = eeprom_->r_eearh;
     // Every write to these registers passes through io_written(), which calls the
     // core's own handler first and then corrects what it did.
-    for (std::uint16_t addr : {ucsra_, ucsrb_, ubrrl_, ubrrh_, eecr_, spmcsr_}) {
+    for (std::uint16_t addr : {ucsra_, ucsrb_, ubrrl_, ubrrh_, eecr_, eearh_, spmcsr_}) {
         if (addr == 0) continue;
         const auto io = AVR_DATA_TO_IO(addr);
         if (original_[io].c == nullptr && avr_->io[io].w.c != reinterpret_cast<avr_io_write_t>(Hook::io_write)) {
@@ -182,7 +183,7 @@ void AvrBoard::reset() {
 
 std::uint64_t AvrBoard::cycle() const { return avr_->cycle; }
 
-bool AvrBoard::stopped() const { return avr_->state == cpu_Done || avr_->state == cpu_Crashed; }
+bool AvrBoard::stopped() const { return avr_->state != cpu_Running && avr_->state != cpu_Sleeping; }
 
 std::uint64_t AvrBoard::uart_byte_cycles() const {
     const unsigned ubrr = avr_->data[ubrrl_] | ((avr_->data[ubrrh_] & 0x0F) << 8);
@@ -222,6 +223,12 @@ void AvrBoard::io_written(std::uint16_t addr, std::uint8_t value) {
             avr_->data[eecr_] |= eepe;
             avr_cycle_timer_register(avr_, cycles_from_us(chip_->eeprom_write_us), Hook::eeprom_done, this);
         }
+        return;
+    }
+    if (addr == eearh_) {
+        // The chip has only the address bits its EEPROM needs; the core would index
+        // past its EEPROM with the others.
+        call_original(static_cast<std::uint8_t>(value & ((eeprom_->size - 1) >> 8)));
         return;
     }
     if (addr == spmcsr_) {
@@ -311,6 +318,24 @@ void AvrBoard::deliver_due() {
     }
 }
 
+// The hot loop: one call into the core per instruction, and nothing else that can
+// be kept out. It only reads the core's own state, so the sanitizers, which cannot
+// see into the core anyway, are left out of it: under them it would run slower than
+// the chip and a board held to wall time could not keep up.
+#if defined(__clang__) || defined(__GNUC__)
+__attribute__((no_sanitize("address", "undefined")))
+#endif
+static void run_core(avr_t* avr, avr_cycle_count_t until, const bool* stop, bool watch_entry, avr_cycle_count_t* entered) {
+    while (avr->cycle < until && (avr->state == cpu_Running || avr->state == cpu_Sleeping)) {
+        avr_run(avr);
+        if (watch_entry && avr->pc == 0) {
+            *entered = avr->cycle;
+            watch_entry = false;
+        }
+        if (stop != nullptr && *stop) return;
+    }
+}
+
 void AvrBoard::run_until(std::uint64_t cycle, bool stop_on_send) {
     sent_flag_ = false;
     while (avr_->cycle < cycle) {
@@ -319,8 +344,11 @@ void AvrBoard::run_until(std::uint64_t cycle, bool stop_on_send) {
             avr_->cycle = cycle;
             break;
         }
-        avr_run(avr_);
-        if (avr_->pc == 0 && !user_program_after_) user_program_after_ = avr_->cycle - reset_cycle_;
+        const std::uint64_t next = incoming_.empty() ? cycle : std::min(cycle, std::max<std::uint64_t>(incoming_.front().first, avr_->cycle + 1));
+        avr_cycle_count_t entered = 0;
+        const bool watch = !user_program_after_;
+        run_core(avr_, next, stop_on_send ? &sent_flag_ : nullptr, watch, &entered);
+        if (watch && entered != 0) user_program_after_ = entered - reset_cycle_;
         if (stop_on_send && sent_flag_) break;
     }
     deliver_due();

@@ -103,7 +103,7 @@ private:
         void (*c)(avr_t*, std::uint16_t, std::uint8_t, void*) = nullptr;
     };
     Original original_[300];
-    std::uint16_t ucsra_ = 0, ucsrb_ = 0, ubrrl_ = 0, ubrrh_ = 0, eecr_ = 0, spmcsr_ = 0;
+    std::uint16_t ucsra_ = 0, ucsrb_ = 0, ubrrl_ = 0, ubrrh_ = 0, eecr_ = 0, eearh_ = 0, spmcsr_ = 0;
 
     std::deque<std::pair<std::uint64_t, std::uint8_t>> incoming_;
     std::deque<Sent> sent_;
