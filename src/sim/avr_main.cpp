@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -85,7 +86,7 @@ static int run(int argc, char** argv) {
     app.add_option("-m,--model", model_name, "ATmega8, ATmega88, ATmega168 or ATmega328")
         ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
         ->capture_default_str();
-    app.add_option("--clock", mhz, "the chip's clock in MHz")->capture_default_str();
+    app.add_option("--clock", mhz, "the chip's clock in MHz")->check(CLI::Range(1.0, 20.0))->capture_default_str();
     app.add_option("--loader", loader, "the loader's Intel HEX file (default: the build's, for the model and clock)");
     app.add_option("--flash", flash_in, "a program already in flash at start (Intel HEX)");
     app.add_option("--eeprom", eeprom_in, "EEPROM contents at start (Intel HEX)");
@@ -94,11 +95,16 @@ static int run(int argc, char** argv) {
     app.add_option("--link", link_path, "also make this symbolic link to the terminal");
     CLI11_PARSE(app, argc, argv);
 
-    const auto hz = static_cast<std::uint32_t>(mhz * 1e6 + 0.5);
+    const auto hz = static_cast<std::uint32_t>(std::lround(mhz * 1e6));
     const zarvik::AvrChip* chip = zarvik::find_avr_chip(model_name);
     if (loader.empty()) {
-        loader = std::string(ZARVIK_LOADER_DIR) + "/zarvik-loader-" + std::string(chip->mcu) + "-" +
-                 std::to_string(hz / 1'000'000) + "mhz-" + (hz >= 16'000'000 ? "115200" : "38400") + ".hex";
+        // The build makes a loader for its default clock and one for 8 MHz boards.
+        const std::string suffix = hz == 8'000'000 ? std::string("8mhz-38400") : std::string(ZARVIK_LOADER_SUFFIX);
+        if (suffix.rfind(std::to_string(hz / 1'000'000) + "mhz-", 0) != 0 || hz % 1'000'000 != 0) {
+            std::cerr << "zarvik-avr-sim: no loader is built for this clock; give one with --loader\n";
+            return 2;
+        }
+        loader = std::string(ZARVIK_LOADER_DIR) + "/zarvik-loader-" + std::string(chip->mcu) + "-" + suffix + ".hex";
     }
     // The core prints its own notes while it builds a chip; standard output is ours.
     std::fflush(stdout);
