@@ -286,6 +286,52 @@ TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     EXPECT_EQ(bench.board.overruns(), 2u);
 }
 
+// The chip's busy times show in when the loader answers: 4.5 ms to erase a flash
+// page (and 4.5 ms more to program back the other half of a 128-byte page), and
+// each EEPROM byte 3.3 ms, 8.5 ms on the ATmega8.
+TEST(AvrCore, ChipBusyTimesShowInTheAcknowledgements) {
+    struct Case {
+        const char* model;
+        std::array<std::uint8_t, 4> command;
+        bool other_half_filled;  // flash beside the page holds data
+        std::int64_t busy_us;
+    };
+    const std::array<Case, 6> cases{{
+        {"ATmega8", {'E', '0', '0', '0'}, true, 4500},
+        {"ATmega328", {'E', '0', '0', '0'}, false, 4500},
+        {"ATmega328", {'E', '0', '0', '0'}, true, 9000},
+        {"ATmega88", {'D', 5, 0, 0}, false, 5 * 3300},
+        {"ATmega8", {'D', 5, 0, 0}, false, 5 * 8500},
+        {"ATmega168", {'e', 0x80, '0', '0'}, false, 128 * 3300},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + static_cast<char>(c.command[0]));
+        Bench bench(c.model);
+        if (c.other_half_filled) std::fill_n(bench.board.flash().begin() + 64, 64, 0x12);
+        // EEPROM that differs from what is written, so that every byte is written.
+        std::fill_n(bench.board.eeprom().begin(), 128, 0x00);
+        // A host that waits as long as `e` takes, not the port's 250 ms.
+        AvrLink link(bench.board, 115200, ReadTimeouts{1000, 50, 50});
+        Block block{};
+        block.fill(0x5A);
+        std::array<std::uint8_t, 4> ack{};
+        const std::array<std::uint8_t, 4> load{'B', 0, 0, 0};
+        const std::array<std::uint8_t, 4> address{'A', 0, 0, 0};
+        ASSERT_TRUE(link.write(load));
+        ASSERT_TRUE(link.write(block));
+        ASSERT_EQ(link.read(ack).count, 4u);
+        ASSERT_TRUE(link.write(address));
+        ASSERT_EQ(link.read(ack).count, 4u);
+        const std::int64_t sent = link.now_us();
+        ASSERT_TRUE(link.write(c.command));
+        ASSERT_EQ(link.read(ack).count, 4u);
+        // Four bytes each way at 115200 baud, and a little of the loader's own work.
+        const std::int64_t took = link.now_us() - sent - 8 * 87;
+        EXPECT_GE(took, c.busy_us);
+        EXPECT_LE(took, c.busy_us + c.busy_us / 20 + 200);
+    }
+}
+
 // The build for boards on the internal oscillator: 8 MHz and 38400 baud.
 TEST(AvrCore, EightMegahertzBuildServesAt38400) {
     Bench bench("ATmega8", 8'000'000, 38400);
