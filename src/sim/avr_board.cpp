@@ -183,6 +183,8 @@ void AvrBoard::reset() {
 
 std::uint64_t AvrBoard::cycle() const { return avr_->cycle; }
 
+std::uint32_t AvrBoard::pc() const { return avr_->pc; }
+
 bool AvrBoard::stopped() const { return avr_->state != cpu_Running && avr_->state != cpu_Sleeping; }
 
 std::uint64_t AvrBoard::uart_byte_cycles() const {

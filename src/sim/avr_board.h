@@ -74,6 +74,8 @@ public:
     int uart_baud() const;
     // Cycles from the last reset to the first instruction at 0x0000, once it ran.
     std::optional<std::uint64_t> user_program_after() const { return user_program_after_; }
+    // The byte address of the next instruction.
+    std::uint32_t pc() const;
     std::uint64_t overruns() const { return overruns_; }
     std::uint64_t received() const { return received_; }
     bool stopped() const;

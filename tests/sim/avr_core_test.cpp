@@ -332,6 +332,35 @@ TEST(AvrCore, ChipBusyTimesShowInTheAcknowledgements) {
     }
 }
 
+// Self-programming as the chip does it, which simavr 1.6 does not: programming
+// only clears bits and leaves the words not loaded into the page buffer alone,
+// erasing takes the whole page that holds the address, and SPM from the
+// application section does nothing.
+TEST(AvrCore, SelfProgrammingIsTheChips) {
+    for (const char* where : {"boot", "app"}) {
+        SCOPED_TRACE(where);
+        AvrBoard board("ATmega328", kMhz16);
+        ASSERT_TRUE(board.load_flash_hex(std::string(ZARVIK_SPM_PROBE_DIR) + "/spm_probe_" + where + ".hex"));
+        auto flash = board.flash();
+        std::fill(flash.begin() + 0x100, flash.begin() + 0x300, 0x3C);
+        board.reset();
+        board.run_until(board.cycle() + kMhz16 / 50);
+        const bool boot = std::string(where) == "boot";
+        // It ran to its end: from the reset at the loader's address through blank
+        // flash round to 0x0000 for the application copy.
+        const std::uint32_t start = boot ? 0x7C00 : 0;
+        EXPECT_GE(board.pc(), start);
+        EXPECT_LT(board.pc(), start + 0x40);
+        for (std::uint32_t i = 0x100; i < 0x300; ++i) {
+            std::uint8_t expected = 0x3C;
+            if (boot && i == 0x100) expected = 0x3C & 0xA5;
+            if (boot && i == 0x101) expected = 0x3C & 0x5A;
+            if (boot && i >= 0x200 && i < 0x280) expected = 0xFF;
+            ASSERT_EQ(flash[i], expected) << std::hex << i;
+        }
+    }
+}
+
 // The build for boards on the internal oscillator: 8 MHz and 38400 baud.
 TEST(AvrCore, EightMegahertzBuildServesAt38400) {
     Bench bench("ATmega8", 8'000'000, 38400);
