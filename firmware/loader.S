@@ -447,7 +447,7 @@ ee_write:
 ; Programs (T clear) or erases (T set) r16 64-byte pages from the current address,
 ; rounded down to 64. Where the chip's page is larger than the range, the rest of
 ; it is read into the page buffer first, so that no byte outside the range changes.
-; Nothing at or above the loader's second block is touched.
+; Nothing at or above the loader's second block is touched, nor its first by an erase.
 flash_program:
   tst r16
   breq 9f
@@ -470,6 +470,12 @@ page_loop:
   brsh 9f
   ldi r16, lo8(PROTECTED)
   ldi r17, hi8(PROTECTED)
+  brtc 4f
+  ; Nor is its first block ever erased on its own: a reset before it is programmed
+  ; again would leave a chip with no loader. `F` rewrites it whole in one go.
+  ldi r16, lo8(LOADER_START)
+  ldi r17, hi8(LOADER_START)
+4:
   cp r30, r16
   cpc r31, r17
   brlo 3f
