@@ -368,12 +368,13 @@ is_command:
   ldi r31, hi8(commands)
 1:
   lpm r17, Z+
-  cp r16, r17
-  breq 2f
   tst r17
+  breq 2f                               ; the list's end: a zero byte is no command
+  cp r16, r17
   brne 1b
-  clz
+  ret
 2:
+  clz
   ret
 
 ; X at the buffer, r25 = 128. count_a1: the same with r25 = a1, 1 to 128.

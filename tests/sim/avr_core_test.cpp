@@ -364,6 +364,33 @@ TEST(AvrCore, SelfProgrammingIsTheChips) {
     }
 }
 
+// What a line does to a loader on a bench: noise while a cable is plugged in
+// restarts the wait from the second copy of the count instead of being taken for a
+// command, and a packet or block that stops half-way is dropped after half a
+// second, so the next sync finds the loader listening.
+TEST(AvrCore, NoiseRestartsTheWaitAndAHalfBlockIsDropped) {
+    Bench bench("ATmega88");
+    const std::uint64_t count = kMhz16 / 12 + 1;
+    bench.board.reset();
+    bench.link.sleep_ms(500);
+    const std::uint64_t noise_at = bench.board.cycle();
+    const std::array<std::uint8_t, 1> noise{0x00};
+    ASSERT_TRUE(bench.link.write(noise));
+    for (int i = 0; i < 400 && !bench.board.user_program_after(); ++i) bench.board.run_until(bench.board.cycle() + 100'000);
+    ASSERT_TRUE(bench.board.user_program_after());
+    const std::uint64_t after_noise = *bench.board.user_program_after() - noise_at;
+    EXPECT_GE(after_noise, 12 * count);
+    EXPECT_LT(after_noise, 12 * count + kMhz16 / 1000);
+
+    bench.board.reset();
+    const std::array<std::uint8_t, 4> load{'B', 0, 0, 0};
+    const std::vector<std::uint8_t> half(50, 0x11);
+    ASSERT_TRUE(bench.link.write(load));
+    ASSERT_TRUE(bench.link.write(half));
+    bench.link.sleep_ms(600);
+    EXPECT_EQ(bench.programmer.connect(), HandshakeOutcome::Connected);
+}
+
 // The build for boards on the internal oscillator: 8 MHz and 38400 baud.
 TEST(AvrCore, EightMegahertzBuildServesAt38400) {
     Bench bench("ATmega8", 8'000'000, 38400);
