@@ -60,6 +60,9 @@
   #error "the loader is built for ATmega8, ATmega88, ATmega168 and ATmega328P only"
 #endif
 
+; The loader takes the top 1 KB of flash.
+#define FLASH_BYTES (LOADER_START + 1024)
+
 ; Registers and bits common to the four chips.
 #define SPL_ 0x3D
 #define SPH_ 0x3E
@@ -292,6 +295,8 @@ cmd_read_flash:
   rcall count_a1
   movw r30, r6
 1:
+  ; Past the end of flash the address wraps, as the chip's own address bits do.
+  andi r31, hi8(FLASH_BYTES - 1)
   lpm r16, Z+
   st X+, r16
   dec r25

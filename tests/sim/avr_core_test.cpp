@@ -247,6 +247,15 @@ TEST(AvrCore, PagesChangeExactlyTheirSixtyFourBytesAndTheLoaderIsKept) {
         Block read{};
         ASSERT_FALSE(bench.protocol.read_flash_block(boot, read));
         EXPECT_TRUE(std::equal(read.begin(), read.end(), loader.begin()));
+        // Beyond the end of flash the address wraps, as on the chip: the ATmega8's
+        // loader shows again at 0x3C00 and 0x7C00, and the last block runs on into 0.
+        for (std::uint32_t at = boot + 0x2000; at < 0x8000; at += 0x2000) {
+            if (at % (boot + 1024) != boot) continue;
+            ASSERT_FALSE(bench.protocol.read_flash_block(at, read));
+            EXPECT_TRUE(std::equal(read.begin(), read.end(), loader.begin())) << std::hex << at;
+        }
+        ASSERT_FALSE(bench.protocol.read_flash_block(boot + 1024 - 64, read));
+        EXPECT_TRUE(std::equal(read.begin() + 64, read.end(), flash.begin()));
 
         // EEPROM byte by byte: `D` writes n bytes, `e` blanks 128, nothing else changes.
         ASSERT_FALSE(bench.protocol.write_eeprom_block(0x1FB, block, 5));
