@@ -5,6 +5,7 @@
 #include <QProcess>
 
 #include <array>
+#include <csignal>
 #include <variant>
 
 #include "memory/intel_hex_loader.h"
@@ -39,7 +40,7 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     // The board runs on wall time in another process; on a machine busy with other
     // work it can be descheduled for longer than the port's usual 250 ms, which is
     // not what this test is about. The host here waits longer.
-    SerialPort port(clock, ReadTimeouts{2000, 50, 2000});
+    SerialPort port(clock, ReadTimeouts{2000, 50, 500});
     ASSERT_TRUE(port.open(path));
     ASSERT_TRUE(port.set_speed(115200));
     auto state = std::make_unique<ProgrammerState>();
@@ -63,6 +64,33 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     const auto program = load(ZARVIK_BLINK_HEX, 0x7C00);
     const auto dumped = load(dump, 0x8000);
     EXPECT_TRUE(std::equal(program.begin(), program.end(), dumped.begin()));
+}
+
+// The command line against the board, as a user drives it: write and start the
+// example, which never listens to the line; the loader is gone until the reset
+// button (SIGUSR1), after which the program can be replaced.
+TEST(AvrSimProcess, CommandLineStartsTheProgramAndReachesTheLoaderAfterAReset) {
+    QProcess sim;
+    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+    sim.setArguments({"--model", "ATmega168"});
+    sim.start();
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    while (!sim.canReadLine() && sim.state() == QProcess::Running) sim.waitForReadyRead(100);
+    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+    ASSERT_FALSE(path.isEmpty());
+    const QString blink = QStringLiteral(ZARVIK_BLINK_MODELS_DIR "/blink-atmega168.hex");
+    auto cli = [&](const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(ZARVIK_CLI_BINARY), QStringList{"-p", path, "-m", "ATmega168", "-q"} + args);
+        p.waitForFinished(60000);
+        return p.exitCode();
+    };
+    EXPECT_EQ(cli({"write", "flash", blink, "start"}), 0);
+    EXPECT_EQ(cli({"connect"}), 3);
+    ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
+    EXPECT_EQ(cli({"connect", "erase", "flash"}), 0);
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(10000));
 }
 
 }  // namespace
