@@ -100,6 +100,7 @@ AvrBoard::AvrBoard(std::string_view model, std::uint32_t frequency_hz) : frequen
     avr_->log = LOG_NONE;
     std::memset(avr_->flash, 0xFF, avr_->flashend + 1);
     install();
+    if (!ok()) return;
     std::memset(eeprom().data(), 0xFF, eeprom().size());
     reset();
 }
@@ -134,8 +135,9 @@ void AvrBoard::install() {
     // Every write to these registers passes through io_written(), which calls the
     // core's own handler first and then corrects what it did.
     for (std::uint16_t addr : {ucsra_, ucsrb_, ubrrl_, ubrrh_, eecr_, eearh_, spmcsr_}) {
-        if (addr == 0) continue;
+        if (addr < 32) continue;
         const auto io = AVR_DATA_TO_IO(addr);
+        static_assert(std::size(decltype(original_){}) == MAX_IOs);
         if (original_[io].c == nullptr && avr_->io[io].w.c != reinterpret_cast<avr_io_write_t>(Hook::io_write)) {
             original_[io].c = reinterpret_cast<decltype(original_[io].c)>(avr_->io[io].w.c);
             original_[io].param = avr_->io[io].w.param;

@@ -42,6 +42,7 @@ public:
     AvrBoard(const AvrBoard&) = delete;
     AvrBoard& operator=(const AvrBoard&) = delete;
 
+    // Nothing but these two may be used when the core could not be made.
     const std::string& error() const { return error_; }
     bool ok() const { return error_.empty(); }
     const AvrChip& chip() const { return *chip_; }
@@ -104,7 +105,7 @@ private:
         void* param = nullptr;
         void (*c)(avr_t*, std::uint16_t, std::uint8_t, void*) = nullptr;
     };
-    Original original_[300];
+    Original original_[280];  // the core's MAX_IOs
     std::uint16_t ucsra_ = 0, ucsrb_ = 0, ubrrl_ = 0, ubrrh_ = 0, eecr_ = 0, eearh_ = 0, spmcsr_ = 0;
 
     std::deque<std::pair<std::uint64_t, std::uint8_t>> incoming_;
