@@ -1,0 +1,59 @@
+#include "sim/avr_link.h"
+
+#include <algorithm>
+
+namespace zarvik {
+
+AvrLink::AvrLink(AvrBoard& board, int baud, ReadTimeouts timeouts)
+    : board_(board), byte_cycles_(10ull * board.frequency() / static_cast<unsigned>(baud)), timeouts_(timeouts) {}
+
+std::uint64_t AvrLink::at_ms(std::int64_t ms) const {
+    return board_.cycle() + static_cast<std::uint64_t>(std::max<std::int64_t>(ms, 0)) * board_.frequency() / 1000;
+}
+
+std::int64_t AvrLink::now_us() const {
+    return static_cast<std::int64_t>(board_.cycle() * 1'000'000 / board_.frequency());
+}
+
+std::int64_t AvrLink::now_ms() { return now_us() / 1000; }
+
+void AvrLink::sleep_ms(std::int64_t ms) { board_.run_until(at_ms(ms)); }
+
+bool AvrLink::write(std::span<const std::uint8_t> bytes) {
+    std::uint64_t t = std::max(board_.cycle(), tx_free_);
+    for (std::uint8_t b : bytes) {
+        t += byte_cycles_;
+        board_.receive_at(t, b);
+    }
+    tx_free_ = t;
+    return true;
+}
+
+ReadResult AvrLink::read(std::span<std::uint8_t> into) {
+    const std::uint64_t total_deadline = at_ms(timeouts_.total_for(into.size()));
+    auto& sent = board_.sent();
+    std::size_t count = 0;
+    std::uint64_t last = 0;
+    while (count < into.size()) {
+        std::uint64_t deadline = total_deadline;
+        if (count > 0) deadline = std::min(deadline, last + at_ms(timeouts_.interval_ms) - board_.cycle());
+        while (sent.empty() && board_.cycle() < deadline) board_.run_until(deadline, true);
+        if (sent.empty() || sent.front().done_cycle > deadline) {
+            board_.run_until(deadline);
+            return ReadResult{count, false};
+        }
+        const auto next = sent.front();
+        sent.pop_front();
+        board_.run_until(next.done_cycle);
+        into[count++] = next.byte;
+        last = board_.cycle();
+    }
+    return ReadResult{count, false};
+}
+
+void AvrLink::discard_input() {
+    auto& sent = board_.sent();
+    while (!sent.empty() && sent.front().done_cycle <= board_.cycle()) sent.pop_front();
+}
+
+}  // namespace zarvik

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "loader/byte_link.h"
+#include "loader/clock.h"
+#include "sim/avr_board.h"
+
+namespace zarvik {
+
+// The host's serial line to an AvrBoard in the same process, and the host's clock,
+// both on the board's simulated time: a host sleep runs the core, a read runs it
+// until the bytes have crossed the line or the port's time-outs have passed. Tests
+// get the chip's real timing without ever sleeping.
+class AvrLink final : public ByteLink, public Clock {
+public:
+    AvrLink(AvrBoard& board, int baud, ReadTimeouts timeouts = {});
+
+    bool write(std::span<const std::uint8_t> bytes) override;
+    ReadResult read(std::span<std::uint8_t> into) override;
+    void discard_input() override;
+
+    std::int64_t now_ms() override;
+    void sleep_ms(std::int64_t ms) override;
+    std::int64_t now_us() const;
+
+    // Bytes the chip sent that no read has taken yet.
+    std::size_t pending() const { return board_.sent().size(); }
+
+private:
+    std::uint64_t at_ms(std::int64_t ms) const;
+
+    AvrBoard& board_;
+    std::uint64_t byte_cycles_;
+    ReadTimeouts timeouts_;
+    std::uint64_t tx_free_ = 0;
+};
+
+}  // namespace zarvik

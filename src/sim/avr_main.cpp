@@ -1,0 +1,218 @@
+// zarvik-avr-sim: a simulated board running the loader firmware and the user program
+// on a real AVR core (simavr), its UART on a new pseudo-terminal, in real time.
+#include <CLI/CLI.hpp>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <vector>
+
+#include "memory/file_io.h"
+#include "memory/intel_hex_writer.h"
+#include "sim/avr_board.h"
+#include "sim/pty_termios.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+std::atomic<bool> g_reset{false};
+
+void on_stop(int) { g_stop.store(true); }
+void on_reset(int) { g_reset.store(true); }
+
+std::int64_t now_us() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct Pty {
+    int master = -1;
+    int keepalive = -1;
+    std::string path;
+
+    bool open() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
+        char name[128];
+        if (::ptsname_r(master, name, sizeof name) != 0) return false;
+        path = name;
+        termios t{};
+        ::tcgetattr(master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(master, TCSANOW, &t);
+        // Holding the slave open keeps the master readable between host sessions.
+        keepalive = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+    ~Pty() {
+        if (keepalive >= 0) ::close(keepalive);
+        if (master >= 0) ::close(master);
+    }
+};
+
+}  // namespace
+
+static int run(int argc, char** argv) {
+    CLI::App app{"Simulated AVR board on a real AVR core: the loader firmware and the user program run\n"
+                 "in simavr, the UART is served on a new pseudo-terminal in real time. Prints the\n"
+                 "terminal's path on the first line of standard output, then serves until it is\n"
+                 "interrupted (SIGINT, SIGTERM). SIGUSR1 presses the reset button."};
+    std::string model_name = "ATmega328";
+    double mhz = 16;
+    std::string loader, flash_in, eeprom_in, flash_out, eeprom_out, link_path;
+    app.add_option("-m,--model", model_name, "ATmega8, ATmega88, ATmega168 or ATmega328")
+        ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
+        ->capture_default_str();
+    app.add_option("--clock", mhz, "the chip's clock in MHz")->check(CLI::Range(1.0, 20.0))->capture_default_str();
+    app.add_option("--loader", loader, "the loader's Intel HEX file (default: the build's, for the model and clock)");
+    app.add_option("--flash", flash_in, "a program already in flash at start (Intel HEX)");
+    app.add_option("--eeprom", eeprom_in, "EEPROM contents at start (Intel HEX)");
+    app.add_option("--dump-flash", flash_out, "write the whole flash as Intel HEX on exit");
+    app.add_option("--dump-eeprom", eeprom_out, "write the EEPROM as Intel HEX on exit");
+    app.add_option("--link", link_path, "also make this symbolic link to the terminal");
+    CLI11_PARSE(app, argc, argv);
+
+    const auto hz = static_cast<std::uint32_t>(std::lround(mhz * 1e6));
+    const zarvik::AvrChip* chip = zarvik::find_avr_chip(model_name);
+    if (loader.empty()) {
+        // The build makes a loader for its default clock and one for 8 MHz boards.
+        const std::string suffix = hz == 8'000'000 ? std::string("8mhz-38400") : std::string(ZARVIK_LOADER_SUFFIX);
+        if (suffix.rfind(std::to_string(hz / 1'000'000) + "mhz-", 0) != 0 || hz % 1'000'000 != 0) {
+            std::cerr << "zarvik-avr-sim: no loader is built for this clock; give one with --loader\n";
+            return 2;
+        }
+        loader = std::string(ZARVIK_LOADER_DIR) + "/zarvik-loader-" + std::string(chip->mcu) + "-" + suffix + ".hex";
+    }
+    // The core prints its own notes while it builds a chip; standard output is ours.
+    std::fflush(stdout);
+    const int saved_stdout = ::dup(STDOUT_FILENO);
+    const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ::dup2(devnull, STDOUT_FILENO);
+    zarvik::AvrBoard board(model_name, hz);
+    std::fflush(stdout);
+    ::dup2(saved_stdout, STDOUT_FILENO);
+    ::close(saved_stdout);
+    ::close(devnull);
+    if (!board.ok()) {
+        std::cerr << "zarvik-avr-sim: " << board.error() << "\n";
+        return 3;
+    }
+    if (!board.load_flash_hex(loader)) {
+        std::cerr << "zarvik-avr-sim: cannot load the loader from " << loader << "\n";
+        return 4;
+    }
+    if (!flash_in.empty() && !board.load_flash_hex(flash_in)) {
+        std::cerr << "zarvik-avr-sim: cannot load flash from " << flash_in << "\n";
+        return 4;
+    }
+    if (!eeprom_in.empty() && !board.load_eeprom_hex(eeprom_in)) {
+        std::cerr << "zarvik-avr-sim: cannot load EEPROM from " << eeprom_in << "\n";
+        return 4;
+    }
+    board.reset();
+
+    Pty pty;
+    if (!pty.open()) {
+        std::cerr << "zarvik-avr-sim: cannot open a pseudo-terminal: " << std::strerror(errno) << "\n";
+        return 3;
+    }
+    if (!link_path.empty()) {
+        std::remove(link_path.c_str());
+        if (::symlink(pty.path.c_str(), link_path.c_str()) != 0) {
+            std::cerr << "zarvik-avr-sim: cannot make the link " << link_path << "\n";
+            return 3;
+        }
+    }
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    std::signal(SIGINT, on_stop);
+    std::signal(SIGTERM, on_stop);
+    std::signal(SIGUSR1, on_reset);
+    std::cout << pty.path << std::endl;
+
+    // Simulated time is held to wall time: each round runs the core up to now, so the
+    // host's time-outs and the loader's wait are real.
+    std::int64_t wall0 = now_us();
+    std::uint64_t cycle0 = board.cycle();
+    std::uint64_t host_free = 0;  // when the host's last byte has crossed the line
+    std::uint8_t buf[512];
+    while (!g_stop.load()) {
+        if (g_reset.exchange(false)) board.reset();
+        std::int64_t wall = now_us();
+        std::uint64_t target = cycle0 + static_cast<std::uint64_t>(wall - wall0) * hz / 1'000'000;
+        // A core that fell far behind is not made to race: the lost time is let go.
+        if (target > board.cycle() + hz / 5) {
+            wall0 = wall;
+            cycle0 = board.cycle();
+            target = cycle0;
+        }
+        const ssize_t n = ::read(pty.master, buf, sizeof buf);
+        if (n > 0) {
+            // The speed the host has set now; bytes it wrote just before closing the
+            // line may be read after its close put back other settings, so the speed
+            // only paces the bytes and never decides whether they arrive.
+            zarvik::PtyLineSettings line;
+            int baud = 115200;
+            if (zarvik::read_pty_line_settings(pty.master, line) && line.baud > 0) baud = line.baud;
+            const std::uint64_t byte_cycles = 10ull * hz / static_cast<unsigned>(baud);
+            for (ssize_t i = 0; i < n; ++i) {
+                host_free = std::max(host_free, board.cycle()) + byte_cycles;
+                board.receive_at(host_free, buf[i]);
+            }
+        }
+        board.run_until(target);
+        auto& sent = board.sent();
+        std::vector<std::uint8_t> out;
+        while (!sent.empty() && sent.front().done_cycle <= board.cycle()) {
+            out.push_back(sent.front().byte);
+            sent.pop_front();
+        }
+        for (std::size_t done = 0; done < out.size();) {
+            const ssize_t w = ::write(pty.master, out.data() + done, out.size() - done);
+            if (w > 0) {
+                done += static_cast<std::size_t>(w);
+            } else if (w < 0 && errno != EINTR && errno != EAGAIN) {
+                break;
+            }
+        }
+        // Wait for the host or for the next millisecond, whichever comes first.
+        pollfd p{pty.master, POLLIN, 0};
+        const timespec ts{0, 1'000'000};
+        ::ppoll(&p, 1, &ts, nullptr);
+    }
+
+    int status = 0;
+    auto dump = [&](const std::string& path, std::span<const std::uint8_t> bytes) {
+        if (path.empty()) return;
+        if (auto error = zarvik::write_file_atomically(path, zarvik::to_intel_hex(bytes))) {
+            std::cerr << "zarvik-avr-sim: cannot write " << path << ": " << *error << "\n";
+            status = 4;
+        }
+    };
+    dump(flash_out, board.flash());
+    dump(eeprom_out, board.eeprom());
+    if (!link_path.empty()) std::remove(link_path.c_str());
+    return status;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zarvik-avr-sim: %s\n", e.what());
+        return 3;
+    }
+}
