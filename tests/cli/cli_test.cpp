@@ -147,7 +147,7 @@ TEST(Cli, InterruptRestoresAndClosesThePort) {
     EXPECT_EQ(p.exitCode(), 130);
     SteadyClock clock;
     SerialPort again(clock);
-    EXPECT_TRUE(again.open(sim.path()));  // closed and unlocked
+    EXPECT_TRUE(again.open(sim.path_string()));  // closed and unlocked
 }
 
 }  // namespace
