@@ -193,6 +193,8 @@ static int run(cli::Console& console) {
                  "(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.",
                  "zarvik-cli"};
     app.footer(cli::kCommandHelp);
+    // "/x" is a path here, also on Windows, where CLI11 would take it for an option.
+    app.allow_windows_style_options(false);
     std::vector<std::string> speeds;
     for (int s : kLineSpeeds) speeds.push_back(std::to_string(s));
     app.add_option("-p,--port", options.port, cli::kPortExample);
