@@ -103,6 +103,10 @@ TEST(SerialPortFailure, TheTextNamesThePortAndWhy) {
     EXPECT_FALSE(port.open(name));
     EXPECT_FALSE(port.is_open());
     EXPECT_EQ(port.error_text(), "Не удалось открыть порт " + name + ": такого порта нет");
+#if !defined(_WIN32)
+    EXPECT_FALSE(port.open("/dev/null"));
+    EXPECT_EQ(port.error_text(), "Не удалось открыть порт /dev/null: это не последовательный порт");
+#endif
     std::uint8_t byte[1] = {0};
     EXPECT_FALSE(port.write(byte));
     EXPECT_TRUE(port.read(byte).line_lost);

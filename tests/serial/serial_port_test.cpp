@@ -102,6 +102,38 @@ TEST(SerialPort, VanishedLineFailsAtOnce) {
     EXPECT_FALSE(port.write(packet));
 }
 
+TEST(SerialPort, AStopRequestEndsAWaitingReadUnlessAHoldDefersIt) {
+    PtyPair pty;
+    SteadyClock clock;
+    SerialPort port(clock);
+    Cancellation cancel;
+    port.set_cancellation(&cancel);
+    ASSERT_TRUE(port.open(pty.path()));
+    port.set_speed(115200);
+
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel.request();
+    });
+    std::array<std::uint8_t, 128> block{};
+    const ReadResult stopped = port.read(block);  // would wait 6450 ms on a silent line
+    stopper.join();
+    EXPECT_TRUE(stopped.interrupted);
+    EXPECT_FALSE(stopped.line_lost);
+    EXPECT_EQ(stopped.count, 0u);
+
+    // While a hold is in place the read runs to its own time-out.
+    {
+        CancellationHold hold(&cancel);
+        std::array<std::uint8_t, 1> one{};
+        const ReadResult held = port.read(one);
+        EXPECT_FALSE(held.interrupted);
+        EXPECT_FALSE(held.line_lost);
+        EXPECT_EQ(held.count, 0u);
+    }
+    EXPECT_TRUE(port.read(std::span(block).first(4)).interrupted);
+}
+
 TEST(PortScan, KeepsWhatOpensAndSortsAsText) {
     PtyPair a, b;
     SteadyClock clock;
