@@ -107,7 +107,11 @@ int main(int argc, char** argv) {
         // What the window's own scan does, with the system's ports enumerated but left
         // unprobed (this machine's console is one) and four missing ports probed.
         (void)zarvik::system_serial_ports();
-        return zarvik::scan_serial_ports({"/dev/ttyZARVIK0", "/dev/ttyZARVIK1", "ttyUSB-zarvik", "ttyACM-zarvik"});
+        QStringList found;
+        for (const std::string& port :
+             zarvik::scan_serial_ports({"/dev/ttyZARVIK0", "/dev/ttyZARVIK1", "ttyUSB-zarvik", "ttyACM-zarvik"}))
+            found << QString::fromStdString(port);
+        return found;
     };
     env.settings_folder = folder.path();
     zarvik::CVelborDlg dialog(env);

@@ -91,7 +91,7 @@ int run_at(int baud, const std::string& flash_file, const std::string& eeprom_fi
 
     SteadyClock clock;
     SerialPort port(clock);
-    if (!port.open(path) || !port.set_speed(baud)) return 1;
+    if (!port.open(path.toStdString()) || !port.set_speed(baud)) return 1;
     auto state = std::make_unique<ProgrammerState>();
     Programmer programmer(*state, port, clock);
     programmer.set_model(*find_device_model("ATmega328"));

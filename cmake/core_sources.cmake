@@ -29,4 +29,8 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/programmer/status_texts.cpp
   ${ZARVIK_TRANSLATIONS_CPP}
 )
+# Windows: UTF-8 paths and texts become UTF-16 at the system's edge.
+if(WIN32)
+  list(APPEND ZARVIK_CORE_SOURCES ${zarvik_src}/platform/win_text.cpp)
+endif()
 set(ZARVIK_CORE_INCLUDES ${zarvik_src} ${PROJECT_BINARY_DIR}/generated)

@@ -10,7 +10,21 @@ if(TARGET zarvik-sim)
 endif()
 if(TARGET zarvik)
   install(TARGETS zarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} BUNDLE DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION ${ZARVIK_DATA_DIR})
+  # Help.txt where the window looks for it: beside the program on Windows and in the
+  # macOS bundle, in the shared data folder elsewhere.
+  if(APPLE)
+    install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION zarvik.app/Contents/MacOS)
+  elseif(WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION ${CMAKE_INSTALL_BINDIR})
+  else()
+    install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION ${ZARVIK_DATA_DIR})
+  endif()
+  # On Windows and macOS the Qt libraries and plugins the window needs, gathered by
+  # Qt's deployment tool. FILENAME_VARIABLE: Qt 6.4 (Debian 12) predates OUTPUT_SCRIPT.
+  if(WIN32 OR APPLE)
+    qt_generate_deploy_app_script(TARGET zarvik FILENAME_VARIABLE zarvik_deploy_script NO_UNSUPPORTED_PLATFORM_ERROR)
+    install(SCRIPT ${zarvik_deploy_script})
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/${ZARVIK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/${ZARVIK_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${PROJECT_SOURCE_DIR}/res/zarvik.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Zarvik with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test,
-# then each fuzz target briefly over its corpus, then clang-tidy and cppcheck.
+# then each fuzz target briefly over its corpus, then clang-tidy and cppcheck, then the
+# Windows build under Wine (scripts/wine-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -26,5 +27,8 @@ failed=${failed:-1}
 for check in "bash scripts/fuzz.sh" "bash scripts/lint.sh" "bash scripts/package_test.sh"; do
   if $check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
+# The Windows build: cross-built with MinGW-w64, its tests and zarvik-cli.exe run under
+# Wine against this build's zarvik-sim.
+if bash scripts/wine-test.sh "$build"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 echo "$passed passed, $failed failed"
 [ "$ctest_status" -eq 0 ] && [ "$failed" -eq 0 ]

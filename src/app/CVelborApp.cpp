@@ -17,7 +17,13 @@ CVelborApp::CVelborApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 int CVelborApp::init_instance(const QStringList& extra_ports, const QString& screenshot) {
     CVelborDlg::Environment environment;
-    environment.scan_ports = [extra_ports] { return scan_serial_ports(serial_port_candidates(extra_ports)); };
+    environment.scan_ports = [extra_ports] {
+        std::vector<std::string> extra;
+        for (const QString& port : extra_ports) extra.push_back(port.toStdString());
+        QStringList found;
+        for (const std::string& port : scan_serial_ports(serial_port_candidates(extra))) found << QString::fromStdString(port);
+        return found;
+    };
     environment.settings_folder = QDir::currentPath();
     CVelborDlg dialog(std::move(environment));
     QTimer shot;

@@ -243,7 +243,7 @@ void CVelborDlg::on_scan_tick() {
 void CVelborDlg::on_port_chosen(int index) {
     port_.close();
     port_name_ = ui_->ctl_1000->itemText(index);
-    if (port_.open(port_name_)) {
+    if (port_.open(port_name_.toStdString())) {
         set_connection_line(qs("Открыт порт ") + port_name_ + qs(". Выберите скорость"));
     } else {
         set_connection_line(qs("Не удалось открыть порт ") + port_name_);

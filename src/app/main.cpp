@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "app/CVelborApp.h"
+#if defined(ZARVIK_VIRTUAL_PORT_BOARD)
 #include "app/simulated_board.h"
+#endif
 #include "memory/device_model.h"
 #include "zarvik_version.h"
 
@@ -14,18 +16,21 @@ static int run(int argc, char** argv) {
     CLI::App cli{"Zarvik: the programmer's window."};
     std::string simulate;
     std::string screenshot;
+#if defined(ZARVIK_VIRTUAL_PORT_BOARD)
     cli.add_flag("--simulate{ATmega328}", simulate,
                  "start a simulated board (--simulate=MODEL) on a virtual port that the port scan lists")
         ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
         ->option_text("[=MODEL]");
+#endif
     cli.add_option("--screenshot", screenshot, "save a picture of the window as PNG and quit");
     cli.set_version_flag("--version", "zarvik " ZARVIK_VERSION);
     cli.allow_extras();  // Qt's own options (-platform, -style, ...)
     CLI11_PARSE(cli, argc, argv);
 
     zarvik::CVelborApp app(argc, argv);
-    std::unique_ptr<zarvik::SimulatedBoard> board;
     QStringList extra_ports;
+#if defined(ZARVIK_VIRTUAL_PORT_BOARD)
+    std::unique_ptr<zarvik::SimulatedBoard> board;
     if (!simulate.empty()) {
         board = std::make_unique<zarvik::SimulatedBoard>(*zarvik::find_device_model(simulate));
         if (!board->start()) {
@@ -34,6 +39,7 @@ static int run(int argc, char** argv) {
         }
         extra_ports << board->port();
     }
+#endif
     return app.init_instance(extra_ports, QString::fromStdString(screenshot));
 }
 

@@ -1,11 +1,8 @@
 // zarvik-cli: the programmer for Makefiles, CI jobs and production lines.
-#include <QCoreApplication>
-
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <exception>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -13,6 +10,7 @@
 #include <variant>
 
 #include "cli/command_plan.h"
+#include "cli/console.h"
 #include "zarvik_version.h"
 #include "cli/reporter.h"
 #include "programmer/language.h"
@@ -117,9 +115,8 @@ private:
             }
             port_ = std::make_unique<SerialPort>(clock_);
             port_->set_cancellation(&g_cancel);
-            if (!port_->open(QString::fromStdString(options_.port))) {
-                reporter_.error(tr_string("cli", "Не удалось открыть порт ") + options_.port + ": " +
-                                port_->error_text().toStdString());
+            if (!port_->open(options_.port)) {
+                reporter_.error(port_->error_text());
                 return kLink;
             }
             if (!port_->set_speed(options_.baud)) {
@@ -222,9 +219,7 @@ private:
     }
 
     int list_ports() {
-        const QStringList found = scan_serial_ports(serial_port_candidates());
-        std::vector<std::string> names;
-        for (const QString& name : found) names.push_back(name.toStdString());
+        const std::vector<std::string> names = scan_serial_ports(serial_port_candidates());
         reporter_.ports(names, port_count_text(static_cast<int>(names.size())));
         return kOk;
     }
@@ -243,18 +238,21 @@ private:
 
 }  // namespace
 
-static int run(int argc, char** argv) {
+static int run(cli::Console& console) {
+    int argc = console.argc();
+    char** argv = console.argv();
     set_language(language_for_arguments(argc, argv));
-    QCoreApplication qt(argc, argv);
     Options options;
     CLI::App app{"Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers\n"
                  "(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.",
                  "zarvik-cli"};
     app.footer(cli::kCommandHelp);
     app.set_version_flag("--version", "zarvik-cli " ZARVIK_VERSION);
+    // "/x" is a path here, also on Windows, where CLI11 would take it for an option.
+    app.allow_windows_style_options(false);
     std::vector<std::string> speeds;
     for (int s : kLineSpeeds) speeds.push_back(std::to_string(s));
-    app.add_option("-p,--port", options.port, "serial port, such as /dev/ttyUSB0");
+    app.add_option("-p,--port", options.port, cli::kPortExample);
     app.add_option("-b,--baud", options.baud, "line speed")
         ->check(CLI::IsMember(speeds))
         ->capture_default_str();
@@ -298,18 +296,19 @@ static int run(int argc, char** argv) {
         return kUsage;
     }
 
-    std::signal(SIGINT, on_interrupt);
+    cli::Console::on_interrupt([] { on_interrupt(SIGINT); });
     std::signal(SIGTERM, on_interrupt);
     SteadyClock clock;
     const Reporter::Mode mode = options.json ? Reporter::Mode::Json : options.quiet ? Reporter::Mode::Quiet : Reporter::Mode::Text;
-    Reporter reporter(mode, ::isatty(STDERR_FILENO) == 1, clock);
+    Reporter reporter(mode, console.stderr_is_terminal(), clock);
     Session session(options, reporter);
     return session.run(std::get<std::vector<Step>>(plan));
 }
 
 int main(int argc, char** argv) {
     try {
-        return run(argc, argv);
+        cli::Console console(argc, argv);
+        return run(console);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zarvik-cli: %s\n", e.what());
         return 3;

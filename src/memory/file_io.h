@@ -4,6 +4,9 @@
 #include <string>
 #include <string_view>
 
+// Paths are UTF-8 on every platform; files are read and written as bytes, never as
+// text, so a HEX file's line ends and a Cyrillic name come through unchanged.
+
 namespace zarvik {
 
 // Reads a whole file. Returns the system's error text on failure.

@@ -1,23 +1,28 @@
 #pragma once
 
-#include <QStringList>
+#include <string>
+#include <vector>
 
 namespace zarvik {
 
-// The serial ports the system knows of, as Qt lists them (ttyUSB0, ttyS0, ...).
-QStringList system_serial_ports();
+// The serial ports the system knows of, from its own source: the registry key
+// HARDWARE\DEVICEMAP\SERIALCOMM on Windows (COM3, ...), the kernel's tty classes on
+// Linux (ttyUSB0, ...), the callout devices on macOS (/dev/cu.usbserial-...).
+std::vector<std::string> system_serial_ports();
 
 // The ports a scan probes: the system's, or, when ZARVIK_SERIAL_PORTS is set, exactly
-// the colon-separated paths it names (so tests and demos never touch the machine's
-// real ports), followed by `extra` ones such as a simulated board's terminal.
-QStringList serial_port_candidates(const QStringList& extra = {});
+// the ports it names (so tests and demos never touch the machine's real ports),
+// followed by `extra` ones such as a simulated board's terminal. The list is separated
+// by ';' on Windows, where ':' is part of a path, and by ':' elsewhere.
+std::vector<std::string> serial_port_candidates(const std::vector<std::string>& extra = {});
 
 // Keeps the candidates that open exclusively right now, sorted as text. Each probe
-// opens and closes the port and puts its line settings back. Pseudo-terminals, which
-// the system list lacks, are passed in by path.
-QStringList scan_serial_ports(const QStringList& candidates);
+// opens and closes the port and puts its line settings back.
+std::vector<std::string> scan_serial_ports(const std::vector<std::string>& candidates);
 
-// Ports are named as Qt lists them (ttyUSB0) or by path (/dev/pts/3).
-bool probe_serial_port(const QString& name);
+bool probe_serial_port(const std::string& name);
+
+// Splits a ZARVIK_SERIAL_PORTS value.
+std::vector<std::string> split_port_list(const std::string& text);
 
 }  // namespace zarvik

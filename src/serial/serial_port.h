@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QSerialPort>
-#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
 
 #include "loader/byte_link.h"
 #include "loader/cancellation.h"
@@ -14,17 +15,24 @@ inline constexpr int kLineSpeeds[] = {4800, 9600, 19200, 38400, 76800, 100000, 1
 
 // A real serial port as the loader's byte link: exclusive open, 8N1 without flow
 // control, DTR and RTS inactive, reads bounded by the link's time-outs from the moment
-// the port is open. Closing puts back the line settings the port had before.
+// the port is open. Closing puts back the line settings the port had before it opened.
+//
+// One implementation per platform (serial_posix.cpp, serial_w32.cpp), no Qt, so the
+// command line ships without it. Names are what the user types: COM3 or \\.\COM12 on
+// Windows; ttyUSB0 (meaning /dev/ttyUSB0) or a full path elsewhere.
 class SerialPort final : public ByteLink {
 public:
     explicit SerialPort(Clock& clock, ReadTimeouts timeouts = {});
     ~SerialPort() override;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
 
-    bool open(const QString& name);
+    bool open(const std::string& name);
     void close();
-    bool is_open() const { return port_.isOpen(); }
-    QString name() const { return name_; }
-    QString error_text() const { return port_.errorString(); }
+    bool is_open() const;
+    const std::string& name() const { return name_; }
+    // Why the last open failed, naming the port: "Не удалось открыть порт COM5: ...".
+    const std::string& error_text() const { return error_; }
 
     // Speed and line format; false when the driver refuses them.
     bool set_speed(int baud);
@@ -39,14 +47,20 @@ public:
     ReadResult read(std::span<std::uint8_t> into) override;
     void discard_input() override;
 
-private:
-    bool lost();
+    struct Native;
 
-    QSerialPort port_;
-    QString name_;
+private:
+    bool stop_requested() const { return cancel_ != nullptr && cancel_->requested(); }
+
+    std::unique_ptr<Native> native_;
+    std::string name_;
+    std::string error_;
     Clock& clock_;
     ReadTimeouts timeouts_;
     const Cancellation* cancel_ = nullptr;
 };
+
+// The sentence every front end shows when a port does not open.
+std::string port_open_failure(const std::string& name, const std::string& why);
 
 }  // namespace zarvik

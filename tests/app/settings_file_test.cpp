@@ -1,7 +1,5 @@
 #include "app/settings_file.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"

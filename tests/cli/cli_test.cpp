@@ -293,7 +293,7 @@ TEST(Cli, InterruptRestoresAndClosesThePort) {
         EXPECT_EQ(err.indexOf("Связь с портом потеряна"), -1) << err.toStdString();
         SteadyClock clock;
         SerialPort again(clock);
-        EXPECT_TRUE(again.open(sim.path()));  // closed and unlocked
+        EXPECT_TRUE(again.open(sim.path_string()));  // closed and unlocked
     }
 }
 

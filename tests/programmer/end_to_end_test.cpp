@@ -31,7 +31,7 @@ TEST(EndToEnd, ExampleProgramAndDataRoundTripThroughZarvikSim) {
 
     SteadyClock clock;
     SerialPort port(clock);
-    ASSERT_TRUE(port.open(sim.path()));
+    ASSERT_TRUE(port.open(sim.path_string()));
     ASSERT_TRUE(port.set_speed(115200));
     auto state = std::make_unique<ProgrammerState>();
     Programmer programmer(*state, port, clock);

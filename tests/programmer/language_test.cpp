@@ -64,6 +64,7 @@ TEST(Language, EveryStatusTextHasBothLanguagesAndNoneIsEmpty) {
     EXPECT_EQ(port_count_text(3), "Доступно 3 COM порта");
 }
 
+#ifdef ZARVIK_TS_EN
 TEST(Language, EveryTextInTheTranslationFilesIsTranslated) {
     // A text added to the sources and not translated would show up in the wrong
     // language; scripts/update_translations.sh collects them, Linguist translates them.
@@ -80,6 +81,16 @@ TEST(Language, EveryTextInTheTranslationFilesIsTranslated) {
     }
 }
 
+#endif
+
+void set_variable(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value) ::setenv(name, value, 1); else ::unsetenv(name);
+#endif
+}
+
 TEST(Language, ChosenByOptionThenEnvironment) {
     struct Case { std::vector<const char*> args; const char* language_env; const char* lang_env; Language expected; };
     const Case cases[] = {
@@ -93,10 +104,10 @@ TEST(Language, ChosenByOptionThenEnvironment) {
         {{"p"}, nullptr, "de_DE.UTF-8", Language::English},
     };
     for (const Case& c : cases) {
-        ::unsetenv("LC_ALL");
-        ::unsetenv("LC_MESSAGES");
-        if (c.language_env) ::setenv("LANGUAGE", c.language_env, 1); else ::unsetenv("LANGUAGE");
-        if (c.lang_env) ::setenv("LANG", c.lang_env, 1); else ::unsetenv("LANG");
+        set_variable("LC_ALL", nullptr);
+        set_variable("LC_MESSAGES", nullptr);
+        set_variable("LANGUAGE", c.language_env);
+        set_variable("LANG", c.lang_env);
         EXPECT_EQ(language_for_arguments(static_cast<int>(c.args.size()), c.args.data()), c.expected)
             << (c.lang_env ? c.lang_env : "(no LANG)");
     }

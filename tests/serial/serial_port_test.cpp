@@ -1,6 +1,5 @@
 #include "serial/serial_port.h"
 
-#include <QProcess>
 #include <termios.h>
 
 #include <gtest/gtest.h>
@@ -20,12 +19,12 @@ TEST(SerialPort, OpensExclusively) {
     PtyPair pty;
     SteadyClock clock;
     SerialPort first(clock);
-    ASSERT_TRUE(first.open(QString::fromStdString(pty.path()))) << first.error_text().toStdString();
+    ASSERT_TRUE(first.open(pty.path())) << first.error_text();
     SerialPort second(clock);
-    EXPECT_FALSE(second.open(QString::fromStdString(pty.path())));
-    EXPECT_FALSE(probe_serial_port(QString::fromStdString(pty.path())));
+    EXPECT_FALSE(second.open(pty.path()));
+    EXPECT_FALSE(probe_serial_port(pty.path()));
     first.close();
-    EXPECT_TRUE(second.open(QString::fromStdString(pty.path())));
+    EXPECT_TRUE(second.open(pty.path()));
 }
 
 TEST(SerialPort, AppliesEachSpeedExactlyWith8N1AndRestoresOnClose) {
@@ -38,7 +37,7 @@ TEST(SerialPort, AppliesEachSpeedExactlyWith8N1AndRestoresOnClose) {
 
     SteadyClock clock;
     SerialPort port(clock);
-    ASSERT_TRUE(port.open(QString::fromStdString(pty.path())));
+    ASSERT_TRUE(port.open(pty.path()));
     for (int baud : kLineSpeeds) {
         EXPECT_TRUE(port.set_speed(baud)) << baud;
         PtyLineSettings line;
@@ -61,7 +60,7 @@ TEST(SerialPort, ReadsEndAtTheirTimeOutsWithOrWithoutASpeed) {
     PtyPair pty;
     SteadyClock clock;
     SerialPort port(clock);
-    ASSERT_TRUE(port.open(QString::fromStdString(pty.path())));
+    ASSERT_TRUE(port.open(pty.path()));
     std::array<std::uint8_t, 4> ack{};
 
     auto t0 = clock.now_ms();
@@ -89,7 +88,7 @@ TEST(SerialPort, VanishedLineFailsAtOnce) {
     PtyPair pty;
     SteadyClock clock;
     SerialPort port(clock);
-    ASSERT_TRUE(port.open(QString::fromStdString(pty.path())));
+    ASSERT_TRUE(port.open(pty.path()));
     port.set_speed(115200);
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -103,15 +102,47 @@ TEST(SerialPort, VanishedLineFailsAtOnce) {
     EXPECT_FALSE(port.write(packet));
 }
 
+TEST(SerialPort, AStopRequestEndsAWaitingReadUnlessAHoldDefersIt) {
+    PtyPair pty;
+    SteadyClock clock;
+    SerialPort port(clock);
+    Cancellation cancel;
+    port.set_cancellation(&cancel);
+    ASSERT_TRUE(port.open(pty.path()));
+    port.set_speed(115200);
+
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel.request();
+    });
+    std::array<std::uint8_t, 128> block{};
+    const ReadResult stopped = port.read(block);  // would wait 6450 ms on a silent line
+    stopper.join();
+    EXPECT_TRUE(stopped.interrupted);
+    EXPECT_FALSE(stopped.line_lost);
+    EXPECT_EQ(stopped.count, 0u);
+
+    // While a hold is in place the read runs to its own time-out.
+    {
+        CancellationHold hold(&cancel);
+        std::array<std::uint8_t, 1> one{};
+        const ReadResult held = port.read(one);
+        EXPECT_FALSE(held.interrupted);
+        EXPECT_FALSE(held.line_lost);
+        EXPECT_EQ(held.count, 0u);
+    }
+    EXPECT_TRUE(port.read(std::span(block).first(4)).interrupted);
+}
+
 TEST(PortScan, KeepsWhatOpensAndSortsAsText) {
     PtyPair a, b;
     SteadyClock clock;
     SerialPort held(clock);
-    ASSERT_TRUE(held.open(QString::fromStdString(b.path())));
-    const QString pa = QString::fromStdString(a.path());
-    const QStringList found = scan_serial_ports({pa, QString::fromStdString(b.path()), "/dev/zarvik-no-such-port"});
-    EXPECT_EQ(found, QStringList{pa});
-    EXPECT_EQ(scan_serial_ports({"/dev/pts/999999", pa}), QStringList{pa});
+    ASSERT_TRUE(held.open(b.path()));
+    const std::string pa = a.path();
+    const std::vector<std::string> found = scan_serial_ports({pa, b.path(), "/dev/zarvik-no-such-port"});
+    EXPECT_EQ(found, std::vector<std::string>{pa});
+    EXPECT_EQ(scan_serial_ports({"/dev/pts/999999", pa}), std::vector<std::string>{pa});
 }
 
 }  // namespace

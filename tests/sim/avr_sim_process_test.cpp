@@ -41,7 +41,7 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     // work it can be descheduled for longer than the port's usual 250 ms, which is
     // not what this test is about. The host here waits longer.
     SerialPort port(clock, ReadTimeouts{2000, 50, 500});
-    ASSERT_TRUE(port.open(path));
+    ASSERT_TRUE(port.open(path.toStdString()));
     ASSERT_TRUE(port.set_speed(115200));
     auto state = std::make_unique<ProgrammerState>();
     Programmer programmer(*state, port, clock);

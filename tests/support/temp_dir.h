@@ -1,7 +1,7 @@
 #pragma once
 
-#include <unistd.h>
-
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,12 +12,24 @@
 
 namespace zarvik::testing {
 
+// A UTF-8 path as the file system takes it.
+inline std::filesystem::path native(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 // A scratch folder removed with the test.
 class TempDir {
 public:
     TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zarvik-test-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
+        // Unique by time and a counter, made with create_directory's own check, so it
+        // works the same under Windows.
+        static std::atomic<unsigned> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (unsigned attempt = 0;; ++attempt) {
+            path_ = std::filesystem::temp_directory_path() /
+                    ("zarvik-test-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1)));
+            if (std::filesystem::create_directory(path_) || attempt > 100) break;
+        }
     }
     ~TempDir() {
         std::error_code ec;
@@ -27,9 +39,13 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // UTF-8, as the programs take paths.
+    std::string file(const std::string& name) const {
+        const std::u8string p = (path_ / std::filesystem::path(std::u8string(name.begin(), name.end()))).u8string();
+        return std::string(p.begin(), p.end());
+    }
     std::string write(const std::string& name, const std::string& content) const {
-        std::ofstream(file(name), std::ios::binary) << content;
+        std::ofstream(native(file(name)), std::ios::binary) << content;
         return file(name);
     }
     const std::filesystem::path& path() const { return path_; }
@@ -39,12 +55,13 @@ private:
 };
 
 inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(native(path), std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
+#if !defined(_WIN32)
 // Runs a shell command; returns its exit status and fills `output` with stdout+stderr.
 inline int run_command(const std::string& command, std::string* output = nullptr) {
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -57,5 +74,6 @@ inline int run_command(const std::string& command, std::string* output = nullptr
     if (output != nullptr) *output = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 }  // namespace zarvik::testing

@@ -1,0 +1,208 @@
+// The port on Windows: a COM device opened by its device path, set up through a DCB,
+// and read with the driver's own time-outs, as Windows programs for these boards do.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/win_text.h"
+#include "serial/port_scan.h"
+#include "serial/serial_port.h"
+#include "serial/w32_line.h"
+
+namespace zarvik {
+
+namespace w32 {
+
+void apply_loader_line(DCB& dcb, int baud) {
+    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.ByteSize = 8;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+}
+
+COMMTIMEOUTS loader_timeouts() {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = 50;
+    t.ReadTotalTimeoutMultiplier = 50;
+    t.ReadTotalTimeoutConstant = 50;
+    t.WriteTotalTimeoutMultiplier = 50;
+    t.WriteTotalTimeoutConstant = 50;
+    return t;
+}
+
+}  // namespace w32
+
+struct SerialPort::Native {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DCB saved{};
+    COMMTIMEOUTS saved_timeouts{};
+    bool have_saved = false;
+};
+
+namespace {
+
+// COM10 and above open only through the device namespace; a name that already carries
+// the prefix is taken as it is.
+std::wstring device_path(const std::string& name) {
+    const std::wstring wide = win::widen(name);
+    return wide.starts_with(L"\\\\.\\") ? wide : L"\\\\.\\" + wide;
+}
+
+std::string why(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return "такого порта нет";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: return "порт занят другой программой";
+        default: return win::system_message(code);
+    }
+}
+
+// A vanished adapter (a USB serial converter pulled out) leaves the handle open, but
+// the driver no longer answers for it.
+bool gone(HANDLE h) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ::ClearCommError(h, &errors, &status) == FALSE;
+}
+
+}  // namespace
+
+SerialPort::SerialPort(Clock& clock, ReadTimeouts timeouts)
+    : native_(std::make_unique<Native>()), clock_(clock), timeouts_(timeouts) {}
+
+SerialPort::~SerialPort() { close(); }
+
+bool SerialPort::is_open() const { return native_->handle != INVALID_HANDLE_VALUE; }
+
+bool SerialPort::open(const std::string& name) {
+    close();
+    name_ = name;
+    error_.clear();
+    // Share mode 0: the open fails while another program holds the port.
+    HANDLE h = ::CreateFileW(device_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error_ = port_open_failure(name, why(::GetLastError()));
+        return false;
+    }
+    native_->saved.DCBlength = sizeof(DCB);
+    if (::GetCommState(h, &native_->saved) == FALSE) {
+        const DWORD code = ::GetLastError();
+        ::CloseHandle(h);
+        error_ = port_open_failure(name, code == ERROR_INVALID_FUNCTION ? "это не последовательный порт" : why(code));
+        return false;
+    }
+    native_->have_saved = ::GetCommTimeouts(h, &native_->saved_timeouts) != FALSE;
+    // Reads are bounded from the start, and the board is kept out of reset.
+    COMMTIMEOUTS timeouts = w32::loader_timeouts();
+    ::SetCommTimeouts(h, &timeouts);
+    ::EscapeCommFunction(h, CLRDTR);
+    ::EscapeCommFunction(h, CLRRTS);
+    native_->handle = h;
+    return true;
+}
+
+void SerialPort::close() {
+    HANDLE& h = native_->handle;
+    if (h == INVALID_HANDLE_VALUE) return;
+    ::SetCommState(h, &native_->saved);
+    if (native_->have_saved) ::SetCommTimeouts(h, &native_->saved_timeouts);
+    ::CloseHandle(h);
+    h = INVALID_HANDLE_VALUE;
+}
+
+bool SerialPort::set_speed(int baud) {
+    if (!is_open()) return false;
+    HANDLE h = native_->handle;
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    ::GetCommState(h, &dcb);
+    w32::apply_loader_line(dcb, baud);
+    const bool ok = ::SetCommState(h, &dcb) != FALSE;
+    COMMTIMEOUTS timeouts = w32::loader_timeouts();
+    ::SetCommTimeouts(h, &timeouts);
+    return ok;
+}
+
+bool SerialPort::pulse_dtr(std::int64_t ms) {
+    if (!is_open()) return false;
+    const bool raised = ::EscapeCommFunction(native_->handle, SETDTR) != FALSE;
+    clock_.sleep_ms(ms);
+    const bool lowered = ::EscapeCommFunction(native_->handle, CLRDTR) != FALSE;
+    return raised && lowered;
+}
+
+bool SerialPort::write(std::span<const std::uint8_t> bytes) {
+    if (!is_open()) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 0x10000));
+        if (::WriteFile(native_->handle, bytes.data() + done, want, &n, nullptr) == FALSE || n == 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// One ReadFile for the whole count: the driver applies the 50/50/50 time-outs exactly.
+// A console control handler may cut it short with CancelSynchronousIo; unless a stop
+// is then really due (no hold delays it) the rest is read on.
+ReadResult SerialPort::read(std::span<std::uint8_t> into) {
+    ReadResult result;
+    if (!is_open()) return ReadResult{0, true};
+    HANDLE h = native_->handle;
+    while (result.count < into.size()) {
+        if (stop_requested()) {
+            result.interrupted = true;
+            return result;
+        }
+        DWORD n = 0;
+        const BOOL ok = ::ReadFile(h, into.data() + result.count, static_cast<DWORD>(into.size() - result.count), &n, nullptr);
+        result.count += n;
+        if (ok == FALSE) {
+            if (::GetLastError() == ERROR_OPERATION_ABORTED) continue;
+            result.line_lost = true;
+            return result;
+        }
+        if (n == 0 || result.count < into.size()) break;  // the time-outs ended it
+    }
+    if (result.count < into.size()) {
+        if (gone(h)) result.line_lost = true;
+        else if (stop_requested()) result.interrupted = true;
+    }
+    return result;
+}
+
+void SerialPort::discard_input() {
+    if (!is_open()) return;
+    ::PurgeComm(native_->handle, PURGE_RXCLEAR);
+}
+
+std::vector<std::string> system_serial_ports() {
+    std::vector<std::string> names;
+    HKEY key{};
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t value_name[256];
+        DWORD name_len = 256;
+        wchar_t data[256];
+        DWORD data_size = sizeof data;
+        DWORD type = 0;
+        if (::RegEnumValueW(key, index, value_name, &name_len, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                            &data_size) != ERROR_SUCCESS)
+            break;
+        if (type != REG_SZ) continue;
+        std::wstring port(data, data_size / sizeof(wchar_t));
+        while (!port.empty() && port.back() == L'\0') port.pop_back();
+        if (!port.empty()) names.push_back(win::narrow(port));
+    }
+    ::RegCloseKey(key);
+    return names;
+}
+
+}  // namespace zarvik
