@@ -26,6 +26,13 @@ namespace zarvik {
 struct SerialPort::Native {
     int fd = -1;
     posix_line::Saved saved;
+    int baud = 0;
+    // When the bytes written so far have left the line, by the speed. write() returns
+    // once they are in the kernel's buffer, long before that at low speeds: a 128-byte
+    // block takes 267 ms at 4800 baud, more than the 250 ms an acknowledgement is given.
+    // The answer's time-out counts from here, as it would after a write that blocks
+    // until the bytes are sent.
+    std::int64_t sent_by_ms = 0;
 };
 
 namespace {
@@ -110,6 +117,7 @@ bool SerialPort::open(const std::string& name) {
     posix_line::configure(fd, 0);
     set_modem_line(fd, TIOCM_DTR | TIOCM_RTS, false);
     native_->fd = fd;
+    native_->baud = 0;
     return true;
 }
 
@@ -127,6 +135,7 @@ void SerialPort::close() {
 bool SerialPort::set_speed(int baud) {
     if (!is_open()) return false;
     const bool ok = posix_line::configure(native_->fd, baud);
+    native_->baud = ok ? baud : 0;
     // A pseudo-terminal has no modem lines; that is no reason to refuse the speed.
     set_modem_line(native_->fd, TIOCM_DTR | TIOCM_RTS, false);
     return ok;
@@ -156,6 +165,10 @@ bool SerialPort::write(std::span<const std::uint8_t> bytes) {
         if (left <= 0 || stop_requested()) return false;
         if (wait_for(fd, true, std::min(left, kWaitSliceMs)) == Wait::HungUp) return false;
     }
+    if (native_->baud > 0) {
+        const auto on_line_ms = static_cast<std::int64_t>((bytes.size() * 10'000 + native_->baud - 1) / native_->baud);
+        native_->sent_by_ms = std::max(native_->sent_by_ms, clock_.now_ms()) + on_line_ms;
+    }
     return true;
 }
 
@@ -163,7 +176,7 @@ ReadResult SerialPort::read(std::span<std::uint8_t> into) {
     ReadResult result;
     if (!is_open()) return ReadResult{0, true};
     const int fd = native_->fd;
-    const std::int64_t start = clock_.now_ms();
+    const std::int64_t start = std::max(clock_.now_ms(), native_->sent_by_ms);
     const std::int64_t total_deadline = start + timeouts_.total_for(into.size());
     std::int64_t last_byte = start;
     bool signalled = false;  // the last wait said there was something to read

@@ -246,6 +246,15 @@ TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
     }
 }
 
+TEST(Cli, WritesAtTheLowestSpeed) {
+    // At 4800 baud a block and its command take 275 ms on the wire, longer than an
+    // acknowledgement is awaited: the wait must count from when the bytes have left.
+    testing::SimProcess sim({"--model", "ATmega328", "--wire"});
+    const CliRun r = cli({"-p", sim.path(), "-b", "4800", "write", "eeprom", ZARVIK_BLINK_EEP});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("EEPROM записан правильно!"), std::string::npos) << r.out;
+}
+
 TEST(Cli, WriteAloneReplacesAnotherProgramAndTakesElf) {
     const QString other = QStringLiteral(ZARVIK_WITH_DATA ".hex");
     struct Case { QStringList args; int code; };
