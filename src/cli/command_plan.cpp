@@ -15,6 +15,8 @@ const char* const kCommandHelp =
     "  verify flash|eeprom FILE    compare the device with an Intel HEX or ELF file\n"
     "  read flash|eeprom FILE      read the whole memory into an Intel HEX file\n"
     "  configure FOSC_MHZ TIMEOUT_S  set the loader's start-up wait for a clock frequency\n"
+    "  monitor [BAUD]              then show what the program sends and send it what is typed,\n"
+    "                              at BAUD (default: --baud) until Ctrl-C; monitor must come last\n"
     "Every command that talks to the device first checks, once per call, that the loader answers;\n"
     "before the first one that touches memory, the chip's model is read from its loader\n"
     "and compared with -m (without -m, the chip's model is used).\n"
@@ -38,7 +40,7 @@ struct Grammar {
     int values;  // words after the memory kind
 };
 
-constexpr std::array<Grammar, 8> kGrammar{{
+constexpr std::array<Grammar, 9> kGrammar{{
     {"ports", Step::Kind::Ports, false, 0},
     {"connect", Step::Kind::Connect, false, 0},
     {"start", Step::Kind::Start, false, 0},
@@ -47,6 +49,7 @@ constexpr std::array<Grammar, 8> kGrammar{{
     {"verify", Step::Kind::Verify, true, 1},
     {"read", Step::Kind::Read, true, 1},
     {"configure", Step::Kind::Configure, false, 2},
+    {"monitor", Step::Kind::Monitor, false, 0},
 }};
 
 }  // namespace
@@ -79,7 +82,17 @@ std::variant<std::vector<Step>, std::string> parse_plan(const std::vector<std::s
         if (i + static_cast<std::size_t>(g->values) > words.size()) {
             return word + (g->kind == Step::Kind::Configure ? ": expected FOSC_MHZ and TIMEOUT_S" : ": expected a FILE");
         }
-        if (g->kind == Step::Kind::Configure) {
+        if (g->kind == Step::Kind::Monitor) {
+            // An optional speed, then nothing: the terminal runs until Ctrl-C.
+            if (i < words.size()) {
+                const std::string& speed = words[i++];
+                if (speed.empty() || speed.find_first_not_of("0123456789") != std::string::npos || speed.size() > 7) {
+                    return "monitor: expected a speed such as 9600, not '" + speed + "'";
+                }
+                step.baud = std::stoi(speed);
+            }
+            if (i < words.size()) return std::string("monitor must be the last command");
+        } else if (g->kind == Step::Kind::Configure) {
             step.fosc = words[i++];
             step.timeout = words[i++];
         } else if (g->values == 1) {

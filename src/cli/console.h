@@ -33,4 +33,22 @@ private:
     std::vector<char*> pointers_;
 };
 
+// The keyboard while a serial terminal runs: keystrokes go out as they are typed, not
+// a line at a time, and the console echoes nothing (the device echoes if it wants to).
+// Ctrl-C still stops. The console's own settings come back when this goes.
+class Keyboard {
+public:
+    Keyboard();
+    ~Keyboard();
+    Keyboard(const Keyboard&) = delete;
+    Keyboard& operator=(const Keyboard&) = delete;
+
+    // What has been typed, or piped in, since the last call; never waits.
+    std::string take();
+
+private:
+    struct Saved;
+    Saved* saved_;
+};
+
 }  // namespace zarvik::cli

@@ -61,4 +61,54 @@ void Console::on_interrupt(void (*request)()) {
     ::SetConsoleCtrlHandler(handle, TRUE);
 }
 
+struct Keyboard::Saved {
+    HANDLE input = INVALID_HANDLE_VALUE;
+    bool console = false;
+    DWORD mode = 0;
+    bool open = true;
+};
+
+Keyboard::Keyboard() : saved_(new Saved) {
+    saved_->input = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (saved_->input != INVALID_HANDLE_VALUE && ::GetConsoleMode(saved_->input, &saved_->mode) != FALSE) {
+        saved_->console = true;
+        // Keys as they are pressed, no echo; ENABLE_PROCESSED_INPUT keeps Ctrl-C a stop.
+        ::SetConsoleMode(saved_->input, ENABLE_PROCESSED_INPUT);
+    }
+}
+
+Keyboard::~Keyboard() {
+    if (saved_->console) ::SetConsoleMode(saved_->input, saved_->mode);
+    delete saved_;
+}
+
+std::string Keyboard::take() {
+    std::string typed;
+    if (!saved_->open || saved_->input == INVALID_HANDLE_VALUE) return typed;
+    if (saved_->console) {
+        DWORD waiting = 0;
+        while (::GetNumberOfConsoleInputEvents(saved_->input, &waiting) != FALSE && waiting > 0) {
+            INPUT_RECORD record{};
+            DWORD got = 0;
+            if (::ReadConsoleInputW(saved_->input, &record, 1, &got) == FALSE || got == 0) break;
+            if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+            const wchar_t c = record.Event.KeyEvent.uChar.UnicodeChar;
+            if (c == 0) continue;
+            for (WORD i = 0; i < record.Event.KeyEvent.wRepeatCount; ++i) typed += win::narrow(std::wstring(1, c));
+        }
+        return typed;
+    }
+    DWORD available = 0;
+    if (::PeekNamedPipe(saved_->input, nullptr, 0, nullptr, &available, nullptr) == FALSE) {
+        saved_->open = false;
+        return typed;
+    }
+    if (available > 0) {
+        std::string buf(available, '\0');
+        DWORD got = 0;
+        if (::ReadFile(saved_->input, buf.data(), available, &got, nullptr) != FALSE) typed.append(buf.data(), got);
+    }
+    return typed;
+}
+
 }  // namespace zarvik::cli

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <memory>
@@ -95,6 +96,71 @@ public:
     }
 
 private:
+    // Opens the port once, or sets the speed of the one already open.
+    int open_port(int baud) {
+        if (!port_) {
+            if (options_.port.empty()) {
+                reporter_.error(tr_text("cli", "не указан порт (--port PATH), или используйте --simulate"));
+                return kUsage;
+            }
+            port_ = std::make_unique<SerialPort>(clock_);
+            port_->set_cancellation(&g_cancel);
+            if (!port_->open(options_.port)) {
+                reporter_.error(port_->error_text());
+                port_.reset();
+                return kLink;
+            }
+        }
+        if (!port_->set_speed(baud)) {
+            reporter_.error(tr_string("cli", "порт не принял скорость ") + std::to_string(baud) + tr_text("cli", " бод"));
+            return kLink;
+        }
+        return kOk;
+    }
+
+    // A serial terminal on the port, for the program that `start` began: what it sends
+    // is shown, what is typed goes to it. Ctrl-C is how it ends, so that is no failure.
+    int monitor(const Step& step) {
+        if (!options_.simulate.empty()) {
+            reporter_.error(tr_text("cli", "monitor: у --simulate нет программы, которая что-то отправляет"));
+            return kUsage;
+        }
+        const int baud = step.baud > 0 ? step.baud : options_.baud;
+        if (const int code = open_port(baud); code != kOk) return code;
+        reporter_.monitoring(options_.port, baud);
+        cli::Keyboard keyboard;
+        std::array<std::uint8_t, 256> buf{};
+        for (;;) {
+            const std::string typed = keyboard.take();
+            if (!typed.empty() &&
+                !port_->write(std::span(reinterpret_cast<const std::uint8_t*>(typed.data()), typed.size()))) {
+                if (g_cancel.pending()) break;
+                reporter_.error(tr_text("status", kLineLost));
+                return kLink;
+            }
+            // One byte is awaited at most 100 ms, so typing is never held up for long;
+            // what follows it is taken until the line pauses.
+            ReadResult got = port_->read(std::span(buf).first(1));
+            if (got.count == 1 && !got.interrupted && !got.line_lost) {
+                const ReadResult more = port_->read(std::span(buf).subspan(1));
+                got.count += more.count;
+                got.line_lost = more.line_lost;
+                got.interrupted = more.interrupted;
+            }
+            reporter_.monitor_output(std::span<const std::uint8_t>(buf.data(), got.count));
+            if (got.interrupted || g_cancel.pending()) break;
+            if (got.line_lost) {
+                reporter_.error(tr_text("status", kLineLost));
+                return kLink;
+            }
+        }
+        if (g_signal.load() == SIGINT) {
+            g_signal.store(0);
+            g_cancel.clear();
+        }
+        return kOk;
+    }
+
     // Opens the line and checks for the loader once, before the first device command.
     int ensure_connected(bool announce) {
         if (programmer_) {
@@ -109,21 +175,7 @@ private:
             sim_link_ = std::make_unique<SimLink>(*sim_, clock_);
             link = sim_link_.get();
         } else {
-            if (options_.port.empty()) {
-                reporter_.error(tr_text("cli", "не указан порт (--port PATH), или используйте --simulate"));
-                return kUsage;
-            }
-            port_ = std::make_unique<SerialPort>(clock_);
-            port_->set_cancellation(&g_cancel);
-            if (!port_->open(options_.port)) {
-                reporter_.error(port_->error_text());
-                return kLink;
-            }
-            if (!port_->set_speed(options_.baud)) {
-                reporter_.error(tr_string("cli", "порт не принял скорость ") + std::to_string(options_.baud) +
-                                tr_text("cli", " бод"));
-                return kLink;
-            }
+            if (const int code = open_port(options_.baud); code != kOk) return code;
             if (options_.reset == "dtr" && !port_->pulse_dtr()) {
                 reporter_.warning(tr_text("cli", "порт не управляет линией DTR, сброс не выполнен"));
             }
@@ -165,12 +217,14 @@ private:
 
     int run_step(const Step& step) {
         if (step.kind == Step::Kind::Ports) return list_ports();
+        if (step.kind == Step::Kind::Monitor) return monitor(step);
         if (const int code = ensure_connected(step.kind == Step::Kind::Connect); code != kOk) return code;
         Programmer& p = *programmer_;
         if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) adopt_chip_model();
         switch (step.kind) {
             case Step::Kind::Ports:
             case Step::Kind::Connect:
+            case Step::Kind::Monitor:
                 return kOk;
             case Step::Kind::Start:
                 if (!p.start_program()) {

@@ -196,6 +196,28 @@ void Reporter::started_program() {
     std::fflush(out_);
 }
 
+void Reporter::monitoring(const std::string& port, int baud) {
+    clear_bar();
+    if (mode_ == Mode::Json) {
+        std::fprintf(out_, "{\"event\":\"monitor\",\"port\":\"%s\",\"baud\":%d}\n", json_escape(port).c_str(), baud);
+        std::fflush(out_);
+    } else if (mode_ == Mode::Text) {
+        std::fprintf(err_, tr_text("cli", "Монитор порта %s на %d бод; выход — Ctrl-C\n"), port.c_str(), baud);
+    }
+}
+
+void Reporter::monitor_output(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return;
+    if (mode_ == Mode::Json) {
+        const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        std::fprintf(out_, "{\"event\":\"received\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+    } else {
+        // The program's bytes as they are, even with --quiet: they are what was asked for.
+        std::fwrite(bytes.data(), 1, bytes.size(), out_);
+    }
+    std::fflush(out_);
+}
+
 void Reporter::device(const std::string& name, std::uint32_t loader_start) {
     if (mode_ == Mode::Json) {
         std::fprintf(out_, "{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ public:
     void connection(bool connected, bool announce);
     void ports(const std::vector<std::string>& names, const std::string& summary);
     void started_program();
+    // The serial terminal begins; then what the program sends, as it comes.
+    void monitoring(const std::string& port, int baud);
+    void monitor_output(std::span<const std::uint8_t> bytes);
     // The model the chip showed, when none was given.
     void device(const std::string& name, std::uint32_t loader_start);
     // A problem that is not an operation's outcome (no port, usage); always shown.

@@ -10,6 +10,8 @@
 
 #include <QThread>
 
+#include <poll.h>
+
 #include <csignal>
 #include <sstream>
 
@@ -20,6 +22,7 @@
 #include "memory/memory_image.h"
 #include "serial/serial_port.h"
 #include "sim/sim_loader.h"
+#include "support/pty_pair.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 
@@ -244,6 +247,48 @@ TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
             EXPECT_EQ(count, 2'666'667u);
         }
     }
+}
+
+TEST(Cli, MonitorShowsWhatTheDeviceSendsAndSendsWhatIsTyped) {
+    testing::PtyPair board;  // the test is the device: it writes on the master side
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LANG", "C.UTF-8");
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(ZARVIK_CLI_BINARY), {"-p", QString::fromStdString(board.path()), "monitor", "9600"});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray err;
+    while (!err.contains("Ctrl-C") && p.state() == QProcess::Running) {
+        p.waitForReadyRead(50);
+        err += p.readAllStandardError();
+    }
+    EXPECT_NE(err.indexOf("9600"), -1) << err.toStdString();
+    board.send("Zarvik blink demo\r\n");
+    QByteArray out;
+    while (!out.contains("demo\r\n") && p.state() == QProcess::Running) {
+        p.waitForReadyRead(50);
+        out += p.readAllStandardOutput();
+    }
+    EXPECT_EQ(out, "Zarvik blink demo\r\n");
+    // What is typed reaches the device.
+    p.write("x?");
+    p.waitForBytesWritten(5000);  // no event loop here to send it otherwise
+    std::string typed;
+    for (int i = 0; i < 100 && typed.size() < 2; ++i) {
+        pollfd ready{board.master(), POLLIN, 0};
+        if (::poll(&ready, 1, 50) <= 0) continue;
+        char c[8];
+        const ssize_t n = ::read(board.master(), c, sizeof c);
+        if (n > 0) typed.append(c, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(typed, "x?");
+    ASSERT_GT(p.processId(), 0);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);  // Ctrl-C is how a terminal ends
+    SteadyClock clock;
+    SerialPort again(clock);
+    EXPECT_TRUE(again.open(board.path()));  // restored and closed
 }
 
 TEST(Cli, WritesAtTheLowestSpeed) {
