@@ -16,14 +16,23 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMouseEvent>
+
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/CAboutDlg.h"
 #include "app/CHelpDlg.h"
 #include "app/CVelborDlg.h"
 #include "app/control_ids.h"
 #include "serial/port_scan.h"
+#include "sim/pty_server.h"
+#include "sim/sim_loader.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
 
@@ -84,6 +93,62 @@ std::unique_ptr<ModalDriver> choose_file(const QString& path, QString* filter = 
         name->setText(QFileInfo(path).fileName());
         QMetaObject::invokeMethod(dialog, "accept");
     });
+}
+
+// Answers the next message box with `button` and tells what it offered.
+std::unique_ptr<ModalDriver> answer_box(Box& seen, QMessageBox::StandardButton button, bool* no_by_default = nullptr) {
+    return std::make_unique<ModalDriver>([&seen, button, no_by_default](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box == nullptr) return;
+        seen.caption = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon() != QMessageBox::NoIcon;
+        seen.buttons = static_cast<int>(box->buttons().size());
+        if (no_by_default != nullptr) *no_by_default = box->defaultButton() == box->button(QMessageBox::No);
+        box->button(button)->click();
+    });
+}
+
+// Counts the events of one kind that a widget has been given, and ends a wait for one.
+class EventProbe : public QObject {
+public:
+    EventProbe(QWidget* target, QEvent::Type type) : type_(type) { target->installEventFilter(this); }
+    // How long, in ms, until `cause` leads to such an event being handled.
+    qint64 latency(const std::function<void()>& cause) {
+        QEventLoop loop;
+        loop_ = &loop;
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        QElapsedTimer timer;
+        timer.start();
+        cause();
+        loop.exec();
+        loop_ = nullptr;
+        return timer.elapsed();
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == type_ && loop_ != nullptr) loop_->quit();
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    QEventLoop* loop_ = nullptr;
+};
+
+void post_click(QWidget* target) {
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    const QPointF global = target->mapToGlobal(at);
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
+                                                        Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                                        Qt::NoButton, Qt::NoModifier));
+}
+
+qint64 median(QList<qint64> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
 }
 
 std::unique_ptr<ModalDriver> cancel_dialog() {
@@ -315,6 +380,215 @@ private slots:
         run(*w, ids::kFlashWrite);
         QVERIFY2(seen.text.contains(QString::fromUtf8("контрольная сумма")), qPrintable(seen.text));
         QCOMPARE(status(), QString());  // no phase text stays behind a refusal
+    }
+
+    void connectSelectsTheDetectedModel_data() {
+        QTest::addColumn<QString>("chip");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("said");
+        QTest::newRow("ATmega328 while ATmega8 is selected") << "ATmega328" << "ATmega8" << "ATmega328" << true;
+        QTest::newRow("ATmega8 while ATmega328 is selected") << "ATmega8" << "ATmega328" << "ATmega8" << true;
+        QTest::newRow("ATmega168 while ATmega88 is selected") << "ATmega168" << "ATmega88" << "ATmega168" << true;
+        QTest::newRow("ATmega88 while ATmega8 is selected: the same to the host") << "ATmega88" << "ATmega8" << "ATmega8" << false;
+        QTest::newRow("ATmega168 as selected") << "ATmega168" << "ATmega168" << "ATmega168" << false;
+    }
+    void connectSelectsTheDetectedModel() {
+        QFETCH(QString, chip);
+        QFETCH(QString, selected);
+        QFETCH(QString, after);
+        QFETCH(bool, said);
+        testing::SimProcess board({"--model", chip});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        choose(*w, ids::kModelList, selected);
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
+        QCOMPARE(text(*w, ids::kModelList), after);
+        QCOMPARE(QString::fromStdString(std::string(w->programmer_state().model.name)), after);
+        const QString status = text(*w, ids::kStatusLine);
+        if (said) {
+            QVERIFY2(status.startsWith(QString::fromUtf8("Подключён ")) && status.endsWith(QString::fromUtf8("в списке МК выбран ") + after),
+                     qPrintable(status));
+        } else {
+            QCOMPARE(status, QString());
+        }
+        // The model now in the list is the one the operations use, and they pass.
+        run(*w, ids::kFlashErase);
+        QVERIFY2(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Стирание flash закончено!")),
+                 qPrintable(text(*w, ids::kStatusLine)));
+    }
+
+    void refusalsExplainOrAsk() {
+        testing::SimProcess board({"--model", "ATmega8"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+
+        // Another model chosen by hand: refused in a box, nothing sent, no phase text left.
+        choose(*w, ids::kModelList, "ATmega328");
+        Box wrong;
+        auto box = expect_box(wrong);
+        run(*w, ids::kFlashErase);
+        QVERIFY(box->done());
+        QCOMPARE(wrong.caption, QString::fromUtf8("Ошибка"));
+        QVERIFY2(wrong.text.contains("ATmega8/88") && wrong.text.contains("ATmega328"), qPrintable(wrong.text));
+        QCOMPARE(text(*w, ids::kStatusLine), QString());
+        choose(*w, ids::kModelList, "ATmega8");
+
+        // A wait under half a second asks, No by default; No sends nothing, Yes writes it.
+        auto* timeout = qobject_cast<QLineEdit*>(w->control(ids::kTimeout));
+        timeout->selectAll();
+        QTest::keyClicks(timeout, "0,1");
+        Box no;
+        bool no_by_default = false;
+        auto answer_no = answer_box(no, QMessageBox::No, &no_by_default);
+        run(*w, ids::kConfigureLoader);
+        QVERIFY(answer_no->done());
+        QVERIFY(no_by_default);
+        QCOMPARE(no.buttons, 2);
+        QCOMPARE(no.caption, QString::fromUtf8("Ошибка"));
+        QCOMPARE(text(*w, ids::kStatusLine), QString());
+        Box yes;
+        auto answer_yes = answer_box(yes, QMessageBox::Yes);
+        run(*w, ids::kConfigureLoader);
+        QTRY_VERIFY(!w->busy());
+        QCOMPARE(text(*w, ids::kStatusLine),
+                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 8 МГц и 0.1 секунд"));
+    }
+
+    void anUnconfirmedDeviceIsAskedAbout() {
+        // A board whose loader's first block does not have the usual layout.
+        SimLoader loader(*find_device_model("ATmega8"));
+        std::fill_n(loader.flash().begin() + 0x1C00, 128, std::uint8_t{0});
+        PtyServer server(loader);
+        QVERIFY(server.open());
+        std::atomic<bool> stop{false};
+        std::thread serving([&] { server.serve(stop); });
+        const QString path = QString::fromStdString(server.path());
+        ports_ << path;
+        {
+            auto w = make_window();
+            open_board(*w, path);
+            run(*w, ids::kConnect);
+            QCOMPARE(text(*w, ids::kModelList), QString("ATmega8"));
+            Box no;
+            bool no_by_default = false;
+            auto answer_no = answer_box(no, QMessageBox::No, &no_by_default);
+            run(*w, ids::kFlashErase);
+            QVERIFY(answer_no->done());
+            QVERIFY(no_by_default);
+            QVERIFY2(no.text.contains(QString::fromUtf8("Устройство не опознано")), qPrintable(no.text));
+            QCOMPARE(text(*w, ids::kStatusLine), QString());
+            QCOMPARE(loader.flash()[0x1C00 - 1], std::uint8_t{0xFF});
+
+            Box yes;
+            auto answer_yes = answer_box(yes, QMessageBox::Yes);
+            run(*w, ids::kFlashErase);
+            QTRY_VERIFY(!w->busy());
+            QVERIFY2(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Стирание flash закончено!")),
+                     qPrintable(text(*w, ids::kStatusLine)));
+        }
+        stop = true;
+        serving.join();
+    }
+
+    void aLongOperationLeavesTheWindowLiveAndStopsAfterOneTransaction() {
+        // EEPROM erase of an ATmega328 with the wire's timing: eight blocks of 1152 ms.
+        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kModelList), QString("ATmega328"));
+        auto* bar = qobject_cast<QProgressBar*>(w->control(ids::kEepromProgress));
+        QSignalSpy moved(bar, &QProgressBar::valueChanged);
+
+        click(*w, ids::kEepromErase);
+        QVERIFY(w->busy());
+        QCOMPARE(text(*w, ids::kStatusLine), QString::fromUtf8("Стираем EEPROM"));
+        const int locked[] = {ids::kConnect,     ids::kStartProgram, ids::kPortList,    ids::kModelList,
+                              ids::kSpeedList,   ids::kFlashBrowse,  ids::kEepromBrowse, ids::kFlashErase,
+                              ids::kFlashWrite,  ids::kFlashVerify,  ids::kFlashRead,    ids::kEepromErase,
+                              ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead,   ids::kConfigureLoader};
+        for (int id : locked) QVERIFY2(!w->control(id)->isEnabled(), qPrintable(QString::number(id)));
+        QVERIFY(w->stop_button()->isEnabled());
+        QVERIFY(w->control(ids::kExit)->isEnabled());
+        // A click on a locked button is dropped now, not replayed when the erase ends.
+        click(*w, ids::kFlashErase);
+
+        // How long the window takes to paint and to take a click while the device thread
+        // waits on the line: each is the event loop's delay, sampled a few times so that
+        // one slice lost to a busy machine does not decide.
+        QWidget* status = w->control(ids::kStatusLine);
+        EventProbe paints(status, QEvent::Paint);
+        EventProbe clicks(status, QEvent::MouseButtonRelease);
+        QList<qint64> paint_ms, click_ms;
+        for (int i = 0; i < 7; ++i) {
+            paint_ms << paints.latency([status] { status->update(); });
+            click_ms << clicks.latency([status] { post_click(status); });
+        }
+        QVERIFY(w->busy());
+        qInfo("event-loop delay during the erase, median of 7: paint %lld ms, click %lld ms", median(paint_ms),
+              median(click_ms));
+        QVERIFY2(median(paint_ms) < 100, qPrintable(QString::number(median(paint_ms))));
+        QVERIFY2(median(click_ms) < 100, qPrintable(QString::number(median(click_ms))));
+
+        // «Стоп» right after a block ended: the erase ends before the next one.
+        QTRY_VERIFY_WITH_TIMEOUT(bar->value() >= 128, 10000);
+        const int reached = bar->value();
+        QVERIFY(reached < 1024);
+        post_click(w->stop_button());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 10000);
+        const QString said = text(*w, ids::kStatusLine);
+        QVERIFY2(said.startsWith(QString::fromUtf8("Прервано при стирании EEPROM, адрес ")), qPrintable(said));
+        const int stopped = said.section(QString::fromUtf8("адрес "), 1).left(4).toInt(nullptr, 16);
+        QVERIFY2(stopped <= reached + 128, qPrintable(said));
+        QVERIFY(bar->value() < 1024);
+        QVERIFY(!w->stop_button()->isEnabled());
+        for (int id : locked) QVERIFY(w->control(id)->isEnabled());
+
+        // Nothing was replayed, and the port still works.
+        QTest::qWait(100);
+        QCOMPARE(text(*w, ids::kStatusLine), said);
+        QVERIFY(w->port_open());
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
+    }
+
+    void escStopsAndClosingAsksFirst() {
+        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+
+        click(*w, ids::kEepromErase);
+        QVERIFY(w->busy());
+        QTest::keyClick(w.get(), Qt::Key_Escape);  // «Стоп», not the exit
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 10000);
+        QVERIFY(w->isVisible());
+        QVERIFY(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Прервано")));
+
+        click(*w, ids::kEepromErase);
+        Box no;
+        bool no_by_default = false;
+        auto answer_no = answer_box(no, QMessageBox::No, &no_by_default);
+        w->close();
+        QVERIFY(answer_no->done());
+        QVERIFY(no_by_default);
+        QVERIFY(w->isVisible());
+        QVERIFY(w->busy());
+
+        Box yes;
+        auto answer_yes = answer_box(yes, QMessageBox::Yes);
+        click(*w, ids::kExit);
+        QVERIFY(answer_yes->done());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 10000);
+        QVERIFY(!w->busy());
+        QVERIFY(QFileInfo::exists(file("Zarvik.ini")));
     }
 
     void loaderConfiguration() {
