@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/CVelborDlg.h"
+#include "app/port_listing.h"
 #include "serial/port_scan.h"
 
 namespace zarvik {
@@ -16,7 +17,8 @@ CVelborApp::CVelborApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 int CVelborApp::init_instance(const QStringList& extra_ports, const QString& screenshot) {
     CVelborDlg::Environment environment;
-    environment.scan_ports = [extra_ports] { return scan_serial_ports(serial_port_candidates(extra_ports)); };
+    environment.scan_ports = [extra_ports] { return list_usable_ports(serial_port_candidates(extra_ports)); };
+    environment.describe_port = [](const QString& name) { return describe_port(name); };
     environment.settings_folder = QDir::currentPath();
     CVelborDlg dialog(std::move(environment));
     QTimer shot;

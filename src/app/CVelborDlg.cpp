@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,8 @@
 #include "app/CHelpDlg.h"
 #include "app/control_ids.h"
 #include "app/dialog_support.h"
+#include "app/fitted_label.h"
+#include "app/port_list_box.h"
 #include "app/settings_file.h"
 #include "app/text_decoding.h"
 #include "loader/chip_identity.h"
@@ -97,11 +100,16 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     help->setData(ids::kHelpCommand);
     QAction* about = menu_->addAction(qs("О программе ..."));
     about->setData(ids::kAboutCommand);
-    menu_->setProperty("zarvikPlaced", true);
-    const int menu_height = menu_->sizeHint().height();
-    const QSize client = apply_dialog_units(this, menu_height);
-    menu_->setGeometry(0, 0, client.width(), menu_height);
-    setFixedSize(client);
+    setFont(dialog_font());
+    layout()->setMenuBar(menu_);
+    // The window is as large as its content in the font it has, and no larger.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // As wide as the template's status line: 58 average characters of the dialog font.
+    const int character = QFontMetrics(font()).averageCharWidth();
+    ui_->ctl_1013->setMinimumWidth(character * 58);
+    // The template's widths for the short fields, in characters of the font.
+    for (QLineEdit* edit : {ui_->ctl_1076, ui_->ctl_1077}) edit->setMaximumWidth(character * 10);
+    for (QComboBox* list : {static_cast<QComboBox*>(ui_->ctl_1000), ui_->ctl_1010}) list->setMinimumContentsLength(7);
 
     // The command table: every control and menu command with its handler, in one place.
     struct Command {
@@ -133,6 +141,7 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     connect(ui_->ctl_1001, &QComboBox::activated, this, [this](int i) { on_model_chosen(i); });
     connect(ui_->ctl_1000, &QComboBox::activated, this, [this](int i) { on_port_chosen(i); });
     connect(ui_->ctl_1010, &QComboBox::activated, this, [this](int i) { on_speed_chosen(i); });
+    connect(ui_->ctl_1000, &PortListBox::aboutToShowPopup, this, [this] { rescan_ports(); });
     connect(&timer1_, &QTimer::timeout, this, [this] { on_scan_tick(); });
     // What is typed is the member's text at once, so a refresh never throws it away and
     // the loader configuration and the settings file use what the user sees.
@@ -161,7 +170,8 @@ void CVelborDlg::initialize() {
     setWindowIcon(window_icon());
     QFont line_font(QStringLiteral("Tahoma"));
     line_font.setStyleHint(QFont::SansSerif);
-    line_font.setPixelSize(16);
+    // The template's 16 pixels at 96 dpi, in points so that it grows with the screen.
+    line_font.setPointSizeF(12);
     line_font.setWeight(QFont::Normal);
     ui_->ctl_1012->setFont(line_font);
     CHelpDlg::check_help_file(nullptr);

@@ -10,6 +10,9 @@ namespace zarvik {
 // returns the converted client size.
 QSize apply_dialog_units(QWidget* dialog, int top_offset = 0);
 
+// The templates' "MS Shell Dlg" 8 pt: Tahoma, or the nearest sans where it is missing.
+QFont dialog_font();
+
 // A control by its template id ("ctl_<id>" in the forms).
 QWidget* find_control(const QWidget* dialog, int id);
 
