@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -30,6 +31,8 @@
 #include "app/CHelpDlg.h"
 #include "app/CVelborDlg.h"
 #include "app/control_ids.h"
+#include "app/fitted_label.h"
+#include "programmer/status_texts.h"
 #include "serial/port_scan.h"
 #include "sim/pty_server.h"
 #include "sim/sim_loader.h"
@@ -589,6 +592,104 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 10000);
         QVERIFY(!w->busy());
         QVERIFY(QFileInfo::exists(file("Zarvik.ini")));
+    }
+
+    // Every text each line can be given, in this font and at this screen's dpi (the
+    // test runs again at 144 dpi): it fits, wrapped within the line's height; no two
+    // controls overlap; no label or button is narrower than its text.
+    void layoutFitsAndNothingOverlaps() {
+        auto w = make_window();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        qInfo("logical dpi %d, device pixel ratio %.2f, dialog font %s", w->logicalDpiY(), w->devicePixelRatioF(),
+              qPrintable(w->font().toString()));
+
+        auto* connection = qobject_cast<FittedLabel*>(w->control(ids::kConnectionLine));
+        auto* status = qobject_cast<FittedLabel*>(w->control(ids::kStatusLine));
+        QVERIFY(connection != nullptr && status != nullptr);
+        QStringList connection_texts{QString::fromUtf8(kNoPorts), QString::fromUtf8(kConnected),
+                                     QString::fromUtf8(kNotConnected), QString::fromUtf8(kLineLost),
+                                     QString::fromUtf8("Открыт порт /dev/pts/127. Выберите скорость"),
+                                     QString::fromUtf8("Открыт порт /dev/ttyUSB10. Выберите скорость"),
+                                     QString::fromUtf8("Не удалось открыть порт /dev/ttyACM10"),
+                                     QString::fromUtf8("Установлена скорость 250000 бод")};
+        for (int count : {1, 3, 5, 21, 100}) connection_texts << QString::fromStdString(port_count_text(count));
+
+        QStringList status_texts;
+        for (Operation op : {Operation::Erase, Operation::Write, Operation::Verify, Operation::Read, Operation::Configure}) {
+            for (MemoryKind memory : {MemoryKind::Flash, MemoryKind::Eeprom}) {
+                OperationOutcome o;
+                o.operation = op;
+                o.memory = memory;
+                o.elapsed_ms = 999999;
+                o.fosc_text = "7.3728";
+                o.timeout_text = "12.52";
+                status_texts << QString::fromStdString(status_text(o));
+                o.result = OperationOutcome::Result::Interrupted;
+                o.stopped_address = 0x7B80;
+                status_texts << QString::fromStdString(status_text(o));
+                o.result = OperationOutcome::Result::LinkFailure;
+                for (auto [received, lost] : {std::pair{0u, false}, {2u, false}, {0u, true}}) {
+                    o.link_failure = TransactionFailure{'e', 0x7B80, 128, received, lost};
+                    status_texts << QString::fromStdString(status_text(o));
+                }
+                o.result = OperationOutcome::Result::Differences;
+                o.differences.clear();
+                for (std::uint32_t a = 0x7B00; a < 0x7B10; ++a) o.differences.push_back({a, 0x00, 0xFF});
+                o.difference_count = 5000;
+                status_texts << QString::fromStdString(status_text(o));
+            }
+        }
+        for (const char* phase : {"Стираем Flash", "Стираем EEPROM", "Записываем Flash", "Записываем EEPROM",
+                                  "Читаем Flash", "Читаем EEPROM", "Настраиваем загрузчик",
+                                  "Подключён ATmega8/88 (загрузчик с адреса 1C00): в списке МК выбран ATmega8",
+                                  "Программа запущена. Загрузчик снова ответит только после сброса платы"}) {
+            status_texts << QString::fromUtf8(phase);
+        }
+        const auto check = [](FittedLabel* line, const QStringList& texts) {
+            for (const QString& t : texts) {
+                line->setText(t);
+                QVERIFY2(line->fits(), qPrintable(QString("%1 does not fit in %2x%3").arg(t).arg(line->width()).arg(line->height())));
+                QCOMPARE(line->shown_text(), t);
+            }
+        };
+        check(connection, connection_texts);
+        check(status, status_texts);
+        // A text longer than any the program makes is cut short, whole in text().
+        const QString too_long = status_texts.join(' ');
+        status->setText(too_long);
+        QVERIFY(!status->fits());
+        QVERIFY(status->shown_text().endsWith(QChar(0x2026)));
+        QCOMPARE(status->text(), too_long);
+
+        // The controls side by side: those in the window and those in each group.
+        QList<QWidget*> placed;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            if (!c->isVisible()) continue;
+            if (c->parentWidget() == w.get() || qobject_cast<QGroupBox*>(c->parentWidget()) != nullptr) placed << c;
+        }
+        QVERIFY(placed.size() >= 35);
+        for (int i = 0; i < placed.size(); ++i) {
+            QWidget* a = placed[i];
+            const QRect ra(a->mapTo(w.get(), QPoint(0, 0)), a->size());
+            QVERIFY2(w->rect().contains(ra), qPrintable(a->objectName()));
+            for (int j = i + 1; j < placed.size(); ++j) {
+                QWidget* b = placed[j];
+                if (a->isAncestorOf(b) || b->isAncestorOf(a)) continue;
+                const QRect rb(b->mapTo(w.get(), QPoint(0, 0)), b->size());
+                QVERIFY2(!ra.intersects(rb), qPrintable(a->objectName() + " overlaps " + b->objectName()));
+            }
+            if (auto* label = qobject_cast<QLabel*>(a); label != nullptr && !label->wordWrap()) {
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+                QVERIFY2(label->height() >= label->fontMetrics().height(), qPrintable(label->text()));
+            }
+            if (auto* button = qobject_cast<QPushButton*>(a)) {
+                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+            }
+            if (auto* combo = qobject_cast<QComboBox*>(a)) {
+                QVERIFY2(!combo->isEditable(), qPrintable(combo->objectName()));
+                QVERIFY2(combo->maxVisibleItems() >= combo->count(), qPrintable(combo->objectName()));
+            }
+        }
     }
 
     void loaderConfiguration() {
