@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/CVelborDlg.h"
+#include "app/dialog_support.h"
 #include "app/port_listing.h"
 #include "serial/port_scan.h"
 
@@ -13,6 +14,7 @@ namespace zarvik {
 CVelborApp::CVelborApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Zarvik"));
     setApplicationVersion(QStringLiteral("1.0"));
+    install_qt_translation(*this);
 }
 
 int CVelborApp::init_instance(const QStringList& extra_ports, const QString& screenshot) {

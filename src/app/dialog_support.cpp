@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -53,6 +56,21 @@ QSize apply_dialog_units(QWidget* dialog, int top_offset) {
     }
     const QRect du = dialog->geometry();
     return {px(du.width() * unit_x), px(du.height() * unit_y) + top_offset};
+}
+
+bool install_qt_translation(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    const QStringList folders{QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                              QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+    for (const QString& folder : folders) {
+        if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
+                             folder)) {
+            QCoreApplication::installTranslator(translator);
+            return true;
+        }
+    }
+    delete translator;
+    return false;
 }
 
 QWidget* find_control(const QWidget* dialog, int id) {

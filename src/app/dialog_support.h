@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QCoreApplication>
 #include <QWidget>
 
 namespace zarvik {
@@ -12,6 +13,11 @@ QSize apply_dialog_units(QWidget* dialog, int top_offset = 0);
 
 // The templates' "MS Shell Dlg" 8 pt: Tahoma, or the nearest sans where it is missing.
 QFont dialog_font();
+
+// Qt's own texts (message box buttons, file dialogs) in Russian: qtbase_ru from Qt's
+// translations folder, or from "translations" beside the program where Qt has none.
+// False when neither is there; the texts then stay Qt's English.
+bool install_qt_translation(QCoreApplication& app);
 
 // A control by its template id ("ctl_<id>" in the forms).
 QWidget* find_control(const QWidget* dialog, int id);

@@ -31,6 +31,7 @@
 #include "app/CHelpDlg.h"
 #include "app/CVelborDlg.h"
 #include "app/control_ids.h"
+#include "app/dialog_support.h"
 #include "app/fitted_label.h"
 #include "programmer/status_texts.h"
 #include "serial/port_scan.h"
@@ -207,6 +208,7 @@ private:
     QString file(const QString& name) const { return QDir(folder_->path()).filePath(name); }
 
 private slots:
+    void initTestCase() { QVERIFY(install_qt_translation(*QCoreApplication::instance())); }
     void init() {
         folder_ = std::make_unique<QTemporaryDir>();
         original_dir_ = QDir::currentPath();
@@ -454,6 +456,9 @@ private slots:
         QCOMPARE(no.buttons, 2);
         QCOMPARE(no.caption, QString::fromUtf8("Ошибка"));
         QCOMPARE(text(*w, ids::kStatusLine), QString());
+        QMessageBox russian(QMessageBox::NoIcon, "", "", QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(russian.button(QMessageBox::Yes)->text().remove('&'), QString::fromUtf8("Да"));
+        QCOMPARE(russian.button(QMessageBox::No)->text().remove('&'), QString::fromUtf8("Нет"));
         Box yes;
         auto answer_yes = answer_box(yes, QMessageBox::Yes);
         run(*w, ids::kConfigureLoader);
