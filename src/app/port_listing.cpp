@@ -1,10 +1,15 @@
 #include "app/port_listing.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QSet>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
+#include <dirent.h>
 #include <unistd.h>
+
+#include <string>
 
 #include <csignal>
 
@@ -35,20 +40,33 @@ bool locked(const QString& path) {
     return false;
 }
 
-// Another process has the device open, as far as this user may look.
-bool held_by_another_process(const QString& path) {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    if (target.isEmpty()) return false;
-    const QString self = QString::number(::getpid());
-    const QDir proc(QStringLiteral("/proc"));
-    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (pid == self || pid.front() < QLatin1Char('0') || pid.front() > QLatin1Char('9')) continue;
-        const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
-        for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-            if (fd.symLinkTarget() == target) return true;
+// The devices that other processes have open, as far as this user may look. Walking
+// /proc costs a millisecond or more, and the window scans every 10 ms while no port is
+// free, so the answer stands for a quarter of a second.
+QSet<QString> devices_held_by_other_processes() {
+    static QSet<QString> held;
+    static QElapsedTimer age;
+    if (age.isValid() && age.elapsed() < 250) return held;
+    held.clear();
+    const std::string self = std::to_string(::getpid());
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return held;
+    while (const dirent* process = ::readdir(proc)) {
+        if (process->d_name[0] < '0' || process->d_name[0] > '9' || self == process->d_name) continue;
+        const std::string fd_folder = std::string("/proc/") + process->d_name + "/fd";
+        DIR* fds = ::opendir(fd_folder.c_str());
+        if (fds == nullptr) continue;  // another user's process: not ours to see
+        while (const dirent* fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.') continue;
+            char target[4096];
+            const ssize_t n = ::readlink((fd_folder + "/" + fd->d_name).c_str(), target, sizeof target - 1);
+            if (n > 0 && target[0] == '/') held << QString::fromLocal8Bit(target, static_cast<qsizetype>(n));
         }
+        ::closedir(fds);
     }
-    return false;
+    ::closedir(proc);
+    age.start();
+    return held;
 }
 
 }  // namespace
@@ -64,7 +82,7 @@ QStringList list_usable_ports(const QStringList& candidates) {
             continue;
         }
         if (::access(path.toLocal8Bit().constData(), R_OK | W_OK) != 0) continue;
-        if (locked(path) || held_by_another_process(path)) continue;
+        if (locked(path) || devices_held_by_other_processes().contains(QFileInfo(path).canonicalFilePath())) continue;
         usable << name;
     }
     usable.sort();

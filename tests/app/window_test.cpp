@@ -19,7 +19,12 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QAbstractItemView>
 #include <QMouseEvent>
+#include <QProcess>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,6 +38,7 @@
 #include "app/control_ids.h"
 #include "app/dialog_support.h"
 #include "app/fitted_label.h"
+#include "app/port_listing.h"
 #include "programmer/status_texts.h"
 #include "serial/port_scan.h"
 #include "sim/pty_server.h"
@@ -695,6 +701,101 @@ private slots:
                 QVERIFY2(combo->maxVisibleItems() >= combo->count(), qPrintable(combo->objectName()));
             }
         }
+    }
+
+    // Opening a tty raises DTR, which resets many boards: a real port is listed by
+    // looking, never by opening it. A node that the system shows as opened (inotify)
+    // would give it away; one that another process holds is left out.
+    void portListingNeverOpensARealPort() {
+        const QString port = file("ttyZARVIK0");
+        {
+            QFile node(port);
+            QVERIFY(node.open(QIODevice::WriteOnly));
+        }
+        const int watch = inotify_init1(IN_NONBLOCK);
+        QVERIFY(watch >= 0);
+        QVERIFY(inotify_add_watch(watch, port.toLocal8Bit().constData(), IN_OPEN) >= 0);
+        const auto opened = [watch] {
+            char events[4096];
+            return ::read(watch, events, sizeof events) > 0;
+        };
+
+        QCOMPARE(list_usable_ports({port, file("ttyZARVIK-missing")}), QStringList{port});
+        QVERIFY(!describe_port(port).contains(QString("/")));
+        QVERIFY2(!opened(), "the listing opened the port");
+
+        QProcess holder;  // another program with the port open
+        holder.setStandardInputFile(port);
+        holder.start("sleep", {"30"});
+        QVERIFY(holder.waitForStarted());
+        (void)opened();  // the holder's own open
+        QTRY_VERIFY_WITH_TIMEOUT(list_usable_ports({port}).isEmpty(), 5000);
+        QVERIFY2(!opened(), "the listing opened the port");
+        holder.kill();
+        holder.waitForFinished();
+        QTRY_COMPARE_WITH_TIMEOUT(list_usable_ports({port}), QStringList{port}, 5000);
+        ::close(watch);
+
+        // A pseudo-terminal has no modem lines: it is probed by opening, and found.
+        testing::PtyPair pty;
+        const QString pts = QString::fromStdString(pty.path());
+        QCOMPARE(list_usable_ports({pts}), QStringList{pts});
+    }
+
+    // The list is scanned again each time it opens, keeps the open port and its choice,
+    // and shows what the system says of each port beside its name.
+    void thePortListRescansWhenOpened() {
+        testing::PtyPair pty;
+        const QString path = QString::fromStdString(pty.path());
+        ports_ << path;
+        CVelborDlg::Environment env;
+        env.scan_ports = [this] { return ports_; };
+        env.describe_port = [](const QString& name) {
+            return name.endsWith("USB0") ? QString("FT232R USB UART, FTDI, 0403:6001") : QString();
+        };
+        env.settings_folder = folder_->path();
+        CVelborDlg w(env);
+        w.show();
+        QTRY_COMPARE(w.scanning(), false);
+        choose(w, ids::kPortList, path);
+        QVERIFY(w.port_open());
+        auto* list = qobject_cast<QComboBox*>(w.control(ids::kPortList));
+        QCOMPARE(list->count(), 1);
+
+        ports_ = QStringList{"/dev/ttyUSB0"};  // plugged in later; the open port is ours
+        list->showPopup();
+        QStringList shown;
+        for (int i = 0; i < list->count(); ++i) shown << list->itemText(i);
+        QCOMPARE(shown, (QStringList{path, "/dev/ttyUSB0"}));
+        QCOMPARE(list->currentText(), path);
+        QCOMPARE(list->itemData(1, Qt::ToolTipRole).toString(), QString("FT232R USB UART, FTDI, 0403:6001"));
+        QVERIFY(list->view()->isVisible());
+        QCOMPARE(list->maxVisibleItems(), 2);
+        list->hidePopup();
+        QVERIFY(w.port_open());
+    }
+
+    void browseTooltipsAndTheStartedProgram() {
+        testing::SimProcess board({"--model", "ATmega8"});
+        ports_ << board.path();
+        auto w = make_window();
+        QCOMPARE(w->control(ids::kFlashBrowse)->toolTip(), QString::fromUtf8("Выбрать файл flash…"));
+        QCOMPARE(w->control(ids::kEepromBrowse)->toolTip(), QString::fromUtf8("Выбрать файл EEPROM…"));
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+        run(*w, ids::kStartProgram);
+        QCOMPARE(text(*w, ids::kStatusLine),
+                 QString::fromUtf8("Программа запущена. Загрузчик снова ответит только после сброса платы"));
+    }
+
+    void anUnreadableSettingsFileIsKept() {
+        QDir().mkdir(file("Zarvik.ini"));  // there, but not a file that can be read
+        auto w = make_window();
+        QCOMPARE(text(*w, ids::kFosc), QString("8"));
+        QVERIFY2(text(*w, ids::kStatusLine).contains("Zarvik.ini"), qPrintable(text(*w, ids::kStatusLine)));
+        click(*w, ids::kExit);
+        QVERIFY(!w->isVisible());
+        QVERIFY(QFileInfo(file("Zarvik.ini")).isDir());
     }
 
     void loaderConfiguration() {
