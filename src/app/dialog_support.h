@@ -6,11 +6,6 @@
 
 namespace zarvik {
 
-// The forms keep the templates' rectangles in dialog units; this turns them into pixels
-// through the dialog font's average character size (x: a quarter, y: an eighth) and
-// returns the converted client size.
-QSize apply_dialog_units(QWidget* dialog, int top_offset = 0);
-
 // The templates' "MS Shell Dlg" 8 pt: Tahoma, or the nearest sans where it is missing.
 QFont dialog_font();
 

@@ -212,6 +212,40 @@ private:
         QCOMPARE(text(w, ids::kConnectionLine), QString::fromUtf8("Установлена скорость 115200 бод"));
     }
     QString file(const QString& name) const { return QDir(folder_->path()).filePath(name); }
+    // The controls side by side in a window and in each of its groups: inside the
+    // window, apart from each other, and as large as their texts.
+    static void check_placement(QWidget& w, int at_least) {
+        QList<QWidget*> placed;
+        for (QWidget* c : w.findChildren<QWidget*>()) {
+            if (!c->isVisible()) continue;
+            if (c->parentWidget() == &w || qobject_cast<QGroupBox*>(c->parentWidget()) != nullptr) placed << c;
+        }
+        QVERIFY(placed.size() >= at_least);
+        for (int i = 0; i < placed.size(); ++i) {
+            QWidget* a = placed[i];
+            const QRect ra(a->mapTo(&w, QPoint(0, 0)), a->size());
+            QVERIFY2(w.rect().contains(ra), qPrintable(a->objectName()));
+            for (int j = i + 1; j < placed.size(); ++j) {
+                QWidget* b = placed[j];
+                if (a->isAncestorOf(b) || b->isAncestorOf(a)) continue;
+                const QRect rb(b->mapTo(&w, QPoint(0, 0)), b->size());
+                QVERIFY2(!ra.intersects(rb), qPrintable(a->objectName() + " overlaps " + b->objectName()));
+            }
+            if (auto* label = qobject_cast<QLabel*>(a); label != nullptr && !label->wordWrap()) {
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+                QVERIFY2(label->height() >= label->fontMetrics().height() || !label->pixmap().isNull(),
+                         qPrintable(label->text()));
+            }
+            if (auto* button = qobject_cast<QPushButton*>(a)) {
+                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+            }
+            if (auto* combo = qobject_cast<QComboBox*>(a)) {
+                QVERIFY2(!combo->isEditable(), qPrintable(combo->objectName()));
+                QVERIFY2(combo->maxVisibleItems() >= combo->count(), qPrintable(combo->objectName()));
+            }
+        }
+    }
+
 
 private slots:
     void initTestCase() { QVERIFY(install_qt_translation(*QCoreApplication::instance())); }
@@ -672,35 +706,16 @@ private slots:
         QVERIFY(status->shown_text().endsWith(QChar(0x2026)));
         QCOMPARE(status->text(), too_long);
 
-        // The controls side by side: those in the window and those in each group.
-        QList<QWidget*> placed;
-        for (QWidget* c : w->findChildren<QWidget*>()) {
-            if (!c->isVisible()) continue;
-            if (c->parentWidget() == w.get() || qobject_cast<QGroupBox*>(c->parentWidget()) != nullptr) placed << c;
-        }
-        QVERIFY(placed.size() >= 35);
-        for (int i = 0; i < placed.size(); ++i) {
-            QWidget* a = placed[i];
-            const QRect ra(a->mapTo(w.get(), QPoint(0, 0)), a->size());
-            QVERIFY2(w->rect().contains(ra), qPrintable(a->objectName()));
-            for (int j = i + 1; j < placed.size(); ++j) {
-                QWidget* b = placed[j];
-                if (a->isAncestorOf(b) || b->isAncestorOf(a)) continue;
-                const QRect rb(b->mapTo(w.get(), QPoint(0, 0)), b->size());
-                QVERIFY2(!ra.intersects(rb), qPrintable(a->objectName() + " overlaps " + b->objectName()));
-            }
-            if (auto* label = qobject_cast<QLabel*>(a); label != nullptr && !label->wordWrap()) {
-                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
-                QVERIFY2(label->height() >= label->fontMetrics().height(), qPrintable(label->text()));
-            }
-            if (auto* button = qobject_cast<QPushButton*>(a)) {
-                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
-            }
-            if (auto* combo = qobject_cast<QComboBox*>(a)) {
-                QVERIFY2(!combo->isEditable(), qPrintable(combo->objectName()));
-                QVERIFY2(combo->maxVisibleItems() >= combo->count(), qPrintable(combo->objectName()));
-            }
-        }
+        check_placement(*w, 35);
+        CAboutDlg about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        check_placement(about, 5);
+        CHelpDlg help;
+        QVERIFY(help.load());
+        help.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&help));
+        check_placement(help, 2);
     }
 
     // Opening a tty raises DTR, which resets many boards: a real port is listed by
