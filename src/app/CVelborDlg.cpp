@@ -152,9 +152,10 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
 }
 
 CVelborDlg::~CVelborDlg() {
-    // A window destroyed mid-operation (a test, a crash path) still stops the line first.
+    // A window destroyed mid-operation still stops the line first, and gives the cursor back.
     device_->cancellation().request();
     device_.reset();
+    if (busy_) QApplication::restoreOverrideCursor();
 }
 
 QWidget* CVelborDlg::control(int id) const { return find_control(this, id); }

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include <cerrno>
 #include <csignal>
 
 #include "serial/port_scan.h"
