@@ -38,24 +38,20 @@ QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 // the status line are painted in their turn.
 class ForwardedProgress final : public ProgressObserver {
 public:
-    ForwardedProgress(QObject* window, QProgressBar* bar, std::function<void(Phase)> on_phase)
+    ForwardedProgress(TaskRunner* window, QProgressBar* bar, std::function<void(Phase)> on_phase)
         : window_(window), bar_(bar), phase_(std::move(on_phase)) {}
     void on_phase(Phase phase) override {
-        QMetaObject::invokeMethod(window_, [f = phase_, phase] { f(phase); }, Qt::QueuedConnection);
+        window_->post([f = phase_, phase] { f(phase); });
     }
     void on_range(std::uint32_t maximum) override {
-        QMetaObject::invokeMethod(
-            window_, [bar = bar_, maximum] { bar->setRange(0, std::max(static_cast<int>(maximum), 1)); },
-            Qt::QueuedConnection);
+        window_->post([bar = bar_, maximum] { bar->setRange(0, std::max(static_cast<int>(maximum), 1)); });
     }
     void on_position(std::uint32_t position) override {
-        QMetaObject::invokeMethod(
-            window_, [bar = bar_, position] { bar->setValue(std::min(static_cast<int>(position), bar->maximum())); },
-            Qt::QueuedConnection);
+        window_->post([bar = bar_, position] { bar->setValue(std::min(static_cast<int>(position), bar->maximum())); });
     }
 
 private:
-    QObject* window_;
+    TaskRunner* window_;
     QProgressBar* bar_;
     std::function<void(Phase)> phase_;
 };
@@ -90,6 +86,7 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::CVelborDlg>()),
       environment_(std::move(environment)),
+      window_tasks_(new TaskRunner(this)),
       device_(std::make_unique<DeviceThread>()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -332,27 +329,26 @@ void CVelborDlg::set_busy(bool busy) {
     }
 }
 
-void CVelborDlg::run_operation(QProgressBar* bar, const QString& phase, Work work, Finish finish, Attempt attempt) {
+void CVelborDlg::run_operation(QProgressBar* bar, const QString& phase, const Work& work, const Finish& finish,
+                               Attempt attempt) {
     set_busy(true);
     set_status(phase);
     device_->post([this, bar, phase, work, finish, attempt] {
-        ForwardedProgress progress(this, bar, [this, bar](Phase p) {
+        ForwardedProgress progress(window_tasks_, bar, [this, bar](Phase p) {
             // The core names its phase; the memory is the bar's.
             set_status(qs(phase_text(p, bar == ui_->ctl_1060 ? MemoryKind::Eeprom : MemoryKind::Flash)));
         });
         Programmer& programmer = device_->programmer();
         if (attempt.accept_unconfirmed) programmer.accept_unconfirmed_device();
         const OperationOutcome outcome = work(programmer, progress, attempt);
-        QMetaObject::invokeMethod(
-            this, [this, outcome, bar, phase, work, finish, attempt] {
-                operation_ended(outcome, bar, phase, work, finish, attempt);
-            },
-            Qt::QueuedConnection);
+        window_tasks_->post([this, outcome, bar, phase, work, finish, attempt] {
+            operation_ended(outcome, bar, phase, work, finish, attempt);
+        });
     });
 }
 
-void CVelborDlg::operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase, Work work,
-                                 Finish finish, Attempt attempt) {
+void CVelborDlg::operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase,
+                                 const Work& work, const Finish& finish, Attempt attempt) {
     set_busy(false);
     if (exit_when_done_) {
         run_exit_sequence();
@@ -478,8 +474,7 @@ void CVelborDlg::on_connect() {
         std::optional<ChipIdentity> identity;
         // Which chip answers, asked once for this connection: three block reads.
         if (connected) identity = programmer.identify_device();
-        QMetaObject::invokeMethod(this, [this, connected, identity] { connect_done(connected, identity); },
-                                  Qt::QueuedConnection);
+        window_tasks_->post([this, connected, identity] { connect_done(connected, identity); });
     });
 }
 

@@ -86,9 +86,10 @@ private:
     // Runs `work` on the device thread with `bar` following its progress; the phase text
     // is on the status line from the start. `finish` sees what was neither refused nor a
     // file failure.
-    void run_operation(QProgressBar* bar, const QString& phase, Work work, Finish finish, Attempt attempt = {});
-    void operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase, Work work,
-                         Finish finish, Attempt attempt);
+    void run_operation(QProgressBar* bar, const QString& phase, const Work& work, const Finish& finish,
+                       Attempt attempt = {});
+    void operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase, const Work& work,
+                         const Finish& finish, Attempt attempt);
     void set_busy(bool busy);
     void request_stop();
     void ask_then_stop_and_exit();
@@ -122,6 +123,8 @@ private:
     Environment environment_;
     QMenuBar* menu_ = nullptr;
     QTimer timer1_;
+    // What the device thread hands back runs here, on the window's thread.
+    TaskRunner* window_tasks_;
     std::unique_ptr<DeviceThread> device_;
     bool port_open_ = false;
     bool exited_ = false;

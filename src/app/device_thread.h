@@ -14,6 +14,17 @@
 
 namespace zarvik {
 
+// Runs the tasks posted to it, in order, on the thread it lives on; those still queued
+// when it is destroyed are dropped.
+class TaskRunner : public QObject {
+public:
+    using QObject::QObject;
+    void post(std::function<void()> task);
+
+protected:
+    bool event(QEvent* event) override;
+};
+
 // The port and the programmer live on a thread of their own, so that the window keeps
 // painting and answering while an operation waits on the line. Everything that touches
 // the port runs there, one task after another; the port's Qt notifier belongs to that
@@ -42,7 +53,7 @@ public:
 
 private:
     QThread thread_;
-    QObject* anchor_ = nullptr;  // lives on the thread; tasks run in its context
+    TaskRunner* anchor_ = nullptr;  // lives on the thread; tasks run in its context
     SteadyClock clock_;
     Cancellation cancel_;
     std::unique_ptr<SerialPort> port_;
