@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QAbstractItemView>
+#include <QScrollBar>
 #include <QMouseEvent>
 #include <QProcess>
 
@@ -788,6 +789,19 @@ private slots:
         QCOMPARE(list->maxVisibleItems(), 2);
         list->hidePopup();
         QVERIFY(w.port_open());
+
+        // The ten speeds and the four models, all at once, without scrolling.
+        for (int id : {ids::kSpeedList, ids::kModelList}) {
+            auto* choices = qobject_cast<QComboBox*>(w.control(id));
+            choices->showPopup();
+            QTRY_VERIFY(choices->view()->isVisible());
+            const QRect last = choices->view()->visualRect(choices->model()->index(choices->count() - 1, 0));
+            const QRect first = choices->view()->visualRect(choices->model()->index(0, 0));
+            const QRect shown = choices->view()->viewport()->rect();
+            QVERIFY2(first.top() >= shown.top() && last.bottom() <= shown.bottom(), qPrintable(QString::number(id)));
+            QVERIFY(!choices->view()->verticalScrollBar()->isVisible());
+            choices->hidePopup();
+        }
     }
 
     void browseTooltipsAndTheStartedProgram() {
