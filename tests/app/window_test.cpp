@@ -607,6 +607,46 @@ private slots:
         QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
     }
 
+    // From programming the loader's first block until it reads back, neither «Стоп» nor
+    // closing may cut the configuration short: the chip would be left without a loader.
+    // The board answers 150 ms late, so the block's read-back alone takes half a second,
+    // and the window tries both the moment the bar shows the block programmed.
+    void theLoadersOwnBlockIsNeverCutShort() {
+        testing::SimProcess board({"--model", "ATmega8", "--wire", "--late", "150"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
+        auto* bar = qobject_cast<QProgressBar*>(w->control(ids::kFlashProgress));
+
+        Box refused;
+        bool tried = false;
+        bool still_open = false;
+        std::unique_ptr<ModalDriver> box;
+        connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
+            if (value != 2 || tried) return;
+            tried = true;
+            QTest::mouseClick(w->stop_button(), Qt::LeftButton);  // waits for the span's end
+            box = expect_box(refused);
+            w->close();
+            still_open = w->isVisible();
+        });
+        click(*w, ids::kConfigureLoader);
+        QVERIFY(w->busy());
+        QCOMPARE(text(*w, ids::kStatusLine), QString::fromUtf8("Настраиваем загрузчик"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 20000);
+        QVERIFY(tried);
+        QVERIFY(still_open);
+        QVERIFY(box->done());
+        QCOMPARE(refused.caption, QString::fromUtf8("Внимание!"));
+        QVERIFY2(refused.text.contains(QString::fromUtf8("первый блок загрузчика")), qPrintable(refused.text));
+        QCOMPARE(text(*w, ids::kStatusLine),
+                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 8 МГц и 5 секунд"));
+        QVERIFY(w->isVisible());
+        bar->disconnect(this);
+    }
+
     void escStopsAndClosingAsksFirst() {
         testing::SimProcess board({"--model", "ATmega328", "--wire"});
         ports_ << board.path();
