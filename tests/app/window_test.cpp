@@ -837,8 +837,8 @@ private slots:
             QTRY_VERIFY(choices->view()->isVisible());
             const QRect last = choices->view()->visualRect(choices->model()->index(choices->count() - 1, 0));
             const QRect first = choices->view()->visualRect(choices->model()->index(0, 0));
-            const QRect shown = choices->view()->viewport()->rect();
-            QVERIFY2(first.top() >= shown.top() && last.bottom() <= shown.bottom(), qPrintable(QString::number(id)));
+            const QRect visible = choices->view()->viewport()->rect();
+            QVERIFY2(first.top() >= visible.top() && last.bottom() <= visible.bottom(), qPrintable(QString::number(id)));
             QVERIFY(!choices->view()->verticalScrollBar()->isVisible());
             choices->hidePopup();
         }
