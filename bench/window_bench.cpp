@@ -1,5 +1,5 @@
-// The window's start to its first paint, and the CPU its 10 ms port scan costs while
-// no port is present. Run under a display (xvfb-run) or with QT_QPA_PLATFORM=offscreen.
+// The window's start to its first paint, the CPU its 10 ms port scan costs while no
+// port is present, and the cost of its listing that judges ports without opening them. Run under a display (xvfb-run) or with QT_QPA_PLATFORM=offscreen.
 //   window_bench            both measurements
 //   window_bench --once     one start, prints milliseconds to the first paint (used above)
 #include <QApplication>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/CVelborDlg.h"
+#include "app/port_listing.h"
 #include "serial/port_scan.h"
 
 namespace {
@@ -126,6 +127,27 @@ int main(int argc, char** argv) {
     std::printf("port scan with no port: %d ticks in %.1f s, %.2f %% of a core (goal under 1 %%), %.0f us a tick\n", ticks,
                 seconds, 100.0 * cpu / seconds, 1e6 * cpu / std::max(ticks, 1));
     dialog.hide();
+
+    // The window's own listing, which judges real ports without opening them: the
+    // system's ports and four missing ones, as fast as it will go for two seconds.
+    {
+        const QStringList candidates = zarvik::system_serial_ports() +
+                                       QStringList{"/dev/ttyZARVIK0", "/dev/ttyZARVIK1", "ttyUSB-zarvik", "ttyACM-zarvik"};
+        QElapsedTimer listing;
+        listing.start();
+        const double listing_cpu0 = cpu_seconds();
+        int calls = 0;
+        QStringList usable;
+        while (listing.elapsed() < 2000) {
+            usable = zarvik::list_usable_ports(candidates);
+            ++calls;
+        }
+        const double listing_cpu = cpu_seconds() - listing_cpu0;
+        std::printf("port listing without opening (%lld candidates, %lld usable): %d calls, %.0f us a call; "
+                    "at one call per 10 ms tick, %.2f %% of a core\n",
+                    static_cast<long long>(candidates.size()), static_cast<long long>(usable.size()), calls,
+                    1e6 * listing_cpu / calls, 100.0 * (listing_cpu / calls) / 0.010);
+    }
 
     // For reference: the same window idle with a 10 ms timer that does nothing at all.
     QStringList one{"ttyZARVIK-found"};

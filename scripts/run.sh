@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds Zarvik and opens its window with a simulated ATmega328 board on a virtual port,
-# in a folder that holds the example program (blink.hex, blink.eep) and Help.txt.
+# Builds the window and what its demo needs, and opens it with a simulated ATmega328
+# board on a virtual port, in a folder that holds the example program (blink.hex,
+# blink.eep) and Help.txt. The tests are built by scripts/test.sh, not here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-run
+cmake --build build-run --target zarvik zarvik-cli example_blink
 demo=build-run/demo
 mkdir -p "$demo"
 cp build-run/examples/blink/blink.hex build-run/examples/blink/blink.eep res/Help.txt "$demo"/

@@ -1,7 +1,10 @@
 #include "app/CAboutDlg.h"
 
 #include <QIcon>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
+#include <QStyle>
 
 #include "app/dialog_support.h"
 #include "ui_CAboutDlg.h"
@@ -10,8 +13,13 @@ namespace zarvik {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {
     ui_->setupUi(this);
-    setFixedSize(apply_dialog_units(this));
-    ui_->icon->setPixmap(window_icon().pixmap(ui_->icon->size()));
+    setFont(dialog_font());
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The template's 20 dialog units: as large as a message box's icon in this style.
+    const int side = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    ui_->icon->setPixmap(window_icon().pixmap(QSize(side, side), devicePixelRatioF()));
+    // Roomy, as the template's box is, rather than tight around the three short lines.
+    setMinimumWidth(QFontMetrics(font()).averageCharWidth() * 40);
     connect(ui_->ctl_1, &QPushButton::clicked, this, &QDialog::accept);
 }
 

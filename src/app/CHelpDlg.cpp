@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QLayout>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include "app/dialog_support.h"
 #include "app/text_decoding.h"
@@ -22,7 +25,13 @@ void warn_missing(QWidget* owner) {
 
 CHelpDlg::CHelpDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CHelpDlg>()) {
     ui_->setupUi(this);
-    setFixedSize(apply_dialog_units(this));
+    setFont(dialog_font());
+    // The template's field of 356 by 344 dialog units: 89 average characters by 43
+    // lines of the font. The window may be made larger to read more at once.
+    const QFontMetrics metrics(font());
+    ui_->ctl_1006->setMinimumSize(metrics.averageCharWidth() * 60, metrics.lineSpacing() * 20);
+    resize(metrics.averageCharWidth() * 89 + 2 * layout()->contentsMargins().left(),
+           metrics.lineSpacing() * 43 + ui_->ctl_1->sizeHint().height() + 3 * layout()->spacing());
     connect(ui_->ctl_1, &QPushButton::clicked, this, &QDialog::accept);
 }
 

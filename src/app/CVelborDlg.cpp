@@ -5,21 +5,25 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-
-#include <optional>
 
 #include "app/CAboutDlg.h"
 #include "app/CHelpDlg.h"
 #include "app/control_ids.h"
 #include "app/dialog_support.h"
+#include "app/fitted_label.h"
+#include "app/port_list_box.h"
 #include "app/settings_file.h"
 #include "app/text_decoding.h"
+#include "loader/chip_identity.h"
 #include "memory/intel_hex_writer.h"
 #include "programmer/status_texts.h"
 #include "ui_CVelborDlg.h"
@@ -30,34 +34,26 @@ namespace {
 QString qs(const std::string& utf8) { return QString::fromStdString(utf8); }
 QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// Moves a progress bar and the status line while a handler blocks the event loop:
-// both are repainted at once, so the user sees the operation move.
-class WindowProgress final : public ProgressObserver {
+// Runs on the device thread; hands every step to the window's thread, where the bar and
+// the status line are painted in their turn.
+class ForwardedProgress final : public ProgressObserver {
 public:
-    WindowProgress(QProgressBar* bar, std::function<void(Phase)> on_phase) : bar_(bar), phase_(std::move(on_phase)) {}
-    void on_phase(Phase phase) override { phase_(phase); }
+    ForwardedProgress(TaskRunner* window, QProgressBar* bar, std::function<void(Phase)> on_phase)
+        : window_(window), bar_(bar), phase_(std::move(on_phase)) {}
+    void on_phase(Phase phase) override {
+        window_->post([f = phase_, phase] { f(phase); });
+    }
     void on_range(std::uint32_t maximum) override {
-        maximum_ = static_cast<int>(maximum);
-        bar_->setRange(0, std::max(maximum_, 1));
+        window_->post([bar = bar_, maximum] { bar->setRange(0, std::max(static_cast<int>(maximum), 1)); });
     }
     void on_position(std::uint32_t position) override {
-        bar_->setValue(std::min(static_cast<int>(position), bar_->maximum()));
-        bar_->repaint();
+        window_->post([bar = bar_, position] { bar->setValue(std::min(static_cast<int>(position), bar->maximum())); });
     }
 
 private:
+    TaskRunner* window_;
     QProgressBar* bar_;
     std::function<void(Phase)> phase_;
-    int maximum_ = 0;
-};
-
-// The wait cursor from the start of device traffic to the end of the handler.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
 // The one filter of each memory's open and save dialogs.
@@ -67,15 +63,31 @@ QString file_filter(MemoryKind memory) {
 
 constexpr const char* kSpeeds[] = {"4800", "9600", "19200", "38400", "76800", "100000", "115200", "125000", "230400", "250000"};
 
+// Every control that starts an operation or changes the port, speed, model, files or
+// the loader's texts: disabled while an operation runs, so that none overlap.
+constexpr int kLockedWhileBusy[] = {
+    ids::kConnect,     ids::kStartProgram, ids::kPortList,    ids::kModelList,    ids::kSpeedList,
+    ids::kFlashBrowse, ids::kEepromBrowse, ids::kFlashErase,  ids::kFlashWrite,   ids::kFlashVerify,
+    ids::kFlashRead,   ids::kEepromErase,  ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead,
+    ids::kFosc,        ids::kTimeout,      ids::kConfigureLoader,
+};
+
+const DeviceModel* model_for_loader_start(std::uint32_t start, const DeviceModel& selected) {
+    if (selected.loader_start == start) return &selected;
+    for (const auto& model : kDeviceModels) {
+        if (model.loader_start == start) return &model;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::CVelborDlg>()),
       environment_(std::move(environment)),
-      port_(clock_),
-      state_(std::make_unique<ProgrammerState>()),
-      programmer_(*state_, port_, clock_) {
+      window_tasks_(new TaskRunner(this)),
+      device_(std::make_unique<DeviceThread>()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -85,11 +97,16 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     help->setData(ids::kHelpCommand);
     QAction* about = menu_->addAction(qs("О программе ..."));
     about->setData(ids::kAboutCommand);
-    menu_->setProperty("zarvikPlaced", true);
-    const int menu_height = menu_->sizeHint().height();
-    const QSize client = apply_dialog_units(this, menu_height);
-    menu_->setGeometry(0, 0, client.width(), menu_height);
-    setFixedSize(client);
+    setFont(dialog_font());
+    layout()->setMenuBar(menu_);
+    // The window is as large as its content in the font it has, and no larger.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // As wide as the template's status line: 58 average characters of the dialog font.
+    const int character = QFontMetrics(font()).averageCharWidth();
+    ui_->ctl_1013->setMinimumWidth(character * 58);
+    // The template's widths for the short fields, in characters of the font.
+    for (QLineEdit* edit : {ui_->ctl_1076, ui_->ctl_1077}) edit->setMaximumWidth(character * 10);
+    for (QComboBox* list : {static_cast<QComboBox*>(ui_->ctl_1000), ui_->ctl_1010}) list->setMinimumContentsLength(7);
 
     // The command table: every control and menu command with its handler, in one place.
     struct Command {
@@ -115,11 +132,13 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     for (const Command& command : commands) {
         connect(static_cast<QPushButton*>(control(command.id)), &QPushButton::clicked, this, command.run);
     }
+    connect(stop_button(), &QPushButton::clicked, this, [this] { request_stop(); });
     connect(help, &QAction::triggered, this, [this] { on_help(); });
     connect(about, &QAction::triggered, this, [this] { on_about(); });
     connect(ui_->ctl_1001, &QComboBox::activated, this, [this](int i) { on_model_chosen(i); });
     connect(ui_->ctl_1000, &QComboBox::activated, this, [this](int i) { on_port_chosen(i); });
     connect(ui_->ctl_1010, &QComboBox::activated, this, [this](int i) { on_speed_chosen(i); });
+    connect(ui_->ctl_1000, &PortListBox::aboutToShowPopup, this, [this] { rescan_ports(); });
     connect(&timer1_, &QTimer::timeout, this, [this] { on_scan_tick(); });
     // What is typed is the member's text at once, so a refresh never throws it away and
     // the loader configuration and the settings file use what the user sees.
@@ -129,9 +148,16 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     initialize();
 }
 
-CVelborDlg::~CVelborDlg() = default;
+CVelborDlg::~CVelborDlg() {
+    // A window destroyed mid-operation still stops the line first, and gives the cursor back.
+    device_->cancellation().request();
+    device_.reset();
+    if (busy_) QApplication::restoreOverrideCursor();
+}
 
 QWidget* CVelborDlg::control(int id) const { return find_control(this, id); }
+
+QPushButton* CVelborDlg::stop_button() const { return ui_->stop; }
 
 QProgressBar* CVelborDlg::progress_of(MemoryKind memory) const {
     return memory == MemoryKind::Flash ? ui_->ctl_1051 : ui_->ctl_1060;
@@ -142,7 +168,8 @@ void CVelborDlg::initialize() {
     setWindowIcon(window_icon());
     QFont line_font(QStringLiteral("Tahoma"));
     line_font.setStyleHint(QFont::SansSerif);
-    line_font.setPixelSize(16);
+    // The template's 16 pixels at 96 dpi, in points so that it grows with the screen.
+    line_font.setPointSizeF(12);
     line_font.setWeight(QFont::Normal);
     ui_->ctl_1012->setFont(line_font);
     CHelpDlg::check_help_file(nullptr);
@@ -154,15 +181,22 @@ void CVelborDlg::initialize() {
     ui_->ctl_1010->setCurrentIndex(-1);
     for (const auto& model : kDeviceModels) ui_->ctl_1001->addItem(qs(std::string(model.name)));
     ui_->ctl_1001->setCurrentIndex(0);
-    const LoaderSettings settings = load_settings(environment_.settings_folder.toStdString());
+    std::string unreadable;
+    const LoaderSettings settings = load_settings(environment_.settings_folder.toStdString(), &unreadable);
+    settings_unreadable_ = !unreadable.empty();
     fosc_text_ = from_cp1251(settings.fosc);
     timeout_text_ = from_cp1251(settings.timeout);
-    programmer_.set_model(kDefaultModel);
+    device_->call([this] { device_->programmer().set_model(kDefaultModel); });
     connected_ = false;
     speed_chosen_ = false;
     status_text_.clear();
+    if (settings_unreadable_) {
+        status_text_ = qs("Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5")
+                           .arg(QDir(environment_.settings_folder).filePath(qs(kSettingsFileName)), qs(unreadable));
+    }
     refresh();
     ui_->ctl_1000->setCurrentIndex(-1);
+    stop_button()->setEnabled(false);
     timer1_.start(10);
     ui_->ctl_1->setFocus();
 }
@@ -173,7 +207,6 @@ void CVelborDlg::refresh() {
     ui_->ctl_1077->setText(timeout_text_);
     ui_->ctl_1047->setText(flash_path_);
     ui_->ctl_1048->setText(eeprom_path_);
-    ui_->ctl_1013->repaint();
 }
 
 void CVelborDlg::take_edits() {
@@ -187,42 +220,167 @@ void CVelborDlg::take_edits() {
 void CVelborDlg::set_connection_line(const QString& text) {
     if (ui_->ctl_1012->text() == text) return;  // the scan repeats its text every 10 ms
     ui_->ctl_1012->setText(text);
-    ui_->ctl_1012->repaint();
+}
+
+void CVelborDlg::set_status(const QString& text) {
+    status_text_ = text;
+    refresh();
 }
 
 void CVelborDlg::message(const QString& text) { show_message(this, text, qs(kErrorCaption)); }
 
+bool CVelborDlg::ask(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, qs(kErrorCaption), text, QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 bool CVelborDlg::refuse_without_port() {
-    if (port_.is_open()) return false;
+    if (port_open_) return false;
     message(qs(kPortNotOpen));
     return true;
 }
 
-void CVelborDlg::report(const OperationOutcome& outcome) {
-    status_text_ = qs(status_text(outcome));
-    refresh();
+void CVelborDlg::report(const OperationOutcome& outcome) { set_status(qs(status_text(outcome))); }
+
+void CVelborDlg::keyPressEvent(QKeyEvent* event) {
+    // During an operation Esc is «Стоп», not the exit.
+    if (busy_ && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        request_stop();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
-void CVelborDlg::reject() { run_exit_sequence(); }
+void CVelborDlg::reject() {
+    if (busy_) {
+        ask_then_stop_and_exit();
+        return;
+    }
+    run_exit_sequence();
+}
+
+void CVelborDlg::ask_then_stop_and_exit() {
+    if (exit_when_done_) return;
+    if (device_->cancellation().held()) {
+        show_message(this,
+                     qs("Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без "
+                        "загрузчика. Окно можно будет закрыть, когда запись закончится."),
+                     qs(kWarningCaption));
+        return;
+    }
+    if (!ask(qs("Операция ещё не закончена. Прервать её и закрыть окно?"))) return;
+    if (!busy_) {
+        run_exit_sequence();  // it ended while the question was open
+        return;
+    }
+    exit_when_done_ = true;
+    request_stop();
+}
+
+void CVelborDlg::request_stop() {
+    if (!busy_) return;
+    // During a span that must not be cut, the request waits for its end.
+    device_->cancellation().request();
+    stop_button()->setEnabled(false);
+}
 
 void CVelborDlg::run_exit_sequence() {
     if (exited_) return;
     exited_ = true;
     timer1_.stop();
-    port_.close();  // puts back the line settings the port had
+    device_->call([this] { device_->port().close(); });  // puts back the line settings the port had
+    port_open_ = false;
     take_edits();
-    if (auto error = save_settings(environment_.settings_folder.toStdString(),
-                                   LoaderSettings{to_cp1251(fosc_text_), to_cp1251(timeout_text_)})) {
-        show_message(this,
-                     qs("Не удалось сохранить настройки в файл %1: %2")
-                         .arg(QDir(environment_.settings_folder).filePath(qs(kSettingsFileName)), qs(*error)),
-                     qs(kErrorCaption));
+    const LoaderSettings typed{to_cp1251(fosc_text_), to_cp1251(timeout_text_)};
+    // A file that was there but could not be read keeps what it holds, unless the user
+    // typed values of their own to replace the defaults that stood in for it.
+    const bool keep_unreadable = settings_unreadable_ && typed.fosc == LoaderSettings{}.fosc &&
+                                 typed.timeout == LoaderSettings{}.timeout;
+    if (!keep_unreadable) {
+        if (auto error = save_settings(environment_.settings_folder.toStdString(), typed)) {
+            show_message(this,
+                         qs("Не удалось сохранить настройки в файл %1: %2")
+                             .arg(QDir(environment_.settings_folder).filePath(qs(kSettingsFileName)), qs(*error)),
+                         qs(kErrorCaption));
+        }
     }
     QDialog::done(QDialog::Rejected);
 }
 
+void CVelborDlg::set_busy(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    if (busy) {
+        focus_before_ = QApplication::focusWidget();
+        device_->cancellation().clear();
+    }
+    for (int id : kLockedWhileBusy) control(id)->setEnabled(!busy);
+    stop_button()->setEnabled(busy);
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        stop_button()->setFocus();
+    } else {
+        QApplication::restoreOverrideCursor();
+        if (focus_before_ != nullptr && focus_before_->isEnabled()) focus_before_->setFocus();
+        focus_before_ = nullptr;
+        device_->cancellation().clear();
+    }
+}
+
+void CVelborDlg::run_operation(QProgressBar* bar, const QString& phase, const Work& work, const Finish& finish,
+                               Attempt attempt) {
+    set_busy(true);
+    set_status(phase);
+    device_->post([this, bar, phase, work, finish, attempt] {
+        ForwardedProgress progress(window_tasks_, bar, [this, bar](Phase p) {
+            // The core names its phase; the memory is the bar's.
+            set_status(qs(phase_text(p, bar == ui_->ctl_1060 ? MemoryKind::Eeprom : MemoryKind::Flash)));
+        });
+        Programmer& programmer = device_->programmer();
+        if (attempt.accept_unconfirmed) programmer.accept_unconfirmed_device();
+        const OperationOutcome outcome = work(programmer, progress, attempt);
+        window_tasks_->post([this, outcome, bar, phase, work, finish, attempt] {
+            operation_ended(outcome, bar, phase, work, finish, attempt);
+        });
+    });
+}
+
+void CVelborDlg::operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase,
+                                 const Work& work, const Finish& finish, Attempt attempt) {
+    set_busy(false);
+    if (exit_when_done_) {
+        run_exit_sequence();
+        return;
+    }
+    using Result = OperationOutcome::Result;
+    if (outcome.result == Result::Refused &&
+        (outcome.refusal == Refusal::WaitTooShort || outcome.refusal == Refusal::DeviceNotConfirmed)) {
+        set_status(QString());  // nothing was sent; no phase text stays behind
+        const bool short_wait = outcome.refusal == Refusal::WaitTooShort;
+        const QString question = short_wait ? qs("Записать такое время ожидания всё же?")
+                                            : qs("Если на плате загрузчик с другим первым блоком, можно продолжить "
+                                                 "без проверки. Продолжить?");
+        if (!ask(qs(status_text(outcome)) + qs("\n\n") + question)) return;
+        Attempt again = attempt;
+        (short_wait ? again.allow_short_wait : again.accept_unconfirmed) = true;
+        run_operation(bar, phase, work, finish, again);
+        return;
+    }
+    if (outcome.result == Result::Refused || outcome.result == Result::FileFailure) {
+        set_status(QString());
+        message(qs(status_text(outcome)));
+        return;
+    }
+    finish(outcome);
+}
+
 void CVelborDlg::on_scan_tick() {
-    port_.close();
+    if (port_open_) {
+        device_->call([this] { device_->port().close(); });
+        port_open_ = false;
+    }
     QStringList found = environment_.scan_ports ? environment_.scan_ports() : QStringList{};
     found.sort();
     if (found.isEmpty()) {
@@ -233,17 +391,44 @@ void CVelborDlg::on_scan_tick() {
         if (ui_->ctl_1010->currentIndex() != -1) ui_->ctl_1010->setCurrentIndex(-1);
         return;
     }
-    ui_->ctl_1000->clear();
-    ui_->ctl_1000->addItems(found);
+    fill_port_list(found);
     ui_->ctl_1000->setCurrentIndex(-1);
     timer1_.stop();
     set_connection_line(qs(port_count_text(static_cast<int>(found.size()))));
 }
 
+void CVelborDlg::fill_port_list(const QStringList& ports) {
+    ui_->ctl_1000->clear();
+    for (const QString& name : ports) {
+        ui_->ctl_1000->addItem(name);
+        const QString description = environment_.describe_port ? environment_.describe_port(name) : QString();
+        if (!description.isEmpty()) ui_->ctl_1000->setItemData(ui_->ctl_1000->count() - 1, description, Qt::ToolTipRole);
+    }
+}
+
+void CVelborDlg::rescan_ports() {
+    // The list as it is now, with the port this window holds open kept in it.
+    if (timer1_.isActive() || busy_) return;
+    QStringList found = environment_.scan_ports ? environment_.scan_ports() : QStringList{};
+    if (port_open_ && !found.contains(port_name_)) found << port_name_;
+    found.sort();
+    const QString current = ui_->ctl_1000->currentText();
+    const int index_before = ui_->ctl_1000->currentIndex();
+    fill_port_list(found);
+    ui_->ctl_1000->setCurrentIndex(index_before < 0 ? -1 : ui_->ctl_1000->findText(current));
+}
+
 void CVelborDlg::on_port_chosen(int index) {
-    port_.close();
     port_name_ = ui_->ctl_1000->itemText(index);
-    if (port_.open(port_name_.toStdString())) {
+    bool opened = false;
+    device_->call([this, &opened] {
+        device_->port().close();
+        opened = device_->port().open(port_name_.toStdString());
+        device_->forget_device();  // another line may lead to another chip
+    });
+    port_open_ = opened;
+    connected_ = false;
+    if (opened) {
         set_connection_line(qs("Открыт порт ") + port_name_ + qs(". Выберите скорость"));
     } else {
         set_connection_line(qs("Не удалось открыть порт ") + port_name_);
@@ -251,50 +436,86 @@ void CVelborDlg::on_port_chosen(int index) {
 }
 
 void CVelborDlg::on_speed_chosen(int index) {
-    if (!port_.is_open()) {
+    if (!port_open_) {
         ui_->ctl_1010->setCurrentIndex(-1);
         message(qs(kPortNotOpen));
         return;
     }
     chosen_speed_text_ = ui_->ctl_1010->itemText(index);
-    port_.set_speed(chosen_speed_text_.toInt());
+    const int baud = chosen_speed_text_.toInt();
+    device_->call([this, baud] { device_->port().set_speed(baud); });
     speed_chosen_ = true;
     set_connection_line(qs("Установлена скорость ") + chosen_speed_text_ + qs(" бод"));
 }
 
 void CVelborDlg::on_model_chosen(int index) {
-    if (auto model = find_device_model(ui_->ctl_1001->itemText(index).toStdString())) programmer_.set_model(*model);
+    if (auto model = find_device_model(ui_->ctl_1001->itemText(index).toStdString())) {
+        const DeviceModel chosen = *model;
+        device_->call([this, chosen] { device_->programmer().set_model(chosen); });
+    }
+}
+
+void CVelborDlg::select_model(const DeviceModel& model) {
+    ui_->ctl_1001->setCurrentIndex(ui_->ctl_1001->findText(qs(std::string(model.name))));
+    device_->call([this, model] { device_->programmer().set_model(model); });
 }
 
 void CVelborDlg::on_connect() {
-    status_text_.clear();
-    refresh();
+    set_status(QString());
     if (refuse_without_port()) return;
     if (!speed_chosen_) {
         message(qs(kSpeedNotChosen));
         return;
     }
-    WaitCursor wait;
-    connected_ = programmer_.connect() == HandshakeOutcome::Connected;
-    set_connection_line(qs(connected_ ? kConnected : kNotConnected));
+    set_busy(true);
+    device_->post([this] {
+        Programmer& programmer = device_->programmer();
+        const bool connected = programmer.connect() == HandshakeOutcome::Connected;
+        std::optional<ChipIdentity> identity;
+        // Which chip answers, asked once for this connection: three block reads.
+        if (connected) identity = programmer.identify_device();
+        window_tasks_->post([this, connected, identity] { connect_done(connected, identity); });
+    });
+}
+
+void CVelborDlg::connect_done(bool connected, std::optional<ChipIdentity> identity) {
+    set_busy(false);
+    if (exit_when_done_) {
+        run_exit_sequence();
+        return;
+    }
+    connected_ = connected;
+    set_connection_line(qs(connected ? kConnected : kNotConnected));
+    if (!identity || !identity->found()) return;
+    const DeviceModel selected = device_->state().model;
+    const DeviceModel* found = model_for_loader_start(*identity->loader_start, selected);
+    if (found == nullptr || found->loader_start == selected.loader_start) return;
+    select_model(*found);
+    const QString address = QString::number(*identity->loader_start, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    set_status(qs("Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3")
+                   .arg(qs(chip_name(*identity->loader_start)), address, qs(std::string(found->name))));
 }
 
 void CVelborDlg::on_start_program() {
     if (refuse_without_port()) return;
-    programmer_.start_program();
+    bool sent = false;
+    device_->call([this, &sent] { sent = device_->programmer().start_program(); });
+    connected_ = false;
+    set_status(sent ? qs("Программа запущена. Загрузчик снова ответит только после сброса платы")
+                    : qs("Не удалось отправить команду запуска программы"));
 }
 
 void CVelborDlg::on_erase(MemoryKind memory) {
     if (refuse_without_port()) return;
-    WaitCursor wait;
-    WindowProgress progress(progress_of(memory), [](Phase) {});
-    report(programmer_.erase(memory, progress));
+    run_operation(
+        progress_of(memory), qs(phase_text(Phase::Erasing, memory)),
+        [memory](Programmer& p, ProgressObserver& progress, const Attempt&) { return p.erase(memory, progress); },
+        [this](const OperationOutcome& o) { report(o); });
 }
 
 void CVelborDlg::on_write(MemoryKind memory) {
-    if (!port_.is_open()) {
-        status_text_.clear();
-        refresh();
+    if (!port_open_) {
+        set_status(QString());
         message(qs(kPortNotOpen));
         return;
     }
@@ -302,38 +523,29 @@ void CVelborDlg::on_write(MemoryKind memory) {
         message(qs(memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
         return;
     }
-    run_with_file(memory, [this, memory](ProgressObserver& progress) {
-        return programmer_.write(memory, path_of(memory).toStdString(), progress);
-    });
+    const std::string path = path_of(memory).toStdString();
+    run_operation(
+        progress_of(memory), qs(phase_text(Phase::Writing, memory)),
+        [memory, path](Programmer& p, ProgressObserver& progress, const Attempt&) {
+            return p.write(memory, path, progress);
+        },
+        [this](const OperationOutcome& o) { report(o); });
 }
 
 void CVelborDlg::on_verify(MemoryKind memory) {
-    status_text_.clear();
-    refresh();
+    set_status(QString());
     if (refuse_without_port()) return;
     if (path_of(memory).isEmpty()) {
         message(qs(memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
         return;
     }
-    run_with_file(memory, [this, memory](ProgressObserver& progress) {
-        return programmer_.verify(memory, path_of(memory).toStdString(), progress);
-    });
-}
-
-void CVelborDlg::run_with_file(MemoryKind memory, const std::function<OperationOutcome(ProgressObserver&)>& operation) {
-    WindowProgress progress(progress_of(memory), [this, memory](Phase phase) {
-        status_text_ = qs(phase_text(phase, memory));
-        refresh();
-    });
-    std::optional<WaitCursor> wait;
-    wait.emplace();
-    const OperationOutcome outcome = operation(progress);
-    wait.reset();
-    if (outcome.result == OperationOutcome::Result::FileFailure || outcome.result == OperationOutcome::Result::Refused) {
-        message(qs(status_text(outcome)));  // nothing was sent; the status line keeps its text
-        return;
-    }
-    report(outcome);
+    const std::string path = path_of(memory).toStdString();
+    run_operation(
+        progress_of(memory), qs(phase_text(Phase::Reading, memory)),
+        [memory, path](Programmer& p, ProgressObserver& progress, const Attempt&) {
+            return p.verify(memory, path, progress);
+        },
+        [this](const OperationOutcome& o) { report(o); });
 }
 
 QString CVelborDlg::choose_save_file(MemoryKind memory) {
@@ -360,17 +572,18 @@ void CVelborDlg::on_read(MemoryKind memory) {
     if (refuse_without_port()) return;
     const QString path = choose_save_file(memory);
     if (path.isEmpty()) return;
-    // An export that cannot be written ends in a message box; the status line keeps
-    // "Читаем ...".
-    run_with_file(memory, [this, memory, &path](ProgressObserver& progress) {
-        const OperationOutcome read = programmer_.read(memory, progress);
-        return read.ok() ? programmer_.save_read(read, path.toStdString()) : read;
-    });
+    const std::string target = path.toStdString();
+    run_operation(
+        progress_of(memory), qs(phase_text(Phase::Reading, memory)),
+        [memory, target](Programmer& p, ProgressObserver& progress, const Attempt&) {
+            const OperationOutcome read = p.read(memory, progress);
+            return read.ok() ? p.save_read(read, target) : read;
+        },
+        [this](const OperationOutcome& o) { report(o); });
 }
 
 void CVelborDlg::on_browse(MemoryKind memory) {
-    status_text_.clear();
-    refresh();
+    set_status(QString());
     progress_of(memory)->setValue(0);
     QFileDialog dialog(this, QString(), QString(), file_filter(memory));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -383,17 +596,18 @@ void CVelborDlg::on_browse(MemoryKind memory) {
 void CVelborDlg::on_configure_loader() {
     if (refuse_without_port()) return;
     take_edits();
-    WaitCursor wait;
-    WindowProgress progress(ui_->ctl_1051, [](Phase) {});
-    const OperationOutcome outcome =
-        programmer_.configure_loader(fosc_text_.toStdString(), timeout_text_.toStdString(), progress);
-    if (outcome.result == OperationOutcome::Result::Refused) {
-        message(qs(status_text(outcome)));  // nothing sent, the edits stay as typed
-        return;
-    }
-    fosc_text_ = qs(outcome.fosc_text);
-    timeout_text_ = qs(outcome.timeout_text);
-    report(outcome);
+    const std::string fosc = fosc_text_.toStdString();
+    const std::string timeout = timeout_text_.toStdString();
+    run_operation(
+        ui_->ctl_1051, qs(phase_text(Phase::Configuring, MemoryKind::Flash)),
+        [fosc, timeout](Programmer& p, ProgressObserver& progress, const Attempt& attempt) {
+            return p.configure_loader(fosc, timeout, progress, ConfigureOptions{.allow_short_wait = attempt.allow_short_wait});
+        },
+        [this](const OperationOutcome& o) {
+            fosc_text_ = qs(o.fosc_text);
+            timeout_text_ = qs(o.timeout_text);
+            report(o);
+        });
 }
 
 void CVelborDlg::on_help() {

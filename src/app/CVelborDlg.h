@@ -6,17 +6,18 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
-#include "loader/clock.h"
+#include "app/device_thread.h"
 #include "programmer/outcome.h"
 #include "programmer/programmer.h"
-#include "serial/serial_port.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QProgressBar;
+class QPushButton;
 
 namespace Ui {
 class CVelborDlg;
@@ -24,15 +25,25 @@ class CVelborDlg;
 
 namespace zarvik {
 
-// The programmer's main window: owns the port, the programmer state and the five texts
-// it shows, and runs one handler per control from start to end.
+// What an operation is run with; a refusal that the user overrules runs it again.
+struct OperationAttempt {
+    bool allow_short_wait = false;
+    bool accept_unconfirmed = false;
+};
+
+// The programmer's main window: owns the programmer state and the five texts it shows.
+// Each control runs one handler; what talks to the device runs on the device thread,
+// and the window stays live, with every control that could start another operation
+// disabled, until it ends or «Стоп» ends it after the transaction under way.
 class CVelborDlg : public QDialog {
     Q_OBJECT
 
 public:
     struct Environment {
-        // The port scan: the names of the ports that open now. Tests inject their own.
+        // The port scan: the names of the ports that can be used now. Tests inject their own.
         std::function<QStringList()> scan_ports;
+        // What the port list shows beside a name (an adapter's description); may be empty.
+        std::function<QString(const QString&)> describe_port;
         // Where Zarvik.ini is kept; fixed at start-up.
         QString settings_folder;
     };
@@ -41,22 +52,51 @@ public:
     ~CVelborDlg() override;
 
     QWidget* control(int id) const;
+    QPushButton* stop_button() const;
     QMenuBar* menu_bar() const { return menu_; }
-    bool port_open() const { return port_.is_open(); }
+    bool port_open() const { return port_open_; }
     bool scanning() const { return timer1_.isActive(); }
-    const ProgrammerState& programmer_state() const { return programmer_.state(); }
+    // An operation runs on the device thread.
+    bool busy() const { return busy_; }
+    // Read only while nothing runs.
+    const ProgrammerState& programmer_state() const { return device_->state(); }
 
 public slots:
-    void reject() override;  // Esc, the close box and "Выход" all run the exit sequence
+    // Esc, the close box and «Выход»: the exit sequence; during an operation, asks first.
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    using Attempt = OperationAttempt;
+    using Work = std::function<OperationOutcome(Programmer&, ProgressObserver&, const Attempt&)>;
+    using Finish = std::function<void(const OperationOutcome&)>;
+
     void initialize();
     void refresh();
     void take_edits();
     void run_exit_sequence();
     void set_connection_line(const QString& text);
+    void set_status(const QString& text);
     void report(const OperationOutcome& outcome);
     void message(const QString& text);
+    bool ask(const QString& text);
+
+    // Runs `work` on the device thread with `bar` following its progress; the phase text
+    // is on the status line from the start. `finish` sees what was neither refused nor a
+    // file failure.
+    void run_operation(QProgressBar* bar, const QString& phase, const Work& work, const Finish& finish,
+                       Attempt attempt = {});
+    void operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase, const Work& work,
+                         const Finish& finish, Attempt attempt);
+    void set_busy(bool busy);
+    void request_stop();
+    void ask_then_stop_and_exit();
+    void connect_done(bool connected, std::optional<ChipIdentity> identity);
+    void select_model(const DeviceModel& model);
+    void rescan_ports();
+    void fill_port_list(const QStringList& ports);
 
     // The command table's handlers.
     void on_scan_tick();
@@ -78,19 +118,21 @@ private:
     QString& path_of(MemoryKind memory) { return memory == MemoryKind::Flash ? flash_path_ : eeprom_path_; }
     QProgressBar* progress_of(MemoryKind memory) const;
     QString choose_save_file(MemoryKind memory);
-    // Runs a write, verify or read with the memory's progress bar, its phase texts and
-    // the wait cursor; a file that cannot be used is a message box, the rest a status.
-    void run_with_file(MemoryKind memory, const std::function<OperationOutcome(ProgressObserver&)>& operation);
 
     std::unique_ptr<Ui::CVelborDlg> ui_;
     Environment environment_;
     QMenuBar* menu_ = nullptr;
     QTimer timer1_;
-    SteadyClock clock_;
-    SerialPort port_;
-    std::unique_ptr<ProgrammerState> state_;
-    Programmer programmer_;
+    // What the device thread hands back runs here, on the window's thread.
+    TaskRunner* window_tasks_;
+    std::unique_ptr<DeviceThread> device_;
+    bool port_open_ = false;
     bool exited_ = false;
+    bool busy_ = false;
+    bool exit_when_done_ = false;
+    QWidget* focus_before_ = nullptr;
+    // Zarvik.ini was there but could not be read: its defaults are not written back.
+    bool settings_unreadable_ = false;
 
     // The bound texts: the members are the truth, the controls show them.
     QString status_text_;

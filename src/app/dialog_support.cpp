@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -22,37 +25,19 @@ QFont dialog_font() {
     return font;
 }
 
-QSize apply_dialog_units(QWidget* dialog, int top_offset) {
-    dialog->setFont(dialog_font());
-    // As the dialog manager measures it: the average width of the 52 Latin letters.
-    const QFontMetricsF metrics(dialog->font());
-    const double unit_x =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
-    const double unit_y = metrics.height() / 8.0;
-    auto px = [](double v) { return static_cast<int>(std::lround(v)); };
-    for (QWidget* child : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child->property("zarvikPlaced").toBool()) continue;
-        const QRect du = child->geometry();
-        QRect r(px(du.x() * unit_x), px(du.y() * unit_y) + top_offset, px(du.width() * unit_x), px(du.height() * unit_y));
-        // A label whose text runs wider in this font than in the template's grows away
-        // from the side it is aligned to, rather than being cut.
-        if (auto* label = qobject_cast<QLabel*>(child); label != nullptr && !label->text().isEmpty()) {
-            const int needed = label->sizeHint().width();
-            if (needed > r.width()) {
-                if (label->alignment() & Qt::AlignRight) {
-                    r.setLeft(r.right() - needed);
-                } else if (label->alignment() & Qt::AlignHCenter) {
-                    r.adjust(-(needed - r.width()) / 2, 0, (needed - r.width() + 1) / 2, 0);
-                } else {
-                    r.setWidth(needed);
-                }
-            }
+bool install_qt_translation(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    const QStringList folders{QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                              QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+    for (const QString& folder : folders) {
+        if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
+                             folder)) {
+            QCoreApplication::installTranslator(translator);
+            return true;
         }
-        child->setGeometry(r);
-        child->setProperty("zarvikPlaced", true);
     }
-    const QRect du = dialog->geometry();
-    return {px(du.width() * unit_x), px(du.height() * unit_y) + top_offset};
+    delete translator;
+    return false;
 }
 
 QWidget* find_control(const QWidget* dialog, int id) {

@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QCoreApplication>
 #include <QWidget>
 
 namespace zarvik {
 
-// The forms keep the templates' rectangles in dialog units; this turns them into pixels
-// through the dialog font's average character size (x: a quarter, y: an eighth) and
-// returns the converted client size.
-QSize apply_dialog_units(QWidget* dialog, int top_offset = 0);
+// The templates' "MS Shell Dlg" 8 pt: Tahoma, or the nearest sans where it is missing.
+QFont dialog_font();
+
+// Qt's own texts (message box buttons, file dialogs) in Russian: qtbase_ru from Qt's
+// translations folder, or from "translations" beside the program where Qt has none.
+// False when neither is there; the texts then stay Qt's English.
+bool install_qt_translation(QCoreApplication& app);
 
 // A control by its template id ("ctl_<id>" in the forms).
 QWidget* find_control(const QWidget* dialog, int id);

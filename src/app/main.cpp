@@ -16,6 +16,7 @@ static int run(int argc, char** argv) {
     CLI::App cli{"Zarvik: the programmer's window."};
     std::string simulate;
     std::string screenshot;
+    std::string busy_screenshot;
 #if defined(ZARVIK_VIRTUAL_PORT_BOARD)
     cli.add_flag("--simulate{ATmega328}", simulate,
                  "start a simulated board (--simulate=MODEL) on a virtual port that the port scan lists")
@@ -24,6 +25,8 @@ static int run(int argc, char** argv) {
 #endif
     cli.add_option("--screenshot", screenshot, "save a picture of the window as PNG and quit");
     cli.set_version_flag("--version", "zarvik " ZARVIK_VERSION);
+    cli.add_option("--screenshot-busy", busy_screenshot,
+                   "with --simulate: connect, start an EEPROM erase, save a picture of the window during it and quit");
     cli.allow_extras();  // Qt's own options (-platform, -style, ...)
     CLI11_PARSE(cli, argc, argv);
 
@@ -40,7 +43,7 @@ static int run(int argc, char** argv) {
         extra_ports << board->port();
     }
 #endif
-    return app.init_instance(extra_ports, QString::fromStdString(screenshot));
+    return app.init_instance(extra_ports, QString::fromStdString(screenshot), QString::fromStdString(busy_screenshot));
 }
 
 int main(int argc, char** argv) {

@@ -1,5 +1,8 @@
 #include "app/settings_file.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "memory/file_io.h"
 
 namespace zarvik {
@@ -40,10 +43,19 @@ std::string format_settings(const LoaderSettings& settings) {
     return "Fosc\t = " + settings.fosc + "\r\ntime_out = " + settings.timeout + "\r\n";
 }
 
-LoaderSettings load_settings(const std::string& folder) {
+LoaderSettings load_settings(const std::string& folder, std::string* unreadable) {
+    const std::string path = path_in(folder);
     std::string text;
-    if (read_whole_file(path_in(folder), text)) {
+    if (auto error = read_whole_file(path, text)) {
         LoaderSettings defaults;
+        // Anything at that name, even a folder or a link to nowhere, may be the user's:
+        // replacing it with the defaults would lose what it holds.
+        std::error_code ec;
+        const auto status = std::filesystem::symlink_status(path, ec);
+        if (!ec && std::filesystem::exists(status)) {
+            if (unreadable != nullptr) *unreadable = *error;
+            return defaults;
+        }
         (void)save_settings(folder, defaults);
         return defaults;
     }

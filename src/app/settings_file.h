@@ -27,9 +27,11 @@ LoaderSettings parse_settings(std::string_view text);
 
 std::string format_settings(const LoaderSettings& settings);
 
-// Reads `folder`/Zarvik.ini; a missing file is created with the defaults (a failure to
-// create it is not an error: the defaults stand). Never fails.
-LoaderSettings load_settings(const std::string& folder);
+// Reads `folder`/Zarvik.ini; only a missing file is created with the defaults (a
+// failure to create it is not an error: the defaults stand). A file that is there but
+// cannot be read is left as it is: the defaults stand in, and `unreadable`, when
+// given, receives the reason. Never fails.
+LoaderSettings load_settings(const std::string& folder, std::string* unreadable = nullptr);
 
 // Writes `folder`/Zarvik.ini; returns the reason when it could not be written.
 std::optional<std::string> save_settings(const std::string& folder, const LoaderSettings& settings);

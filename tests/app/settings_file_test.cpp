@@ -1,5 +1,12 @@
 #include "app/settings_file.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <system_error>
+
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
@@ -44,6 +51,48 @@ TEST(SettingsFile, FirstRunCreatesTheDefaultsAndExitRewritesThem) {
     const std::string big(100000, 'x');
     dir.write("Zarvik.ini", big + "\r\nFosc = 20\r\ntime_out = 2\r\n");  // read whole, whatever its length
     EXPECT_EQ(load_settings(dir.path().string()).fosc, "20");
+}
+
+TEST(SettingsFile, AFileThatIsThereButCannotBeReadIsNeverReplaced) {
+    struct Case {
+        const char* what;
+        std::function<void(const testing::TempDir&)> make;
+    };
+    const Case cases[] = {
+        {"a folder by that name", [](const testing::TempDir& d) { std::filesystem::create_directory(d.file("Zarvik.ini")); }},
+        {"a link to nowhere",
+         [](const testing::TempDir& d) { std::filesystem::create_symlink(d.file("elsewhere.ini"), d.file("Zarvik.ini")); }},
+        {"a file without read permission",
+         [](const testing::TempDir& d) {
+             d.write("Zarvik.ini", "Fosc\t = 16\r\ntime_out = 2\r\n");
+             ::chmod(d.file("Zarvik.ini").c_str(), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        testing::TempDir dir;
+        c.make(dir);
+        std::error_code ec;
+        const auto before = std::filesystem::symlink_status(dir.file("Zarvik.ini"), ec).type();
+        const bool readable = std::ifstream(dir.file("Zarvik.ini")).good() &&
+                              std::filesystem::is_regular_file(dir.file("Zarvik.ini"), ec);
+        if (readable) continue;  // a superuser reads a file whatever its permissions
+        std::string reason;
+        const LoaderSettings s = load_settings(dir.path().string(), &reason);
+        EXPECT_EQ(s.fosc, "8") << c.what;
+        EXPECT_EQ(s.timeout, "5") << c.what;
+        EXPECT_FALSE(reason.empty()) << c.what;
+        EXPECT_EQ(std::filesystem::symlink_status(dir.file("Zarvik.ini"), ec).type(), before) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere.ini"))) << c.what;
+        ::chmod(dir.file("Zarvik.ini").c_str(), 0600);
+        if (std::filesystem::is_regular_file(dir.file("Zarvik.ini"), ec)) {
+            EXPECT_EQ(testing::read_file(dir.file("Zarvik.ini")), "Fosc\t = 16\r\ntime_out = 2\r\n") << c.what;
+        }
+    }
+    testing::TempDir missing;
+    std::string reason;
+    (void)load_settings(missing.path().string(), &reason);
+    EXPECT_TRUE(reason.empty());
+    EXPECT_EQ(testing::read_file(missing.file("Zarvik.ini")), "Fosc\t = 8\r\ntime_out = 5\r\n");
 }
 
 TEST(SettingsFile, AnUnwritableFolderIsReportedNotFatal) {

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -16,14 +17,33 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QAbstractItemView>
+#include <QScrollBar>
+#include <QMouseEvent>
+#include <QProcess>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/CAboutDlg.h"
 #include "app/CHelpDlg.h"
 #include "app/CVelborDlg.h"
 #include "app/control_ids.h"
+#include "app/dialog_support.h"
+#include "app/fitted_label.h"
+#include "app/port_listing.h"
+#include "programmer/status_texts.h"
 #include "serial/port_scan.h"
+#include "sim/pty_server.h"
+#include "sim/sim_loader.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
 
@@ -86,6 +106,62 @@ std::unique_ptr<ModalDriver> choose_file(const QString& path, QString* filter = 
     });
 }
 
+// Answers the next message box with `button` and tells what it offered.
+std::unique_ptr<ModalDriver> answer_box(Box& seen, QMessageBox::StandardButton button, bool* no_by_default = nullptr) {
+    return std::make_unique<ModalDriver>([&seen, button, no_by_default](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box == nullptr) return;
+        seen.caption = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon() != QMessageBox::NoIcon;
+        seen.buttons = static_cast<int>(box->buttons().size());
+        if (no_by_default != nullptr) *no_by_default = box->defaultButton() == box->button(QMessageBox::No);
+        box->button(button)->click();
+    });
+}
+
+// Counts the events of one kind that a widget has been given, and ends a wait for one.
+class EventProbe : public QObject {
+public:
+    EventProbe(QWidget* target, QEvent::Type type) : type_(type) { target->installEventFilter(this); }
+    // How long, in ms, until `cause` leads to such an event being handled.
+    qint64 latency(const std::function<void()>& cause) {
+        QEventLoop loop;
+        loop_ = &loop;
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        QElapsedTimer timer;
+        timer.start();
+        cause();
+        loop.exec();
+        loop_ = nullptr;
+        return timer.elapsed();
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == type_ && loop_ != nullptr) loop_->quit();
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    QEventLoop* loop_ = nullptr;
+};
+
+void post_click(QWidget* target) {
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    const QPointF global = target->mapToGlobal(at);
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
+                                                        Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                                        Qt::NoButton, Qt::NoModifier));
+}
+
+qint64 median(QList<qint64> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
 std::unique_ptr<ModalDriver> cancel_dialog() {
     return std::make_unique<ModalDriver>([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
 }
@@ -116,6 +192,12 @@ private:
         return {};
     }
     static void click(CVelborDlg& w, int id) { QTest::mouseClick(qobject_cast<QPushButton*>(w.control(id)), Qt::LeftButton); }
+    // Clicks and waits until what the click started on the device thread has ended,
+    // its closing message boxes included.
+    static void run(CVelborDlg& w, int id) {
+        click(w, id);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.busy(), 60000);
+    }
     static void choose(CVelborDlg& w, int id, const QString& item) {
         auto* combo = qobject_cast<QComboBox*>(w.control(id));
         const int index = combo->findText(item);
@@ -131,8 +213,43 @@ private:
         QCOMPARE(text(w, ids::kConnectionLine), QString::fromUtf8("Установлена скорость 115200 бод"));
     }
     QString file(const QString& name) const { return QDir(folder_->path()).filePath(name); }
+    // The controls side by side in a window and in each of its groups: inside the
+    // window, apart from each other, and as large as their texts.
+    static void check_placement(QWidget& w, int at_least) {
+        QList<QWidget*> placed;
+        for (QWidget* c : w.findChildren<QWidget*>()) {
+            if (!c->isVisible()) continue;
+            if (c->parentWidget() == &w || qobject_cast<QGroupBox*>(c->parentWidget()) != nullptr) placed << c;
+        }
+        QVERIFY(placed.size() >= at_least);
+        for (int i = 0; i < placed.size(); ++i) {
+            QWidget* a = placed[i];
+            const QRect ra(a->mapTo(&w, QPoint(0, 0)), a->size());
+            QVERIFY2(w.rect().contains(ra), qPrintable(a->objectName()));
+            for (int j = i + 1; j < placed.size(); ++j) {
+                QWidget* b = placed[j];
+                if (a->isAncestorOf(b) || b->isAncestorOf(a)) continue;
+                const QRect rb(b->mapTo(&w, QPoint(0, 0)), b->size());
+                QVERIFY2(!ra.intersects(rb), qPrintable(a->objectName() + " overlaps " + b->objectName()));
+            }
+            if (auto* label = qobject_cast<QLabel*>(a); label != nullptr && !label->wordWrap()) {
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+                QVERIFY2(label->height() >= label->fontMetrics().height() || !label->pixmap().isNull(),
+                         qPrintable(label->text()));
+            }
+            if (auto* button = qobject_cast<QPushButton*>(a)) {
+                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+            }
+            if (auto* combo = qobject_cast<QComboBox*>(a)) {
+                QVERIFY2(!combo->isEditable(), qPrintable(combo->objectName()));
+                QVERIFY2(combo->maxVisibleItems() >= combo->count(), qPrintable(combo->objectName()));
+            }
+        }
+    }
+
 
 private slots:
+    void initTestCase() { QVERIFY(install_qt_translation(*QCoreApplication::instance())); }
     void init() {
         folder_ = std::make_unique<QTemporaryDir>();
         original_dir_ = QDir::currentPath();
@@ -223,10 +340,10 @@ private slots:
         ports_ << board.path() << silent.path();
         auto w = make_window();
         open_board(*w, board.path());
-        click(*w, ids::kConnect);
+        run(*w, ids::kConnect);
         QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
         open_board(*w, silent.path());
-        click(*w, ids::kConnect);
+        run(*w, ids::kConnect);
         QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение не удалось установить"));
     }
 
@@ -244,16 +361,16 @@ private slots:
         QCOMPARE(text(*w, ids::kFlashPath), QString(ZARVIK_BLINK_HEX));
 
         const auto status = [&] { return text(*w, ids::kStatusLine); };
-        click(*w, ids::kFlashErase);
+        run(*w, ids::kFlashErase);
         QVERIFY2(status().startsWith(QString::fromUtf8("Стирание flash закончено!  Время стирания: ")), qPrintable(status()));
         QCOMPARE(qobject_cast<QProgressBar*>(w->control(ids::kFlashProgress))->value(), 0x1C00);
-        click(*w, ids::kFlashWrite);
+        run(*w, ids::kFlashWrite);
         QVERIFY2(status().startsWith(QString::fromUtf8("Запись flash закончена!  Время записи: ")), qPrintable(status()));
-        click(*w, ids::kFlashVerify);
+        run(*w, ids::kFlashVerify);
         QVERIFY2(status().startsWith(QString::fromUtf8("flash записан правильно!  Время чтения: ")), qPrintable(status()));
 
         auto save = choose_file(file("readback"));
-        click(*w, ids::kFlashRead);
+        run(*w, ids::kFlashRead);
         QVERIFY(save->done());
         QVERIFY2(status().startsWith(QString::fromUtf8("Чтение flash закончено!  Время чтения: ")), qPrintable(status()));
         QVERIFY(QFileInfo::exists(file("readback.hex")));  // the extension rule
@@ -261,12 +378,12 @@ private slots:
         auto pick_eep = choose_file(ZARVIK_BLINK_EEP, &filter);
         click(*w, ids::kEepromBrowse);
         QCOMPARE(filter, QString::fromUtf8("Файлы памяти данных EEPROM (*.eep)"));
-        click(*w, ids::kEepromWrite);
+        run(*w, ids::kEepromWrite);
         QVERIFY2(status().startsWith(QString::fromUtf8("Запись EEPROM закончена!  Время записи: ")), qPrintable(status()));
-        click(*w, ids::kEepromVerify);
+        run(*w, ids::kEepromVerify);
         QVERIFY2(status().startsWith(QString::fromUtf8("EEPROM записан правильно!  Время чтения: ")), qPrintable(status()));
         auto save_eep = choose_file(file("data.eep"));
-        click(*w, ids::kEepromRead);
+        run(*w, ids::kEepromRead);
         QVERIFY2(status().startsWith(QString::fromUtf8("Чтение EEPROM закончено!  Время чтения: ")), qPrintable(status()));
         QVERIFY(QFileInfo::exists(file("data.eep")));
 
@@ -284,7 +401,7 @@ private slots:
             box->button(QMessageBox::No)->click();
         });
         poll.start(20);
-        click(*w, ids::kFlashRead);
+        run(*w, ids::kFlashRead);
         poll.stop();
         QVERIFY2(question.text.contains(file("readback.hex")), qPrintable(question.text));
         QCOMPARE(status(), read_before);
@@ -292,7 +409,7 @@ private slots:
         // Cancelling the save dialog sends nothing and leaves the status line alone.
         const QString before = status();
         auto cancel = cancel_dialog();
-        click(*w, ids::kEepromRead);
+        run(*w, ids::kEepromRead);
         QVERIFY(cancel->done());
         QCOMPARE(status(), before);
         QCOMPARE(qobject_cast<QProgressBar*>(w->control(ids::kEepromProgress))->value(), 0);
@@ -306,9 +423,448 @@ private slots:
         click(*w, ids::kFlashBrowse);
         Box seen;
         auto box = expect_box(seen);
-        click(*w, ids::kFlashWrite);
+        run(*w, ids::kFlashWrite);
         QVERIFY2(seen.text.contains(QString::fromUtf8("контрольная сумма")), qPrintable(seen.text));
-        QCOMPARE(status(), QString::fromUtf8("Записываем Flash"));
+        QCOMPARE(status(), QString());  // no phase text stays behind a refusal
+    }
+
+    void connectSelectsTheDetectedModel_data() {
+        QTest::addColumn<QString>("chip");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("said");
+        QTest::newRow("ATmega328 while ATmega8 is selected") << "ATmega328" << "ATmega8" << "ATmega328" << true;
+        QTest::newRow("ATmega8 while ATmega328 is selected") << "ATmega8" << "ATmega328" << "ATmega8" << true;
+        QTest::newRow("ATmega168 while ATmega88 is selected") << "ATmega168" << "ATmega88" << "ATmega168" << true;
+        QTest::newRow("ATmega88 while ATmega8 is selected: the same to the host") << "ATmega88" << "ATmega8" << "ATmega8" << false;
+        QTest::newRow("ATmega168 as selected") << "ATmega168" << "ATmega168" << "ATmega168" << false;
+    }
+    void connectSelectsTheDetectedModel() {
+        QFETCH(QString, chip);
+        QFETCH(QString, selected);
+        QFETCH(QString, after);
+        QFETCH(bool, said);
+        testing::SimProcess board({"--model", chip});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        choose(*w, ids::kModelList, selected);
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
+        QCOMPARE(text(*w, ids::kModelList), after);
+        QCOMPARE(QString::fromStdString(std::string(w->programmer_state().model.name)), after);
+        const QString status = text(*w, ids::kStatusLine);
+        if (said) {
+            QVERIFY2(status.startsWith(QString::fromUtf8("Подключён ")) && status.endsWith(QString::fromUtf8("в списке МК выбран ") + after),
+                     qPrintable(status));
+        } else {
+            QCOMPARE(status, QString());
+        }
+        // The model now in the list is the one the operations use, and they pass.
+        run(*w, ids::kFlashErase);
+        QVERIFY2(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Стирание flash закончено!")),
+                 qPrintable(text(*w, ids::kStatusLine)));
+    }
+
+    void refusalsExplainOrAsk() {
+        testing::SimProcess board({"--model", "ATmega8"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+
+        // Another model chosen by hand: refused in a box, nothing sent, no phase text left.
+        choose(*w, ids::kModelList, "ATmega328");
+        Box wrong;
+        auto box = expect_box(wrong);
+        run(*w, ids::kFlashErase);
+        QVERIFY(box->done());
+        QCOMPARE(wrong.caption, QString::fromUtf8("Ошибка"));
+        QVERIFY2(wrong.text.contains("ATmega8/88") && wrong.text.contains("ATmega328"), qPrintable(wrong.text));
+        QCOMPARE(text(*w, ids::kStatusLine), QString());
+        choose(*w, ids::kModelList, "ATmega8");
+
+        // A wait under half a second asks, No by default; No sends nothing, Yes writes it.
+        auto* timeout = qobject_cast<QLineEdit*>(w->control(ids::kTimeout));
+        timeout->selectAll();
+        QTest::keyClicks(timeout, "0,1");
+        Box no;
+        bool no_by_default = false;
+        auto answer_no = answer_box(no, QMessageBox::No, &no_by_default);
+        run(*w, ids::kConfigureLoader);
+        QVERIFY(answer_no->done());
+        QVERIFY(no_by_default);
+        QCOMPARE(no.buttons, 2);
+        QCOMPARE(no.caption, QString::fromUtf8("Ошибка"));
+        QCOMPARE(text(*w, ids::kStatusLine), QString());
+        QMessageBox russian(QMessageBox::NoIcon, "", "", QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(russian.button(QMessageBox::Yes)->text().remove('&'), QString::fromUtf8("Да"));
+        QCOMPARE(russian.button(QMessageBox::No)->text().remove('&'), QString::fromUtf8("Нет"));
+        Box yes;
+        auto answer_yes = answer_box(yes, QMessageBox::Yes);
+        run(*w, ids::kConfigureLoader);
+        QTRY_VERIFY(!w->busy());
+        QCOMPARE(text(*w, ids::kStatusLine),
+                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 8 МГц и 0.1 секунд"));
+    }
+
+    void anUnconfirmedDeviceIsAskedAbout() {
+        // A board whose loader's first block does not have the usual layout.
+        SimLoader loader(*find_device_model("ATmega8"));
+        std::fill_n(loader.flash().begin() + 0x1C00, 128, std::uint8_t{0});
+        PtyServer server(loader);
+        QVERIFY(server.open());
+        std::atomic<bool> stop{false};
+        std::thread serving([&] { server.serve(stop); });
+        const QString path = QString::fromStdString(server.path());
+        ports_ << path;
+        {
+            auto w = make_window();
+            open_board(*w, path);
+            run(*w, ids::kConnect);
+            QCOMPARE(text(*w, ids::kModelList), QString("ATmega8"));
+            Box no;
+            bool no_by_default = false;
+            auto answer_no = answer_box(no, QMessageBox::No, &no_by_default);
+            run(*w, ids::kFlashErase);
+            QVERIFY(answer_no->done());
+            QVERIFY(no_by_default);
+            QVERIFY2(no.text.contains(QString::fromUtf8("Устройство не опознано")), qPrintable(no.text));
+            QCOMPARE(text(*w, ids::kStatusLine), QString());
+            QCOMPARE(loader.flash()[0x1C00 - 1], std::uint8_t{0xFF});
+
+            Box yes;
+            auto answer_yes = answer_box(yes, QMessageBox::Yes);
+            run(*w, ids::kFlashErase);
+            QTRY_VERIFY(!w->busy());
+            QVERIFY2(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Стирание flash закончено!")),
+                     qPrintable(text(*w, ids::kStatusLine)));
+        }
+        stop = true;
+        serving.join();
+    }
+
+    void aLongOperationLeavesTheWindowLiveAndStopsAfterOneTransaction() {
+        // EEPROM erase of an ATmega328 with the wire's timing: eight blocks of 1152 ms.
+        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kModelList), QString("ATmega328"));
+        auto* bar = qobject_cast<QProgressBar*>(w->control(ids::kEepromProgress));
+        QSignalSpy moved(bar, &QProgressBar::valueChanged);
+
+        click(*w, ids::kEepromErase);
+        QVERIFY(w->busy());
+        QCOMPARE(text(*w, ids::kStatusLine), QString::fromUtf8("Стираем EEPROM"));
+        const int locked[] = {ids::kConnect,     ids::kStartProgram, ids::kPortList,    ids::kModelList,
+                              ids::kSpeedList,   ids::kFlashBrowse,  ids::kEepromBrowse, ids::kFlashErase,
+                              ids::kFlashWrite,  ids::kFlashVerify,  ids::kFlashRead,    ids::kEepromErase,
+                              ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead,   ids::kConfigureLoader};
+        for (int id : locked) QVERIFY2(!w->control(id)->isEnabled(), qPrintable(QString::number(id)));
+        QVERIFY(w->stop_button()->isEnabled());
+        QVERIFY(w->control(ids::kExit)->isEnabled());
+        // A click on a locked button is dropped now, not replayed when the erase ends.
+        click(*w, ids::kFlashErase);
+
+        // How long the window takes to paint and to take a click while the device thread
+        // waits on the line: each is the event loop's delay, sampled a few times so that
+        // one slice lost to a busy machine does not decide.
+        QWidget* status = w->control(ids::kStatusLine);
+        EventProbe paints(status, QEvent::Paint);
+        EventProbe clicks(status, QEvent::MouseButtonRelease);
+        QList<qint64> paint_ms, click_ms;
+        for (int i = 0; i < 7; ++i) {
+            paint_ms << paints.latency([status] { status->update(); });
+            click_ms << clicks.latency([status] { post_click(status); });
+        }
+        QVERIFY(w->busy());
+        qInfo("event-loop delay during the erase, median of 7: paint %lld ms, click %lld ms", median(paint_ms),
+              median(click_ms));
+        QVERIFY2(median(paint_ms) < 100, qPrintable(QString::number(median(paint_ms))));
+        QVERIFY2(median(click_ms) < 100, qPrintable(QString::number(median(click_ms))));
+
+        // «Стоп» right after a block ended: the erase ends before the next one.
+        QTRY_VERIFY_WITH_TIMEOUT(bar->value() >= 128, 10000);
+        const int reached = bar->value();
+        QVERIFY(reached < 1024);
+        post_click(w->stop_button());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 10000);
+        const QString said = text(*w, ids::kStatusLine);
+        QVERIFY2(said.startsWith(QString::fromUtf8("Прервано при стирании EEPROM, адрес ")), qPrintable(said));
+        const int stopped = said.section(QString::fromUtf8("адрес "), 1).left(4).toInt(nullptr, 16);
+        QVERIFY2(stopped <= reached + 128, qPrintable(said));
+        QVERIFY(bar->value() < 1024);
+        QVERIFY(!w->stop_button()->isEnabled());
+        for (int id : locked) QVERIFY(w->control(id)->isEnabled());
+
+        // Nothing was replayed, and the port still works.
+        QTest::qWait(100);
+        QCOMPARE(text(*w, ids::kStatusLine), said);
+        QVERIFY(w->port_open());
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
+    }
+
+    // From programming the loader's first block until it reads back, neither «Стоп» nor
+    // closing may cut the configuration short: the chip would be left without a loader.
+    // The board answers 150 ms late, so the block's read-back alone takes half a second,
+    // and the window tries both the moment the bar shows the block programmed.
+    void theLoadersOwnBlockIsNeverCutShort() {
+        testing::SimProcess board({"--model", "ATmega8", "--wire", "--late", "150"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+        QCOMPARE(text(*w, ids::kConnectionLine), QString::fromUtf8("Соединение установлено успешно!"));
+        auto* bar = qobject_cast<QProgressBar*>(w->control(ids::kFlashProgress));
+
+        Box refused;
+        bool tried = false;
+        bool still_open = false;
+        std::unique_ptr<ModalDriver> box;
+        connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
+            if (value != 2 || tried) return;
+            tried = true;
+            QTest::mouseClick(w->stop_button(), Qt::LeftButton);  // waits for the span's end
+            box = expect_box(refused);
+            w->close();
+            still_open = w->isVisible();
+        });
+        click(*w, ids::kConfigureLoader);
+        QVERIFY(w->busy());
+        QCOMPARE(text(*w, ids::kStatusLine), QString::fromUtf8("Настраиваем загрузчик"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 20000);
+        QVERIFY(tried);
+        QVERIFY(still_open);
+        QVERIFY(box->done());
+        QCOMPARE(refused.caption, QString::fromUtf8("Внимание!"));
+        QVERIFY2(refused.text.contains(QString::fromUtf8("первый блок загрузчика")), qPrintable(refused.text));
+        QCOMPARE(text(*w, ids::kStatusLine),
+                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 8 МГц и 5 секунд"));
+        QVERIFY(w->isVisible());
+        bar->disconnect(this);
+    }
+
+    void escStopsAndClosingAsksFirst() {
+        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+
+        click(*w, ids::kEepromErase);
+        QVERIFY(w->busy());
+        QTest::keyClick(w.get(), Qt::Key_Escape);  // «Стоп», not the exit
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 10000);
+        QVERIFY(w->isVisible());
+        QVERIFY(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Прервано")));
+
+        click(*w, ids::kEepromErase);
+        Box no;
+        bool no_by_default = false;
+        auto answer_no = answer_box(no, QMessageBox::No, &no_by_default);
+        w->close();
+        QVERIFY(answer_no->done());
+        QVERIFY(no_by_default);
+        QVERIFY(w->isVisible());
+        QVERIFY(w->busy());
+
+        Box yes;
+        auto answer_yes = answer_box(yes, QMessageBox::Yes);
+        click(*w, ids::kExit);
+        QVERIFY(answer_yes->done());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 10000);
+        QVERIFY(!w->busy());
+        QVERIFY(QFileInfo::exists(file("Zarvik.ini")));
+    }
+
+    // Every text each line can be given, in this font and at this screen's dpi (the
+    // test runs again at 144 dpi): it fits, wrapped within the line's height; no two
+    // controls overlap; no label or button is narrower than its text.
+    void layoutFitsAndNothingOverlaps() {
+        auto w = make_window();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        qInfo("logical dpi %d, device pixel ratio %.2f, dialog font %s", w->logicalDpiY(), w->devicePixelRatioF(),
+              qPrintable(w->font().toString()));
+
+        auto* connection = qobject_cast<FittedLabel*>(w->control(ids::kConnectionLine));
+        auto* status = qobject_cast<FittedLabel*>(w->control(ids::kStatusLine));
+        QVERIFY(connection != nullptr && status != nullptr);
+        QStringList connection_texts{QString::fromUtf8(kNoPorts), QString::fromUtf8(kConnected),
+                                     QString::fromUtf8(kNotConnected), QString::fromUtf8(kLineLost),
+                                     QString::fromUtf8("Открыт порт /dev/pts/127. Выберите скорость"),
+                                     QString::fromUtf8("Открыт порт /dev/ttyUSB10. Выберите скорость"),
+                                     QString::fromUtf8("Не удалось открыть порт /dev/ttyACM10"),
+                                     QString::fromUtf8("Установлена скорость 250000 бод")};
+        for (int count : {1, 3, 5, 21, 100}) connection_texts << QString::fromStdString(port_count_text(count));
+
+        QStringList status_texts;
+        for (Operation op : {Operation::Erase, Operation::Write, Operation::Verify, Operation::Read, Operation::Configure}) {
+            for (MemoryKind memory : {MemoryKind::Flash, MemoryKind::Eeprom}) {
+                OperationOutcome o;
+                o.operation = op;
+                o.memory = memory;
+                o.elapsed_ms = 999999;
+                o.fosc_text = "7.3728";
+                o.timeout_text = "12.52";
+                status_texts << QString::fromStdString(status_text(o));
+                o.result = OperationOutcome::Result::Interrupted;
+                o.stopped_address = 0x7B80;
+                status_texts << QString::fromStdString(status_text(o));
+                o.result = OperationOutcome::Result::LinkFailure;
+                for (auto [received, lost] : {std::pair{0u, false}, {2u, false}, {0u, true}}) {
+                    o.link_failure = TransactionFailure{'e', 0x7B80, 128, received, lost};
+                    status_texts << QString::fromStdString(status_text(o));
+                }
+                o.result = OperationOutcome::Result::Differences;
+                o.differences.clear();
+                for (std::uint32_t a = 0x7B00; a < 0x7B10; ++a) o.differences.push_back({a, 0x00, 0xFF});
+                o.difference_count = 5000;
+                status_texts << QString::fromStdString(status_text(o));
+            }
+        }
+        for (const char* phase : {"Стираем Flash", "Стираем EEPROM", "Записываем Flash", "Записываем EEPROM",
+                                  "Читаем Flash", "Читаем EEPROM", "Настраиваем загрузчик",
+                                  "Подключён ATmega8/88 (загрузчик с адреса 1C00): в списке МК выбран ATmega8",
+                                  "Программа запущена. Загрузчик снова ответит только после сброса платы"}) {
+            status_texts << QString::fromUtf8(phase);
+        }
+        const auto check = [](FittedLabel* line, const QStringList& texts) {
+            for (const QString& t : texts) {
+                line->setText(t);
+                QVERIFY2(line->fits(), qPrintable(QString("%1 does not fit in %2x%3").arg(t).arg(line->width()).arg(line->height())));
+                QCOMPARE(line->shown_text(), t);
+            }
+        };
+        check(connection, connection_texts);
+        check(status, status_texts);
+        // A text longer than any the program makes is cut short, whole in text().
+        const QString too_long = status_texts.join(' ');
+        status->setText(too_long);
+        QVERIFY(!status->fits());
+        QVERIFY(status->shown_text().endsWith(QChar(0x2026)));
+        QCOMPARE(status->text(), too_long);
+
+        check_placement(*w, 35);
+        CAboutDlg about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        check_placement(about, 5);
+        CHelpDlg help;
+        QVERIFY(help.load());
+        help.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&help));
+        check_placement(help, 2);
+    }
+
+    // Opening a tty raises DTR, which resets many boards: a real port is listed by
+    // looking, never by opening it. A node that the system shows as opened (inotify)
+    // would give it away; one that another process holds is left out.
+    void portListingNeverOpensARealPort() {
+        const QString port = file("ttyZARVIK0");
+        {
+            QFile node(port);
+            QVERIFY(node.open(QIODevice::WriteOnly));
+        }
+        const int watch = inotify_init1(IN_NONBLOCK);
+        QVERIFY(watch >= 0);
+        QVERIFY(inotify_add_watch(watch, port.toLocal8Bit().constData(), IN_OPEN) >= 0);
+        const auto opened = [watch] {
+            char events[4096];
+            return ::read(watch, events, sizeof events) > 0;
+        };
+
+        QCOMPARE(list_usable_ports({port, file("ttyZARVIK-missing")}), QStringList{port});
+        QVERIFY(!describe_port(port).contains(QString("/")));
+        QVERIFY2(!opened(), "the listing opened the port");
+
+        QProcess holder;  // another program with the port open
+        holder.setStandardInputFile(port);
+        holder.start("sleep", {"30"});
+        QVERIFY(holder.waitForStarted());
+        (void)opened();  // the holder's own open
+        QTRY_VERIFY_WITH_TIMEOUT(list_usable_ports({port}).isEmpty(), 5000);
+        QVERIFY2(!opened(), "the listing opened the port");
+        holder.kill();
+        holder.waitForFinished();
+        QTRY_COMPARE_WITH_TIMEOUT(list_usable_ports({port}), QStringList{port}, 5000);
+        ::close(watch);
+
+        // A pseudo-terminal has no modem lines: it is probed by opening, and found.
+        testing::PtyPair pty;
+        const QString pts = QString::fromStdString(pty.path());
+        QCOMPARE(list_usable_ports({pts}), QStringList{pts});
+    }
+
+    // The list is scanned again each time it opens, keeps the open port and its choice,
+    // and shows what the system says of each port beside its name.
+    void thePortListRescansWhenOpened() {
+        testing::PtyPair pty;
+        const QString path = QString::fromStdString(pty.path());
+        ports_ << path;
+        CVelborDlg::Environment env;
+        env.scan_ports = [this] { return ports_; };
+        env.describe_port = [](const QString& name) {
+            return name.endsWith("USB0") ? QString("FT232R USB UART, FTDI, 0403:6001") : QString();
+        };
+        env.settings_folder = folder_->path();
+        CVelborDlg w(env);
+        w.show();
+        QTRY_COMPARE(w.scanning(), false);
+        choose(w, ids::kPortList, path);
+        QVERIFY(w.port_open());
+        auto* list = qobject_cast<QComboBox*>(w.control(ids::kPortList));
+        QCOMPARE(list->count(), 1);
+
+        ports_ = QStringList{"/dev/ttyUSB0"};  // plugged in later; the open port is ours
+        list->showPopup();
+        QStringList shown;
+        for (int i = 0; i < list->count(); ++i) shown << list->itemText(i);
+        QCOMPARE(shown, (QStringList{path, "/dev/ttyUSB0"}));
+        QCOMPARE(list->currentText(), path);
+        QCOMPARE(list->itemData(1, Qt::ToolTipRole).toString(), QString("FT232R USB UART, FTDI, 0403:6001"));
+        QVERIFY(list->view()->isVisible());
+        QCOMPARE(list->maxVisibleItems(), 2);
+        list->hidePopup();
+        QVERIFY(w.port_open());
+
+        // The ten speeds and the four models, all at once, without scrolling.
+        for (int id : {ids::kSpeedList, ids::kModelList}) {
+            auto* choices = qobject_cast<QComboBox*>(w.control(id));
+            choices->showPopup();
+            QTRY_VERIFY(choices->view()->isVisible());
+            const QRect last = choices->view()->visualRect(choices->model()->index(choices->count() - 1, 0));
+            const QRect first = choices->view()->visualRect(choices->model()->index(0, 0));
+            const QRect visible = choices->view()->viewport()->rect();
+            QVERIFY2(first.top() >= visible.top() && last.bottom() <= visible.bottom(), qPrintable(QString::number(id)));
+            QVERIFY(!choices->view()->verticalScrollBar()->isVisible());
+            choices->hidePopup();
+        }
+    }
+
+    void browseTooltipsAndTheStartedProgram() {
+        testing::SimProcess board({"--model", "ATmega8"});
+        ports_ << board.path();
+        auto w = make_window();
+        QCOMPARE(w->control(ids::kFlashBrowse)->toolTip(), QString::fromUtf8("Выбрать файл flash…"));
+        QCOMPARE(w->control(ids::kEepromBrowse)->toolTip(), QString::fromUtf8("Выбрать файл EEPROM…"));
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+        run(*w, ids::kStartProgram);
+        QCOMPARE(text(*w, ids::kStatusLine),
+                 QString::fromUtf8("Программа запущена. Загрузчик снова ответит только после сброса платы"));
+    }
+
+    void anUnreadableSettingsFileIsKept() {
+        QDir().mkdir(file("Zarvik.ini"));  // there, but not a file that can be read
+        auto w = make_window();
+        QCOMPARE(text(*w, ids::kFosc), QString("8"));
+        QVERIFY2(text(*w, ids::kStatusLine).contains("Zarvik.ini"), qPrintable(text(*w, ids::kStatusLine)));
+        click(*w, ids::kExit);
+        QVERIFY(!w->isVisible());
+        QVERIFY(QFileInfo(file("Zarvik.ini")).isDir());
     }
 
     void loaderConfiguration() {
@@ -321,7 +877,7 @@ private slots:
         auto* fosc = qobject_cast<QLineEdit*>(w->control(ids::kFosc));
         fosc->selectAll();
         QTest::keyClicks(fosc, "7,3728");
-        click(*w, ids::kConfigureLoader);
+        run(*w, ids::kConfigureLoader);
         QCOMPARE(text(*w, ids::kStatusLine),
                  QString::fromUtf8("Настройка загрузчика выполнена на частоту 7.3728 МГц и 5 секунд"));
         QCOMPARE(fosc->text(), QString("7.3728"));
@@ -331,7 +887,7 @@ private slots:
         QTest::keyClicks(timeout, "100");
         Box seen;
         auto box = expect_box(seen);
-        click(*w, ids::kConfigureLoader);
+        run(*w, ids::kConfigureLoader);
         QCOMPARE(seen.text, QString::fromUtf8("Задано слишком большое время ожидания запуска программы!"));
         QCOMPARE(timeout->text(), QString("100"));
     }
