@@ -19,6 +19,13 @@ if(TARGET zarvik)
   else()
     install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION ${ZARVIK_DATA_DIR})
   endif()
+  if(ZARVIK_QM_FILES)
+    if(WIN32 OR APPLE)
+      install(FILES ${ZARVIK_QM_FILES} DESTINATION ${CMAKE_INSTALL_BINDIR}/translations)
+    else()
+      install(FILES ${ZARVIK_QM_FILES} DESTINATION ${ZARVIK_DATA_DIR}/translations)
+    endif()
+  endif()
   # On Windows and macOS the Qt libraries and plugins the window needs, gathered by
   # Qt's deployment tool. FILENAME_VARIABLE: Qt 6.4 (Debian 12) predates OUTPUT_SCRIPT.
   if(WIN32 OR APPLE)

@@ -34,6 +34,10 @@
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>В папке программы отсутствует файл &quot;Help.txt&quot;</source>
+        <translation>The file &quot;Help.txt&quot; is missing from the program&apos;s folder</translation>
+    </message>
 </context>
 <context>
     <name>CVelborDlg</name>
@@ -129,6 +133,30 @@
         <source>Частота МК</source>
         <translation>MCU clock</translation>
     </message>
+    <message>
+        <source>Выбрать файл flash…</source>
+        <translation>Choose the flash file…</translation>
+    </message>
+    <message>
+        <source>Выбрать файл EEPROM…</source>
+        <translation>Choose the EEPROM file…</translation>
+    </message>
+    <message>
+        <source>Стоп</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
+        <translation>Stop the operation after the current exchange with the loader (Esc)</translation>
+    </message>
+    <message>
+        <source>Файлы программной памяти flash (*.hex)</source>
+        <translation>Flash program files (*.hex)</translation>
+    </message>
+    <message>
+        <source>Файлы памяти данных EEPROM (*.eep)</source>
+        <translation>EEPROM data files (*.eep)</translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -143,10 +171,6 @@
     <message>
         <source>не указан порт (--port PATH), или используйте --simulate</source>
         <translation>no port given: use --port PATH, or --simulate</translation>
-    </message>
-    <message>
-        <source>Не удалось открыть порт </source>
-        <translation>Cannot open the port </translation>
     </message>
     <message>
         <source>порт не принял скорость </source>
@@ -182,6 +206,16 @@
         <source>zarvik-cli: внимание: %s
 </source>
         <translation>zarvik-cli: warning: %s
+</translation>
+    </message>
+    <message>
+        <source>monitor: у --simulate нет программы, которая что-то отправляет</source>
+        <translation>monitor: with --simulate there is no program to listen to</translation>
+    </message>
+    <message>
+        <source>Монитор порта %s на %d бод; выход — Ctrl-C
+</source>
+        <translation>Monitoring %s at %d baud; Ctrl-C quits
 </translation>
     </message>
 </context>
@@ -464,8 +498,67 @@
         <translation>No serial port available</translation>
     </message>
     <message>
-        <source>Программа запущена. Загрузчик снова ответит только после сброса</source>
-        <translation>Program started. The loader answers again only after a reset</translation>
+        <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
+        <translation>Program started. The loader answers again only after the board is reset</translation>
+    </message>
+</context>
+<context>
+    <name>zarvik::CVelborDlg</name>
+    <message>
+        <source>Помощь</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>О программе ...</source>
+        <translation>About...</translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
+        <translation>Cannot read %1 (%2): it is left as it is, and the values 8 and 5 are used</translation>
+    </message>
+    <message>
+        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
+        <translation>The loader&apos;s first block is being written right now. Stopping here would leave the board without a loader, so the window can be closed once the write is done.</translation>
+    </message>
+    <message>
+        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
+        <translation>The operation has not finished. Stop it and close the window?</translation>
+    </message>
+    <message>
+        <source>Не удалось сохранить настройки в файл %1: %2</source>
+        <translation>Cannot save the settings to %1: %2</translation>
+    </message>
+    <message>
+        <source>Записать такое время ожидания всё же?</source>
+        <translation>Write this wait anyway?</translation>
+    </message>
+    <message>
+        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
+        <translation>If the board&apos;s loader has a differently laid out first block, you can go on without the check. Go on?</translation>
+    </message>
+    <message>
+        <source>Открыт порт %1. Выберите скорость</source>
+        <translation>Port %1 is open. Choose a speed</translation>
+    </message>
+    <message>
+        <source>Не удалось открыть порт %1</source>
+        <translation>Cannot open port %1</translation>
+    </message>
+    <message>
+        <source>Установлена скорость %1 бод</source>
+        <translation>Speed set to %1 baud</translation>
+    </message>
+    <message>
+        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
+        <translation>Found an %1 (loader at %2): %3 is now selected in the MCU list</translation>
+    </message>
+    <message>
+        <source>Не удалось отправить команду запуска программы</source>
+        <translation>Could not send the start command</translation>
+    </message>
+    <message>
+        <source>Файл %1 уже существует. Заменить его?</source>
+        <translation>%1 already exists. Replace it?</translation>
     </message>
 </context>
 </TS>

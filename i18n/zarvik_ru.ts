@@ -34,6 +34,10 @@
         <source>OK</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>В папке программы отсутствует файл &quot;Help.txt&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CVelborDlg</name>
@@ -129,6 +133,30 @@
         <source>Частота МК</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Выбрать файл flash…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Выбрать файл EEPROM…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Стоп</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файлы программной памяти flash (*.hex)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файлы памяти данных EEPROM (*.eep)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -142,10 +170,6 @@
     </message>
     <message>
         <source>не указан порт (--port PATH), или используйте --simulate</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось открыть порт </source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -179,6 +203,15 @@
     </message>
     <message>
         <source>zarvik-cli: внимание: %s
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>monitor: у --simulate нет программы, которая что-то отправляет</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Монитор порта %s на %d бод; выход — Ctrl-C
 </source>
         <translation type="unfinished"></translation>
     </message>
@@ -462,7 +495,66 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Программа запущена. Загрузчик снова ответит только после сброса</source>
+        <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>zarvik::CVelborDlg</name>
+    <message>
+        <source>Помощь</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>О программе ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось сохранить настройки в файл %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записать такое время ожидания всё же?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Открыт порт %1. Выберите скорость</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось открыть порт %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Установлена скорость %1 бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось отправить команду запуска программы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файл %1 уже существует. Заменить его?</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -10,7 +10,10 @@
 #include <QPushButton>
 
 #include "app/dialog_support.h"
+#include "programmer/language.h"
+#include "programmer/status_texts.h"
 #include "app/text_decoding.h"
+#include "programmer/language.h"
 #include "programmer/status_texts.h"
 #include "ui_CHelpDlg.h"
 
@@ -18,7 +21,8 @@ namespace zarvik {
 namespace {
 
 void warn_missing(QWidget* owner) {
-    show_message(owner, QString::fromUtf8("В папке программы отсутствует файл \"Help.txt\""), QString::fromUtf8(kWarningCaption));
+    show_message(owner, QCoreApplication::translate("CHelpDlg", "В папке программы отсутствует файл \"Help.txt\""),
+                 QString::fromUtf8(tr_text("status", kWarningCaption)));
 }
 
 }  // namespace
@@ -40,8 +44,13 @@ CHelpDlg::~CHelpDlg() = default;
 QString CHelpDlg::help_file_path() {
     QString here = QDir::current().filePath(QStringLiteral("Help.txt"));
     if (QFileInfo::exists(here)) return here;
-    QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Help.txt"));
-    if (QFileInfo::exists(beside)) return beside;
+    // Beside the program (a build, Windows, the macOS bundle), then where a Linux
+    // installation puts it.
+    const QDir program(QCoreApplication::applicationDirPath());
+    for (const QString& shipped : {program.filePath(QStringLiteral("Help.txt")),
+                                   program.filePath(QStringLiteral("../share/zarvik/Help.txt"))}) {
+        if (QFileInfo::exists(shipped)) return QDir::cleanPath(shipped);
+    }
     return here;
 }
 

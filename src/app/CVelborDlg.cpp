@@ -25,6 +25,7 @@
 #include "app/text_decoding.h"
 #include "loader/chip_identity.h"
 #include "memory/intel_hex_writer.h"
+#include "programmer/language.h"
 #include "programmer/status_texts.h"
 #include "ui_CVelborDlg.h"
 
@@ -58,7 +59,9 @@ private:
 
 // The one filter of each memory's open and save dialogs.
 QString file_filter(MemoryKind memory) {
-    return qs(memory == MemoryKind::Flash ? "Файлы программной памяти flash (*.hex)" : "Файлы памяти данных EEPROM (*.eep)");
+    return memory == MemoryKind::Flash
+               ? QCoreApplication::translate("CVelborDlg", "Файлы программной памяти flash (*.hex)")
+               : QCoreApplication::translate("CVelborDlg", "Файлы памяти данных EEPROM (*.eep)");
 }
 
 constexpr const char* kSpeeds[] = {"4800", "9600", "19200", "38400", "76800", "100000", "115200", "125000", "230400", "250000"};
@@ -93,9 +96,9 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
                    Qt::WindowCloseButtonHint);
     menu_ = new QMenuBar(this);
     menu_->setNativeMenuBar(false);
-    QAction* help = menu_->addAction(qs("Помощь"));
+    QAction* help = menu_->addAction(tr("Помощь"));
     help->setData(ids::kHelpCommand);
-    QAction* about = menu_->addAction(qs("О программе ..."));
+    QAction* about = menu_->addAction(tr("О программе ..."));
     about->setData(ids::kAboutCommand);
     setFont(dialog_font());
     layout()->setMenuBar(menu_);
@@ -191,7 +194,7 @@ void CVelborDlg::initialize() {
     speed_chosen_ = false;
     status_text_.clear();
     if (settings_unreadable_) {
-        status_text_ = qs("Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5")
+        status_text_ = tr("Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5")
                            .arg(QDir(environment_.settings_folder).filePath(qs(kSettingsFileName)), qs(unreadable));
     }
     refresh();
@@ -227,10 +230,10 @@ void CVelborDlg::set_status(const QString& text) {
     refresh();
 }
 
-void CVelborDlg::message(const QString& text) { show_message(this, text, qs(kErrorCaption)); }
+void CVelborDlg::message(const QString& text) { show_message(this, text, qs(tr_text("status", kErrorCaption))); }
 
 bool CVelborDlg::ask(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, qs(kErrorCaption), text, QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::NoIcon, qs(tr_text("status", kErrorCaption)), text, QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
@@ -238,7 +241,7 @@ bool CVelborDlg::ask(const QString& text) {
 
 bool CVelborDlg::refuse_without_port() {
     if (port_open_) return false;
-    message(qs(kPortNotOpen));
+    message(qs(tr_text("status", kPortNotOpen)));
     return true;
 }
 
@@ -265,12 +268,11 @@ void CVelborDlg::ask_then_stop_and_exit() {
     if (exit_when_done_) return;
     if (device_->cancellation().held()) {
         show_message(this,
-                     qs("Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без "
-                        "загрузчика. Окно можно будет закрыть, когда запись закончится."),
-                     qs(kWarningCaption));
+                     tr("Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится."),
+                     qs(tr_text("status", kWarningCaption)));
         return;
     }
-    if (!ask(qs("Операция ещё не закончена. Прервать её и закрыть окно?"))) return;
+    if (!ask(tr("Операция ещё не закончена. Прервать её и закрыть окно?"))) return;
     if (!busy_) {
         run_exit_sequence();  // it ended while the question was open
         return;
@@ -301,9 +303,9 @@ void CVelborDlg::run_exit_sequence() {
     if (!keep_unreadable) {
         if (auto error = save_settings(environment_.settings_folder.toStdString(), typed)) {
             show_message(this,
-                         qs("Не удалось сохранить настройки в файл %1: %2")
+                         tr("Не удалось сохранить настройки в файл %1: %2")
                              .arg(QDir(environment_.settings_folder).filePath(qs(kSettingsFileName)), qs(*error)),
-                         qs(kErrorCaption));
+                         qs(tr_text("status", kErrorCaption)));
         }
     }
     QDialog::done(QDialog::Rejected);
@@ -359,9 +361,8 @@ void CVelborDlg::operation_ended(const OperationOutcome& outcome, QProgressBar* 
         (outcome.refusal == Refusal::WaitTooShort || outcome.refusal == Refusal::DeviceNotConfirmed)) {
         set_status(QString());  // nothing was sent; no phase text stays behind
         const bool short_wait = outcome.refusal == Refusal::WaitTooShort;
-        const QString question = short_wait ? qs("Записать такое время ожидания всё же?")
-                                            : qs("Если на плате загрузчик с другим первым блоком, можно продолжить "
-                                                 "без проверки. Продолжить?");
+        const QString question = short_wait ? tr("Записать такое время ожидания всё же?")
+                                            : tr("Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?");
         if (!ask(qs(status_text(outcome)) + qs("\n\n") + question)) return;
         Attempt again = attempt;
         (short_wait ? again.allow_short_wait : again.accept_unconfirmed) = true;
@@ -387,7 +388,7 @@ void CVelborDlg::on_scan_tick() {
         // Every 10 ms while nothing is there: touch the widgets only when they change, so
         // that an idle window does not repaint a hundred times a second.
         if (ui_->ctl_1000->count() > 0) ui_->ctl_1000->clear();
-        set_connection_line(qs(kNoPorts));
+        set_connection_line(qs(tr_text("status", kNoPorts)));
         if (ui_->ctl_1010->currentIndex() != -1) ui_->ctl_1010->setCurrentIndex(-1);
         return;
     }
@@ -429,23 +430,23 @@ void CVelborDlg::on_port_chosen(int index) {
     port_open_ = opened;
     connected_ = false;
     if (opened) {
-        set_connection_line(qs("Открыт порт ") + port_name_ + qs(". Выберите скорость"));
+        set_connection_line(tr("Открыт порт %1. Выберите скорость").arg(port_name_));
     } else {
-        set_connection_line(qs("Не удалось открыть порт ") + port_name_);
+        set_connection_line(tr("Не удалось открыть порт %1").arg(port_name_));
     }
 }
 
 void CVelborDlg::on_speed_chosen(int index) {
     if (!port_open_) {
         ui_->ctl_1010->setCurrentIndex(-1);
-        message(qs(kPortNotOpen));
+        message(qs(tr_text("status", kPortNotOpen)));
         return;
     }
     chosen_speed_text_ = ui_->ctl_1010->itemText(index);
     const int baud = chosen_speed_text_.toInt();
     device_->call([this, baud] { device_->port().set_speed(baud); });
     speed_chosen_ = true;
-    set_connection_line(qs("Установлена скорость ") + chosen_speed_text_ + qs(" бод"));
+    set_connection_line(tr("Установлена скорость %1 бод").arg(chosen_speed_text_));
 }
 
 void CVelborDlg::on_model_chosen(int index) {
@@ -464,7 +465,7 @@ void CVelborDlg::on_connect() {
     set_status(QString());
     if (refuse_without_port()) return;
     if (!speed_chosen_) {
-        message(qs(kSpeedNotChosen));
+        message(qs(tr_text("status", kSpeedNotChosen)));
         return;
     }
     set_busy(true);
@@ -485,14 +486,14 @@ void CVelborDlg::connect_done(bool connected, std::optional<ChipIdentity> identi
         return;
     }
     connected_ = connected;
-    set_connection_line(qs(connected ? kConnected : kNotConnected));
+    set_connection_line(qs(tr_text("status", connected ? kConnected : kNotConnected)));
     if (!identity || !identity->found()) return;
     const DeviceModel selected = device_->state().model;
     const DeviceModel* found = model_for_loader_start(*identity->loader_start, selected);
     if (found == nullptr || found->loader_start == selected.loader_start) return;
     select_model(*found);
     const QString address = QString::number(*identity->loader_start, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    set_status(qs("Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3")
+    set_status(tr("Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3")
                    .arg(qs(chip_name(*identity->loader_start)), address, qs(std::string(found->name))));
 }
 
@@ -501,8 +502,8 @@ void CVelborDlg::on_start_program() {
     bool sent = false;
     device_->call([this, &sent] { sent = device_->programmer().start_program(); });
     connected_ = false;
-    set_status(sent ? qs("Программа запущена. Загрузчик снова ответит только после сброса платы")
-                    : qs("Не удалось отправить команду запуска программы"));
+    set_status(sent ? qs(tr_text("status", kProgramStarted))
+                    : tr("Не удалось отправить команду запуска программы"));
 }
 
 void CVelborDlg::on_erase(MemoryKind memory) {
@@ -516,11 +517,11 @@ void CVelborDlg::on_erase(MemoryKind memory) {
 void CVelborDlg::on_write(MemoryKind memory) {
     if (!port_open_) {
         set_status(QString());
-        message(qs(kPortNotOpen));
+        message(qs(tr_text("status", kPortNotOpen)));
         return;
     }
     if (path_of(memory).isEmpty()) {
-        message(qs(memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
+        message(qs(tr_text("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile)));
         return;
     }
     const std::string path = path_of(memory).toStdString();
@@ -536,7 +537,7 @@ void CVelborDlg::on_verify(MemoryKind memory) {
     set_status(QString());
     if (refuse_without_port()) return;
     if (path_of(memory).isEmpty()) {
-        message(qs(memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
+        message(qs(tr_text("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile)));
         return;
     }
     const std::string path = path_of(memory).toStdString();
@@ -560,8 +561,8 @@ QString CVelborDlg::choose_save_file(MemoryKind memory) {
     // The dialog asked only about the name as typed; the extension may have made it
     // the name of another file that exists.
     if (path != typed && QFileInfo::exists(path)) {
-        QMessageBox ask(QMessageBox::NoIcon, qs(kWarningCaption),
-                        qs("Файл %1 уже существует. Заменить его?").arg(path), QMessageBox::Yes | QMessageBox::No, this);
+        QMessageBox ask(QMessageBox::NoIcon, qs(tr_text("status", kWarningCaption)),
+                        tr("Файл %1 уже существует. Заменить его?").arg(path), QMessageBox::Yes | QMessageBox::No, this);
         if (ask.exec() != QMessageBox::Yes) return {};
     }
     return path;

@@ -1,5 +1,7 @@
 #include "app/dialog_support.h"
 
+#include "programmer/language.h"
+
 #include <QFontMetrics>
 
 #include <cmath>
@@ -26,18 +28,25 @@ QFont dialog_font() {
 }
 
 bool install_qt_translation(QCoreApplication& app) {
-    auto* translator = new QTranslator(&app);
-    const QStringList folders{QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                              QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
-    for (const QString& folder : folders) {
-        if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
-                             folder)) {
-            QCoreApplication::installTranslator(translator);
-            return true;
+    // Beside the program (a build, Windows), then where an installation puts them.
+    const QString here = QCoreApplication::applicationDirPath();
+    const QStringList folders{here + QStringLiteral("/translations"), here + QStringLiteral("/../share/zarvik/translations"),
+                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+    auto load = [&](const QString& name) {
+        auto* translator = new QTranslator(&app);
+        for (const QString& folder : folders) {
+            if (translator->load(name, folder)) {
+                QCoreApplication::installTranslator(translator);
+                return true;
+            }
         }
-    }
-    delete translator;
-    return false;
+        delete translator;
+        return false;
+    };
+    // The window's texts are Russian in the sources, and so are Qt's own buttons and
+    // dialogs in Russian mode; in English both come from their translations.
+    if (current_language() == Language::English) return load(QStringLiteral("zarvik_en"));
+    return load(QStringLiteral("qtbase_ru"));
 }
 
 QWidget* find_control(const QWidget* dialog, int id) {

@@ -10,9 +10,11 @@
 #include "app/simulated_board.h"
 #endif
 #include "memory/device_model.h"
+#include "programmer/language.h"
 #include "zarvik_version.h"
 
 static int run(int argc, char** argv) {
+    zarvik::set_language(zarvik::language_for_arguments(argc, argv));
     CLI::App cli{"Zarvik: the programmer's window."};
     std::string simulate;
     std::string screenshot;
@@ -27,6 +29,9 @@ static int run(int argc, char** argv) {
     cli.set_version_flag("--version", "zarvik " ZARVIK_VERSION);
     cli.add_option("--screenshot-busy", busy_screenshot,
                    "with --simulate: connect, start an EEPROM erase, save a picture of the window during it and quit");
+    std::string lang;
+    cli.add_option("--lang", lang, "language of the window: en or ru (default: the system's; Russian when unset)")
+        ->check(CLI::IsMember({"en", "ru"}));
     cli.allow_extras();  // Qt's own options (-platform, -style, ...)
     CLI11_PARSE(cli, argc, argv);
 

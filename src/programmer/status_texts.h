@@ -34,6 +34,6 @@ inline constexpr const char* kLineLost = ZARVIK_TEXT("status", "Связь с п
 inline constexpr const char* kNoPorts = ZARVIK_TEXT("status", "Нет доступного COM порта");
 // After `S` the user program runs, and the loader listens again only after a reset.
 inline constexpr const char* kProgramStarted =
-    ZARVIK_TEXT("status", "Программа запущена. Загрузчик снова ответит только после сброса");
+    ZARVIK_TEXT("status", "Программа запущена. Загрузчик снова ответит только после сброса платы");
 
 }  // namespace zarvik

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
+#include <QRegularExpression>
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -34,6 +36,7 @@
 #include <thread>
 
 #include "app/CAboutDlg.h"
+#include "programmer/language.h"
 #include "app/CHelpDlg.h"
 #include "app/CVelborDlg.h"
 #include "app/control_ids.h"
@@ -302,6 +305,31 @@ private slots:
         QCOMPARE(list->count(), count);
         if (count >= 3) QCOMPARE(list->itemText(0), QString("/dev/ttyFAKE1"));  // sorted as text
         if (count == 21) QCOMPARE(list->itemText(1), QString("/dev/ttyFAKE10"));
+    }
+
+    void speaksEnglishWhenAsked() {
+        // The window's texts, the core's and the forms' change together; none is empty.
+        QTranslator english;
+        QVERIFY(english.load(QStringLiteral("zarvik_en"), QStringLiteral(ZARVIK_QM_DIR)));
+        QCoreApplication::installTranslator(&english);
+        set_language(Language::English);
+        auto w = make_window();
+        QTRY_COMPARE(text(*w, ids::kConnectionLine), QString("No serial port available"));
+        const auto* connect = qobject_cast<QPushButton*>(w->control(ids::kConnect));
+        QCOMPARE(connect->text(), QString("Connect"));
+        QCOMPARE(w->windowTitle(), QString("Loader (Zarvik) (Version 1.0, full)"));
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            QString shown;
+            if (auto* b = qobject_cast<QAbstractButton*>(c)) shown = b->text();
+            if (auto* g = qobject_cast<QGroupBox*>(c)) shown = g->title();
+            if (auto* l = qobject_cast<QLabel*>(c); l != nullptr && l->pixmap().isNull()) shown = l->text();
+            QVERIFY2(!shown.contains(QRegularExpression(QStringLiteral("[А-Яа-яЁё]"))), qPrintable(shown));
+        }
+        w.reset();
+        QCoreApplication::removeTranslator(&english);
+        set_language(Language::Russian);
+        auto russian = make_window();
+        QCOMPARE(qobject_cast<QPushButton*>(russian->control(ids::kConnect))->text(), QString::fromUtf8("Соединить"));
     }
 
     void portAndSpeedChoices() {
