@@ -62,7 +62,8 @@ if(HELP2MAN AND GZIP AND NOT CMAKE_CROSSCOMPILING)
     add_custom_command(
       OUTPUT ${man_dir}/${program}.1.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${man_dir}
-      COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${what}
+      # In English, as manual pages on Debian are.
+      COMMAND ${CMAKE_COMMAND} -E env LANGUAGE=en LANG=C.UTF-8 ${HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${what}
               --output=${man_dir}/${program}.1 $<TARGET_FILE:${program}>
       COMMAND ${GZIP} -9nf ${man_dir}/${program}.1
       DEPENDS ${program}

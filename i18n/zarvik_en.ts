@@ -220,6 +220,121 @@
     </message>
 </context>
 <context>
+    <name>cli-help</name>
+    <message>
+        <source>Commands, run in the order given and stopping at the first failure:
+  ports                       list the serial ports that can be opened
+  connect                     check that the loader answers
+  start                       start the user program
+  erase flash|eeprom          erase the user program area or the EEPROM
+  write flash|eeprom FILE     write an Intel HEX or ELF file, then verify it (unless --no-verify);
+                              flash pages are erased just before they are written (see --erase)
+  verify flash|eeprom FILE    compare the device with an Intel HEX or ELF file
+  read flash|eeprom FILE      read the whole memory into an Intel HEX file
+  configure FOSC_MHZ TIMEOUT_S  set the loader&apos;s start-up wait for a clock frequency
+  monitor [BAUD]              then show what the program sends and send it what is typed,
+                              at BAUD (default: --baud) until Ctrl-C; monitor must come last
+Every command that talks to the device first checks, once per call, that the loader answers;
+before the first one that touches memory, the chip&apos;s model is read from its loader
+and compared with -m (without -m, the chip&apos;s model is used).
+
+Exit codes:
+  0    success
+  1    verify found differences
+  2    usage error
+  3    no or short answer from the loader, or a port error
+  4    file error: a HEX file that cannot be read or is damaged, an export not written
+  5    wrong device: the chip is another model than -m, or no loader block confirms it
+       (nothing was erased or written)
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+</source>
+        <translation>Commands, run in the order given and stopping at the first failure:
+  ports                       list the serial ports that can be opened
+  connect                     check that the loader answers
+  start                       start the user program
+  erase flash|eeprom          erase the user program area or the EEPROM
+  write flash|eeprom FILE     write an Intel HEX or ELF file, then verify it (unless --no-verify);
+                              flash pages are erased just before they are written (see --erase)
+  verify flash|eeprom FILE    compare the device with an Intel HEX or ELF file
+  read flash|eeprom FILE      read the whole memory into an Intel HEX file
+  configure FOSC_MHZ TIMEOUT_S  set the loader&apos;s start-up wait for a clock frequency
+  monitor [BAUD]              then show what the program sends and send it what is typed,
+                              at BAUD (default: --baud) until Ctrl-C; monitor must come last
+Every command that talks to the device first checks, once per call, that the loader answers;
+before the first one that touches memory, the chip&apos;s model is read from its loader
+and compared with -m (without -m, the chip&apos;s model is used).
+
+Exit codes:
+  0    success
+  1    verify found differences
+  2    usage error
+  3    no or short answer from the loader, or a port error
+  4    file error: a HEX file that cannot be read or is damaged, an export not written
+  5    wrong device: the chip is another model than -m, or no loader block confirms it
+       (nothing was erased or written)
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+</translation>
+    </message>
+    <message>
+        <source>serial port, such as COM3</source>
+        <translation>serial port, such as COM3</translation>
+    </message>
+    <message>
+        <source>serial port, such as /dev/ttyUSB0</source>
+        <translation>serial port, such as /dev/ttyUSB0</translation>
+    </message>
+    <message>
+        <source>Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers
+(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.</source>
+        <translation>Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers
+(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.</translation>
+    </message>
+    <message>
+        <source>line speed</source>
+        <translation>line speed</translation>
+    </message>
+    <message>
+        <source>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</source>
+        <translation>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
+        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</translation>
+    </message>
+    <message>
+        <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>
+        <translation>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</translation>
+    </message>
+    <message>
+        <source>do not verify after write</source>
+        <translation>do not verify after write</translation>
+    </message>
+    <message>
+        <source>language of the messages: en or ru (default: the system&apos;s; Russian when unset)</source>
+        <translation>language of the messages: en or ru (default: the system&apos;s; Russian when unset)</translation>
+    </message>
+    <message>
+        <source>pulse DTR before connecting, for boards whose reset follows it</source>
+        <translation>pulse DTR before connecting, for boards whose reset follows it</translation>
+    </message>
+    <message>
+        <source>run against a simulated loader in this process (--simulate=MODEL for another model than --model)</source>
+        <translation>run against a simulated loader in this process (--simulate=MODEL for another model than --model)</translation>
+    </message>
+    <message>
+        <source>print failures only</source>
+        <translation>print failures only</translation>
+    </message>
+    <message>
+        <source>print one JSON object a line for each progress step and result</source>
+        <translation>print one JSON object a line for each progress step and result</translation>
+    </message>
+    <message>
+        <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
+        <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</translation>
+    </message>
+</context>
+<context>
     <name>status</name>
     <message>
         <source>стирании flash</source>

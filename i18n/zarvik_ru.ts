@@ -217,6 +217,122 @@
     </message>
 </context>
 <context>
+    <name>cli-help</name>
+    <message>
+        <source>Commands, run in the order given and stopping at the first failure:
+  ports                       list the serial ports that can be opened
+  connect                     check that the loader answers
+  start                       start the user program
+  erase flash|eeprom          erase the user program area or the EEPROM
+  write flash|eeprom FILE     write an Intel HEX or ELF file, then verify it (unless --no-verify);
+                              flash pages are erased just before they are written (see --erase)
+  verify flash|eeprom FILE    compare the device with an Intel HEX or ELF file
+  read flash|eeprom FILE      read the whole memory into an Intel HEX file
+  configure FOSC_MHZ TIMEOUT_S  set the loader&apos;s start-up wait for a clock frequency
+  monitor [BAUD]              then show what the program sends and send it what is typed,
+                              at BAUD (default: --baud) until Ctrl-C; monitor must come last
+Every command that talks to the device first checks, once per call, that the loader answers;
+before the first one that touches memory, the chip&apos;s model is read from its loader
+and compared with -m (without -m, the chip&apos;s model is used).
+
+Exit codes:
+  0    success
+  1    verify found differences
+  2    usage error
+  3    no or short answer from the loader, or a port error
+  4    file error: a HEX file that cannot be read or is damaged, an export not written
+  5    wrong device: the chip is another model than -m, or no loader block confirms it
+       (nothing was erased or written)
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+</source>
+        <translation>Команды выполняются по порядку; первая же неудача останавливает цепочку:
+  ports                       перечислить последовательные порты, которые можно открыть
+  connect                     проверить, что загрузчик отвечает
+  start                       запустить программу пользователя
+  erase flash|eeprom          стереть область программы или EEPROM
+  write flash|eeprom FILE     записать файл Intel HEX или ELF и сравнить (если нет --no-verify);
+                              страницы flash стираются перед самой записью (см. --erase)
+  verify flash|eeprom FILE    сравнить устройство с файлом Intel HEX или ELF
+  read flash|eeprom FILE      прочитать всю память в файл Intel HEX
+  configure FOSC_MHZ TIMEOUT_S  задать время ожидания загрузчика при запуске для частоты МК
+  monitor [BAUD]              затем показывать, что присылает программа, и передавать ей
+                              набранное, на скорости BAUD (по умолчанию --baud) до Ctrl-C;
+                              monitor — всегда последняя команда
+Перед первой командой, обращающейся к устройству, один раз проверяется, что отвечает
+загрузчик; перед первой командой, затрагивающей память, модель МК читается из его
+загрузчика и сравнивается с -m (без -m берётся модель МК).
+
+Коды выхода:
+  0    успех
+  1    при сравнении найдены различия
+  2    ошибка в командной строке
+  3    загрузчик не ответил или ответил не полностью, или ошибка порта
+  4    ошибка файла: файл HEX не читается или повреждён, файл чтения не записан
+  5    не то устройство: МК другой модели, чем -m, или его не удалось опознать
+       (ничего не стёрто и не записано)
+  130  прервано Ctrl-C, 143 остановлено сигналом SIGTERM; порт восстановлен и закрыт
+</translation>
+    </message>
+    <message>
+        <source>serial port, such as COM3</source>
+        <translation>последовательный порт, например COM3</translation>
+    </message>
+    <message>
+        <source>serial port, such as /dev/ttyUSB0</source>
+        <translation>последовательный порт, например /dev/ttyUSB0</translation>
+    </message>
+    <message>
+        <source>Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers
+(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.</source>
+        <translation>Zarvik: стирание, запись, сравнение и чтение flash и EEPROM микроконтроллеров AVR
+(ATmega8, ATmega88, ATmega168, ATmega328) через их загрузчик.</translation>
+    </message>
+    <message>
+        <source>line speed</source>
+        <translation>скорость линии</translation>
+    </message>
+    <message>
+        <source>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</source>
+        <translation>ATmega8, ATmega88, ATmega168 или ATmega328; без него — модель, которую показывает МК</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
+        <translation>продолжать с загрузчиком, чей первый блок не распознан, и принять ожидание короче 0,5 с</translation>
+    </message>
+    <message>
+        <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>
+        <translation>перед `write flash`: стереть только записываемые страницы (pages), всю область программы (all) или ничего (none)</translation>
+    </message>
+    <message>
+        <source>do not verify after write</source>
+        <translation>не сравнивать после записи</translation>
+    </message>
+    <message>
+        <source>language of the messages: en or ru (default: the system&apos;s; Russian when unset)</source>
+        <translation>язык сообщений: en или ru (по умолчанию — язык системы, без него — русский)</translation>
+    </message>
+    <message>
+        <source>pulse DTR before connecting, for boards whose reset follows it</source>
+        <translation>дать импульс DTR перед соединением, для плат, которые им сбрасываются</translation>
+    </message>
+    <message>
+        <source>run against a simulated loader in this process (--simulate=MODEL for another model than --model)</source>
+        <translation>работать с имитацией загрузчика в этом процессе (--simulate=MODEL — другая модель, чем --model)</translation>
+    </message>
+    <message>
+        <source>print failures only</source>
+        <translation>выводить только неудачи</translation>
+    </message>
+    <message>
+        <source>print one JSON object a line for each progress step and result</source>
+        <translation>выводить по объекту JSON в строке на каждый шаг и результат</translation>
+    </message>
+    <message>
+        <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
+        <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], см. ниже</translation>
+    </message>
+</context>
+<context>
     <name>status</name>
     <message>
         <source>стирании flash</source>

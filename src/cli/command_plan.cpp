@@ -1,10 +1,12 @@
 #include "cli/command_plan.h"
 
+#include "programmer/language.h"
+
 #include <array>
 
 namespace zarvik::cli {
 
-const char* const kCommandHelp =
+const char* const kCommandHelp = ZARVIK_TEXT("cli-help",
     "Commands, run in the order given and stopping at the first failure:\n"
     "  ports                       list the serial ports that can be opened\n"
     "  connect                     check that the loader answers\n"
@@ -29,7 +31,7 @@ const char* const kCommandHelp =
     "  4    file error: a HEX file that cannot be read or is damaged, an export not written\n"
     "  5    wrong device: the chip is another model than -m, or no loader block confirms it\n"
     "       (nothing was erased or written)\n"
-    "  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed\n";
+    "  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed\n");
 
 namespace {
 

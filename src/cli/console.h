@@ -3,12 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "programmer/language.h"
+
 namespace zarvik::cli {
 
 #if defined(_WIN32)
-inline constexpr const char* kPortExample = "serial port, such as COM3";
+inline constexpr const char* kPortExample = ZARVIK_TEXT("cli-help", "serial port, such as COM3");
 #else
-inline constexpr const char* kPortExample = "serial port, such as /dev/ttyUSB0";
+inline constexpr const char* kPortExample = ZARVIK_TEXT("cli-help", "serial port, such as /dev/ttyUSB0");
 #endif
 
 // The process's console, set up once at start: UTF-8 output, and the arguments as

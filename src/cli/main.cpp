@@ -297,44 +297,43 @@ static int run(cli::Console& console) {
     char** argv = console.argv();
     set_language(language_for_arguments(argc, argv));
     Options options;
-    CLI::App app{"Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers\n"
-                 "(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.",
+    CLI::App app{tr_text("cli-help", "Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers\n"
+                                     "(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader."),
                  "zarvik-cli"};
-    app.footer(cli::kCommandHelp);
+    app.footer(tr_text("cli-help", cli::kCommandHelp));
     app.set_version_flag("--version", "zarvik-cli " ZARVIK_VERSION);
     // "/x" is a path here, also on Windows, where CLI11 would take it for an option.
     app.allow_windows_style_options(false);
     std::vector<std::string> speeds;
     for (int s : kLineSpeeds) speeds.push_back(std::to_string(s));
-    app.add_option("-p,--port", options.port, cli::kPortExample);
-    app.add_option("-b,--baud", options.baud, "line speed")
+    app.add_option("-p,--port", options.port, tr_text("cli-help", cli::kPortExample));
+    app.add_option("-b,--baud", options.baud, tr_text("cli-help", "line speed"))
         ->check(CLI::IsMember(speeds))
         ->capture_default_str();
     auto* model_option =
         app.add_option("-m,--model", options.model,
-                       "ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows")
+                       tr_text("cli-help", "ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows"))
             ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}));
     app.add_flag("--force", options.force,
-                 "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s");
+                 tr_text("cli-help", "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s"));
     app.add_option("--erase", options.erase,
-                   "before `write flash`: erase just the pages written (pages), the whole user area (all), "
-                   "or nothing (none)")
+                   tr_text("cli-help", "before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)"))
         ->check(CLI::IsMember({"pages", "all", "none"}))
         ->capture_default_str();
-    app.add_flag("--no-verify", options.no_verify, "do not verify after write");
+    app.add_flag("--no-verify", options.no_verify, tr_text("cli-help", "do not verify after write"));
     std::string lang;
-    app.add_option("--lang", lang, "language of the messages: en or ru (default: the system's; Russian when unset)")
+    app.add_option("--lang", lang, tr_text("cli-help", "language of the messages: en or ru (default: the system's; Russian when unset)"))
         ->check(CLI::IsMember({"en", "ru"}));
-    app.add_option("--reset", options.reset, "pulse DTR before connecting, for boards whose reset follows it")
+    app.add_option("--reset", options.reset, tr_text("cli-help", "pulse DTR before connecting, for boards whose reset follows it"))
         ->check(CLI::IsMember({"dtr"}));
     app.add_flag("--simulate{@}", options.simulate,
-                 "run against a simulated loader in this process (--simulate=MODEL for another model than --model)")
+                 tr_text("cli-help", "run against a simulated loader in this process (--simulate=MODEL for another model than --model)"))
         ->check(CLI::IsMember({"@", "ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
         ->option_text("[=MODEL]");
-    auto* quiet = app.add_flag("-q,--quiet", options.quiet, "print failures only");
-    app.add_flag("--json", options.json, "print one JSON object a line for each progress step and result")
+    auto* quiet = app.add_flag("-q,--quiet", options.quiet, tr_text("cli-help", "print failures only"));
+    app.add_flag("--json", options.json, tr_text("cli-help", "print one JSON object a line for each progress step and result"))
         ->excludes(quiet);
-    app.add_option("command", options.words, "COMMAND [ARGS] [COMMAND [ARGS] ...], see below")
+    app.add_option("command", options.words, tr_text("cli-help", "COMMAND [ARGS] [COMMAND [ARGS] ...], see below"))
         ->required()
         ->option_text(" ");
     try {

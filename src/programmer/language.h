@@ -4,6 +4,10 @@
 #include <string>
 #include <string_view>
 
+// Marks a text for translation where it is defined; the face translates it where it
+// shows it, with tr_text(context, text). lupdate reads this as QT_TRANSLATE_NOOP.
+#define ZARVIK_TEXT(context, text) text
+
 namespace zarvik {
 
 // Russian is the program's own language; English is the other one it speaks.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "memory/intel_hex_error.h"
+#include "programmer/language.h"
 #include "programmer/outcome.h"
 
 namespace zarvik {
@@ -16,10 +17,6 @@ std::string hex_error_text(const HexError& error);
 std::string elapsed_text(std::int64_t ms);
 // "Доступно 3 COM порта", or "Нет доступного COM порта" for none.
 std::string port_count_text(int count);
-
-// Marks a text for translation where it is defined; the face translates it where it
-// shows it, with tr_text(context, text). lupdate reads this as QT_TRANSLATE_NOOP.
-#define ZARVIK_TEXT(context, text) text
 
 // The message box texts the faces share, in the "status" context.
 inline constexpr const char* kPortNotOpen = ZARVIK_TEXT("status", "COM порт не открыт");

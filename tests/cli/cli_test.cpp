@@ -323,7 +323,9 @@ TEST(Cli, SpeaksEnglishWhenAskedOrWhenTheSystemDoes) {
                           Case{wrong_chip, "en_GB.UTF-8", "The device is an ATmega8/88"},
                           Case{wrong_chip, "ru_RU.UTF-8", "Подключён ATmega8/88"},
                           Case{QStringList{"--lang=ru"} + wrong_chip, "en_US.UTF-8", "Подключён ATmega8/88"},
-                          Case{{"--lang", "en", "--simulate", "start"}, {}, "Program started."}}) {
+                          Case{{"--lang", "en", "--simulate", "start"}, {}, "Program started."},
+                          Case{{"--help"}, "ru_RU.UTF-8", "Команды выполняются по порядку"},
+                          Case{{"--help"}, "en_US.UTF-8", "Commands, run in the order given"}}) {
         const CliRun r = cli(c.args, {}, c.lang);
         EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.args.join(' ').toStdString() << "\n" << r.out << r.err;
     }
