@@ -335,6 +335,33 @@ Exit codes:
     </message>
 </context>
 <context>
+    <name>port</name>
+    <message>
+        <source>Не удалось открыть порт </source>
+        <translation>Cannot open port </translation>
+    </message>
+    <message>
+        <source>; добавьте себя в группу %s (sudo usermod -aG %s $USER) и войдите в систему заново</source>
+        <translation>; add yourself to the %s group (sudo usermod -aG %s $USER), then log out and in again</translation>
+    </message>
+    <message>
+        <source>такого порта нет</source>
+        <translation>there is no such port</translation>
+    </message>
+    <message>
+        <source>порт занят другой программой</source>
+        <translation>another program is using it</translation>
+    </message>
+    <message>
+        <source>нет прав на порт</source>
+        <translation>no permission to use it</translation>
+    </message>
+    <message>
+        <source>это не последовательный порт</source>
+        <translation>it is not a serial port</translation>
+    </message>
+</context>
+<context>
     <name>status</name>
     <message>
         <source>стирании flash</source>

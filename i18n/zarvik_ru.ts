@@ -333,6 +333,33 @@ Exit codes:
     </message>
 </context>
 <context>
+    <name>port</name>
+    <message>
+        <source>Не удалось открыть порт </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>; добавьте себя в группу %s (sudo usermod -aG %s $USER) и войдите в систему заново</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>такого порта нет</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт занят другой программой</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>нет прав на порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>это не последовательный порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>status</name>
     <message>
         <source>стирании flash</source>

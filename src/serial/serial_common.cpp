@@ -3,13 +3,14 @@
 #include <cstdlib>
 
 #include "loader/clock.h"
+#include "programmer/language.h"
 #include "serial/port_scan.h"
 #include "serial/serial_port.h"
 
 namespace zarvik {
 
 std::string port_open_failure(const std::string& name, const std::string& why) {
-    std::string text = "Не удалось открыть порт " + name;
+    std::string text = tr_string("port", "Не удалось открыть порт ") + name;
     if (!why.empty()) text += ": " + why;
     return text;
 }

@@ -1,5 +1,6 @@
 // The port on Linux, macOS and the BSDs: a terminal device driven through termios.
 #include <dirent.h>
+#include <grp.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -14,9 +15,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "programmer/language.h"
 #include "serial/port_scan.h"
 #include "serial/posix_line.h"
 #include "serial/serial_port.h"
@@ -43,16 +46,31 @@ constexpr std::int64_t kWaitSliceMs = 10;
 
 std::string device_path(const std::string& name) { return name.starts_with('/') ? name : "/dev/" + name; }
 
-std::string why(int code) {
+// What to do about a port this user may not open: join the group that owns the device
+// (dialout on Debian), then log in again so that the membership takes effect.
+std::string permission_hint(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    const group* owner = ::getgrgid(st.st_gid);
+    if (owner == nullptr || owner->gr_gid == 0) return {};
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  tr_text("port", "; добавьте себя в группу %s (sudo usermod -aG %s $USER) и войдите в систему заново"),
+                  owner->gr_name, owner->gr_name);
+    return text;
+}
+
+std::string why(int code, const std::string& path = {}) {
     switch (code) {
         case ENOENT:
         case ENXIO:
-        case ENODEV: return "такого порта нет";
+        case ENODEV: return tr_text("port", "такого порта нет");
         case EBUSY:
-        case EWOULDBLOCK: return "порт занят другой программой";
+        case EWOULDBLOCK: return tr_text("port", "порт занят другой программой");
         case EACCES:
-        case EPERM: return "нет прав на порт (" + std::string(std::strerror(code)) + ")";
-        case ENOTTY: return "это не последовательный порт";
+        case EPERM:
+            return tr_string("port", "нет прав на порт") + " (" + std::strerror(code) + ")" + permission_hint(path);
+        case ENOTTY: return tr_text("port", "это не последовательный порт");
         default: return std::strerror(code);
     }
 }
@@ -95,7 +113,7 @@ bool SerialPort::open(const std::string& name) {
     const std::string path = device_path(name);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error_ = port_open_failure(name, why(errno));
+        error_ = port_open_failure(name, why(errno, path));
         return false;
     }
     // TIOCEXCL keeps other users out but not root; the advisory lock is what other

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/win_text.h"
+#include "programmer/language.h"
 #include "serial/port_scan.h"
 #include "serial/serial_port.h"
 #include "serial/w32_line.h"
@@ -55,9 +56,9 @@ std::wstring device_path(const std::string& name) {
 std::string why(DWORD code) {
     switch (code) {
         case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return "такого порта нет";
+        case ERROR_PATH_NOT_FOUND: return tr_text("port", "такого порта нет");
         case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION: return "порт занят другой программой";
+        case ERROR_SHARING_VIOLATION: return tr_text("port", "порт занят другой программой");
         default: return win::system_message(code);
     }
 }
@@ -93,7 +94,7 @@ bool SerialPort::open(const std::string& name) {
     if (::GetCommState(h, &native_->saved) == FALSE) {
         const DWORD code = ::GetLastError();
         ::CloseHandle(h);
-        error_ = port_open_failure(name, code == ERROR_INVALID_FUNCTION ? "это не последовательный порт" : why(code));
+        error_ = port_open_failure(name, code == ERROR_INVALID_FUNCTION ? std::string(tr_text("port", "это не последовательный порт")) : why(code));
         return false;
     }
     native_->have_saved = ::GetCommTimeouts(h, &native_->saved_timeouts) != FALSE;
