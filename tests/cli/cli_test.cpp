@@ -10,7 +10,10 @@
 
 #include <QThread>
 
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <sstream>
@@ -289,6 +292,28 @@ TEST(Cli, MonitorShowsWhatTheDeviceSendsAndSendsWhatIsTyped) {
     SteadyClock clock;
     SerialPort again(clock);
     EXPECT_TRUE(again.open(board.path()));  // restored and closed
+}
+
+TEST(Cli, APortWithoutPermissionSaysWhichGroupToJoin) {
+    // The port belongs to the dialout group, as serial adapters do on Debian; the CLI
+    // runs as a user outside it. Only root can set that up.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout == nullptr) GTEST_SKIP() << "no dialout group";
+    testing::PtyPair port;
+    ASSERT_EQ(::chown(port.path().c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(port.path().c_str(), 0660), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LANG", "C.UTF-8");
+    p.setProcessEnvironment(env);
+    p.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", ZARVIK_CLI_BINARY, "-p",
+                        QString::fromStdString(port.path()), "connect"});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 3);
+    const std::string err = p.readAllStandardError().toStdString();
+    EXPECT_NE(err.find("нет прав на порт"), std::string::npos) << err;
+    EXPECT_NE(err.find("sudo usermod -aG dialout $USER"), std::string::npos) << err;
 }
 
 TEST(Cli, WritesAtTheLowestSpeed) {
