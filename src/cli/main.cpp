@@ -274,7 +274,9 @@ private:
 
     int list_ports() {
         const std::vector<std::string> names = scan_serial_ports(serial_port_candidates());
-        reporter_.ports(names, port_count_text(static_cast<int>(names.size())));
+        std::vector<PortDescription> descriptions;
+        for (const std::string& name : names) descriptions.push_back(describe_serial_port(name));
+        reporter_.ports(names, descriptions, port_count_text(static_cast<int>(names.size())));
         return kOk;
     }
 

@@ -175,13 +175,25 @@ void Reporter::connection(bool connected, bool announce) {
     std::fflush(out_);
 }
 
-void Reporter::ports(const std::vector<std::string>& names, const std::string& summary) {
+void Reporter::ports(const std::vector<std::string>& names, const std::vector<PortDescription>& descriptions,
+                     const std::string& summary) {
     if (mode_ == Mode::Json) {
         std::string line = "{\"event\":\"ports\",\"ports\":[";
         for (std::size_t i = 0; i < names.size(); ++i) line += (i ? ",\"" : "\"") + json_escape(names[i]) + "\"";
+        line += "],\"details\":[";
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const PortDescription& d = descriptions[i];
+            line += (i ? "," : "") + std::string("{\"port\":\"") + json_escape(names[i]) + "\",\"product\":\"" +
+                    json_escape(d.product) + "\",\"manufacturer\":\"" + json_escape(d.manufacturer) +
+                    "\",\"usb_id\":\"" + json_escape(d.usb_id) + "\"}";
+        }
         std::fprintf(out_, "%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
     } else {
-        for (const auto& name : names) std::fprintf(out_, "%s\n", name.c_str());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string about = descriptions[i].text();
+            if (about.empty()) std::fprintf(out_, "%s\n", names[i].c_str());
+            else std::fprintf(out_, "%s\t%s\n", names[i].c_str(), about.c_str());
+        }
         if (mode_ == Mode::Text) std::fprintf(err_, "%s\n", summary.c_str());
     }
     std::fflush(out_);

@@ -8,6 +8,7 @@
 #include "loader/clock.h"
 #include "programmer/outcome.h"
 #include "programmer/progress.h"
+#include "serial/port_scan.h"
 
 namespace zarvik::cli {
 
@@ -23,7 +24,9 @@ public:
     void begin(Operation operation, MemoryKind memory);
     void outcome(const OperationOutcome& outcome);
     void connection(bool connected, bool announce);
-    void ports(const std::vector<std::string>& names, const std::string& summary);
+    // One port a line; a tab and what the system knows of its adapter, where it does.
+    void ports(const std::vector<std::string>& names, const std::vector<PortDescription>& descriptions,
+               const std::string& summary);
     void started_program();
     // The serial terminal begins; then what the program sends, as it comes.
     void monitoring(const std::string& port, int baud);

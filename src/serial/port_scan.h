@@ -22,6 +22,19 @@ std::vector<std::string> scan_serial_ports(const std::vector<std::string>& candi
 
 bool probe_serial_port(const std::string& name);
 
+// What the system knows of a port's adapter, for a listing: its product name, maker
+// and USB vendor and product ids ("FT232R USB UART, FTDI, 0403:6001"). Empty when it
+// knows nothing (a pseudo-terminal, a built-in port). On Linux from sysfs, which a
+// test may put elsewhere.
+struct PortDescription {
+    std::string product;
+    std::string manufacturer;
+    std::string usb_id;  // "0403:6001"
+    bool empty() const { return product.empty() && manufacturer.empty() && usb_id.empty(); }
+    std::string text() const;
+};
+PortDescription describe_serial_port(const std::string& name, const std::string& sysfs = "/sys");
+
 // Splits a ZARVIK_SERIAL_PORTS value.
 std::vector<std::string> split_port_list(const std::string& text);
 

@@ -15,6 +15,16 @@ std::string port_open_failure(const std::string& name, const std::string& why) {
     return text;
 }
 
+std::string PortDescription::text() const {
+    std::string out;
+    for (const std::string* part : {&product, &manufacturer, &usb_id}) {
+        if (part->empty()) continue;
+        if (!out.empty()) out += ", ";
+        out += *part;
+    }
+    return out;
+}
+
 std::vector<std::string> split_port_list(const std::string& text) {
 #if defined(_WIN32)
     constexpr char kSeparator = ';';

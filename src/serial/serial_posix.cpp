@@ -294,6 +294,48 @@ bool same_time(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
+namespace {
+
+std::string first_line(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return {};
+    char buf[256] = {};
+    const bool got = std::fgets(buf, sizeof buf, f) != nullptr;
+    std::fclose(f);
+    std::string line = got ? buf : "";
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+PortDescription describe_serial_port(const std::string& name, const std::string& sysfs) {
+    PortDescription d;
+#if defined(__linux__)
+    const std::string base = name.substr(name.find_last_of('/') + 1);
+    char resolved[4096];
+    const std::string link = sysfs + "/class/tty/" + base + "/device";
+    if (::realpath(link.c_str(), resolved) == nullptr) return d;
+    // The tty's device is an interface of the USB device that carries the ids; walk up
+    // to it, but never out of sysfs.
+    std::string dir = resolved;
+    for (int up = 0; up < 6 && dir.size() > sysfs.size(); ++up) {
+        const std::string vendor = first_line(dir + "/idVendor");
+        if (!vendor.empty()) {
+            d.usb_id = vendor + ":" + first_line(dir + "/idProduct");
+            d.product = first_line(dir + "/product");
+            d.manufacturer = first_line(dir + "/manufacturer");
+            break;
+        }
+        dir = dir.substr(0, dir.find_last_of('/'));
+    }
+#else
+    (void)name;
+    (void)sysfs;
+#endif
+    return d;
+}
+
 std::vector<std::string> system_serial_ports() {
     static SystemPortCache cache;
     std::lock_guard guard(cache.lock);

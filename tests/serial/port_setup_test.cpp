@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "serial/port_scan.h"
+#if defined(__linux__)
+#include <unistd.h>
+#endif
 #include "serial/serial_port.h"
 #if defined(_WIN32)
 #include "serial/w32_line.h"
@@ -111,6 +116,29 @@ TEST(SerialPortFailure, TheTextNamesThePortAndWhy) {
     EXPECT_FALSE(port.write(byte));
     EXPECT_TRUE(port.read(byte).line_lost);
 }
+
+#if defined(__linux__)
+TEST(PortList, AUsbAdapterIsDescribedFromSysfs) {
+    // A sysfs tree as the kernel lays it out: the tty's device is the USB interface,
+    // and its parent, the USB device, carries the ids and names.
+    const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zarvik-sysfs-" + std::to_string(::getpid()));
+    const auto usb = root / "devices/pci0000:00/0000:00:14.0/usb1/1-2";
+    std::filesystem::create_directories(usb / "1-2:1.0/ttyUSB0");
+    std::filesystem::create_directories(root / "class/tty/ttyUSB0");
+    std::filesystem::create_directories(root / "class/tty/ttyS0/device");
+    std::filesystem::create_directory_symlink(usb / "1-2:1.0", root / "class/tty/ttyUSB0/device");
+    for (const auto& [file, text] : {std::pair{"idVendor", "0403\n"}, std::pair{"idProduct", "6001\n"},
+                                      std::pair{"product", "FT232R USB UART\n"}, std::pair{"manufacturer", "FTDI\n"}}) {
+        std::ofstream(usb / file) << text;
+    }
+    const PortDescription usb_port = describe_serial_port("/dev/ttyUSB0", root.string());
+    EXPECT_EQ(usb_port.text(), "FT232R USB UART, FTDI, 0403:6001");
+    EXPECT_EQ(describe_serial_port("ttyUSB0", root.string()).usb_id, "0403:6001");
+    EXPECT_TRUE(describe_serial_port("ttyS0", root.string()).empty());     // a built-in port
+    EXPECT_TRUE(describe_serial_port("/dev/pts/3", root.string()).empty());  // a pseudo-terminal
+    std::filesystem::remove_all(root);
+}
+#endif
 
 }  // namespace
 }  // namespace zarvik
