@@ -275,6 +275,7 @@ private:
     int list_ports() {
         const std::vector<std::string> names = scan_serial_ports(serial_port_candidates());
         std::vector<PortDescription> descriptions;
+        descriptions.reserve(names.size());
         for (const std::string& name : names) descriptions.push_back(describe_serial_port(name));
         reporter_.ports(names, descriptions, port_count_text(static_cast<int>(names.size())));
         return kOk;

@@ -327,7 +327,7 @@ PortDescription describe_serial_port(const std::string& name, const std::string&
             d.manufacturer = first_line(dir + "/manufacturer");
             break;
         }
-        dir = dir.substr(0, dir.find_last_of('/'));
+        dir.resize(dir.find_last_of('/'));
     }
 #else
     (void)name;

@@ -60,8 +60,10 @@ TEST(SettingsFile, AFileThatIsThereButCannotBeReadIsNeverReplaced) {
     };
     const Case cases[] = {
         {"a folder by that name", [](const testing::TempDir& d) { std::filesystem::create_directory(d.file("Zarvik.ini")); }},
+#if !defined(_WIN32)  // symbolic links need privileges on Windows, and Wine has none
         {"a link to nowhere",
          [](const testing::TempDir& d) { std::filesystem::create_symlink(d.file("elsewhere.ini"), d.file("Zarvik.ini")); }},
+#endif
         {"a file without read permission",
          [](const testing::TempDir& d) {
              d.write("Zarvik.ini", "Fosc\t = 16\r\ntime_out = 2\r\n");
