@@ -26,7 +26,8 @@ link=$WINEPREFIX/zarvik-com5
 work=$(mktemp -d)
 sim_pid=
 cleanup() {
-  [ -n "$sim_pid" ] && kill -INT "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  [ "$BASHPID" = "$$" ] || return 0  # not from a command substitution
+  [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
@@ -54,12 +55,14 @@ run() {
     for op in write read; do
       local args=(write flash "$work/full.hex")
       [ "$op" = read ] && args=(read flash "$work/$name.hex")
-      local t0 t1 out
+      local t0 t1 out code=0
       t0=$(now_ms)
-      out=$("$@" -p "$port" -b "$baud" -m ATmega328 --no-verify "${args[@]}" 2>&1)
+      "$@" -p "$port" -b "$baud" -m ATmega328 --no-verify "${args[@]}" >"$work/out.txt" 2>&1 </dev/null || code=$?
       t1=$(now_ms)
+      out=$(cat "$work/out.txt")
+      if [ "$code" -ne 0 ]; then echo "$name $op $baud: exit $code: $out" >&2; continue; fi
       local reported
-      reported=$(echo "$out" | sed -n 's/.*Время [а-я]*: \([0-9]*\) ms.*/\1/p' | tail -1)
+      reported=$(echo "$out" | sed -n 's/.*Время [^:]*: \([0-9]*\) ms.*/\1/p' | tail -1)
       echo "$name $op $baud ${reported:-0} $((t1 - t0))" >>"$work/results"
     done
   done

@@ -35,10 +35,11 @@ link=$WINEPREFIX/zarvik-com5  # where every zarvik-sim here puts its terminal
 sim_pid=
 
 stop_sim() {
-  if [ -n "$sim_pid" ]; then kill -INT "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
+  if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
   sim_pid=
 }
 cleanup() {
+  [ "$BASHPID" = "$$" ] || return 0  # not from a command substitution
   stop_sim
   wineserver -k 2>/dev/null
   rm -rf "$work"
@@ -67,7 +68,7 @@ start_sim() {  # args for zarvik-sim; sets sim_pid
   return 1
 }
 
-wcli() { timeout 120 wine "$build/src/zarvik-cli.exe" "$@"; }
+wcli() { timeout 120 wine "$build/src/zarvik-cli.exe" "$@" </dev/null; }
 
 # 1. The core's tests.
 for t in "$build"/tests/*.exe; do
@@ -99,7 +100,8 @@ else
 fi
 
 # 3. The port list: only what ZARVIK_SERIAL_PORTS names, probed.
-out=$(wcli ports 2>/dev/null)
+wcli ports >"$work/ports.out" 2>/dev/null
+out=$(cat "$work/ports.out")
 [ "$out" = "COM5" ] && pass "ports lists COM5" || fail "ports lists '$out', not COM5"
 stop_sim
 
