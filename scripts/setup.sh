@@ -14,7 +14,7 @@ packages=(
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   libelf-dev simavr libsimavr-dev
   mingw-w64 wine wine64
-  dpkg-dev file lintian help2man appstream desktop-file-utils
+  dpkg-dev file lintian help2man appstream desktop-file-utils unzip
 )
 
 missing=()

@@ -131,5 +131,19 @@ code=$?
   && pass "a missing port: exit 3, named" || { fail "a missing port: exit $code"; cat "$work/none.out"; }
 stop_sim
 
+# What a Windows user downloads: a .zip with the one static zarvik-cli.exe, runnable as
+# it comes out of the archive.
+rm -f "$build"/zarvik-*.zip
+if (cd "$build" && cpack -G ZIP >/dev/null 2>&1) && unzip -q -o "$build"/zarvik-*.zip -d "$work/zip"; then
+  unpacked=$(ls "$work"/zip/*/bin/zarvik-cli.exe 2>/dev/null | head -1)
+  if [ -n "$unpacked" ] && wine "$unpacked" --version >"$work/zip.out" 2>&1 && grep -q "^zarvik-cli " "$work/zip.out"; then
+    pass "the .zip holds a zarvik-cli.exe that runs"
+  else
+    fail "the .zip's zarvik-cli.exe"; cat "$work/zip.out" 2>/dev/null
+  fi
+else
+  fail "cpack -G ZIP"
+fi
+
 echo "wine: $failures failed"
 [ "$failures" -eq 0 ]
