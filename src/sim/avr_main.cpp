@@ -20,9 +20,8 @@
 #include <iostream>
 #include <vector>
 
-#include "memory/file_io.h"
-#include "memory/intel_hex_writer.h"
 #include "sim/avr_board.h"
+#include "sim/memory_dump.h"
 #include "sim/pty_termios.h"
 
 namespace {
@@ -195,15 +194,8 @@ static int run(int argc, char** argv) {
     }
 
     int status = 0;
-    auto dump = [&](const std::string& path, std::span<const std::uint8_t> bytes) {
-        if (path.empty()) return;
-        if (auto error = zarvik::write_file_atomically(path, zarvik::to_intel_hex(bytes))) {
-            std::cerr << "zarvik-avr-sim: cannot write " << path << ": " << *error << "\n";
-            status = 4;
-        }
-    };
-    dump(flash_out, board.flash());
-    dump(eeprom_out, board.eeprom());
+    if (!zarvik::dump_memory("zarvik-avr-sim", flash_out, board.flash())) status = 4;
+    if (!zarvik::dump_memory("zarvik-avr-sim", eeprom_out, board.eeprom())) status = 4;
     if (!link_path.empty()) std::remove(link_path.c_str());
     return status;
 }

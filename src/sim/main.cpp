@@ -11,9 +11,8 @@
 #include <iostream>
 #include <variant>
 
-#include "memory/file_io.h"
 #include "memory/intel_hex_loader.h"
-#include "memory/intel_hex_writer.h"
+#include "sim/memory_dump.h"
 #include "sim/pty_server.h"
 #include "sim/sim_loader.h"
 #include "zarvik_version.h"
@@ -91,15 +90,8 @@ static int run(int argc, char** argv) {
     server.serve(g_stop);
 
     int status = 0;
-    auto dump = [&](const std::string& path, std::span<const std::uint8_t> bytes) {
-        if (path.empty()) return;
-        if (auto error = zarvik::write_file_atomically(path, zarvik::to_intel_hex(bytes))) {
-            std::cerr << "zarvik-sim: cannot write " << path << ": " << *error << "\n";
-            status = 4;
-        }
-    };
-    dump(flash_out, loader.flash());
-    dump(eeprom_out, loader.eeprom());
+    if (!zarvik::dump_memory("zarvik-sim", flash_out, loader.flash())) status = 4;
+    if (!zarvik::dump_memory("zarvik-sim", eeprom_out, loader.eeprom())) status = 4;
     if (!log_out.empty()) {
         std::ofstream log(log_out);
         for (const auto& entry : loader.log()) log << entry.time_us << ' ' << static_cast<int>(entry.byte) << '\n';

@@ -9,17 +9,13 @@
 #include "programmer/status_texts.h"
 #include "serial/serial_port.h"
 #include "support/sim_process.h"
+#include "support/hex_image.h"
 #include "support/temp_dir.h"
 
 namespace zarvik {
 namespace {
 
-std::vector<std::uint8_t> load(const std::string& path, std::size_t size) {
-    std::vector<std::uint8_t> image(size, 0xFF);
-    const auto result = load_intel_hex_file(path, image);
-    EXPECT_TRUE(std::holds_alternative<LoadedRange>(result)) << path;
-    return image;
-}
+using testing::load_hex_image;
 
 TEST(EndToEnd, ExampleProgramAndDataRoundTripThroughZarvikSim) {
     testing::TempDir dir;
@@ -51,13 +47,13 @@ TEST(EndToEnd, ExampleProgramAndDataRoundTripThroughZarvikSim) {
     port.close();
     ASSERT_EQ(sim.stop(), 0);
 
-    const auto program = load(ZARVIK_BLINK_HEX, 0x7C00);
-    const auto data = load(ZARVIK_BLINK_EEP, 1024);
-    const auto dumped_flash = load(flash_dump, 0x8000);
+    const auto program = load_hex_image(ZARVIK_BLINK_HEX, 0x7C00);
+    const auto data = load_hex_image(ZARVIK_BLINK_EEP, 1024);
+    const auto dumped_flash = load_hex_image(flash_dump, 0x8000);
     EXPECT_TRUE(std::equal(program.begin(), program.end(), dumped_flash.begin()));
-    EXPECT_EQ(load(eeprom_dump, 1024), data);
-    EXPECT_EQ(load(dir.file("read.hex"), 0x7C00), program);
-    EXPECT_EQ(load(dir.file("read.eep"), 1024), data);
+    EXPECT_EQ(load_hex_image(eeprom_dump, 1024), data);
+    EXPECT_EQ(load_hex_image(dir.file("read.hex"), 0x7C00), program);
+    EXPECT_EQ(load_hex_image(dir.file("read.eep"), 1024), data);
 }
 
 }  // namespace

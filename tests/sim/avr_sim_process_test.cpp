@@ -12,17 +12,13 @@
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "serial/serial_port.h"
+#include "support/hex_image.h"
 #include "support/temp_dir.h"
 
 namespace zarvik {
 namespace {
 
-std::vector<std::uint8_t> load(const std::string& path, std::size_t size) {
-    std::vector<std::uint8_t> image(size, 0xFF);
-    const auto result = load_intel_hex_file(path, image);
-    EXPECT_TRUE(std::holds_alternative<LoadedRange>(result)) << path;
-    return image;
-}
+using testing::load_hex_image;
 
 TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     testing::TempDir dir;
@@ -61,8 +57,8 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(10000));
     EXPECT_EQ(sim.exitCode(), 0);
-    const auto program = load(ZARVIK_BLINK_HEX, 0x7C00);
-    const auto dumped = load(dump, 0x8000);
+    const auto program = load_hex_image(ZARVIK_BLINK_HEX, 0x7C00);
+    const auto dumped = load_hex_image(dump, 0x8000);
     EXPECT_TRUE(std::equal(program.begin(), program.end(), dumped.begin()));
 }
 
