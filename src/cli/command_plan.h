@@ -18,9 +18,6 @@ struct Step {
     int baud = 0;  // monitor: the program's speed; 0 keeps the port's
 
     bool talks_to_device() const { return kind != Kind::Ports; }
-    // Talks to the loader, so the handshake comes first; the monitor talks to the
-    // user's program instead.
-    bool talks_to_loader() const { return kind != Kind::Ports && kind != Kind::Monitor; }
 };
 
 // Turns the command words into steps, in the order given:

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "sim/avr_board.h"
+#include "sim/board_pty.h"
 #include "sim/memory_dump.h"
 #include "sim/pty_termios.h"
 
@@ -36,32 +36,6 @@ std::int64_t now_us() {
     using namespace std::chrono;
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-struct Pty {
-    int master = -1;
-    int keepalive = -1;
-    std::string path;
-
-    bool open() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
-        char name[128];
-        if (::ptsname_r(master, name, sizeof name) != 0) return false;
-        path = name;
-        termios t{};
-        ::tcgetattr(master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(master, TCSANOW, &t);
-        // Holding the slave open keeps the master readable between host sessions.
-        keepalive = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        return true;
-    }
-    ~Pty() {
-        if (keepalive >= 0) ::close(keepalive);
-        if (master >= 0) ::close(master);
-    }
-};
 
 }  // namespace
 
@@ -124,14 +98,14 @@ static int run(int argc, char** argv) {
     }
     board.reset();
 
-    Pty pty;
+    zarvik::BoardPty pty;
     if (!pty.open()) {
-        std::cerr << "zarvik-avr-sim: cannot open a pseudo-terminal: " << std::strerror(errno) << "\n";
+        std::cerr << "zarvik-avr-sim: cannot open a pseudo-terminal: " << pty.error() << "\n";
         return 3;
     }
     if (!link_path.empty()) {
         std::remove(link_path.c_str());
-        if (::symlink(pty.path.c_str(), link_path.c_str()) != 0) {
+        if (::symlink(pty.path().c_str(), link_path.c_str()) != 0) {
             std::cerr << "zarvik-avr-sim: cannot make the link " << link_path << "\n";
             return 3;
         }
@@ -140,7 +114,7 @@ static int run(int argc, char** argv) {
     std::signal(SIGINT, on_stop);
     std::signal(SIGTERM, on_stop);
     std::signal(SIGUSR1, on_reset);
-    std::cout << pty.path << std::endl;
+    std::cout << pty.path() << std::endl;
 
     // Simulated time is held to wall time: each round runs the core up to now, so the
     // host's time-outs and the loader's wait are real.
@@ -158,14 +132,14 @@ static int run(int argc, char** argv) {
             cycle0 = board.cycle();
             target = cycle0;
         }
-        const ssize_t n = ::read(pty.master, buf, sizeof buf);
+        const ssize_t n = ::read(pty.master(), buf, sizeof buf);
         if (n > 0) {
             // The speed the host has set now; bytes it wrote just before closing the
             // line may be read after its close put back other settings, so the speed
             // only paces the bytes and never decides whether they arrive.
             zarvik::PtyLineSettings line;
             int baud = 115200;
-            if (zarvik::read_pty_line_settings(pty.master, line) && line.baud > 0) baud = line.baud;
+            if (zarvik::read_pty_line_settings(pty.master(), line) && line.baud > 0) baud = line.baud;
             const std::uint64_t byte_cycles = 10ull * hz / static_cast<unsigned>(baud);
             for (ssize_t i = 0; i < n; ++i) {
                 host_free = std::max(host_free, board.cycle()) + byte_cycles;
@@ -180,7 +154,7 @@ static int run(int argc, char** argv) {
             sent.pop_front();
         }
         for (std::size_t done = 0; done < out.size();) {
-            const ssize_t w = ::write(pty.master, out.data() + done, out.size() - done);
+            const ssize_t w = ::write(pty.master(), out.data() + done, out.size() - done);
             if (w > 0) {
                 done += static_cast<std::size_t>(w);
             } else if (w < 0 && errno != EINTR && errno != EAGAIN) {
@@ -188,7 +162,7 @@ static int run(int argc, char** argv) {
             }
         }
         // Wait for the host or for the next millisecond, whichever comes first.
-        pollfd p{pty.master, POLLIN, 0};
+        pollfd p{pty.master(), POLLIN, 0};
         const timespec ts{0, 1'000'000};
         ::ppoll(&p, 1, &ts, nullptr);
     }

@@ -1,8 +1,6 @@
 #include "sim/pty_server.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,32 +24,10 @@ std::int64_t now_us() {
 
 PtyServer::PtyServer(SimLoader& loader, bool emulate_wire) : loader_(loader), emulate_wire_(emulate_wire) {}
 
-PtyServer::~PtyServer() {
-    if (slave_keepalive_ >= 0) ::close(slave_keepalive_);
-    if (master_ >= 0) ::close(master_);
-}
-
 bool PtyServer::open() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-        error_ = std::strerror(errno);
-        return false;
-    }
-    char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0) {
-        error_ = std::strerror(errno);
-        return false;
-    }
-    path_ = name;
-    // Raw both ways: a terminal's echo and line editing would corrupt the protocol.
-    termios t{};
-    ::tcgetattr(master_, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(master_, TCSANOW, &t);
-    // Holding the slave open keeps the master readable between host sessions.
-    slave_keepalive_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    return true;
+    if (pty_.open()) return true;
+    error_ = pty_.error();
+    return false;
 }
 
 void PtyServer::serve(const std::atomic<bool>& stop) {
@@ -75,7 +51,7 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
         while (!blocked && !outgoing.empty() && outgoing.front().due_us <= now) {
             Scheduled& front = outgoing.front();
             while (front.sent < front.bytes.size()) {
-                const ssize_t n = ::write(master_, front.bytes.data() + front.sent, front.bytes.size() - front.sent);
+                const ssize_t n = ::write(pty_.master(), front.bytes.data() + front.sent, front.bytes.size() - front.sent);
                 if (n > 0) {
                     front.sent += static_cast<std::size_t>(n);
                 } else if (n < 0 && errno == EINTR) {
@@ -99,15 +75,15 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
         else if (emulate_wire_ && !outgoing.empty()) wait_us -= kSpinUs;
         const short events = static_cast<short>(blocked ? (POLLIN | POLLOUT) : POLLIN);
         if (blocked) wait_us = 20'000;
-        pollfd p{master_, events, 0};
+        pollfd p{pty_.master(), events, 0};
         const timespec ts{static_cast<time_t>(wait_us / 1'000'000), static_cast<long>(wait_us % 1'000'000 * 1000)};
         if (::ppoll(&p, 1, &ts, nullptr) <= 0 || (p.revents & POLLIN) == 0) continue;
-        const ssize_t n = ::read(master_, buf, sizeof buf);
+        const ssize_t n = ::read(pty_.master(), buf, sizeof buf);
         if (n <= 0) continue;
         std::int64_t byte_us = 0;
         if (emulate_wire_) {
             PtyLineSettings line;
-            if (read_pty_line_settings(master_, line) && line.baud > 0) byte_us = (10'000'000LL + line.baud - 1) / line.baud;
+            if (read_pty_line_settings(pty_.master(), line) && line.baud > 0) byte_us = (10'000'000LL + line.baud - 1) / line.baud;
         }
         const std::int64_t received = now_us();
         for (ssize_t i = 0; i < n; ++i) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string>
 
+#include "sim/board_pty.h"
 #include "sim/sim_loader.h"
 
 namespace zarvik {
@@ -11,14 +12,13 @@ namespace zarvik {
 class PtyServer {
 public:
     explicit PtyServer(SimLoader& loader, bool emulate_wire = false);
-    ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
 
     // Opens the pseudo-terminal; false with a reason in error() on failure.
     bool open();
     // The path a host opens, such as /dev/pts/4.
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return pty_.path(); }
     const std::string& error() const { return error_; }
 
     // Serves until `stop` becomes true or the simulated line goes away.
@@ -27,9 +27,7 @@ public:
 private:
     SimLoader& loader_;
     bool emulate_wire_;
-    int master_ = -1;
-    int slave_keepalive_ = -1;
-    std::string path_;
+    BoardPty pty_;
     std::string error_;
 };
 
