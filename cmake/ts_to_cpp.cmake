@@ -55,7 +55,7 @@ endfunction()
 
 string(REPLACE "|" ";" TS_FILES "${TS_FILES}")
 set(out "// Generated from the .ts files by ts_to_cpp.cmake; edit those in Qt Linguist.\n")
-string(APPEND out "#include \"programmer/translation_table.h\"\n\nnamespace zarvik::translations {\n")
+string(APPEND out "#include \"text/translation_table.h\"\n\nnamespace zarvik::translations {\n")
 set(tables "")
 foreach(ts IN LISTS TS_FILES)
   get_filename_component(name "${ts}" NAME_WE)

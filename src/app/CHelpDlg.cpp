@@ -10,10 +10,10 @@
 #include <QPushButton>
 
 #include "app/dialog_support.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "programmer/status_texts.h"
 #include "app/text_decoding.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "programmer/status_texts.h"
 #include "ui_CHelpDlg.h"
 

@@ -25,7 +25,7 @@
 #include "app/text_decoding.h"
 #include "loader/chip_identity.h"
 #include "memory/intel_hex_writer.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "programmer/status_texts.h"
 #include "ui_CVelborDlg.h"
 

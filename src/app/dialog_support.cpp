@@ -1,6 +1,6 @@
 #include "app/dialog_support.h"
 
-#include "programmer/language.h"
+#include "text/language.h"
 
 #include <QFontMetrics>
 

@@ -10,7 +10,7 @@
 #include "app/simulated_board.h"
 #endif
 #include "memory/device_model.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "zarvik_version.h"
 
 static int run(int argc, char** argv) {

@@ -1,6 +1,6 @@
 #include "cli/command_plan.h"
 
-#include "programmer/language.h"
+#include "text/language.h"
 
 #include <array>
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "programmer/language.h"
+#include "text/language.h"
 
 namespace zarvik::cli {
 

@@ -14,7 +14,7 @@
 #include "cli/console.h"
 #include "zarvik_version.h"
 #include "cli/reporter.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "serial/port_scan.h"

@@ -1,6 +1,6 @@
 #include "cli/reporter.h"
 
-#include "programmer/language.h"
+#include "text/language.h"
 #include "programmer/status_texts.h"
 
 namespace zarvik::cli {

@@ -3,13 +3,13 @@
 #include <string>
 
 #include "memory/intel_hex_error.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "programmer/outcome.h"
 
 namespace zarvik {
 
 // Every text the window's status line and the command line print about an operation,
-// built here only, in the current language (programmer/language.h). UTF-8.
+// built here only, in the current language (text/language.h). UTF-8.
 
 std::string phase_text(Phase phase, MemoryKind memory);
 std::string status_text(const OperationOutcome& outcome);

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "loader/clock.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "serial/port_scan.h"
 #include "serial/serial_port.h"
 

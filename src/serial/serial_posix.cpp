@@ -19,7 +19,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "programmer/language.h"
+#include "text/language.h"
 #include "serial/port_scan.h"
 #include "serial/posix_line.h"
 #include "serial/serial_port.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "platform/win_text.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "serial/port_scan.h"
 #include "serial/serial_port.h"
 #include "serial/w32_line.h"

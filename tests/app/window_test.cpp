@@ -36,7 +36,7 @@
 #include <thread>
 
 #include "app/CAboutDlg.h"
-#include "programmer/language.h"
+#include "text/language.h"
 #include "app/CHelpDlg.h"
 #include "app/CVelborDlg.h"
 #include "app/control_ids.h"

@@ -6,7 +6,7 @@
 #include <regex>
 #include <sstream>
 
-#include "programmer/language.h"
+#include "text/language.h"
 #include "programmer/status_texts.h"
 
 namespace zarvik {

@@ -1,4 +1,4 @@
-#include "programmer/language.h"
+#include "text/language.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <map>
 #include <utility>
 
-#include "programmer/translation_table.h"
+#include "text/translation_table.h"
 
 namespace zarvik {
 namespace {
