@@ -279,6 +279,15 @@ TEST(Operations, LinkErrorsNameTheOperationAndAddress) {
     ProgrammerBench short_bench("ATmega8", s);
     EXPECT_EQ(status_text(short_bench.programmer.read(MemoryKind::Eeprom)),
               "Загрузчик ответил не полностью при чтении EEPROM: команда 'b', адрес 0000, получено 100 байт из 128");
+
+    // The next operation first brings the loader back in step; one that no longer
+    // answers the sync is named as such, not as a silent command.
+    SimFaults silent;
+    silent.silent = true;
+    short_bench.board.loader.misbehave(silent);
+    EXPECT_EQ(status_text(short_bench.programmer.read(MemoryKind::Eeprom)),
+              "Обмен с загрузчиком сбился при чтении EEPROM, адрес 0000, и на синхронизацию он не ответил: проверьте "
+              "линию и сбросьте плату");
 }
 
 }  // namespace
