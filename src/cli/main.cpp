@@ -198,11 +198,17 @@ private:
     // Without -m the chip says which model it is; asked once, before the first command
     // that touches memory (which would ask anyway). A loader whose wait count is torn
     // is named here too: everything works, and `configure` repairs it.
-    void take_identity() {
-        if (identity_taken_) return;
+    // A line fault while it is read ends the run here: without -m the model is not
+    // known, and a second reading could name the chip from a different answer.
+    int take_identity(const Step& step) {
+        if (identity_taken_) return kOk;
         identity_taken_ = true;
         const ChipIdentity& id = programmer_->identify_device();
-        if (!id.found()) return;
+        if (auto failure = programmer_->identity_failure(operation_of(step), step.memory)) {
+            reporter_.begin(failure->operation, failure->memory);
+            return report(*failure);
+        }
+        if (!id.found()) return kOk;
         if (!options_.model_given) {
             for (const auto& model : kDeviceModels) {
                 if (model.loader_start != *id.loader_start) continue;
@@ -212,6 +218,17 @@ private:
             }
         }
         if (id.torn_count) reporter_.warning(torn_count_text(id));
+        return kOk;
+    }
+
+    static Operation operation_of(const Step& step) {
+        switch (step.kind) {
+            case Step::Kind::Write: return Operation::Write;
+            case Step::Kind::Verify: return Operation::Verify;
+            case Step::Kind::Read: return Operation::Read;
+            case Step::Kind::Configure: return Operation::Configure;
+            default: return Operation::Erase;
+        }
     }
 
     int report(const OperationOutcome& o) {
@@ -224,7 +241,9 @@ private:
         if (step.kind == Step::Kind::Monitor) return monitor(step);
         if (const int code = ensure_connected(step.kind == Step::Kind::Connect); code != kOk) return code;
         Programmer& p = *programmer_;
-        if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) take_identity();
+        if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) {
+            if (const int code = take_identity(step); code != kOk) return code;
+        }
         switch (step.kind) {
             case Step::Kind::Ports:
             case Step::Kind::Connect:

@@ -75,6 +75,13 @@ std::optional<OperationOutcome> Programmer::refuse_unless_confirmed(const Operat
     return refused;
 }
 
+std::optional<OperationOutcome> Programmer::identity_failure(Operation operation, MemoryKind memory) const {
+    if (!identity_ || !identity_->failure) return std::nullopt;
+    OperationOutcome o = failed(begin(operation, memory), *identity_->failure);
+    o.while_identifying = true;
+    return o;
+}
+
 std::optional<OperationOutcome> Programmer::confirm_device(Operation operation, MemoryKind memory) {
     return refuse_unless_confirmed(begin(operation, memory));
 }

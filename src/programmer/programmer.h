@@ -62,6 +62,10 @@ public:
     // a loader that cannot be confirmed); otherwise the outcome `operation` would end
     // with. Sends nothing but the identity's reads, once per connection.
     std::optional<OperationOutcome> confirm_device(Operation operation, MemoryKind memory);
+    // When the identity read last failed (a short or missing answer, the line gone, a
+    // stop), the outcome `operation` ends with; nothing otherwise. Reads nothing: a
+    // face that read the identity itself reports its failure with this.
+    std::optional<OperationOutcome> identity_failure(Operation operation, MemoryKind memory) const;
 
     // Loads the file into its image and checks it against the model as `write` would,
     // without a byte to the device: a face that erases before writing calls this
