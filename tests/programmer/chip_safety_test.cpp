@@ -289,6 +289,44 @@ TEST(ChipIdentity, TheFileIsCheckedWithoutAByteToTheDevice) {
     EXPECT_EQ(bench.commands_sent(), 0u);
 }
 
+TEST(ChipIdentity, ItsTextsSpeakBothLanguages) {
+    struct Restore {
+        ~Restore() { set_language(Language::Russian); }
+    } restore;
+    OperationOutcome identifying;
+    identifying.operation = Operation::Erase;
+    identifying.result = Result::LinkFailure;
+    identifying.link_failure = TransactionFailure{'b', 0x3C00, 128, 100};
+    identifying.while_identifying = true;
+    OperationOutcome out_of_step = identifying;
+    out_of_step.while_identifying = false;
+    out_of_step.operation = Operation::Read;
+    out_of_step.memory = MemoryKind::Eeprom;
+    out_of_step.link_failure->out_of_step = true;
+    OperationOutcome clock;
+    clock.operation = Operation::Configure;
+    clock.result = Result::Refused;
+    clock.refusal = Refusal::FoscOutOfRange;
+    clock.fosc_text = "0.016";
+    ChipIdentity torn;
+    torn.loader_start = 0x1C00;
+    torn.torn_count = true;
+    torn.wait_count = 1;
+    torn.second_wait_count = 2;
+    set_language(Language::English);
+    EXPECT_EQ(status_text(identifying),
+              "Incomplete answer from the loader while identifying the chip: command 'b', address 3C00, got 100 of 128 bytes");
+    EXPECT_EQ(status_text(out_of_step),
+              "The exchange with the loader fell out of step while reading EEPROM, address 3C00, and it did not answer the "
+              "sync: check the line and reset the board");
+    EXPECT_EQ(status_text(clock),
+              "Fosc 0.016 MHz is outside 1–20 MHz, the range these chips and this loader run at: with such a count the "
+              "loader may answer nobody after a reset. Nothing was sent to the device");
+    EXPECT_EQ(torn_count_text(torn),
+              "The loader's wait count is torn: its two copies differ (1 and 2). Operations go on; configuring the loader "
+              "rewrites both copies");
+}
+
 // Requests a stop once the host has written a given number of bytes.
 class StopAfter final : public ByteLink {
 public:
