@@ -197,9 +197,9 @@ private:
 
     // Without -m the chip says which model it is; asked once, before the first command
     // that touches memory (which would ask anyway). A loader whose wait count is torn
-    // is named here too: everything works, and `configure` repairs it.
-    // A line fault while it is read ends the run here: without -m the model is not
-    // known, and a second reading could name the chip from a different answer.
+    // is named here too: everything works, and `configure` repairs it. A line fault
+    // while the identity is read ends the run: without -m the model is not known, and
+    // a second reading could name the chip from a different answer.
     int take_identity(const Step& step) {
         if (identity_taken_) return kOk;
         identity_taken_ = true;

@@ -18,9 +18,9 @@ TransactionFailure short_answer(std::uint8_t command, std::uint32_t address, std
     return TransactionFailure{command, address, expected, got.count, got.line_lost, got.interrupted};
 }
 
-// The most a drain takes in: a line that never falls quiet is not a loader waiting
-// for its next packet, and the sync after it will say so.
-constexpr std::size_t kDrainLimit = 4096;
+// The longest a drain waits for the line to fall quiet: a line that keeps talking is
+// not a loader waiting for its next packet, and the sync after it will say so.
+constexpr std::int64_t kLongestDrainMs = 2000;
 
 constexpr Packet kSyncPacket{command::kSync, command::kSync, command::kSync, command::kSync};
 
@@ -56,7 +56,9 @@ ReadResult LoaderProtocol::read_answer(std::span<std::uint8_t> into) {
 ReadResult LoaderProtocol::drain() {
     link_.discard_input();
     std::array<std::uint8_t, 1> byte{};
-    for (std::size_t n = 0; n < kDrainLimit; ++n) {
+    const std::int64_t give_up = clock_.now_ms() + kLongestDrainMs;
+    while (clock_.now_ms() < give_up) {
+        // Quiet means a whole read's time-out without a byte.
         const ReadResult got = link_.read(byte);
         if (got.count == 0 || got.line_lost || got.interrupted) return got;
     }
@@ -105,9 +107,9 @@ TransactionResult LoaderProtocol::command_with_ack(const Packet& packet, std::ui
 TransactionResult LoaderProtocol::load_then_program(std::uint32_t address,
                                                     std::span<const std::uint8_t, kLoaderBlock> block,
                                                     const Packet& program, std::int64_t wait_ms) {
+    if (auto failure = ensure_in_step(command::kLoadBuffer, address)) return failure;
     // The packet and its block go out in one write: the same bytes on the wire,
     // one system call fewer per block.
-    if (auto failure = ensure_in_step(command::kLoadBuffer, address)) return failure;
     std::array<std::uint8_t, 4 + kLoaderBlock> load{};
     const Packet head = make_packet(command::kLoadBuffer, 0, 0, 0);
     std::copy(head.begin(), head.end(), load.begin());

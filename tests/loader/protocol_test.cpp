@@ -214,6 +214,40 @@ TEST(Protocol, ALoaderThatNeverAnswersTheSyncAgainIsALineFault) {
     for (std::uint8_t b : board.sent()) EXPECT_EQ(b, 0x55);
 }
 
+// A line that never falls quiet: a byte every 10 ms, whatever is asked (a GPS on RX).
+class ChatteringLine final : public ByteLink {
+public:
+    explicit ChatteringLine(FakeClock& clock) : clock_(clock) {}
+    bool write(std::span<const std::uint8_t>) override { return true; }
+    ReadResult read(std::span<std::uint8_t> into) override {
+        clock_.sleep_ms(10);
+        into[0] = '$';
+        return ReadResult{1, false};
+    }
+    void discard_input() override {}
+
+private:
+    FakeClock& clock_;
+};
+
+TEST(Protocol, ALineThatNeverFallsQuietIsDrainedForABoundedTime) {
+    FakeClock clock;
+    ChatteringLine line(clock);
+    LoaderProtocol protocol(line, clock);
+    Block into{};
+    ASSERT_TRUE(protocol.read_flash_block(0, into));  // one byte for an acknowledgement
+    const auto t0 = clock.now_ms();
+    const auto failure = protocol.read_flash_block(0, into);
+    ASSERT_TRUE(failure);
+    EXPECT_TRUE(failure->out_of_step);
+    // Each of the three attempts drains for two seconds at most, then hears one byte
+    // of noise for its sync.
+    const auto elapsed = clock.now_ms() - t0;
+    const auto least = LoaderProtocol::kResyncAttempts * 2000 + (LoaderProtocol::kResyncAttempts - 1) * LoaderProtocol::kAbandonedPacketMs;
+    EXPECT_GE(elapsed, least);
+    EXPECT_LE(elapsed, least + LoaderProtocol::kResyncAttempts * 20);
+}
+
 TEST(Protocol, AnEchoingLineIsToldFromAShortBlock) {
     SimFaults echo;
     echo.echo = true;
