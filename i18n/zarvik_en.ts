@@ -643,6 +643,10 @@ Exit codes:
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
         <translation>Program started. The loader answers again only after the board is reset</translation>
     </message>
+    <message>
+        <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
+        <translation>this is text, not an Intel HEX record (a record begins with a colon)</translation>
+    </message>
 </context>
 <context>
     <name>zarvik::CVelborDlg</name>

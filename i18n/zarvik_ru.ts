@@ -641,6 +641,10 @@ Exit codes:
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>zarvik::CVelborDlg</name>
