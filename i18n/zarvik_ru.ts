@@ -331,6 +331,10 @@ Exit codes:
         <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
         <translation>продолжать с загрузчиком, чей первый блок не распознан, принять ожидание короче 0,5 с или частоту вне 1–20 МГц; другую модель, чем --model, — никогда</translation>
     </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
+        <translation>продолжать с загрузчиком, чей первый блок не распознан, и принять ожидание короче 0,5 с</translation>
+    </message>
 </context>
 <context>
     <name>port</name>
@@ -655,6 +659,10 @@ Exit codes:
     </message>
     <message>
         <source>Счётчик ожидания загрузчика разорван: две его копии различаются (%u и %u). Операции выполняются; настройка загрузчика перепишет обе копии</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

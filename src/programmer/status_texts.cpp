@@ -165,6 +165,7 @@ std::string hex_error_text(const HexError& e) {
             return where + (e.found >= 0x20 && e.found < 0x7F ? format(tr_text("status", "недопустимый символ '%c'"), static_cast<char>(e.found))
                                                               : format(tr_text("status", "недопустимый символ с кодом %.2X"), e.found));
         case HexError::Kind::ShortRecord: return where + tr_text("status", "запись короче, чем требует её длина");
+        case HexError::Kind::NotARecord: return where + tr_text("status", "это текст, а не запись Intel HEX (запись начинается с двоеточия)");
         case HexError::Kind::BadChecksum:
             return where + format(tr_text("status", "неверная контрольная сумма: ожидалась %.2X, в файле %.2X"), e.expected, e.found);
         case HexError::Kind::BadRecord: return where + tr_text("status", "неверная запись адреса");

@@ -15,6 +15,18 @@ std::string port_open_failure(const std::string& name, const std::string& why) {
     return text;
 }
 
+ReadTimeouts with_extra_wait(ReadTimeouts timeouts) {
+    const char* text = std::getenv(kExtraWaitVariable);
+    if (text == nullptr || *text == '\0') return timeouts;
+    char* end = nullptr;
+    const long long ms = std::strtoll(text, &end, 10);
+    if (*end != '\0' || ms <= 0 || ms > 600'000) return timeouts;  // not a number of ms: as if unset
+    // The wait for an answer to begin, not the pause that ends one: a loader that
+    // answers with fewer bytes than asked for is still read in its usual time.
+    timeouts.total_constant_ms += ms;
+    return timeouts;
+}
+
 std::string PortDescription::text() const {
     std::string out;
     for (const std::string* part : {&product, &manufacturer, &usb_id}) {

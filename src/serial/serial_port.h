@@ -63,4 +63,11 @@ private:
 // The sentence every front end shows when a port does not open.
 std::string port_open_failure(const std::string& name, const std::string& why);
 
+// The name of the environment variable that lengthens the wait for every answer by that
+// many milliseconds (at most ten minutes), and the time-outs it gives: for a line that
+// answers later than a serial adapter does (a port forwarded over a network), and for
+// tests whose boards run in other processes on a busy machine. Unset, it changes nothing.
+inline constexpr const char* kExtraWaitVariable = "ZARVIK_EXTRA_WAIT_MS";
+ReadTimeouts with_extra_wait(ReadTimeouts timeouts);
+
 }  // namespace zarvik
