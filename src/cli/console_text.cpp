@@ -56,7 +56,8 @@ std::vector<std::wstring> split_windows_command_line(std::wstring_view line) {
             }
             if (line[i] == L'"') {
                 if (quoted && i + 1 < line.size() && line[i + 1] == L'"') {
-                    arg += L'"';
+                    arg += L'"';  // and the quoted part ends, as the system's splitter has it
+                    quoted = false;
                     i += 2;
                     continue;
                 }
