@@ -12,6 +12,8 @@
 
 #include <grp.h>
 #include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -219,7 +221,8 @@ TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
     // the old count or the new one.
     struct Moment { const char* seen; int signal; };
     for (const Moment& m : {Moment{"\"connect\"", SIGINT}, Moment{"\"position\":1,", SIGTERM},
-                            Moment{"\"position\":2,", SIGINT}, Moment{"\"position\":3,", SIGTERM}}) {
+                            Moment{"\"position\":2,", SIGINT}, Moment{"\"position\":3,", SIGTERM},
+                            Moment{"\"position\":2,", SIGHUP}}) {
         testing::TempDir dir;
         const std::string dump = dir.file("flash.hex");
         testing::SimProcess sim({"--model", "ATmega328", "--wire", "--dump-flash", QString::fromStdString(dump)});
@@ -250,6 +253,53 @@ TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
             EXPECT_EQ(count, 2'666'667u);
         }
     }
+}
+
+TEST(Cli, AReaderThatGoesAwayNeverEndsAConfiguration) {
+    // `zarvik-cli ... configure 16 2 | head -c1`: the reader leaves after the first
+    // byte, and every later line written to it fails. The configuration goes on to its
+    // end and says so by its exit code.
+    testing::TempDir dir;
+    const std::string dump = dir.file("flash.hex");
+    testing::SimProcess sim({"--model", "ATmega328", "--wire", "--dump-flash", QString::fromStdString(dump)});
+    // As a shell starts it, with SIGPIPE at its default, which ends a process (this
+    // test's runner may ignore it, and ignored signals are inherited).
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const std::string port = sim.path_string();
+    std::vector<std::string> args = {ZARVIK_CLI_BINARY, "-p", port, "-b", "19200", "--json", "configure", "16", "2"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, ZARVIK_CLI_BINARY, &actions, &attributes, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(out[1]);
+    char first = 0;
+    EXPECT_EQ(::read(out[0], &first, 1), 1);  // head -c1
+    ::close(out[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(sim.stop(), 0);
+    FlashImage flash;
+    ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(dump, flash.span())));
+    const std::span<const std::uint8_t, 128> block(flash.bytes.data() + 0x7C00, 128);
+    ASSERT_TRUE(has_loader_layout(block));
+    EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
 }
 
 TEST(Cli, MonitorShowsWhatTheDeviceSendsAndSendsWhatIsTyped) {
@@ -359,7 +409,7 @@ TEST(Cli, SpeaksEnglishWhenAskedOrWhenTheSystemDoes) {
 TEST(Cli, InterruptRestoresAndClosesThePort) {
     // Ctrl-C and SIGTERM are told apart from a lost line and from each other.
     struct Case { int signal; int code; const char* says; };
-    for (const Case& c : {Case{SIGINT, 130, "Ctrl-C"}, Case{SIGTERM, 143, "SIGTERM"}}) {
+    for (const Case& c : {Case{SIGINT, 130, "Ctrl-C"}, Case{SIGTERM, 143, "SIGTERM"}, Case{SIGHUP, 129, "SIGHUP"}}) {
         testing::SimProcess sim({"--model", "ATmega8"});
         QProcess p;
         p.start(QStringLiteral(ZARVIK_CLI_BINARY), on(sim, {"--json", "erase", "eeprom"}));
