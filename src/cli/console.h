@@ -74,11 +74,15 @@ void note_stop(StopReason reason);
 // and every POSIX terminal get the bytes as they are.
 void write_text(std::FILE* stream, std::string_view utf8);
 // printf to a stream through write_text.
-void print(std::FILE* stream, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+template <typename... Args>
+void print(std::FILE* stream, const char* format, Args... args) {
+    const int n = std::snprintf(nullptr, 0, format, args...);
+    if (n <= 0) return;
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(static_cast<std::size_t>(n));
+    write_text(stream, text);
+}
 
 // The keyboard while a serial terminal runs: keystrokes go out as they are typed, not
 // a line at a time, and the console echoes nothing (the device echoes if it wants to).

@@ -1,7 +1,6 @@
 // What every platform's console shares: why the program was asked to stop, what that
-// means for its exit code and how it is said, and text put through printf.
+// means for its exit code and how it is said.
 #include <atomic>
-#include <cstdarg>
 #include <string>
 
 #include "cli/console.h"
@@ -48,30 +47,6 @@ const char* stop_text(StopReason reason) {
         case StopReason::Shutdown: return tr_text("cli", "остановлено: система завершает работу");
     }
     return "";
-}
-
-void print(std::FILE* stream, const char* format, ...) {
-    char small[512];
-    std::va_list args;
-    va_start(args, format);
-    std::va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
-    if (n < 0) {
-        va_end(again);
-        return;
-    }
-    if (static_cast<std::size_t>(n) < sizeof small) {
-        va_end(again);
-        write_text(stream, std::string_view(small, static_cast<std::size_t>(n)));
-        return;
-    }
-    std::string big(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(big.data(), big.size(), format, again);
-    va_end(again);
-    big.resize(static_cast<std::size_t>(n));
-    write_text(stream, big);
 }
 
 }  // namespace zarvik::cli

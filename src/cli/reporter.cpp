@@ -212,7 +212,7 @@ void Reporter::ports(const std::vector<std::string>& names, const std::vector<Po
 
 void Reporter::started_program() {
     if (mode_ == Mode::Json) {
-        print(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
+        write_text(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
     } else if (mode_ == Mode::Text) {
         print(out_, "%s\n", tr_text("status", kProgramStarted));
     }
