@@ -167,7 +167,7 @@ for b in 76800 100000 125000 250000; do
 done
 stop_sim
 start_sim --model ATmega328 || fail "zarvik-sim did not start"
-wcli -p COM5 -m ATmega328 write flash "$hex" >/dev/null 2>&1
+wcli -p COM5 -m ATmega328 write flash "$hex" >"$work/ixon.out" 2>&1 || { fail "write flash before XON/XOFF"; cat "$work/ixon.out"; }
 stty -F "$link" ixon ixoff 2>/dev/null || fail "stty ixon on the terminal"
 wcli -p COM5 -m ATmega328 verify flash "$hex" >"$work/ixon.out" 2>&1 \
   && pass "XON/XOFF left on the port: verify flash" || { fail "XON/XOFF left on the port: exit $?"; cat "$work/ixon.out"; }

@@ -36,7 +36,10 @@ void Console::on_stop(Cancellation& cancel) {
     action.sa_handler = handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+    // Started with nohup, the hang-up is to be ignored, and stays so.
+    struct sigaction hang_up {};
+    if (::sigaction(SIGHUP, nullptr, &hang_up) != 0 || hang_up.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &action, nullptr);
     // A reader that went away (`| head -c1`) makes writes fail with EPIPE instead of
     // killing the program in the middle of rewriting the loader's block.
     struct sigaction ignore {};
