@@ -78,10 +78,9 @@ template <typename... Args>
 void print(std::FILE* stream, const char* format, Args... args) {
     const int n = std::snprintf(nullptr, 0, format, args...);
     if (n <= 0) return;
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::vector<char> text(static_cast<std::size_t>(n) + 1);
     std::snprintf(text.data(), text.size(), format, args...);
-    text.resize(static_cast<std::size_t>(n));
-    write_text(stream, text);
+    write_text(stream, std::string_view(text.data(), static_cast<std::size_t>(n)));
 }
 
 // The keyboard while a serial terminal runs: keystrokes go out as they are typed, not
