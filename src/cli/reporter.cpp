@@ -114,7 +114,9 @@ void Reporter::draw_bar() {
     if (now - drawn_ms_ < 50 && position_ < maximum_) return;  // a terminal need not redraw faster
     drawn_ms_ = now;
     const double fraction = maximum_ > 0 ? static_cast<double>(position_) / maximum_ : 1.0;
-    constexpr int kWidth = 30;
+    // The whole line stays within 79 columns: a console that wraps at its edge would
+    // begin every redraw on a new line.
+    constexpr int kWidth = 24;
     const int filled = static_cast<int>(fraction * kWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kWidth - filled), '.');

@@ -113,10 +113,11 @@ TEST(ProgressBar, RedrawsInPlaceWithoutEscapesAndLeavesNoTrace) {
     set_language(Language::Russian);
     {
         Reporter reporter(Reporter::Mode::Text, true, clock, out, err);
-        reporter.begin(Operation::Write, MemoryKind::Flash);
+        // The longest words, the largest memory and a five-digit rate: the widest line.
+        reporter.begin(Operation::Configure, MemoryKind::Flash);
         reporter.on_range(32768);
         for (std::uint32_t at = 0; at <= 32768; at += 4096) {
-            clock.sleep_ms(1000);
+            clock.sleep_ms(100);
             reporter.on_position(at);
         }
         OperationOutcome done;
@@ -129,6 +130,13 @@ TEST(ProgressBar, RedrawsInPlaceWithoutEscapesAndLeavesNoTrace) {
     EXPECT_EQ(drawn.find('\x1b'), std::string::npos) << "an escape sequence: " << testing::PrintToString(drawn);
     EXPECT_EQ(drawn.find('\n'), std::string::npos) << "each redraw must stay on its line";
     EXPECT_NE(drawn.find("100%"), std::string::npos);
+    // Each redraw fits an 80-column console, which would otherwise wrap it onto a new
+    // line: the widest operation and memory at full size and a high rate.
+    for (std::size_t at = drawn.find('\r'); at != std::string::npos;) {
+        const std::size_t next = drawn.find('\r', at + 1);
+        EXPECT_LT((next == std::string::npos ? drawn.size() : next) - at - 1, 80u);
+        at = next;
+    }
     // Every redraw starts at the line's start and the last one is blanked out whole:
     // what follows the final carriage return is blanks up to the bar's width, then one
     // more return.
