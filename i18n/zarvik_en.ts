@@ -173,14 +173,6 @@
         <translation>no port given: use --port PATH, or --simulate</translation>
     </message>
     <message>
-        <source>порт не принял скорость </source>
-        <translation>the port refused the speed of </translation>
-    </message>
-    <message>
-        <source> бод</source>
-        <translation> baud</translation>
-    </message>
-    <message>
         <source>порт не управляет линией DTR, сброс не выполнен</source>
         <translation>the port has no DTR line to drive, so the board was not reset</translation>
     </message>
@@ -218,6 +210,22 @@
         <translation>Monitoring %s at %d baud; Ctrl-C quits
 </translation>
     </message>
+    <message>
+        <source>остановлено сигналом SIGHUP: терминал закрыт</source>
+        <translation>stopped by SIGHUP: the terminal was closed</translation>
+    </message>
+    <message>
+        <source>остановлено: окно консоли закрывается</source>
+        <translation>stopped: the console window is closing</translation>
+    </message>
+    <message>
+        <source>остановлено: пользователь выходит из системы</source>
+        <translation>stopped: the user is logging off</translation>
+    </message>
+    <message>
+        <source>остановлено: система завершает работу</source>
+        <translation>stopped: the system is shutting down</translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -246,7 +254,8 @@ Exit codes:
   4    file error: a HEX file that cannot be read or is damaged, an export not written
   5    wrong device: the chip is another model than -m, or no loader block confirms it
        (nothing was erased or written)
-  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM (or a Windows log-off or shutdown),
+       129 by SIGHUP (or a closed Windows console); the port is restored and closed
 </source>
         <translation>Commands, run in the order given and stopping at the first failure:
   ports                       list the serial ports that can be opened
@@ -272,7 +281,8 @@ Exit codes:
   4    file error: a HEX file that cannot be read or is damaged, an export not written
   5    wrong device: the chip is another model than -m, or no loader block confirms it
        (nothing was erased or written)
-  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM (or a Windows log-off or shutdown),
+       129 by SIGHUP (or a closed Windows console); the port is restored and closed
 </translation>
     </message>
     <message>
@@ -363,6 +373,14 @@ Exit codes:
     <message>
         <source>это не последовательный порт</source>
         <translation>it is not a serial port</translation>
+    </message>
+    <message>
+        <source>порт %s не принял скорость %d бод</source>
+        <translation>port %s refused the speed of %d baud</translation>
+    </message>
+    <message>
+        <source>порт %s работает на %d бод, а не на %d: драйвер не даёт этой скорости</source>
+        <translation>port %s runs at %d baud, not at %d: its driver cannot make that speed</translation>
     </message>
 </context>
 <context>

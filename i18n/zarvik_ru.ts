@@ -173,14 +173,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>порт не принял скорость </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source> бод</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>порт не управляет линией DTR, сброс не выполнен</source>
         <translation type="unfinished"></translation>
     </message>
@@ -215,6 +207,22 @@
 </source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>остановлено сигналом SIGHUP: терминал закрыт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>остановлено: окно консоли закрывается</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>остановлено: пользователь выходит из системы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>остановлено: система завершает работу</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -243,7 +251,8 @@ Exit codes:
   4    file error: a HEX file that cannot be read or is damaged, an export not written
   5    wrong device: the chip is another model than -m, or no loader block confirms it
        (nothing was erased or written)
-  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM (or a Windows log-off or shutdown),
+       129 by SIGHUP (or a closed Windows console); the port is restored and closed
 </source>
         <translation>Команды выполняются по порядку; первая же неудача останавливает цепочку:
   ports                       перечислить последовательные порты, которые можно открыть
@@ -270,7 +279,8 @@ Exit codes:
   4    ошибка файла: файл HEX не читается или повреждён, файл чтения не записан
   5    не то устройство: МК другой модели, чем -m, или его не удалось опознать
        (ничего не стёрто и не записано)
-  130  прервано Ctrl-C, 143 остановлено сигналом SIGTERM; порт восстановлен и закрыт
+  130  прервано Ctrl-C, 143 остановлено сигналом SIGTERM (или выходом из Windows, её завершением),
+       129 сигналом SIGHUP (или закрытием консоли Windows); порт восстановлен и закрыт
 </translation>
     </message>
     <message>
@@ -360,6 +370,14 @@ Exit codes:
     </message>
     <message>
         <source>это не последовательный порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт %s не принял скорость %d бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт %s работает на %d бод, а не на %d: драйвер не даёт этой скорости</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

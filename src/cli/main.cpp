@@ -5,15 +5,15 @@
 #include <exception>
 
 #include <array>
-#include <atomic>
-#include <csignal>
 #include <memory>
+#include <sstream>
 #include <variant>
 
 #include "cli/command_plan.h"
 #include "cli/console.h"
 #include "zarvik_version.h"
 #include "cli/reporter.h"
+#include "platform/system_language.h"
 #include "text/language.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
@@ -30,18 +30,11 @@ using zarvik::cli::Step;
 
 enum Exit { kOk = 0, kDifferences = 1, kUsage = 2, kLink = 3, kFile = 4, kWrongDevice = 5 };
 
+// A stop only records the request: the operation stops after the transaction under
+// way, and not at all while the loader's own block is being rewritten.
 zarvik::Cancellation g_cancel;
-std::atomic<int> g_signal{0};
 
-// Only records the request: the operation stops after the transaction under way, and
-// not at all while the loader's own block is being rewritten.
-void on_interrupt(int signal) {
-    g_signal.store(signal);
-    g_cancel.request();
-}
-
-// The shell's convention: 128 + the signal's number (130 for Ctrl-C, 143 for SIGTERM).
-int interrupted_exit_code() { return 128 + (g_signal.load() != 0 ? g_signal.load() : SIGINT); }
+int interrupted_exit_code() { return cli::stop_exit_code(cli::Console::stop_reason()); }
 
 int exit_code_for(const OperationOutcome& o) {
     switch (o.result) {
@@ -86,8 +79,7 @@ public:
         for (const Step& step : plan) {
             const int code = run_step(step);
             if (g_cancel.pending()) {
-                reporter_.error(g_signal.load() == SIGTERM ? tr_text("cli", "остановлено сигналом SIGTERM")
-                                                            : tr_text("cli", "прервано (Ctrl-C)"));
+                reporter_.error(cli::stop_text(cli::Console::stop_reason()));
                 return interrupted_exit_code();
             }
             if (code != kOk) return code;
@@ -112,7 +104,7 @@ private:
             }
         }
         if (!port_->set_speed(baud)) {
-            reporter_.error(tr_string("cli", "порт не принял скорость ") + std::to_string(baud) + tr_text("cli", " бод"));
+            reporter_.error(port_->error_text());
             return kLink;
         }
         return kOk;
@@ -154,8 +146,8 @@ private:
                 return kLink;
             }
         }
-        if (g_signal.load() == SIGINT) {
-            g_signal.store(0);
+        if (cli::Console::stop_reason() == cli::StopReason::Interrupt) {
+            cli::Console::forget_stop();
             g_cancel.clear();
         }
         return kOk;
@@ -308,7 +300,8 @@ private:
     }
 
     int list_ports() {
-        const std::vector<std::string> names = scan_serial_ports(serial_port_candidates());
+        std::vector<std::string> names = scan_serial_ports(serial_port_candidates());
+        sort_ports_by_number(names);
         std::vector<PortDescription> descriptions;
         descriptions.reserve(names.size());
         for (const std::string& name : names) descriptions.push_back(describe_serial_port(name));
@@ -333,7 +326,7 @@ private:
 static int run(cli::Console& console) {
     int argc = console.argc();
     char** argv = console.argv();
-    set_language(language_for_arguments(argc, argv));
+    set_language(language_for_arguments(argc, argv, system_language()));
     Options options;
     CLI::App app{tr_text("cli-help", "Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers\n"
                                      "(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader."),
@@ -377,18 +370,21 @@ static int run(cli::Console& console) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = app.exit(e, out, err);
+        cli::write_text(stdout, out.str());
+        cli::write_text(stderr, err.str());
         return code == 0 ? kOk : kUsage;
     }
     options.model_given = model_option->count() > 0;
     auto plan = cli::parse_plan(options.words);
     if (auto* error = std::get_if<std::string>(&plan)) {
-        std::fprintf(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());
+        cli::print(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());
         return kUsage;
     }
 
-    cli::Console::on_interrupt([] { on_interrupt(SIGINT); });
-    std::signal(SIGTERM, on_interrupt);
+    cli::Console::on_stop(g_cancel);
     SteadyClock clock;
     const Reporter::Mode mode = options.json ? Reporter::Mode::Json : options.quiet ? Reporter::Mode::Quiet : Reporter::Mode::Text;
     Reporter reporter(mode, console.stderr_is_terminal(), clock);
