@@ -599,7 +599,7 @@ failed:
 
 ; ---------------------------------------------------------------- helpers
 ; C set when [r18:r19, + r25:r24) does not end at or below the loader's start.
-; The range goes to r13:r12 and r15:r14. Clobbers r16, r17.
+; The range goes to r13:r12 and r15:r14. Clobbers r22, r23.
 range_check:
   mov r12, r19
   mov r13, r18
@@ -607,10 +607,10 @@ range_check:
   add r14, r24
   adc r15, r25
   brcs 1f
-  ldi r16, lo8(LOADER_START)
-  ldi r17, hi8(LOADER_START)
-  cp r16, r14
-  cpc r17, r15
+  ldi r22, lo8(LOADER_START)
+  ldi r23, hi8(LOADER_START)
+  cp r22, r14
+  cpc r23, r15
 1:
   ret
 
