@@ -38,6 +38,7 @@
   #define LOADER_START 0x1C00
   #define PAGE_BYTES 64
   #define EEPROM_BYTES 512
+  #define NRWW_START 0x1800
 #elif defined(__AVR_ATmega88__) || defined(__AVR_ATmega168__) || defined(__AVR_ATmega328P__)
   #define UART_IO 0
   #define UCSRA_ 0xC0
@@ -51,22 +52,25 @@
   #define EEARH_ 0x22
   #define WDT_IO 0
   #define WDTCR_ 0x60
-  #define BUFFER 0x100
+  #define BUFFER 0x400
   #if defined(__AVR_ATmega88__)
     #define RAMEND_ 0x4FF
     #define LOADER_START 0x1C00
     #define PAGE_BYTES 64
     #define EEPROM_BYTES 512
+    #define NRWW_START 0x1800
   #elif defined(__AVR_ATmega168__)
     #define RAMEND_ 0x4FF
     #define LOADER_START 0x3C00
     #define PAGE_BYTES 128
     #define EEPROM_BYTES 512
+    #define NRWW_START 0x3800
   #else
     #define RAMEND_ 0x8FF
     #define LOADER_START 0x7C00
     #define PAGE_BYTES 128
     #define EEPROM_BYTES 1024
+    #define NRWW_START 0x7000
   #endif
 #else
   #error "the loader is built for ATmega8, ATmega88, ATmega168 and ATmega328P only"
@@ -79,8 +83,9 @@
 ; and the packets behind them. Every chip has RAM there, and the stack above it.
 #define RING 0x200
 #define RING_END 0x400
-; A frame's data, once taken out of the ring, until it is in the page buffer.
-#define FRAME (BUFFER + 128)
+; A frame's data and check, once taken out of the ring, until the data is in the
+; page buffer.
+#define FRAME 0x100
 
 ; Registers and bits common to the four chips.
 #define SPL_ 0x3D
@@ -173,20 +178,20 @@ signature:
 
 ; The code in this block never runs while the block itself is programmed.
 
-; The next byte from the ring into r16, waiting for it. Clobbers X, r22-r24. Half a
+; The next byte from the ring into r16, waiting for it. Clobbers X, r25. Half a
 ; second without a byte abandons what was under way.
 getc:
-  ldi r22, lo8(BYTE_TIMEOUT)
-  ldi r23, hi8(BYTE_TIMEOUT)
-  ldi r24, hlo8(BYTE_TIMEOUT)
+  ldi r25, lo8(BYTE_TIMEOUT)
+  ldi r26, hi8(BYTE_TIMEOUT)
+  ldi r27, hlo8(BYTE_TIMEOUT)
 1:
   rcall poll
   cp r2, r28
   cpc r3, r29
   brne 2f
-  subi r22, 1
-  sbci r23, 0
-  sbci r24, 0
+  subi r25, 1
+  sbci r26, 0
+  sbci r27, 0
   brcc 1b
   rjmp restart
 2:
@@ -242,24 +247,22 @@ got_byte:
   cpi r16, 'U'
   brne 1f
   dec r20
-  brne 2f
+  brne wait
   rjmp sync_answer
 1:
   ldi r20, 4
   tst r21
-  brne 2f
+  brne wait
   inc r21
   rjmp reload
-2:
-  rjmp wait
 
-; The CRC-32 in r8-r11 set to all ones.
-crc_start:
-  ser r16
-  mov r8, r16
-  mov r9, r16
-  movw r10, r8
-  ret
+cmd_address:
+  mov r7, r18
+  mov r6, r19
+ack:
+  ldi r30, lo8(acknowledgement)
+  ldi r31, hi8(acknowledgement)
+  rjmp send_text
 
   .org 128, 0
 ; ---------------------------------------------------------------- the rest
@@ -285,14 +288,27 @@ init:
   sts WDTCR_, r1
 #endif
   ; 8N1 is the reset state of the frame format, so only the speed is set.
+#if UART_IO
   ldi r16, hi8(UBRR_VALUE)
-  UOUT UBRRH_, r16
+  out UBRRH_, r16
   ldi r16, lo8(UBRR_VALUE)
-  UOUT UBRRL_, r16
+  out UBRRL_, r16
   ldi r16, (1 << U2X)
-  UOUT UCSRA_, r16
+  out UCSRA_, r16
   ldi r16, (1 << RXEN) | (1 << TXEN)
-  UOUT UCSRB_, r16
+  out UCSRB_, r16
+#else
+  ldi r30, UCSRA_
+  clr r31
+  ldi r16, hi8(UBRR_VALUE)
+  std Z + UBRRH_ - UCSRA_, r16
+  ldi r16, lo8(UBRR_VALUE)
+  std Z + UBRRL_ - UCSRA_, r16
+  ldi r16, (1 << U2X)
+  st Z, r16
+  ldi r16, (1 << RXEN) | (1 << TXEN)
+  std Z + UCSRB_ - UCSRA_, r16
+#endif
   ; Nothing survives from before the reset (a jump here from a program included):
   ; address 0, the ring empty, nothing to send.
   clr r6
@@ -307,12 +323,21 @@ init:
 
 ; Leaves the UART as a reset leaves it and starts the user program.
 leave:
-  UOUT UCSRB_, r1
-  UOUT UCSRA_, r1
-  UOUT UBRRH_, r1
-  UOUT UBRRL_, r1
-  clr r30
+#if UART_IO
+  out UCSRB_, r1
+  out UCSRA_, r1
+  out UBRRH_, r1
+  out UBRRL_, r1
   clr r31
+#else
+  ldi r30, UCSRA_
+  clr r31
+  std Z + UCSRB_ - UCSRA_, r1
+  st Z, r1
+  std Z + UBRRH_ - UCSRA_, r1
+  std Z + UBRRL_ - UCSRA_, r1
+#endif
+  clr r30
   ijmp
 
 ; ---------------------------------------------------------------- commands
@@ -335,6 +360,11 @@ hunt:
 sync_answer:
   ldi r30, lo8(identification)
   ldi r31, hi8(identification)
+send_text:
+  lpm r16, Z+
+  tst r16
+  breq main
+  rcall putc
   rjmp send_text
 
 main:
@@ -385,19 +415,14 @@ cmd_sync:
   brne main
   rjmp sync_answer
 
-cmd_address:
-  mov r7, r18
-  mov r6, r19
-  rjmp ack
-
 cmd_load:
   ldi r30, lo8(BUFFER)
   ldi r31, hi8(BUFFER)
-  ldi r25, 128
+  ldi r21, 128
 1:
   rcall getc
   st Z+, r16
-  dec r25
+  dec r21
   brne 1b
   rjmp ack
 
@@ -411,21 +436,12 @@ cmd_fetch:
   brne 1b
   rjmp main
 
+cmd_read_eeprom:
+  set
 cmd_read_flash:
   rcall count_a1
 1:
-  ; Past the end of flash the address wraps, as the chip's own address bits do.
-  andi r31, hi8(FLASH_BYTES - 1)
-  lpm r16, Z+
-  st X+, r16
-  dec r25
-  brne 1b
-  rjmp ack
-
-cmd_read_eeprom:
-  rcall count_a1
-1:
-  rcall ee_read
+  rcall read_byte
   st X+, r16
   dec r25
   brne 1b
@@ -472,17 +488,7 @@ cmd_erase_flash:
   ldi r25, hi8(BUFFER)
   clr r20
   rcall flash_program
-ack:
-  ldi r30, lo8(acknowledgement)
-  ldi r31, hi8(acknowledgement)
-send_text:
-  lpm r16, Z+
-  tst r16
-  brne 1f
-  rjmp main
-1:
-  rcall putc
-  rjmp send_text
+  rjmp ack
 
 ; `C`/`c hi lo n`: the CRC-32 of each of n 128-byte units (n 0: 256), flash or EEPROM.
 cmd_eeprom_checks:
@@ -494,13 +500,10 @@ cmd_flash_checks:
   rcall crc_start
   ldi r21, 128
 2:
-  brts 3f
-  andi r31, hi8(FLASH_BYTES - 1)
-  lpm r16, Z+
-  rjmp 4f
-3:
-  rcall ee_read
-4:
+  ; Reads half of the line's bytes a turn: the UART keeps two.
+  sbrc r21, 0
+  rcall poll
+  rcall read_byte
   rcall crc_byte
   dec r21
   brne 2b
@@ -562,27 +565,27 @@ cmd_page:
   rcall crc_byte
   cpi r30, 21
   brne 2b
+  ; The data and the check: taken through the CRC together, they leave its
+  ; register at CRC-32's fixed residue when they match.
   ldi r30, lo8(FRAME)
   ldi r31, hi8(FRAME)
   mov r21, r20
+  subi r21, -4
 3:
   rcall getc
   st Z+, r16
   rcall crc_byte
   dec r21
   brne 3b
-  ldi r30, 8
-  clr r31
-4:
-  rcall getc
-  ld r17, Z+
-  com r17
-  eor r17, r16
-  or r21, r17
-  cpi r30, 12
-  brne 4b
+  ldi r16, 0xE3
+  cp r8, r16
+  ldi r16, 0x20
+  cpc r9, r16
+  ldi r16, 0xBB
+  cpc r10, r16
+  ldi r16, 0xDE
+  cpc r11, r16
   ldi r16, 1
-  tst r21
   brne failed
   ldi r24, lo8(FRAME)
   ldi r25, hi8(FRAME)
@@ -606,13 +609,28 @@ range_check:
   movw r14, r12
   add r14, r24
   adc r15, r25
-  brcs 1f
+  brcs checked
   ldi r22, lo8(LOADER_START)
   ldi r23, hi8(LOADER_START)
   cp r22, r14
   cpc r23, r15
-1:
+checked:
   ret
+
+; With r20 nonzero and Z at the last page of the range: answers the frame, once.
+; Clobbers X, r16, r21.
+frame_done:
+  tst r20
+  breq checked
+  movw r26, r30
+  subi r26, lo8(-(PAGE_BYTES))
+  sbci r27, hi8(-(PAGE_BYTES))
+  cp r26, r14
+  cpc r27, r15
+  brlo checked
+  clr r20
+  clr r16
+  rjmp answer
 
 ; X at the buffer, Z at the current address, r25 = a1, 1 to 128.
 count_a1:
@@ -673,11 +691,21 @@ ee_wait:
   rjmp ee_wait
   ret
 
-; The CRC-32 in r8-r11 takes r16 in, a bit
-; at a time (as fast as a nibble table whose shifts loop, and 80 bytes smaller).
-; Keeps the line served. Clobbers r16, r17.
+; CRC-32 in r8-r11, a bit at a time: as fast as a nibble table whose shifts loop,
+; and 80 bytes smaller. crc_start sets it to all ones and puts the polynomial in
+; r22, r23, r24, r0; crc_byte takes r16 in. Clobbers r16.
+crc_start:
+  ser r16
+  mov r8, r16
+  mov r9, r16
+  movw r10, r8
+  ldi r22, 0x20
+  ldi r23, 0x83
+  ldi r24, 0xB8
+  ldi r16, 0xED
+  mov r0, r16
+  ret
 crc_byte:
-  rcall poll
   eor r8, r16
   ldi r16, 8
 1:
@@ -686,17 +714,21 @@ crc_byte:
   ror r9
   ror r8
   brcc 2f
-  ldi r17, 0x20
-  eor r8, r17
-  ldi r17, 0x83
-  eor r9, r17
-  ldi r17, 0xB8
-  eor r10, r17
-  ldi r17, 0xED
-  eor r11, r17
+  eor r8, r22
+  eor r9, r23
+  eor r10, r24
+  eor r11, r0
 2:
   dec r16
   brne 1b
+  ret
+
+; r16 = the byte at Z, of flash (T clear) or EEPROM (T set); Z advances and wraps
+; at the end, as the chip's own address bits do.
+read_byte:
+  brts ee_read
+  andi r31, hi8(FLASH_BYTES - 1)
+  lpm r16, Z+
   ret
 
 ; r16 = the EEPROM byte at Z; Z advances, wrapping at the EEPROM's end.
@@ -708,6 +740,7 @@ ee_read:
   sbi EECR_, EERE
   in r16, EEDR_
   adiw r30, 1
+ee_done:
   ret
 
 ; Writes r16 to the EEPROM at Z and waits for it; Z advances. A byte that already
@@ -716,21 +749,18 @@ ee_write:
   mov r21, r16
   rcall ee_read
   cp r16, r21
-  breq 1f
+  breq ee_done
   out EEDR_, r21
   sbi EECR_, EEMPE
   sbi EECR_, EEPE
-  rcall ee_wait
-1:
-  ret
+  rjmp ee_wait
 
 ; Programs (T clear) or erases (T set) the flash in [r13:r12, r15:r14), whole chip
 ; pages at a time: the bytes of a page outside the range keep what they held, the
 ; new ones come from r25:r24 on. A page that is blank and stays so is not touched,
 ; and one that becomes blank is only erased. Nothing at or above the loader's
 ; second block is touched, nor its first by an erase.
-; With r20 nonzero (a frame) the last page is answered once it is in the page
-; buffer: its data has then left RAM.
+; With r20 nonzero (a frame) its last page is answered.
 flash_program:
   movw r30, r12
   andi r30, lo8(~(PAGE_BYTES - 1))
@@ -789,16 +819,15 @@ have:
   dec r21
   brne fill
   clr r1
-  tst r20
-  breq 4f
-  cp r30, r14
-  cpc r31, r15
-  brlo 4f
-  clr r16
-  rcall answer
-4:
   subi r30, lo8(PAGE_BYTES)
   sbci r31, hi8(PAGE_BYTES)
+  ; A frame's last page in the read-while-write section is answered now, its data
+  ; out of RAM. Where the CPU stops while a page programs, the answer waits until
+  ; it is done (the host sends nothing meanwhile).
+  cpi r31, hi8(NRWW_START)
+  brsh 4f
+  rcall frame_done
+4:
   mov r16, r22
   and r16, r23
   cpi r16, 0xFF
@@ -813,6 +842,7 @@ have:
   ; Reads of the program area again, and a fresh page buffer.
   ldi r16, (1 << RWWSRE) | (1 << SPMEN)
   rcall do_spm
+  rcall frame_done
   subi r30, lo8(-(PAGE_BYTES))
   sbci r31, hi8(-(PAGE_BYTES))
   rjmp page_loop

@@ -131,6 +131,25 @@ struct Board {
     AvrLink link;
 };
 
+// Whether the simulated board runs the CPU on while an application page programs,
+// as the chip does; a board that halts it for every page loses the frames sent
+// ahead, and the tests of taking frames in meanwhile cannot run on it.
+bool cpu_runs_while_a_page_programs() {
+    Board b("ATmega328");
+    std::fill_n(b.flash().begin(), 64, 0x12);
+    b.sync();
+    b.send({'A', 0, 0, 0});
+    b.receive(4);
+    b.send({'E', '0', '0', '0'});
+    b.send(Bytes(16, 'x'));
+    b.receive(4);
+    return b.board.overruns() == 0;
+}
+
+#define REQUIRE_READ_WHILE_WRITE()                                                               \
+    if (!cpu_runs_while_a_page_programs()) GTEST_SKIP() << "the simulated board halts the CPU " \
+                                                          "while any page programs"
+
 void fill_pattern(std::span<std::uint8_t> bytes, unsigned seed) {
     const Bytes r = random_bytes(bytes.size(), seed);
     std::copy(r.begin(), r.end(), bytes.begin());
@@ -285,6 +304,7 @@ TEST(LoaderFirmware, RangeEraseBlanksItsPagesAndNeverReachesTheLoader) {
 // host sends three frames ahead, and a check right after the last frame sees it
 // programmed.
 TEST(LoaderFirmware, FramesProgramExactlyTheirBytesAndKeepTheRestOfThePage) {
+    REQUIRE_READ_WHILE_WRITE();
     struct Write {
         std::uint16_t address;
         std::size_t n;
@@ -333,6 +353,7 @@ TEST(LoaderFirmware, FramesProgramExactlyTheirBytesAndKeepTheRestOfThePage) {
 // the next frame's bytes) and a refused frame program nothing; after them the
 // loader ignores everything, commands and frames alike, until a whole sync.
 TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered) {
+    REQUIRE_READ_WHILE_WRITE();
     for (const char* model : kModels) {
         SCOPED_TRACE(model);
         Board b(model);
@@ -377,9 +398,11 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
             EXPECT_TRUE(std::equal(before.begin(), before.end(), b.flash().begin()));
             b.sync();
         }
-        // After the sync the same good frame is taken.
+        // After the sync the same good frame is taken; the next answer (to the
+        // sync) confirms it is programmed.
         b.send(good);
         EXPECT_EQ(b.receive(3), status(0x0100, 0));
+        b.sync();
         EXPECT_TRUE(std::equal(data.begin(), data.end(), b.flash().begin() + 0x100));
     }
 }
@@ -403,9 +426,40 @@ TEST(LoaderFirmware, AFrameCutShortBySilenceWaitsForASync) {
     b.sync();
 }
 
+// Where the CPU stops while a page programs (the loader's own section, which
+// reaches below the loader on every chip), the line cannot be read: such a frame is
+// answered only when it is programmed, and the host sends it alone.
+TEST(LoaderFirmware, AFrameWhereTheCpuStopsIsAnsweredOnceProgrammed) {
+    for (const char* model : kModels) {
+        SCOPED_TRACE(model);
+        Board b(model);
+        const std::uint32_t top = b.loader_start() - 128;
+        ASSERT_GE(top, b.chip().nrww_start);
+        fill_pattern(b.flash().subspan(b.chip().nrww_start - 256, b.loader_start() - b.chip().nrww_start + 256), 7);
+        Bytes expected(b.flash().begin(), b.flash().begin() + b.loader_start());
+        b.sync();
+        struct Write {
+            std::uint32_t address;
+            std::size_t n;
+        };
+        // The last frame below the loader, half of it, and one across the boundary.
+        const std::array<Write, 3> writes{{{top, 128}, {top + 64, 64}, {b.chip().nrww_start - 64, 128}}};
+        for (std::size_t i = 0; i < writes.size(); ++i) {
+            const Bytes data = random_bytes(writes[i].n, 40 + static_cast<unsigned>(i));
+            std::copy(data.begin(), data.end(), expected.begin() + writes[i].address);
+            b.send(frame(static_cast<std::uint16_t>(writes[i].address), data));
+            EXPECT_EQ(b.receive(3), status(static_cast<std::uint16_t>(writes[i].address), 0));
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), b.flash().begin())) << i;
+        }
+        EXPECT_EQ(b.board.overruns(), 0u);
+        b.sync();
+    }
+}
+
 // The figure for the README: a 31 KB image through `W` at 115200 baud on an
 // ATmega328 at 16 MHz, three frames ahead, in simulated time.
 TEST(LoaderFirmware, ThirtyOneKilobytesGoAtTheSpeedOfTheLine) {
+    REQUIRE_READ_WHILE_WRITE();
     Board b("ATmega328");
     const std::uint32_t size = b.loader_start();
     const Bytes image = random_bytes(size, 30);
@@ -414,8 +468,11 @@ TEST(LoaderFirmware, ThirtyOneKilobytesGoAtTheSpeedOfTheLine) {
     std::deque<std::uint16_t> waiting;
     std::uint32_t next = 0;
     std::size_t answered = 0;
+    const std::uint32_t nrww = b.chip().nrww_start;
     while (answered < size / 128) {
-        while (waiting.size() < 3 && next < size) {
+        // Frames where the CPU stops go alone.
+        while (waiting.size() < 3 && next < size && (next + 128 <= nrww || waiting.empty()) &&
+               (waiting.empty() || waiting.back() + 128u <= nrww)) {
             b.send(frame(static_cast<std::uint16_t>(next), std::span(image).subspan(next, 128)));
             waiting.push_back(static_cast<std::uint16_t>(next));
             next += 128;
@@ -426,10 +483,12 @@ TEST(LoaderFirmware, ThirtyOneKilobytesGoAtTheSpeedOfTheLine) {
     }
     const std::int64_t took = b.link.now_us() - begin;
     const std::int64_t wire = static_cast<std::int64_t>(size / 128 * 136) * 10'000'000 / kBaud;
+    // 24 frames go alone, each waiting for 9 ms of programming and its answer.
+    const std::int64_t alone = (size - nrww) / 128 * (9000 + 3 * 87);
     std::printf("31 KB through W at 115200 baud: %.3f s (the bytes alone %.3f s)\n", static_cast<double>(took) / 1e6, static_cast<double>(wire) / 1e6);
     RecordProperty("microseconds", std::to_string(took));
     EXPECT_TRUE(std::equal(image.begin(), image.end(), b.flash().begin()));
-    EXPECT_LT(took, wire * 105 / 100);
+    EXPECT_LT(took, wire * 103 / 100 + alone);
     EXPECT_EQ(b.board.overruns(), 0u);
 
     // The verify by checks, for the same image.
