@@ -142,6 +142,10 @@
 ; (the waiting loop in getc takes about 23 cycles a turn).
 #define BYTE_TIMEOUT (F_CPU / 46)
 
+; The quiet after a sync that ends a wait for one: about 20 ms, at some 17 cycles
+; a turn of its loop.
+#define SILENCE (F_CPU / 17 / 50)
+
 ; Addresses in the loader as plain numbers, for arithmetic the linker cannot do.
 #define AT(label) ((label) - reset + LOADER_START)
 
@@ -251,9 +255,8 @@ got_byte:
   rjmp sync_answer
 1:
   ldi r20, 4
-  tst r21
-  brne wait
-  inc r21
+  brts wait
+  set
   rjmp reload
 
 cmd_address:
@@ -318,7 +321,7 @@ init:
   ldi r29, hi8(RING)
   movw r2, r28
   ldi r20, 4                            ; sync bytes still wanted
-  clr r21                               ; the wait not yet restarted
+  clt                                   ; the wait not yet restarted
   rjmp load_count
 
 ; Leaves the UART as a reset leaves it and starts the user program.
@@ -357,6 +360,18 @@ hunt:
   brne hunt
   dec r20
   brne 1b
+  ; Frames may still be coming, and their data may hold "UUUU": a sync counts
+  ; only when the line then stays quiet for about 20 ms, so that no byte after it
+  ; can be taken for a command.
+  ldi r24, lo8(SILENCE)
+  ldi r25, hi8(SILENCE)
+2:
+  rcall poll
+  cp r2, r28
+  cpc r3, r29
+  brne hunt
+  sbiw r24, 1
+  brne 2b
 sync_answer:
   ldi r30, lo8(identification)
   ldi r31, hi8(identification)
@@ -632,6 +647,95 @@ frame_done:
   clr r16
   rjmp answer
 
+; Programs (T clear) or erases (T set) the flash in [r13:r12, r15:r14), whole chip
+; pages at a time: the bytes of a page outside the range keep what they held, the
+; new ones come from r25:r24 on. A page that is blank and stays so is not touched,
+; and one that becomes blank is only erased. Nothing at or above the loader's
+; second block is touched, nor its first by an erase.
+; With r20 nonzero (a frame) its last page is answered.
+flash_program:
+  movw r30, r12
+  andi r30, lo8(~(PAGE_BYTES - 1))
+page_loop:
+  cp r30, r14
+  cpc r31, r15
+  brsh checked
+  ldi r16, lo8(PROTECTED)
+  ldi r17, hi8(PROTECTED)
+  brtc 1f
+  ; Nor is its first block ever erased on its own: a reset before it is programmed
+  ; again would leave a chip with no loader. `F` rewrites it whole in one go.
+  ldi r16, lo8(LOADER_START)
+  ldi r17, hi8(LOADER_START)
+1:
+  cp r30, r16
+  cpc r31, r17
+  brsh checked
+  ldi r21, PAGE_BYTES / 2
+  ldi r22, 0xFF                         ; AND of the old bytes
+  ldi r23, 0xFF                         ; AND of the new bytes
+fill:
+  lpm r0, Z+
+  lpm r1, Z
+  sbiw r30, 1
+  and r22, r0
+  and r22, r1
+  cp r30, r12
+  cpc r31, r13
+  brlo have
+  cp r30, r14
+  cpc r31, r15
+  brsh have
+  brts blank
+  movw r26, r30
+  sub r26, r12
+  sbc r27, r13
+  add r26, r24
+  adc r27, r25
+  ld r0, X+
+  ld r1, X
+  rjmp have
+blank:
+  ldi r16, 0xFF
+  mov r0, r16
+  mov r1, r16
+have:
+  and r23, r0
+  and r23, r1
+  ldi r16, (1 << SPMEN)
+  rcall do_spm
+  adiw r30, 2
+  dec r21
+  brne fill
+  clr r1
+  subi r30, lo8(PAGE_BYTES)
+  sbci r31, hi8(PAGE_BYTES)
+  ; A frame's last page in the read-while-write section is answered now, its data
+  ; out of RAM. Where the CPU stops while a page programs, the answer waits until
+  ; it is done (the host sends nothing meanwhile).
+  cpi r31, hi8(NRWW_START)
+  brsh 4f
+  rcall frame_done
+4:
+  mov r16, r22
+  and r16, r23
+  cpi r16, 0xFF
+  breq 5f
+  ldi r16, (1 << PGERS) | (1 << SPMEN)
+  rcall do_spm
+  cpi r23, 0xFF
+  breq 5f                               ; the erase already left it so
+  ldi r16, (1 << PGWRT) | (1 << SPMEN)
+  rcall do_spm
+5:
+  ; Reads of the program area again, and a fresh page buffer.
+  ldi r16, (1 << RWWSRE) | (1 << SPMEN)
+  rcall do_spm
+  rcall frame_done
+  subi r30, lo8(-(PAGE_BYTES))
+  sbci r31, hi8(-(PAGE_BYTES))
+  rjmp page_loop
+
 ; X at the buffer, Z at the current address, r25 = a1, 1 to 128.
 count_a1:
   mov r25, r18
@@ -754,98 +858,6 @@ ee_write:
   sbi EECR_, EEMPE
   sbi EECR_, EEPE
   rjmp ee_wait
-
-; Programs (T clear) or erases (T set) the flash in [r13:r12, r15:r14), whole chip
-; pages at a time: the bytes of a page outside the range keep what they held, the
-; new ones come from r25:r24 on. A page that is blank and stays so is not touched,
-; and one that becomes blank is only erased. Nothing at or above the loader's
-; second block is touched, nor its first by an erase.
-; With r20 nonzero (a frame) its last page is answered.
-flash_program:
-  movw r30, r12
-  andi r30, lo8(~(PAGE_BYTES - 1))
-page_loop:
-  cp r30, r14
-  cpc r31, r15
-  brsh 9f
-  ldi r16, lo8(PROTECTED)
-  ldi r17, hi8(PROTECTED)
-  brtc 1f
-  ; Nor is its first block ever erased on its own: a reset before it is programmed
-  ; again would leave a chip with no loader. `F` rewrites it whole in one go.
-  ldi r16, lo8(LOADER_START)
-  ldi r17, hi8(LOADER_START)
-1:
-  cp r30, r16
-  cpc r31, r17
-  brlo 2f
-9:
-  ret
-2:
-  ldi r21, PAGE_BYTES / 2
-  ldi r22, 0xFF                         ; AND of the old bytes
-  ldi r23, 0xFF                         ; AND of the new bytes
-fill:
-  lpm r0, Z+
-  lpm r1, Z
-  sbiw r30, 1
-  and r22, r0
-  and r22, r1
-  cp r30, r12
-  cpc r31, r13
-  brlo have
-  cp r30, r14
-  cpc r31, r15
-  brsh have
-  brts blank
-  movw r26, r30
-  sub r26, r12
-  sbc r27, r13
-  add r26, r24
-  adc r27, r25
-  ld r0, X+
-  ld r1, X
-  rjmp have
-blank:
-  ldi r16, 0xFF
-  mov r0, r16
-  mov r1, r16
-have:
-  and r23, r0
-  and r23, r1
-  ldi r16, (1 << SPMEN)
-  rcall do_spm
-  adiw r30, 2
-  dec r21
-  brne fill
-  clr r1
-  subi r30, lo8(PAGE_BYTES)
-  sbci r31, hi8(PAGE_BYTES)
-  ; A frame's last page in the read-while-write section is answered now, its data
-  ; out of RAM. Where the CPU stops while a page programs, the answer waits until
-  ; it is done (the host sends nothing meanwhile).
-  cpi r31, hi8(NRWW_START)
-  brsh 4f
-  rcall frame_done
-4:
-  mov r16, r22
-  and r16, r23
-  cpi r16, 0xFF
-  breq 5f
-  ldi r16, (1 << PGERS) | (1 << SPMEN)
-  rcall do_spm
-  cpi r23, 0xFF
-  breq 5f                               ; the erase already left it so
-  ldi r16, (1 << PGWRT) | (1 << SPMEN)
-  rcall do_spm
-5:
-  ; Reads of the program area again, and a fresh page buffer.
-  ldi r16, (1 << RWWSRE) | (1 << SPMEN)
-  rcall do_spm
-  rcall frame_done
-  subi r30, lo8(-(PAGE_BYTES))
-  sbci r31, hi8(-(PAGE_BYTES))
-  rjmp page_loop
 
 ; SPM with SPMCSR = r16, once the EEPROM and the last SPM are done; the line is
 ; served while the page erases or programs. Clobbers r16.

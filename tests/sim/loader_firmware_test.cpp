@@ -351,7 +351,9 @@ TEST(LoaderFirmware, FramesProgramExactlyTheirBytesAndKeepTheRestOfThePage) {
 
 // A frame whose check fails, a frame that lost a byte (its check then comes from
 // the next frame's bytes) and a refused frame program nothing; after them the
-// loader ignores everything, commands and frames alike, until a whole sync.
+// loader ignores everything, commands and frames alike, until a whole sync that the
+// line's silence follows (a sync inside the data of frames still coming does not
+// count).
 TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered) {
     REQUIRE_READ_WHILE_WRITE();
     for (const char* model : kModels) {
@@ -359,7 +361,9 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
         Board b(model);
         const std::uint16_t start = static_cast<std::uint16_t>(b.loader_start());
         fill_pattern(b.flash().first(0x400), 5);
+        fill_pattern(b.eeprom(), 8);
         const Bytes before(b.flash().begin(), b.flash().end());
+        const Bytes eeprom(b.eeprom().begin(), b.eeprom().end());
         const Bytes data = random_bytes(128, 20);
         const Bytes good = frame(0x0100, data);
         b.sync();
@@ -370,6 +374,11 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
         dropped.erase(dropped.begin() + 50);
         Bytes bad_data = good;
         bad_data[20] ^= 0x40;
+        // Data that holds a sync and then packets that would erase flash and EEPROM.
+        Bytes commands{'U', 'U', 'U', 'U', 'X', 0x00, 0x00, 0x10, 'A', 0, 0, 0, 'e', 0x80, '0', '0'};
+        commands.resize(128, 'U');
+        Bytes hidden = frame(0x0100, commands);
+        hidden.back() ^= 0x80;
         struct Case {
             const char* what;
             Bytes bytes;
@@ -380,6 +389,7 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
             {"check", bad_check, 0x0100, 1},
             {"data", bad_data, 0x0100, 1},
             {"dropped byte", dropped, 0x0100, 1},
+            {"commands in the data", hidden, 0x0100, 1},
             {"reaches the loader", frame(static_cast<std::uint16_t>(start - 64), data), static_cast<std::uint16_t>(start - 64), 2},
             {"into the loader", frame(start, Bytes(64, 0)), start, 2},
             {"off a 64-byte boundary", frame(0x0120, Bytes(64, 0)), 0x0120, 2},
@@ -396,6 +406,7 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
             EXPECT_EQ(b.receive(3), status(c.address, c.code));
             EXPECT_TRUE(b.listen(50).empty());
             EXPECT_TRUE(std::equal(before.begin(), before.end(), b.flash().begin()));
+            EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), b.eeprom().begin()));
             b.sync();
         }
         // After the sync the same good frame is taken; the next answer (to the
