@@ -377,7 +377,8 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
         // Data that holds a sync and then packets that would erase flash and EEPROM.
         Bytes commands{'U', 'U', 'U', 'U', 'X', 0x00, 0x00, 0x10, 'A', 0, 0, 0, 'e', 0x80, '0', '0'};
         commands.resize(128, 'U');
-        Bytes hidden = frame(0x0100, commands);
+        const Bytes carrier = frame(0x0200, commands);
+        Bytes hidden = carrier;
         hidden.back() ^= 0x80;
         struct Case {
             const char* what;
@@ -389,7 +390,7 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
             {"check", bad_check, 0x0100, 1},
             {"data", bad_data, 0x0100, 1},
             {"dropped byte", dropped, 0x0100, 1},
-            {"commands in the data", hidden, 0x0100, 1},
+            {"commands in the data", hidden, 0x0200, 1},
             {"reaches the loader", frame(static_cast<std::uint16_t>(start - 64), data), static_cast<std::uint16_t>(start - 64), 2},
             {"into the loader", frame(start, Bytes(64, 0)), start, 2},
             {"off a 64-byte boundary", frame(0x0120, Bytes(64, 0)), 0x0120, 2},
@@ -398,9 +399,10 @@ TEST(LoaderFirmware, AFailedOrRefusedFrameProgramsNothingAndOnlyASyncIsAnswered)
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
             b.send(c.bytes);
-            // Whatever follows before a sync is ignored: a good frame, a plain
-            // command, half a sync.
+            // Whatever follows before a sync is ignored: good frames (one of them
+            // with a sync and commands in its data), a plain command, half a sync.
             b.send(good);
+            b.send(carrier);
             b.send({'E', '0', '0', '0'});
             b.send({'U', 'U', 'U', 'A'});
             EXPECT_EQ(b.receive(3), status(c.address, c.code));
