@@ -758,25 +758,24 @@ answer:
   mov r16, r21
   rjmp putc
 
-; Takes a byte that has arrived into the ring and hands the byte waiting to go out
-; to the UART when it has room. Clobbers r17.
+; Hands the byte waiting to go out to the UART when it has room, and takes a byte
+; that has arrived into the ring. Clobbers r17.
 poll:
   UIN r17, UCSRA_
-  sbrs r17, RXC
+  tst r5
+  breq 1f
+  sbrs r17, UDRE
   rjmp 1f
+  UOUT UDR_, r4
+  clr r5
+1:
+  sbrs r17, RXC
+  ret
   UIN r17, UDR_
   st Y+, r17
   cpi r29, hi8(RING_END)
-  brne 1f
+  brne 2f
   ldi r29, hi8(RING)
-1:
-  tst r5
-  breq 2f
-  UIN r17, UCSRA_
-  sbrs r17, UDRE
-  rjmp 2f
-  UOUT UDR_, r4
-  clr r5
 2:
   ret
 
