@@ -169,7 +169,8 @@
 ;   r1 zero; r2:r3 ring read pointer; r28:r29 (Y) ring write pointer;
 ;   r4 the byte waiting to go out, r5 nonzero while it waits;
 ;   r6:r7 the current address (A); r17 poll's scratch.
-; T set while a frame is being taken in: silence then waits for a sync.
+; T: during the wait, set once the wait has restarted; in a command, the mode (an
+; erase, the EEPROM); while a frame is taken in, set so that silence waits for a sync.
 
   .section .text
   .global reset
