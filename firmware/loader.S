@@ -139,12 +139,12 @@
 ; The loader's own area from its second block on is never erased or programmed.
 #define PROTECTED (LOADER_START + 128)
 ; About half a second of silence in the middle of a packet or frame abandons it
-; (the waiting loop in getc takes about 23 cycles a turn).
-#define BYTE_TIMEOUT (F_CPU / 46)
+; (the waiting loop in getc takes about 21 cycles a turn).
+#define BYTE_TIMEOUT (F_CPU / 42)
 
-; The quiet after a sync that ends a wait for one: about 20 ms, at some 17 cycles
+; The quiet after a sync that ends a wait for one: about 20 ms, at some 20 cycles
 ; a turn of its loop.
-#define SILENCE (F_CPU / 17 / 50)
+#define SILENCE (F_CPU / 20 / 50)
 
 ; Addresses in the loader as plain numbers, for arithmetic the linker cannot do.
 #define AT(label) ((label) - reset + LOADER_START)
