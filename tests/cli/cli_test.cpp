@@ -297,7 +297,7 @@ TEST(Cli, MonitorShowsWhatTheDeviceSendsAndSendsWhatIsTyped) {
     p.write("x?");
     p.waitForBytesWritten(5000);  // no event loop here to send it otherwise
     std::string typed;
-    for (int i = 0; i < 100 && typed.size() < 2; ++i) {
+    for (int i = 0; i < 400 && typed.size() < 2; ++i) {  // up to 20 s on a busy machine
         pollfd ready{board.master(), POLLIN, 0};
         if (::poll(&ready, 1, 50) <= 0) continue;
         char c[8];
