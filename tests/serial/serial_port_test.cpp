@@ -1,6 +1,8 @@
 #include "serial/serial_port.h"
 
+#include <fcntl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "serial/port_scan.h"
+#include "serial/posix_line.h"
 #include "sim/pty_termios.h"
 #include "support/busy_machine.h"
 #include "support/pty_pair.h"
@@ -231,6 +234,26 @@ TEST(SerialPort, AStopRequestEndsAWaitingReadUnlessAHoldDefersIt) {
         EXPECT_EQ(held.count, 0u);
     }
     EXPECT_TRUE(port.read(std::span(block).first(4)).interrupted);
+}
+
+TEST(SerialPort, LowLatencyIsAskedForQuietlyWhereTheDriverHasNone) {
+    // A pseudo-terminal has no serial settings to give: the request is skipped, the
+    // port opens and works, and closing puts nothing back that was not changed.
+    PtyPair pty;
+    const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    posix_line::Saved saved;
+    posix_line::ask_low_latency(fd, saved);
+    EXPECT_EQ(saved.low_latency, -1);
+    ::close(fd);
+    SteadyClock clock;
+    SerialPort port(clock);
+    ASSERT_TRUE(port.open(pty.path())) << port.error_text();
+    ASSERT_TRUE(port.set_speed(115200)) << port.error_text();
+    EXPECT_TRUE(port.error_text().empty());
+    pty.send("OK");
+    std::array<std::uint8_t, 2> got{};
+    EXPECT_EQ(port.read(got).count, 2u);
 }
 
 TEST(PortScan, KeepsWhatOpensAndSortsAsText) {
