@@ -308,10 +308,6 @@ Exit codes:
         <translation>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</translation>
     </message>
     <message>
-        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
-        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</translation>
-    </message>
-    <message>
         <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>
         <translation>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</translation>
     </message>
@@ -342,6 +338,14 @@ Exit codes:
     <message>
         <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
         <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
+        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
+        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</translation>
     </message>
 </context>
 <context>
@@ -660,6 +664,26 @@ Exit codes:
     <message>
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
         <translation>Program started. The loader answers again only after the board is reset</translation>
+    </message>
+    <message>
+        <source>опознании МК</source>
+        <translation>identifying the chip</translation>
+    </message>
+    <message>
+        <source>Обмен с загрузчиком сбился при %s, адрес %.4X, и на синхронизацию он не ответил: проверьте линию и сбросьте плату</source>
+        <translation>The exchange with the loader fell out of step while %s, address %.4X, and it did not answer the sync: check the line and reset the board</translation>
+    </message>
+    <message>
+        <source>Частота Fosc %s МГц вне диапазона %g–%g МГц, на котором работают эти МК и загрузчик: с таким счётчиком загрузчик после сброса может никому не ответить. В устройство ничего не отправлено</source>
+        <translation>Fosc %s MHz is outside %g–%g MHz, the range these chips and this loader run at: with such a count the loader may answer nobody after a reset. Nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Счётчик ожидания загрузчика разорван: две его копии различаются (%u и %u). Операции выполняются; настройка загрузчика перепишет обе копии</source>
+        <translation>The loader's wait count is torn: its two copies differ (%u and %u). Operations go on; configuring the loader rewrites both copies</translation>
+    </message>
+    <message>
+        <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
+        <translation>this is text, not an Intel HEX record (a record begins with a colon)</translation>
     </message>
 </context>
 <context>

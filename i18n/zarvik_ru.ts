@@ -306,10 +306,6 @@ Exit codes:
         <translation>ATmega8, ATmega88, ATmega168 или ATmega328; без него — модель, которую показывает МК</translation>
     </message>
     <message>
-        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
-        <translation>продолжать с загрузчиком, чей первый блок не распознан, и принять ожидание короче 0,5 с</translation>
-    </message>
-    <message>
         <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>
         <translation>перед `write flash`: стереть только записываемые страницы (pages), всю область программы (all) или ничего (none)</translation>
     </message>
@@ -340,6 +336,14 @@ Exit codes:
     <message>
         <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
         <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], см. ниже</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
+        <translation>продолжать с загрузчиком, чей первый блок не распознан, принять ожидание короче 0,5 с или частоту вне 1–20 МГц; другую модель, чем --model, — никогда</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
+        <translation>продолжать с загрузчиком, чей первый блок не распознан, и принять ожидание короче 0,5 с</translation>
     </message>
 </context>
 <context>
@@ -657,6 +661,26 @@ Exit codes:
     </message>
     <message>
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>опознании МК</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Обмен с загрузчиком сбился при %s, адрес %.4X, и на синхронизацию он не ответил: проверьте линию и сбросьте плату</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Частота Fosc %s МГц вне диапазона %g–%g МГц, на котором работают эти МК и загрузчик: с таким счётчиком загрузчик после сброса может никому не ответить. В устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Счётчик ожидания загрузчика разорван: две его копии различаются (%u и %u). Операции выполняются; настройка загрузчика перепишет обе копии</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

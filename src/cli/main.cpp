@@ -188,17 +188,38 @@ private:
     }
 
     // Without -m the chip says which model it is; asked once, before the first command
-    // that touches memory (which would ask anyway).
-    void adopt_chip_model() {
-        if (options_.model_given || model_adopted_) return;
-        model_adopted_ = true;
+    // that touches memory (which would ask anyway). A loader whose wait count is torn
+    // is named here too: everything works, and `configure` repairs it. A line fault
+    // while the identity is read ends the run: without -m the model is not known, and
+    // a second reading could name the chip from a different answer.
+    int take_identity(const Step& step) {
+        if (identity_taken_) return kOk;
+        identity_taken_ = true;
         const ChipIdentity& id = programmer_->identify_device();
-        if (!id.found()) return;
-        for (const auto& model : kDeviceModels) {
-            if (model.loader_start != *id.loader_start) continue;
-            programmer_->set_model(model);
-            reporter_.device(chip_name(model.loader_start), model.loader_start);
-            return;
+        if (auto failure = programmer_->identity_failure(operation_of(step), step.memory)) {
+            reporter_.begin(failure->operation, failure->memory);
+            return report(*failure);
+        }
+        if (!id.found()) return kOk;
+        if (!options_.model_given) {
+            for (const auto& model : kDeviceModels) {
+                if (model.loader_start != *id.loader_start) continue;
+                programmer_->set_model(model);
+                reporter_.device(chip_name(model.loader_start), model.loader_start);
+                break;
+            }
+        }
+        if (id.torn_count) reporter_.warning(torn_count_text(id));
+        return kOk;
+    }
+
+    static Operation operation_of(const Step& step) {
+        switch (step.kind) {
+            case Step::Kind::Write: return Operation::Write;
+            case Step::Kind::Verify: return Operation::Verify;
+            case Step::Kind::Read: return Operation::Read;
+            case Step::Kind::Configure: return Operation::Configure;
+            default: return Operation::Erase;
         }
     }
 
@@ -212,7 +233,9 @@ private:
         if (step.kind == Step::Kind::Monitor) return monitor(step);
         if (const int code = ensure_connected(step.kind == Step::Kind::Connect); code != kOk) return code;
         Programmer& p = *programmer_;
-        if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) adopt_chip_model();
+        if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) {
+            if (const int code = take_identity(step); code != kOk) return code;
+        }
         switch (step.kind) {
             case Step::Kind::Ports:
             case Step::Kind::Connect:
@@ -235,6 +258,17 @@ private:
                 WriteOptions write_options;
                 if (step.memory == MemoryKind::Flash) {
                     if (options_.erase == "all" && !flash_blank_) {
+                        // The chip and the file are both checked before the whole user
+                        // area is erased: a missing, damaged or too long file must leave
+                        // the program that is there.
+                        if (auto refused = p.confirm_device(Operation::Erase, MemoryKind::Flash)) {
+                            reporter_.begin(Operation::Erase, MemoryKind::Flash);
+                            return report(*refused);
+                        }
+                        if (const OperationOutcome checked = p.check_file(MemoryKind::Flash, step.file); !checked.ok()) {
+                            reporter_.begin(Operation::Write, MemoryKind::Flash);
+                            return report(checked);
+                        }
                         reporter_.begin(Operation::Erase, MemoryKind::Flash);
                         if (const int code = report(p.erase(MemoryKind::Flash, reporter_)); code != kOk) return code;
                     }
@@ -259,7 +293,8 @@ private:
             }
             case Step::Kind::Configure:
                 reporter_.begin(Operation::Configure, MemoryKind::Flash);
-                return report(p.configure_loader(step.fosc, step.timeout, reporter_, {.allow_short_wait = options_.force}));
+                return report(p.configure_loader(step.fosc, step.timeout, reporter_,
+                                                 {.allow_short_wait = options_.force, .allow_unusual_clock = options_.force}));
         }
         return kOk;
     }
@@ -282,7 +317,7 @@ private:
     std::unique_ptr<SimLink> sim_link_;
     std::unique_ptr<ProgrammerState> state_;
     std::unique_ptr<Programmer> programmer_;
-    bool model_adopted_ = false;
+    bool identity_taken_ = false;
     bool flash_blank_ = false;  // the last flash command was a full erase
 };
 
@@ -311,7 +346,7 @@ static int run(cli::Console& console) {
                        tr_text("cli-help", "ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows"))
             ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}));
     app.add_flag("--force", options.force,
-                 tr_text("cli-help", "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s"));
+                 tr_text("cli-help", "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model"));
     app.add_option("--erase", options.erase,
                    tr_text("cli-help", "before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)"))
         ->check(CLI::IsMember({"pages", "all", "none"}))

@@ -29,6 +29,7 @@ const char* result_word(OperationOutcome::Result r) {
         case OperationOutcome::Result::LinkFailure: return "link-error";
         case OperationOutcome::Result::FileFailure: return "file-error";
         case OperationOutcome::Result::Refused: return "refused";
+        case OperationOutcome::Result::Interrupted: return "interrupted";
     }
     return "";
 }
@@ -43,7 +44,8 @@ std::string cli_hint(const OperationOutcome& o) {
             std::snprintf(buf, sizeof buf, tr_text("cli", " (при %s МГц — не больше %.2f с)"), o.fosc_text.c_str(),
                           o.longest_wait_seconds);
             return buf;
-        case Refusal::WaitTooShort: return tr_text("cli", " (--force, если так и задумано)");
+        case Refusal::WaitTooShort:
+        case Refusal::FoscOutOfRange: return tr_text("cli", " (--force, если так и задумано)");
         case Refusal::DeviceNotConfirmed: return tr_text("cli", " (--force, если у загрузчика другой первый блок)");
         default: return {};
     }

@@ -16,6 +16,17 @@ std::string port_open_failure(const std::string& name, const std::string& why) {
     return text;
 }
 
+ReadTimeouts with_extra_wait(ReadTimeouts timeouts) {
+    const char* text = std::getenv(kExtraWaitVariable);
+    if (text == nullptr || *text == '\0') return timeouts;
+    char* end = nullptr;
+    const long long ms = std::strtoll(text, &end, 10);
+    if (*end != '\0' || ms <= 0 || ms > 600'000) return timeouts;  // not a number of ms: as if unset
+    // The wait for an answer to begin, not the pause that ends one: a loader that
+    // answers with fewer bytes than asked for is still read in its usual time.
+    timeouts.total_constant_ms += ms;
+    return timeouts;
+
 bool runs_at_speed(int asked, int actual) {
     if (asked <= 0 || actual <= 0) return false;
     const std::int64_t off = static_cast<std::int64_t>(actual) - asked;

@@ -67,6 +67,13 @@ private:
 // The sentence every front end shows when a port does not open.
 std::string port_open_failure(const std::string& name, const std::string& why);
 
+// The name of the environment variable that lengthens the wait for every answer by that
+// many milliseconds (at most ten minutes), and the time-outs it gives: for a line that
+// answers later than a serial adapter does (a port forwarded over a network), and for
+// tests whose boards run in other processes on a busy machine. Unset, it changes nothing.
+inline constexpr const char* kExtraWaitVariable = "ZARVIK_EXTRA_WAIT_MS";
+ReadTimeouts with_extra_wait(ReadTimeouts timeouts);
+
 // Whether a port asked for `asked` baud that reports `actual` runs at that speed: within
 // 2 %, so that the host's error and the chip's own (2.1 % at 115200 from 16 MHz) stay
 // inside the 4.5 % a UART tolerates. A driver may report the rate it really made.

@@ -100,7 +100,7 @@ bool set_modem_line(int fd, int line, bool on) { return ::ioctl(fd, on ? TIOCMBI
 }  // namespace
 
 SerialPort::SerialPort(Clock& clock, ReadTimeouts timeouts)
-    : native_(std::make_unique<Native>()), clock_(clock), timeouts_(timeouts) {}
+    : native_(std::make_unique<Native>()), clock_(clock), timeouts_(with_extra_wait(timeouts)) {}
 
 SerialPort::~SerialPort() { close(); }
 
