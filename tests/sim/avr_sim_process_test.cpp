@@ -8,6 +8,7 @@
 
 #include <array>
 #include <csignal>
+#include <utility>
 #include <variant>
 
 #include "memory/intel_hex_loader.h"
@@ -40,7 +41,7 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     // The board runs on wall time in another process; on a machine busy with other
     // work it can be descheduled for longer than the port's usual 250 ms, which is
     // not what this test is about. The host here waits longer.
-    SerialPort port(clock, testing::patient_timeouts());
+    SerialPort port(clock, testing::patient_timeouts_for_a_paced_board());
     ASSERT_TRUE(port.open(path.toStdString()));
     ASSERT_TRUE(port.set_speed(115200));
     auto state = std::make_unique<ProgrammerState>();
@@ -83,21 +84,25 @@ TEST(AvrSimProcess, CommandLineStartsTheProgramAndReachesTheLoaderAfterAReset) {
     auto cli = [&](const QStringList& args) {
         QProcess p;
         // The board is held to wall time in its own process; on a busy machine it falls
-        // behind, and the program waits for its answers accordingly.
+        // behind, also in the middle of an answer, and the program waits accordingly.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
+        env.insert(kExtraGapVariable, QString::number(testing::kBusyMachineExtraGapMs));
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(ZARVIK_CLI_BINARY), QStringList{"-p", path, "-m", "ATmega168", "-q"} + args);
         p.waitForFinished(60000);
-        return p.exitCode();
+        return std::make_pair(p.exitCode(), p.readAllStandardError().toStdString());
     };
     // The loader waits one second after a reset as built; a program started on a busy
     // machine can take longer than that to send its first byte. Eight seconds, set here
     // by the host as a user would, leave it room.
-    EXPECT_EQ(cli({"write", "flash", blink, "configure", "16", "8", "start"}), 0);
-    EXPECT_EQ(cli({"connect"}), 3);
+    const auto written = cli({"write", "flash", blink, "configure", "16", "8", "start"});
+    EXPECT_EQ(written.first, 0) << written.second;
+    const auto gone = cli({"connect"});
+    EXPECT_EQ(gone.first, 3) << gone.second;
     ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
-    EXPECT_EQ(cli({"connect", "erase", "flash"}), 0);
+    const auto back = cli({"connect", "erase", "flash"});
+    EXPECT_EQ(back.first, 0) << back.second;
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(10000));
 }
