@@ -5,7 +5,9 @@
 namespace zarvik {
 
 AvrLink::AvrLink(AvrBoard& board, int baud, ReadTimeouts timeouts)
-    : board_(board), byte_cycles_(10ull * board.frequency() / static_cast<unsigned>(baud)), timeouts_(timeouts) {}
+    : board_(board), timeouts_(timeouts) {
+    board_.set_host_baud(baud);
+}
 
 std::uint64_t AvrLink::at_ms(std::int64_t ms) const {
     return board_.cycle() + static_cast<std::uint64_t>(std::max<std::int64_t>(ms, 0)) * board_.frequency() / 1000;
@@ -20,12 +22,7 @@ std::int64_t AvrLink::now_ms() { return now_us() / 1000; }
 void AvrLink::sleep_ms(std::int64_t ms) { board_.run_until(at_ms(ms)); }
 
 bool AvrLink::write(std::span<const std::uint8_t> bytes) {
-    std::uint64_t t = std::max(board_.cycle(), tx_free_);
-    for (std::uint8_t b : bytes) {
-        t += byte_cycles_;
-        board_.receive_at(t, b);
-    }
-    tx_free_ = t;
+    for (std::uint8_t b : bytes) board_.host_send(b);
     return true;
 }
 

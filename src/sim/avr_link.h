@@ -29,9 +29,7 @@ private:
     std::uint64_t at_ms(std::int64_t ms) const;
 
     AvrBoard& board_;
-    std::uint64_t byte_cycles_;
     ReadTimeouts timeouts_;
-    std::uint64_t tx_free_ = 0;
 };
 
 }  // namespace zarvik

@@ -23,6 +23,7 @@
 #include "sim/board_pty.h"
 #include "sim/memory_dump.h"
 #include "sim/pty_termios.h"
+#include "sim/usb_latency.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ static int run(int argc, char** argv) {
     std::string model_name = "ATmega328";
     double mhz = 16;
     std::string loader, flash_in, eeprom_in, flash_out, eeprom_out, link_path;
+    double latency_ms = 0;
     app.add_option("-m,--model", model_name, "ATmega8, ATmega88, ATmega168 or ATmega328")
         ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
         ->capture_default_str();
@@ -57,6 +59,10 @@ static int run(int argc, char** argv) {
     app.add_option("--dump-flash", flash_out, "write the whole flash as Intel HEX on exit");
     app.add_option("--dump-eeprom", eeprom_out, "write the EEPROM as Intel HEX on exit");
     app.add_option("--link", link_path, "also make this symbolic link to the terminal");
+    app.add_option("--latency", latency_ms,
+                   "like a USB serial adapter's latency timer: what the chip sends reaches the host this many\n"
+                   "milliseconds after the last delivery, or at once when 62 bytes have gathered")
+        ->check(CLI::Range(0.0, 1000.0));
     CLI11_PARSE(app, argc, argv);
 
     const auto hz = static_cast<std::uint32_t>(std::lround(mhz * 1e6));
@@ -120,7 +126,7 @@ static int run(int argc, char** argv) {
     // host's time-outs and the loader's wait are real.
     std::int64_t wall0 = now_us();
     std::uint64_t cycle0 = board.cycle();
-    std::uint64_t host_free = 0;  // when the host's last byte has crossed the line
+    zarvik::LatencyBuffer adapter(std::llround(latency_ms * hz / 1000));
     std::uint8_t buf[512];
     while (!g_stop.load()) {
         if (g_reset.exchange(false)) board.reset();
@@ -132,27 +138,25 @@ static int run(int argc, char** argv) {
             cycle0 = board.cycle();
             target = cycle0;
         }
+        // The speed the host has set now: its bytes cross the line at it and the chip's
+        // are read at it, so a host at another speed than the chip's gets garbage, as a
+        // real UART would.
+        zarvik::PtyLineSettings line;
+        if (zarvik::read_pty_line_settings(pty.master(), line) && line.baud > 0) board.set_host_baud(line.baud);
         const ssize_t n = ::read(pty.master(), buf, sizeof buf);
-        if (n > 0) {
-            // The speed the host has set now; bytes it wrote just before closing the
-            // line may be read after its close put back other settings, so the speed
-            // only paces the bytes and never decides whether they arrive.
-            zarvik::PtyLineSettings line;
-            int baud = 115200;
-            if (zarvik::read_pty_line_settings(pty.master(), line) && line.baud > 0) baud = line.baud;
-            const std::uint64_t byte_cycles = 10ull * hz / static_cast<unsigned>(baud);
-            for (ssize_t i = 0; i < n; ++i) {
-                host_free = std::max(host_free, board.cycle()) + byte_cycles;
-                board.receive_at(host_free, buf[i]);
-            }
-        }
+        for (ssize_t i = 0; i < n; ++i) board.host_send(buf[i]);
         board.run_until(target);
         auto& sent = board.sent();
         std::vector<std::uint8_t> out;
         while (!sent.empty() && sent.front().done_cycle <= board.cycle()) {
-            out.push_back(sent.front().byte);
+            if (adapter.enabled()) {
+                adapter.arrive(static_cast<std::int64_t>(sent.front().done_cycle), sent.front().byte);
+            } else {
+                out.push_back(sent.front().byte);
+            }
             sent.pop_front();
         }
+        if (adapter.enabled()) out = adapter.take_due(static_cast<std::int64_t>(board.cycle()));
         for (std::size_t done = 0; done < out.size();) {
             const ssize_t w = ::write(pty.master(), out.data() + done, out.size() - done);
             if (w > 0) {

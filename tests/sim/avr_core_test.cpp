@@ -270,7 +270,7 @@ TEST(AvrCore, PagesChangeExactlyTheirSixtyFourBytesAndTheLoaderIsKept) {
 }
 
 // The line as the chip has it: 10 bit times a byte both ways, and a UART that holds
-// two bytes, so bytes sent while the loader is halted programming flash are lost.
+// two bytes, so bytes sent while the loader waits for flash to program are lost.
 TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     Bench bench("ATmega328");
     Block read{};
@@ -282,7 +282,7 @@ TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     EXPECT_GE(took, line);
     EXPECT_LE(took, line + 500);
 
-    // `E` then, without waiting for its acknowledgement, a sync: the loader is halted
+    // `E` then, without waiting for its acknowledgement, a sync: the loader is busy
     // erasing while the sync arrives, so two bytes wait and two are lost.
     const std::array<std::uint8_t, 4> erase{'E', '0', '0', '0'};
     const std::array<std::uint8_t, 4> address{'A', 0, 0, 0};
@@ -344,32 +344,80 @@ TEST(AvrCore, ChipBusyTimesShowInTheAcknowledgements) {
     }
 }
 
-// Self-programming as the chip does it, which simavr 1.6 does not: programming
-// only clears bits and leaves the words not loaded into the page buffer alone,
-// erasing takes the whole page that holds the address, and SPM from the
-// application section does nothing.
+// Self-programming as the chip does it, which simavr 1.6 does not: programming only
+// clears bits and leaves the words not loaded into the page buffer alone, erasing
+// takes the whole page that holds the address. A page of the application section
+// programs for 4.5 ms while the CPU runs on, SPMEN and RWWSB set, an SPM meanwhile
+// does nothing and the section reads 0xFF until RWWSRE; a page of the loader's own
+// section halts the CPU instead. SPM from the application section does nothing, nor
+// one that comes more than four cycles after SPMCSR was written. A loader that does
+// not wait, or does not re-enable the section, fails here as on the chip.
 TEST(AvrCore, SelfProgrammingIsTheChips) {
-    for (const char* where : {"boot", "app"}) {
-        SCOPED_TRACE(where);
+    constexpr std::uint8_t kData = 0x3C;
+    constexpr std::uint8_t kWritten0 = 0x3C & 0xA5, kWritten1 = 0x3C & 0x5A;
+    struct Case {
+        const char* probe;
+        std::uint32_t start;  // where it runs
+        // What it saw: SPMCSR and the byte at 0x0100 just after the write, SPMCSR after
+        // waiting and after re-enabling, the byte at 0x0100 then, SPMCSR after the
+        // loader-section erase.
+        std::array<std::uint8_t, 6> seen;
+        bool waited;           // it polled SPMEN for the whole write
+        bool written;          // 0x0100 holds the word
+        bool lone_erase;       // the page at 0x0180 is blank: no write was under way
+        bool erased;           // the page that holds 0x0242 is blank
+        bool loader_erased;    // the page at 0x7000 is blank
+        std::int64_t took_ms;  // until it is through, at least
+    };
+    const std::array<Case, 5> cases{{
+        {"boot", 0x7C00, {0x41, 0xFF, 0x40, 0x00, kWritten0, 0x00}, true, true, false, true, true, 13},
+        {"app", 0x0000, {0x00, kData, 0x00, 0x00, kData, 0x00}, false, false, false, false, false, 0},
+        {"no_wait", 0x7C00, {0x41, 0xFF, 0x41, 0x41, 0xFF, 0x41}, false, true, false, false, false, 0},
+        {"no_reenable", 0x7C00, {0x41, 0xFF, 0x40, 0x40, 0xFF, 0x40}, true, true, false, true, true, 13},
+        {"late_spm", 0x7C00, {0x00, kData, 0x40, 0x00, kData, 0x00}, true, false, true, true, true, 13},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.probe);
         AvrBoard board("ATmega328", kMhz16);
-        ASSERT_TRUE(board.load_flash_hex(std::string(ZARVIK_SPM_PROBE_DIR) + "/spm_probe_" + where + ".hex"));
+        ASSERT_TRUE(board.load_flash_hex(std::string(ZARVIK_SPM_PROBE_DIR) + "/spm_probe_" + c.probe + ".hex"));
         auto flash = board.flash();
-        std::fill(flash.begin() + 0x100, flash.begin() + 0x300, 0x3C);
+        std::fill(flash.begin() + 0x100, flash.begin() + 0x300, kData);
+        std::fill(flash.begin() + 0x7000, flash.begin() + 0x7080, kData);
+        // The reset starts at the loader's address: `jmp 0` there for the copy in the
+        // application section.
+        if (c.start == 0) std::copy_n(std::array<std::uint8_t, 4>{0x0C, 0x94, 0x00, 0x00}.begin(), 4, flash.begin() + 0x7C00);
         board.reset();
-        board.run_until(board.cycle() + kMhz16 / 50);
-        const bool boot = std::string(where) == "boot";
-        // It ran to its end: from the reset at the loader's address through blank
-        // flash round to 0x0000 for the application copy.
-        const std::uint32_t start = boot ? 0x7C00 : 0;
-        EXPECT_GE(board.pc(), start);
-        EXPECT_LT(board.pc(), start + 0x40);
+        const std::uint64_t start = board.cycle();
+        auto through = [&] { return board.sram(0x108) == 0xD0; };
+        if (c.took_ms > 0) {
+            board.run_until(start + board.cycles_from_us(c.took_ms * 1000));
+            EXPECT_FALSE(through());
+        }
+        board.run_until(start + board.cycles_from_us(20'000));
+        ASSERT_TRUE(through());
+        EXPECT_FALSE(board.stopped());
+        EXPECT_GE(board.pc(), c.start);
+        EXPECT_LT(board.pc(), c.start + 0x100);
+
+        const std::array<std::uint8_t, 6> seen{board.sram(0x100), board.sram(0x101), board.sram(0x104), board.sram(0x105),
+                                               board.sram(0x106), board.sram(0x107)};
+        EXPECT_EQ(seen, c.seen);
+        // Six cycles a poll through the 4.5 ms of the write: the CPU ran meanwhile.
+        const unsigned polls = board.sram(0x102) | (board.sram(0x103) << 8);
+        if (c.waited) {
+            EXPECT_NEAR(polls, 4500 * 16 / 6, 20);
+        } else {
+            EXPECT_LE(polls, 1u);
+        }
         for (std::uint32_t i = 0x100; i < 0x300; ++i) {
-            std::uint8_t expected = 0x3C;
-            if (boot && i == 0x100) expected = 0x3C & 0xA5;
-            if (boot && i == 0x101) expected = 0x3C & 0x5A;
-            if (boot && i >= 0x200 && i < 0x280) expected = 0xFF;
+            std::uint8_t expected = kData;
+            if (c.written && i == 0x100) expected = kWritten0;
+            if (c.written && i == 0x101) expected = kWritten1;
+            if (c.lone_erase && i >= 0x180 && i < 0x200) expected = 0xFF;
+            if (c.erased && i >= 0x200 && i < 0x280) expected = 0xFF;
             ASSERT_EQ(flash[i], expected) << std::hex << i;
         }
+        for (std::uint32_t i = 0x7000; i < 0x7080; ++i) ASSERT_EQ(flash[i], c.loader_erased ? 0xFF : kData) << std::hex << i;
     }
 }
 
