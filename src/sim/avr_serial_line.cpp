@@ -64,7 +64,7 @@ std::optional<SerialLine::Received> SerialLine::next(double bit, int samples, do
             for (int i = 1; i <= 8; ++i) {
                 if (vote(i)) byte = static_cast<std::uint8_t>(byte | (1u << (i - 1)));
             }
-            return Received{at(9, first + 2), seen + 10 * bit, byte, !vote(9)};
+            return Received{at(9, first + 2), at(9, first + 1), seen + 10 * bit, byte, !vote(9)};
         }
         from = passed;
         if (final_so_far && passed <= known_until) {
@@ -77,8 +77,8 @@ std::optional<SerialLine::Received> SerialLine::next(double bit, int samples, do
 }
 
 void SerialLine::take(const Received& received) {
-    search_from_ = received.sampled;
-    forget_before(received.sampled);
+    search_from_ = received.resume;
+    forget_before(received.resume);
 }
 
 }  // namespace zarvik

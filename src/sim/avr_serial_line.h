@@ -25,6 +25,7 @@ public:
 
     struct Received {
         double sampled;       // the stop bit's last sample: the receiver has the byte
+        double resume;        // its middle sample: from here a new start bit is seen
         double end;           // the end of the frame as the receiver times it
         std::uint8_t byte;
         bool framing_error;   // the stop bit read low
@@ -33,7 +34,8 @@ public:
     // double speed), reads next, as if nothing more were sent. Only the wire up to
     // `known_until` is final: false starts up to there are passed for good.
     std::optional<Received> next(double bit, int samples, double known_until);
-    // Takes what next() returned: the receiver looks for the next start bit after it.
+    // Takes what next() returned: the receiver looks for the next start bit from the
+    // middle of its stop bit.
     void take(const Received& received);
 
 private:
