@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,6 +110,14 @@ static int run(int argc, char** argv) {
         std::cerr << "zarvik-avr-sim: cannot open a pseudo-terminal: " << pty.error() << "\n";
         return 3;
     }
+    // The terminal starts at speed 0, which no host sets: a host that closes the port
+    // puts its settings back, so bytes still read after that were sent at the last
+    // speed seen, not at 0.
+    termios idle{};
+    ::tcgetattr(pty.master(), &idle);
+    ::cfsetispeed(&idle, B0);
+    ::cfsetospeed(&idle, B0);
+    ::tcsetattr(pty.master(), TCSANOW, &idle);
     if (!link_path.empty()) {
         std::remove(link_path.c_str());
         if (::symlink(pty.path().c_str(), link_path.c_str()) != 0) {

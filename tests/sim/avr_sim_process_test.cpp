@@ -81,10 +81,45 @@ TEST(AvrSimProcess, CommandLineStartsTheProgramAndReachesTheLoaderAfterAReset) {
         p.waitForFinished(60000);
         return p.exitCode();
     };
+    // The loader listens at 115200 baud (117 647 on a 16 MHz chip): a host at 9600
+    // sends it noise and gets no answer.
+    EXPECT_EQ(cli({"-b", "9600", "connect"}), 3);
     EXPECT_EQ(cli({"write", "flash", blink, "start"}), 0);
     EXPECT_EQ(cli({"connect"}), 3);
     ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
     EXPECT_EQ(cli({"connect", "erase", "flash"}), 0);
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(10000));
+}
+
+// `--latency`: the answer to the second of two quick commands reaches the host no
+// earlier than the latency after the first was delivered (a lower bound only, so
+// that a busy machine cannot make it fail).
+TEST(AvrSimProcess, LatencyTimerHoldsBackTheNextAnswer) {
+    QProcess sim;
+    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+    sim.setArguments({"--model", "ATmega328", "--latency", "300"});
+    sim.start();
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    while (!sim.canReadLine() && sim.state() == QProcess::Running) sim.waitForReadyRead(100);
+    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+    ASSERT_FALSE(path.isEmpty());
+    SteadyClock clock;
+    SerialPort port(clock, ReadTimeouts{2000, 500, 2000});
+    ASSERT_TRUE(port.open(path.toStdString()));
+    ASSERT_TRUE(port.set_speed(115200));
+    const auto start = clock.now_ms();
+    const std::array<std::uint8_t, 4> sync{'U', 'U', 'U', 'U'};
+    const std::array<std::uint8_t, 4> address{'A', 0, 0, 0};
+    std::array<std::uint8_t, 6> loader{};
+    std::array<std::uint8_t, 4> ack{};
+    ASSERT_TRUE(port.write(sync));
+    EXPECT_EQ(port.read(loader).count, 6u);
+    ASSERT_TRUE(port.write(address));
+    EXPECT_EQ(port.read(ack).count, 4u);
+    EXPECT_EQ(std::string(ack.begin(), ack.end()), "OK\r\n");
+    EXPECT_GE(clock.now_ms() - start, 300);
+    port.close();
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(10000));
 }
