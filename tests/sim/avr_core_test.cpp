@@ -499,6 +499,36 @@ TEST(SerialLine, ReceiverReadsFramesAtItsOwnSpeed) {
     EXPECT_FALSE(line.next(136, 16, 10'000).has_value());
 }
 
+// The board behind a USB adapter with a 16 ms latency timer, on simulated time: each
+// short answer waits for the timer since the last delivery, a block streams in packets
+// of 62 bytes and its last 4 bytes wait again. Writing still works, only slower.
+TEST(AvrCore, LatencyTimerDelaysShortAnswers) {
+    constexpr std::int64_t kLatencyMs = 16;
+    std::array<std::int64_t, 2> took{};
+    for (std::int64_t latency : {std::int64_t{0}, kLatencyMs}) {
+        SCOPED_TRACE(latency);
+        Bench bench("ATmega328");
+        AvrLink link(bench.board, 115200, ReadTimeouts{}, latency);
+        LoaderProtocol protocol(link, link);
+        auto state = std::make_unique<ProgrammerState>();
+        Programmer programmer(*state, link, link);
+        programmer.set_model(*find_device_model("ATmega328"));
+        ASSERT_EQ(programmer.connect(), HandshakeOutcome::Connected);
+        Block read{};
+        const std::int64_t before = link.now_us();
+        ASSERT_FALSE(protocol.read_flash_block(0x7C00, read));
+        took[latency == 0 ? 0 : 1] = link.now_us() - before;
+        EXPECT_TRUE(std::equal(read.begin(), read.end(), bench.loader_area().begin()));
+        const auto written = programmer.write(MemoryKind::Flash, ZARVIK_BLINK_HEX);
+        EXPECT_TRUE(written.ok()) << status_text(written);
+    }
+    // Without: 12 bytes out, 136 back, about 13 ms. With: the two acknowledgements 16 ms
+    // apart, the block's two full packets at once, its last 4 bytes 16 ms later.
+    EXPECT_LT(took[0], 15'000);
+    EXPECT_GE(took[1], 3 * kLatencyMs * 1000);
+    EXPECT_LE(took[1], 3 * kLatencyMs * 1000 + 15'000);
+}
+
 // What a line does to a loader on a bench: noise while a cable is plugged in
 // restarts the wait from the second copy of the count instead of being taken for a
 // command, and a packet or block that stops half-way is dropped after half a
