@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <iostream>
 #include <vector>
@@ -137,6 +138,39 @@ static int run(int argc, char** argv) {
     std::uint64_t cycle0 = board.cycle();
     zarvik::LatencyBuffer adapter(std::llround(latency_ms * hz / 1000));
     std::uint8_t buf[512];
+    // What the host has not taken yet. A host that does not read fills the terminal;
+    // beyond this much, bytes are lost as an adapter's buffer would lose them, and
+    // the loop never waits for the host.
+    std::deque<std::uint8_t> unread;
+    constexpr std::size_t kUnreadLimit = 64 * 1024;
+    auto deliver = [&] {
+        auto& sent = board.sent();
+        while (!sent.empty() && sent.front().done_cycle <= board.cycle()) {
+            if (adapter.enabled()) {
+                adapter.arrive(static_cast<std::int64_t>(sent.front().done_cycle), sent.front().byte);
+            } else {
+                unread.push_back(sent.front().byte);
+            }
+            sent.pop_front();
+        }
+        if (adapter.enabled()) {
+            for (std::uint8_t b : adapter.take_due(static_cast<std::int64_t>(board.cycle()))) unread.push_back(b);
+        }
+        while (unread.size() > kUnreadLimit) unread.pop_front();
+        while (!unread.empty()) {
+            std::uint8_t chunk[512];
+            const std::size_t count = std::min(unread.size(), sizeof chunk);
+            std::copy_n(unread.begin(), count, chunk);
+            const ssize_t w = ::write(pty.master(), chunk, count);
+            if (w > 0) {
+                unread.erase(unread.begin(), unread.begin() + w);
+            } else if (w < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;  // full, or nobody there: the rest waits for the next round
+            }
+        }
+    };
     while (!g_stop.load()) {
         if (g_reset.exchange(false)) board.reset();
         std::int64_t wall = now_us();
@@ -154,26 +188,13 @@ static int run(int argc, char** argv) {
         if (zarvik::read_pty_line_settings(pty.master(), line) && line.baud > 0) board.set_host_baud(line.baud);
         const ssize_t n = ::read(pty.master(), buf, sizeof buf);
         for (ssize_t i = 0; i < n; ++i) board.host_send(buf[i]);
-        board.run_until(target);
-        auto& sent = board.sent();
-        std::vector<std::uint8_t> out;
-        while (!sent.empty() && sent.front().done_cycle <= board.cycle()) {
-            if (adapter.enabled()) {
-                adapter.arrive(static_cast<std::int64_t>(sent.front().done_cycle), sent.front().byte);
-            } else {
-                out.push_back(sent.front().byte);
-            }
-            sent.pop_front();
-        }
-        if (adapter.enabled()) out = adapter.take_due(static_cast<std::int64_t>(board.cycle()));
-        for (std::size_t done = 0; done < out.size();) {
-            const ssize_t w = ::write(pty.master(), out.data() + done, out.size() - done);
-            if (w > 0) {
-                done += static_cast<std::size_t>(w);
-            } else if (w < 0 && errno != EINTR && errno != EAGAIN) {
-                break;
-            }
-        }
+        // A core that catches up after the process was held back runs a millisecond at
+        // a time, and what the chip sent goes out after each, so that a host is not
+        // kept waiting for the whole stretch.
+        do {
+            board.run_until(std::min(target, board.cycle() + hz / 1000));
+            deliver();
+        } while (board.cycle() < target && !g_stop.load());
         // Wait for the host or for the next millisecond, whichever comes first.
         pollfd p{pty.master(), POLLIN, 0};
         const timespec ts{0, 1'000'000};

@@ -4,8 +4,14 @@
 
 #include <QProcess>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <array>
+#include <chrono>
 #include <csignal>
+#include <thread>
 #include <variant>
 
 #include "memory/intel_hex_loader.h"
@@ -122,6 +128,44 @@ TEST(AvrSimProcess, LatencyTimerHoldsBackTheNextAnswer) {
     port.close();
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(10000));
+}
+
+// A host that sends commands and never reads the answers fills the terminal: the
+// board must still end when told. The line carries about 11.7 KB a second, so the
+// terminal's buffer is full after some seconds of it.
+TEST(AvrSimProcess, EndsOnSigtermWhileItsAnswersPileUpUnread) {
+    QProcess sim;
+    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+    sim.setArguments({"--model", "ATmega328"});
+    sim.start();
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    while (!sim.canReadLine() && sim.state() == QProcess::Running) sim.waitForReadyRead(100);
+    const std::string path = QString::fromUtf8(sim.readLine()).trimmed().toStdString();
+    ASSERT_FALSE(path.empty());
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, B115200);
+    ::cfsetospeed(&t, B115200);
+    ::tcsetattr(fd, TCSANOW, &t);
+    const std::string sync = "UUUU";
+    const std::string fetch("b\0\0\0", 4);
+    ASSERT_EQ(::write(fd, sync.data(), sync.size()), 4);
+    // Each fetch is answered with 128 bytes, 11 ms on the line.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (std::chrono::steady_clock::now() < end) {
+        [[maybe_unused]] const auto written = ::write(fd, fetch.data(), fetch.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(11));
+    }
+    sim.terminate();
+    EXPECT_TRUE(sim.waitForFinished(10000));
+    ::close(fd);
+    if (sim.state() != QProcess::NotRunning) {
+        sim.kill();
+        sim.waitForFinished(10000);
+    }
 }
 
 }  // namespace
