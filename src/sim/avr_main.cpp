@@ -142,6 +142,10 @@ static int run(int argc, char** argv) {
     // beyond this much, bytes are lost as an adapter's buffer would lose them, and
     // the loop never waits for the host.
     std::deque<std::uint8_t> unread;
+    // While bytes go either way the rounds are short, so that an answer reaches the
+    // host within a tenth of a millisecond of leaving the chip, not at the next tick.
+    constexpr std::int64_t kLivelyUs = 5000;
+    std::int64_t lively_until = 0;
     constexpr std::size_t kUnreadLimit = 64 * 1024;
     auto deliver = [&] {
         auto& sent = board.sent();
@@ -156,6 +160,7 @@ static int run(int argc, char** argv) {
         if (adapter.enabled()) {
             for (std::uint8_t b : adapter.take_due(static_cast<std::int64_t>(board.cycle()))) unread.push_back(b);
         }
+        if (!unread.empty()) lively_until = now_us() + kLivelyUs;
         while (unread.size() > kUnreadLimit) unread.pop_front();
         while (!unread.empty()) {
             std::uint8_t chunk[512];
@@ -188,6 +193,7 @@ static int run(int argc, char** argv) {
         if (zarvik::read_pty_line_settings(pty.master(), line) && line.baud > 0) board.set_host_baud(line.baud);
         const ssize_t n = ::read(pty.master(), buf, sizeof buf);
         for (ssize_t i = 0; i < n; ++i) board.host_send(buf[i]);
+        if (n > 0) lively_until = now_us() + kLivelyUs;
         // A core that catches up after the process was held back runs a millisecond at
         // a time, and what the chip sent goes out after each, so that a host is not
         // kept waiting for the whole stretch.
@@ -195,9 +201,9 @@ static int run(int argc, char** argv) {
             board.run_until(std::min(target, board.cycle() + hz / 1000));
             deliver();
         } while (board.cycle() < target && !g_stop.load());
-        // Wait for the host or for the next millisecond, whichever comes first.
+        // Wait for the host or for the next round, whichever comes first.
         pollfd p{pty.master(), POLLIN, 0};
-        const timespec ts{0, 1'000'000};
+        const timespec ts{0, now_us() < lively_until ? 100'000L : 1'000'000L};
         ::ppoll(&p, 1, &ts, nullptr);
     }
 
