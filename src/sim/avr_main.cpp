@@ -146,7 +146,7 @@ static int run(int argc, char** argv) {
     // host within a tenth of a millisecond of leaving the chip, not at the next tick.
     constexpr std::int64_t kLivelyUs = 5000;
     std::int64_t lively_until = 0;
-    constexpr std::size_t kUnreadLimit = 64 * 1024;
+    constexpr std::size_t kUnreadLimit = std::size_t{64} * 1024;
     auto deliver = [&] {
         auto& sent = board.sent();
         while (!sent.empty() && sent.front().done_cycle <= board.cycle()) {
