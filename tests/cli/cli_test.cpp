@@ -290,7 +290,8 @@ TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
 
 // zarvik-cli started as a shell starts it: SIGPIPE at its default, which ends a
 // process (this test's runner may ignore it, and ignored signals are inherited), and
-// SIGHUP ignored where `nohup` asks for it. Its standard output goes to `*out`.
+// SIGHUP ignored where `nohup` asks for it, in the tests' environment. Its standard
+// output goes to `*out`.
 pid_t spawn_cli(std::vector<std::string> args, int* out, bool nohup = false) {
     int pipe_ends[2];
     if (::pipe(pipe_ends) != 0) return -1;
@@ -310,12 +311,17 @@ pid_t spawn_cli(std::vector<std::string> args, int* out, bool nohup = false) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (const QString& variable : cli_environment().toStringList()) variables.push_back(variable.toStdString());
+    std::vector<char*> envp;
+    for (std::string& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
     struct sigaction before {};
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     if (nohup) ::sigaction(SIGHUP, &ignore, &before);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, ZARVIK_CLI_BINARY, &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+    if (::posix_spawn(&pid, ZARVIK_CLI_BINARY, &actions, &attributes, argv.data(), envp.data()) != 0) pid = -1;
     if (nohup) ::sigaction(SIGHUP, &before, nullptr);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
