@@ -30,6 +30,7 @@ ChipIdentity identify_chip(LoaderProtocol& protocol) {
         }
         if (has_loader_layout(block)) {
             identity.loader_start = start;
+            identity.signature = find_signature(block);
             return identity;
         }
     }

@@ -63,9 +63,17 @@ static int run(int argc, char** argv) {
     faults_group->add_option("--late", faults.late_ms, "answer this many milliseconds late");
     faults_group->add_flag("--garbage", faults.garbage, "answer with noise");
     faults_group->add_option("--line-gone-after", faults.line_gone_after, "drop the line after N host bytes");
+    faults_group->add_option("--drop-byte", faults.drop_byte, "lose the N-th byte the host sends");
+    faults_group->add_option("--corrupt-at", faults.corrupt_at, "program the flash byte at this address with a bit flipped");
+    faults_group->add_option("--wrong-check-at", faults.wrong_check_at,
+                             "answer the flash check of the 128-byte unit at this address wrongly");
+    bool plain_loader = false;
+    app.add_flag("--plain-loader", plain_loader,
+                 "a loader of the original kind: no signature in its first block, only the four-byte commands");
     CLI11_PARSE(app, argc, argv);
 
-    zarvik::SimLoader loader(*zarvik::find_device_model(model_name), faults);
+    zarvik::SimLoader loader(*zarvik::find_device_model(model_name), faults,
+                             plain_loader ? zarvik::LoaderKind::Plain : zarvik::LoaderKind::Ours);
     if (!flash_in.empty() && !load_into(flash_in, loader.flash().first(loader.model().loader_start), "flash")) return 4;
     if (!eeprom_in.empty() && !load_into(eeprom_in, loader.eeprom(), "EEPROM")) return 4;
 
@@ -90,6 +98,7 @@ static int run(int argc, char** argv) {
     server.serve(g_stop);
 
     int status = 0;
+    if (!loader.line_gone()) loader.finish_programming();
     if (!zarvik::dump_memory("zarvik-sim", flash_out, loader.flash())) status = 4;
     if (!zarvik::dump_memory("zarvik-sim", eeprom_out, loader.eeprom())) status = 4;
     if (!log_out.empty()) {
