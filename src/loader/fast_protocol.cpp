@@ -162,14 +162,29 @@ TransactionResult FastProtocol::erase_eeprom_block(std::uint32_t address) {
 
 bool FastProtocol::resync() {
     const Packet sync = make_packet(command::kSync, command::kSync, command::kSync, command::kSync);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        link_.discard_input();
+    link_.discard_input();
+    auto says_loader = [](std::span<const std::uint8_t> reply) {
+        const std::string_view text(reinterpret_cast<const char*>(reply.data()), reply.size());
+        return text.find("Loader") != std::string_view::npos;
+    };
+    // While the loader still takes in a frame whose bytes were lost, a sync only fills
+    // it up: whole syncs go out until the loader answers at all (the frame's refusal).
+    bool answered = false;
+    for (int attempt = 0; attempt < 40 && !answered; ++attempt) {
         if (!link_.write(sync)) return false;
         std::array<std::uint8_t, kIdentifySize> reply{};
         const ReadResult got = link_.read(reply);
-        // A refusal of a frame cut short by the sync itself may come before "Loader".
-        const std::string_view text(reinterpret_cast<const char*>(reply.data()), got.count);
-        if (text.find("Loader") != std::string_view::npos) return true;
+        if (says_loader(std::span(reply).first(got.count))) return true;
+        if (got.line_lost || got.interrupted) return false;
+        answered = got.count > 0;
+    }
+    // The refusal took some of the sync's bytes and the loader counts the rest: single
+    // bytes complete it exactly, so that no stray byte starts the next packet.
+    for (int i = 0; answered && i < 4; ++i) {
+        if (!link_.write(std::span(sync).first(1))) return false;
+        std::array<std::uint8_t, 6> reply{};
+        const ReadResult got = link_.read(reply);
+        if (says_loader(std::span(reply).first(got.count))) return true;
         if (got.line_lost || got.interrupted) return false;
     }
     return false;

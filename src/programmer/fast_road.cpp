@@ -206,7 +206,10 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
             const bool alone = frames[sent].holds_sync || (sent > answered && frames[sent - 1].holds_sync);
             if (alone && sent > answered) break;
             if (!fast_.send_frame(frames[sent].bytes)) {
-                return failed(o, TransactionFailure{fast_command::kPageProgram, frames[sent].address, 0, 0, true});
+                o.result = Result::LinkFailure;
+                o.link_failure = TransactionFailure{fast_command::kPageProgram, frames[sent].address, 0, 0, true};
+                o.stopped_address = reported;
+                return o;
             }
             ++sent;
         }

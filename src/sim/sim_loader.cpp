@@ -72,10 +72,14 @@ std::uint32_t SimLoader::unit_check(bool flash, std::uint32_t address) const {
     return check;
 }
 
-void SimLoader::status_answer(Answer& answer, std::uint32_t address, std::uint8_t status) {
+void SimLoader::status_answer(Answer& answer, std::uint32_t address, std::uint8_t status, std::int64_t now_us) {
     answer.bytes = {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF), status};
-    // After a refusal the loader takes nothing until a sync.
-    if (status != 0) locked_ = true;
+    if (status == 0) return;
+    // A refusal is an answer like any other: it comes once every frame taken before is
+    // programmed. Then the loader takes nothing until a sync.
+    answer.busy_us = std::max<std::int64_t>(0, busy_until_us_ - now_us);
+    finish_programming();
+    locked_ = true;
 }
 
 void SimLoader::ack(Answer& answer, std::int64_t busy_us) {
@@ -106,6 +110,8 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
     } else if (locked_) {
         sync_run_ = byte == command::kSync ? sync_run_ + 1 : 0;
         if (sync_run_ == 4) {
+            answer.busy_us = std::max<std::int64_t>(0, busy_until_us_ - now_us);
+            finish_programming();
             locked_ = false;
             sync_run_ = 0;
             packet_fill_ = 0;
@@ -133,6 +139,7 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
         // The board goes with its line (powered by the same cable): what was still
         // programming is lost.
         line_gone_ = true;
+        settle(now_us);
         programming_.clear();
         return false;
     }
@@ -151,7 +158,7 @@ void SimLoader::take_frame(Answer& answer, std::int64_t now_us) {
     const std::uint32_t sent = static_cast<std::uint32_t>(frame_[3 + n]) | static_cast<std::uint32_t>(frame_[4 + n]) << 8 |
                                static_cast<std::uint32_t>(frame_[5 + n]) << 16 | static_cast<std::uint32_t>(frame_[6 + n]) << 24;
     if (crc32(std::span(frame_).first(3 + n)) != sent) {
-        status_answer(answer, address, 1);
+        status_answer(answer, address, 1, now_us);
         return;
     }
     // The frame leaves RAM for the page buffer once the one before it is programmed;
@@ -161,11 +168,11 @@ void SimLoader::take_frame(Answer& answer, std::int64_t now_us) {
     const std::uint32_t last_page = (address + static_cast<std::uint32_t>(n) - 1) / chip_page_;
     busy_until_us_ = taken + (last_page - first_page + 1) * (kPageEraseUs + kPageProgramUs);
     programming_.push_back({busy_until_us_, address, std::vector<std::uint8_t>(frame_.begin() + 3, frame_.begin() + 3 + static_cast<std::ptrdiff_t>(n))});
-    status_answer(answer, address, 0);
+    status_answer(answer, address, 0, now_us);
     answer.busy_us = taken - now_us;
 }
 
-void SimLoader::fast_command(Answer& answer) {
+void SimLoader::fast_command(Answer& answer, std::int64_t now_us) {
     const std::uint32_t address = static_cast<std::uint32_t>(packet_[1] << 8 | packet_[2]);
     const std::uint32_t n = packet_[3] == 0 ? 256 : packet_[3];
     switch (packet_[0]) {
@@ -197,7 +204,7 @@ void SimLoader::fast_command(Answer& answer) {
         }
         case fast_command::kPageProgram:
             if (address % 64 != 0 || (packet_[3] != 64 && packet_[3] != 128) || address + packet_[3] > model_.loader_start) {
-                status_answer(answer, address, 2);
+                status_answer(answer, address, 2, now_us);
                 break;
             }
             frame_.assign(packet_.begin() + 1, packet_.end());
@@ -288,7 +295,7 @@ void SimLoader::execute(Answer& answer, std::int64_t now_us) {
             break;
         default:
             // The loader ignores what it does not know; only ours knows the fast road.
-            if (ours) fast_command(answer);
+            if (ours) fast_command(answer, now_us);
             break;
     }
     answer.busy_us += waited;

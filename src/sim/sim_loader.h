@@ -74,9 +74,9 @@ private:
     };
 
     void execute(Answer& answer, std::int64_t now_us);
-    void fast_command(Answer& answer);
+    void fast_command(Answer& answer, std::int64_t now_us);
     void take_frame(Answer& answer, std::int64_t now_us);
-    void status_answer(Answer& answer, std::uint32_t address, std::uint8_t status);
+    void status_answer(Answer& answer, std::uint32_t address, std::uint8_t status, std::int64_t now_us);
     void settle(std::int64_t now_us);
     void program_flash(std::uint32_t address, std::uint8_t value);
     std::uint32_t unit_check(bool flash, std::uint32_t address) const;
