@@ -45,6 +45,16 @@ bool holds_sync(std::span<const std::uint8_t> bytes) {
 
 std::uint8_t page_words_for(const DeviceModel& model) { return model.loader_start == 0x1C00 ? 32 : 64; }
 
+std::uint32_t halting_section_for(const DeviceModel& model) {
+    // The chips' NRWW sections: 1 KB below the loader on the ATmega8/88 and ATmega168,
+    // 3 KB below it on the ATmega328.
+    switch (model.loader_start) {
+        case 0x1C00: return 0x1800;
+        case 0x3C00: return 0x3800;
+        default: return 0x7000;
+    }
+}
+
 FastRoad::FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock, LoaderProtocol& plain)
     : state_(state), clock_(clock), plain_(plain), fast_(link, clock) {}
 
@@ -167,7 +177,7 @@ OperationOutcome FastRoad::write_flash(OperationOutcome o, ProgressObserver& pro
             if (std::equal(image.begin() + from, image.begin() + to, state_.block.begin() + (from - a))) continue;
         }
         Frame frame{from, page_frame(from, image.subspan(from, to - from))};
-        frame.holds_sync = holds_sync(frame.bytes);
+        frame.alone = holds_sync(frame.bytes) || to > halting_section_for(state_.model);
         frames.push_back(std::move(frame));
     }
     if (frames.empty()) {
@@ -203,7 +213,7 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
     while (answered < frames.size()) {
         stopping = stopping || stop_asked();
         while (!stopping && sent < frames.size() && sent - answered < kFramesInFlight) {
-            const bool alone = frames[sent].holds_sync || (sent > answered && frames[sent - 1].holds_sync);
+            const bool alone = frames[sent].alone || (sent > answered && frames[sent - 1].alone);
             if (alone && sent > answered) break;
             if (!fast_.send_frame(frames[sent].bytes)) {
                 o.result = Result::LinkFailure;

@@ -16,6 +16,9 @@ namespace zarvik {
 
 // The flash page, in words, that our loader must report for a model's chip.
 std::uint8_t page_words_for(const DeviceModel& model);
+// Where the section begins whose pages program with the CPU halted (up to the loader):
+// a frame reaching above it is answered only once programmed.
+std::uint32_t halting_section_for(const DeviceModel& model);
 
 // Erase, write and verify with our own loader's commands: checks instead of read-back,
 // only the units that differ written, page frames streamed three deep, EEPROM answers
@@ -41,7 +44,9 @@ private:
     struct Frame {
         std::uint32_t address;
         std::vector<std::uint8_t> bytes;
-        bool holds_sync = false;  // its bytes hold 55 55 55 55: nothing else in flight with it
+        // Nothing else in flight with it: its bytes hold 55 55 55 55, or the chip stops
+        // reading the line while it programs.
+        bool alone = false;
     };
     struct FreshChecks {
         MemoryKind memory;

@@ -40,6 +40,7 @@ SimLoader::SimLoader(const DeviceModel& model, SimFaults faults, LoaderKind kind
     patch_wait_count(first, kFactoryWaitCount);
     // ATmega8 and ATmega88 program 32-word pages, the larger chips 64-word ones.
     chip_page_ = model_.loader_start == 0x1C00 ? 64 : 128;
+    halting_from_ = model_.loader_start == 0x7C00 ? 0x7000 : model_.loader_start - 0x400;
     if (kind_ == LoaderKind::Ours) put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2));
 }
 
@@ -103,8 +104,12 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
     answer.bytes.clear();
     answer.busy_us = 0;
     settle(now_us);
-    if (faults_.drop_byte > 0 && host_bytes_ == faults_.drop_byte) {
-        // Lost on the line: the loader never sees it.
+    // While the CPU is halted for a page of the NRWW section, the UART keeps two bytes
+    // and loses the rest.
+    const bool halted = now_us < halted_until_us_;
+    halted_bytes_ = halted ? halted_bytes_ + 1 : 0;
+    if ((faults_.drop_byte > 0 && host_bytes_ == faults_.drop_byte) || halted_bytes_ > 2) {
+        // Lost on the line, or overrun: the loader never sees it.
     } else if (faults_.echo) {
         answer.bytes.push_back(byte);
     } else if (locked_) {
@@ -170,6 +175,11 @@ void SimLoader::take_frame(Answer& answer, std::int64_t now_us) {
     programming_.push_back({busy_until_us_, address, std::vector<std::uint8_t>(frame_.begin() + 3, frame_.begin() + 3 + static_cast<std::ptrdiff_t>(n))});
     status_answer(answer, address, 0, now_us);
     answer.busy_us = taken - now_us;
+    if (kind_ == LoaderKind::Ours && address + n > halting_from_) {
+        // The CPU stops while such a page programs: answered once it is done.
+        halted_until_us_ = busy_until_us_;
+        answer.busy_us = busy_until_us_ - now_us;
+    }
 }
 
 void SimLoader::fast_command(Answer& answer, std::int64_t now_us) {

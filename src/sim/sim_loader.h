@@ -91,6 +91,9 @@ private:
     std::size_t frame_need_ = 0;            // its length with the check, once `W` came
     std::vector<Programming> programming_;  // frames taken, programming in the background
     std::int64_t busy_until_us_ = 0;        // the last frame is programmed by then
+    std::uint32_t halting_from_ = 0;        // pages from here up program with the CPU halted
+    std::int64_t halted_until_us_ = 0;      // the CPU is halted until then, and keeps two bytes
+    int halted_bytes_ = 0;
     bool locked_ = false;                   // after a refused frame: nothing until a sync
     int sync_run_ = 0;
     std::array<std::uint8_t, 32768> flash_{};
