@@ -333,6 +333,10 @@ Exit codes:
         <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
         <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</translation>
     </message>
+    <message>
+        <source>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</source>
+        <translation>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</translation>
+    </message>
 </context>
 <context>
     <name>port</name>
@@ -642,6 +646,14 @@ Exit codes:
     <message>
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
         <translation>Program started. The loader answers again only after the board is reset</translation>
+    </message>
+    <message>
+        <source>Загрузчик ответил неверно при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation>Wrong answer from the loader while %s: command &apos;%c&apos;, address %.4X</translation>
+    </message>
+    <message>
+        <source>  (быстрый протокол)</source>
+        <translation>  (fast protocol)</translation>
     </message>
 </context>
 <context>

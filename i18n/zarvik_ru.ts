@@ -331,6 +331,10 @@ Exit codes:
         <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
         <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], см. ниже</translation>
     </message>
+    <message>
+        <source>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</source>
+        <translation>auto: быстрые команды нашего загрузчика, когда его первый блок их показывает; spec: только обычные четырёхбайтовые команды</translation>
+    </message>
 </context>
 <context>
     <name>port</name>
@@ -639,6 +643,14 @@ Exit codes:
     </message>
     <message>
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик ответил неверно при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>  (быстрый протокол)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
