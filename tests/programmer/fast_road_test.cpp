@@ -2,6 +2,7 @@
 // loader, on a fake clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "programmer/status_texts.h"
