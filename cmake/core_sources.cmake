@@ -29,6 +29,7 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/programmer/programmer.cpp
   ${zarvik_src}/programmer/fast_road.cpp
   ${zarvik_src}/programmer/status_texts.cpp
+  ${zarvik_src}/platform/system_language.cpp
   ${ZARVIK_TRANSLATIONS_CPP}
 )
 # Windows: UTF-8 paths and texts become UTF-16 at the system's edge.

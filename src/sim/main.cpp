@@ -63,6 +63,9 @@ static int run(int argc, char** argv) {
     faults_group->add_option("--late", faults.late_ms, "answer this many milliseconds late");
     faults_group->add_flag("--garbage", faults.garbage, "answer with noise");
     faults_group->add_option("--line-gone-after", faults.line_gone_after, "drop the line after N host bytes");
+    faults_group->add_flag("--loader-locked", faults.loader_locked, "leave the loader's pages unchanged by E and F, as lock bits do");
+    faults_group->add_option("--torn-count", faults.torn_count,
+                             "start with this wait count in the loader's second copy only, as a configuration cut short leaves it");
     faults_group->add_option("--drop-byte", faults.drop_byte, "lose the N-th byte the host sends");
     faults_group->add_option("--corrupt-at", faults.corrupt_at, "program the flash byte at this address with a bit flipped");
     faults_group->add_option("--wrong-check-at", faults.wrong_check_at,

@@ -38,10 +38,20 @@ SimLoader::SimLoader(const DeviceModel& model, SimFaults faults, LoaderKind kind
         }
     }
     patch_wait_count(first, kFactoryWaitCount);
+    if (faults_.torn_count >= 0) {
+        std::array<std::uint8_t, 128> torn{};
+        std::copy(first.begin(), first.end(), torn.begin());
+        patch_wait_count(torn, static_cast<std::uint32_t>(faults_.torn_count));
+        std::copy(torn.begin() + 64, torn.end(), first.begin() + 64);
+    }
     // ATmega8 and ATmega88 program 32-word pages, the larger chips 64-word ones.
     chip_page_ = model_.loader_start == 0x1C00 ? 64 : 128;
     halting_from_ = model_.loader_start == 0x7C00 ? 0x7000 : model_.loader_start - 0x400;
     if (kind_ == LoaderKind::Ours) put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2));
+}
+
+bool SimLoader::writable(std::uint32_t at) const {
+    return !faults_.loader_locked || at % flash_size() < model_.loader_start;
 }
 
 void SimLoader::program_flash(std::uint32_t address, std::uint8_t value) {
@@ -101,6 +111,19 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
     if (line_gone_) return false;
     log_.push_back({now_us, byte});
     ++host_bytes_;
+    if ((packet_fill_ > 0 || loading_block_) && now_us - last_byte_us_ > kAbandonAfterUs) {
+        packet_fill_ = 0;
+        loading_block_ = false;
+    }
+    if (frame_need_ > 0 && now_us - last_byte_us_ > kAbandonAfterUs) {
+        // A frame cut short by silence is dropped unanswered, and what comes after is
+        // never taken for a command: nothing until a sync.
+        frame_need_ = 0;
+        frame_.clear();
+        locked_ = true;
+        sync_run_ = 0;
+    }
+    last_byte_us_ = now_us;
     answer.bytes.clear();
     answer.busy_us = 0;
     settle(now_us);
@@ -254,7 +277,9 @@ void SimLoader::execute(Answer& answer, std::int64_t now_us) {
             // The chip ignores the address bits past its flash and EEPROM: addresses wrap.
             const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
             const std::uint32_t pages = std::min<std::uint32_t>(a2, 2);
-            for (std::uint32_t i = 0; i < pages * kFlashPageBytes; ++i) program_flash(page + i, flash_[(page + i) % size] & buffer_[i]);
+            for (std::uint32_t i = 0; i < pages * kFlashPageBytes; ++i) {
+                if (writable(page + i)) program_flash(page + i, flash_[(page + i) % size] & buffer_[i]);
+            }
             ack(answer, kPageProgramUs * pages);
             break;
         }
@@ -286,7 +311,7 @@ void SimLoader::execute(Answer& answer, std::int64_t now_us) {
             break;
         case command::kEraseFlashPage: {
             const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
-            std::fill_n(flash_.begin() + page, kFlashPageBytes, std::uint8_t{0xFF});
+            if (writable(page)) std::fill_n(flash_.begin() + page, kFlashPageBytes, std::uint8_t{0xFF});
             ack(answer, kPageEraseUs);
             break;
         }
