@@ -3,8 +3,9 @@
 // (start, handshake and chip check included), a 31 KB random program and 1 KB of random
 // EEPROM data. Each road gets a fresh board and the same sequence of commands.
 //
-//   fast_road_bench [--quick] [ROUNDS]
+//   fast_road_bench [--quick] [--board PATH] [--loader FILE] [ROUNDS]
 //
+// --board and --loader measure another simulator binary or loader image.
 // --quick (the test command's run) takes 2 KB and 128 bytes and leaves out the plain
 // road's EEPROM erases, which sleep 1152 ms a block.
 #include <algorithm>
@@ -44,9 +45,13 @@ std::vector<std::uint8_t> random_bytes(std::size_t n, unsigned seed) {
 }
 
 // The steps on one fresh board; milliseconds of each, or -1 when it failed.
+std::string g_board = ZARVIK_AVR_SIM_BINARY;
+std::string g_loader;
+
 std::vector<double> run_road(const std::vector<Step>& steps, const char* road, std::vector<std::string> board_args) {
     std::vector<double> ms(steps.size(), -1);
-    board_args.insert(board_args.begin(), {ZARVIK_AVR_SIM_BINARY, "--model", "ATmega328"});
+    board_args.insert(board_args.begin(), {g_board, "--model", "ATmega328"});
+    if (!g_loader.empty()) board_args.insert(board_args.end(), {"--loader", g_loader});
     BoardProcess board(board_args);
     if (!board.ok()) return ms;
     for (std::size_t i = 0; i < steps.size(); ++i) {
@@ -75,7 +80,10 @@ int main(int argc, char** argv) {
     bool quick = false;
     int rounds = 1;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--quick") quick = true;
+        const std::string arg = argv[i];
+        if (arg == "--quick") quick = true;
+        else if (arg == "--board" && i + 1 < argc) g_board = argv[++i];
+        else if (arg == "--loader" && i + 1 < argc) g_loader = argv[++i];
         else rounds = std::max(1, std::atoi(argv[i]));
     }
     const std::size_t flash_bytes = quick ? 2048 : 0x7C00;
