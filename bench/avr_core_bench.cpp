@@ -4,9 +4,6 @@
 //  - zarvik-avr-sim over a pseudo-terminal, held to wall time,
 //  - zarvik-sim --wire over a pseudo-terminal (10 bits a byte and the chip's times),
 // and the size of each loader image.
-#include <QCoreApplication>
-#include <QProcess>
-
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "bench_process.h"
 #include "memory/intel_hex_loader.h"
 #include "memory/intel_hex_writer.h"
 #include "programmer/programmer.h"
@@ -48,29 +46,26 @@ Times write_and_verify(Programmer& programmer, const std::string& file) {
     return {w.elapsed_ms, v.elapsed_ms};
 }
 
-Times over_pty(const char* binary, const QStringList& args, const std::string& file) {
-    QProcess sim;
-    sim.start(QString::fromUtf8(binary), args);
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) return {};
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+Times over_pty(std::vector<std::string> board_args, const std::string& file) {
+    bench::BoardProcess sim(std::move(board_args));
+    if (!sim.ok()) return {};
     SteadyClock clock;
     SerialPort port(clock);
-    if (!port.open(path) || !port.set_speed(115200)) return {};
+    if (!port.open(sim.path()) || !port.set_speed(115200)) return {};
     auto state = std::make_unique<ProgrammerState>();
     Programmer programmer(*state, port, clock);
     programmer.set_model(*find_device_model("ATmega328"));
     Times t;
     if (programmer.connect() == HandshakeOutcome::Connected) t = write_and_verify(programmer, file);
     port.close();
-    sim.terminate();
-    sim.waitForFinished();
     return t;
 }
 
 }  // namespace
 
+// avr_core_bench [--quick]: --quick writes 1 KB instead of 6 KB.
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
     std::printf("Loader image sizes (%s):\n", ZARVIK_LOADER_SUFFIX);
     for (const char* model : {"ATmega8", "ATmega88", "ATmega168", "ATmega328"}) {
         const AvrChip& chip = *find_avr_chip(model);
@@ -84,12 +79,12 @@ int main(int argc, char** argv) {
     }
 
     std::mt19937 rng(7);
-    std::vector<std::uint8_t> program(6144);
+    std::vector<std::uint8_t> program(quick ? 1024 : 6144);
     for (auto& b : program) b = static_cast<std::uint8_t>(rng() & 0x7F);
     const std::string file = "/tmp/zarvik-avr-core-bench-6k.hex";
     std::ofstream(file, std::ios::binary) << to_intel_hex(program);
 
-    std::printf("\nWrite + verify of a 6 KB program, ATmega328, 115200 baud:\n");
+    std::printf("\nWrite + verify of a %zu KB program, ATmega328, 115200 baud:\n", program.size() / 1024);
     std::printf("  %-34s %9s %10s %12s\n", "", "write ms", "verify ms", "wall ms");
     {
         AvrBoard board("ATmega328", 16'000'000);
@@ -106,10 +101,10 @@ int main(int argc, char** argv) {
         std::printf("  %-34s %9lld %10lld %12lld\n", "real core, simulated time", static_cast<long long>(t.write_ms),
                     static_cast<long long>(t.verify_ms), static_cast<long long>(wall.count()));
     }
-    const Times avr = over_pty(ZARVIK_AVR_SIM_BINARY, {"--model", "ATmega328"}, file);
+    const Times avr = over_pty({ZARVIK_AVR_SIM_BINARY, "--model", "ATmega328"}, file);
     std::printf("  %-34s %9lld %10lld\n", "zarvik-avr-sim, pseudo-terminal", static_cast<long long>(avr.write_ms),
                 static_cast<long long>(avr.verify_ms));
-    const Times wire = over_pty(ZARVIK_SIM_BINARY, {"--model", "ATmega328", "--wire"}, file);
+    const Times wire = over_pty({ZARVIK_SIM_BINARY, "--model", "ATmega328", "--wire"}, file);
     std::printf("  %-34s %9lld %10lld\n", "zarvik-sim --wire, pseudo-terminal", static_cast<long long>(wire.write_ms),
                 static_cast<long long>(wire.verify_ms));
     return 0;

@@ -2,9 +2,6 @@
 // (10 bits a byte at the set speed, and the chip's programming times). Each time is
 // printed beside its floor: bytes on the wire x 10 / speed plus the protocol's fixed
 // waits. The ratio is what the host adds on top.
-#include <QCoreApplication>
-#include <QProcess>
-
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_process.h"
 #include "memory/intel_hex_writer.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
@@ -83,15 +81,14 @@ std::string write_temp(const std::string& name, const std::string& text) {
     return path;
 }
 
-int run_at(int baud, const std::string& flash_file, const std::string& eeprom_file) {
-    QProcess sim;
-    sim.start(QStringLiteral(ZARVIK_SIM_BINARY), {"--model", "ATmega328", "--wire"});
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) return 1;
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+int run_at(int baud, const std::string& flash_file, const std::string& eeprom_file, bool quick) {
+    // A loader of the original kind: these floors are the four-byte protocol's.
+    bench::BoardProcess sim({ZARVIK_SIM_BINARY, "--model", "ATmega328", "--wire", "--plain-loader"});
+    if (!sim.ok()) return 1;
 
     SteadyClock clock;
     SerialPort port(clock);
-    if (!port.open(path.toStdString()) || !port.set_speed(baud)) return 1;
+    if (!port.open(sim.path()) || !port.set_speed(baud)) return 1;
     auto state = std::make_unique<ProgrammerState>();
     Programmer programmer(*state, port, clock);
     programmer.set_model(*find_device_model("ATmega328"));
@@ -119,6 +116,8 @@ int run_at(int baud, const std::string& flash_file, const std::string& eeprom_fi
     std::printf("\n%d baud (pseudo-terminal round trip %.3f ms)\n%-14s %9s %9s %7s %12s %7s\n", baud, pty_ms, "operation",
                 "time ms", "floor ms", "ratio", "+pty floor", "ratio");
     for (const Row& row : rows) {
+        // A quick run (the test command's) only reads: no fixed waits, nothing to compare.
+        if (quick && std::string(row.name).find("read") == std::string::npos) continue;
         const auto outcome = row.run();
         if (!outcome.ok()) {
             std::printf("%-14s failed: %s\n", row.name, status_text(outcome).c_str());
@@ -130,15 +129,19 @@ int run_at(int baud, const std::string& flash_file, const std::string& eeprom_fi
         std::printf("%-14s %9.0f %9.0f %7.3f %12.0f %7.3f\n", row.name, ms, floor, ms / floor, pty_floor, ms / pty_floor);
     }
     port.close();
-    sim.terminate();
-    sim.waitForFinished();
     return 0;
 }
 
 }  // namespace
 
+// wire_bench [BAUD] [--quick]
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    bool quick = false;
+    std::vector<int> speeds{115200, 250000};
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--quick") quick = true;
+        else speeds.assign(1, std::atoi(argv[i]));
+    }
     std::mt19937 rng(7);
     std::vector<std::uint8_t> program(kUserArea), data(kEeprom);
     for (auto& b : program) b = static_cast<std::uint8_t>(rng() & 0x7F);
@@ -148,10 +151,8 @@ int main(int argc, char** argv) {
     std::printf("Floors: bytes on the wire x 10 / speed + the fixed waits (10 ms a flash block, 9 ms an\n"
                 "EEPROM byte) + the chip's 4.5 ms a flash page erase. '+pty floor' adds the kernel's\n"
                 "pseudo-terminal round trip for each exchange, which no host avoids on this line.\n");
-    std::vector<int> speeds{115200, 250000};
-    if (argc > 1) speeds.assign(1, std::atoi(argv[1]));
     for (int baud : speeds) {
-        if (run_at(baud, flash_file, eeprom_file) != 0) {
+        if (run_at(baud, flash_file, eeprom_file, quick) != 0) {
             std::fprintf(stderr, "wire_bench: run at %d baud failed\n", baud);
             return 1;
         }

@@ -36,7 +36,8 @@ struct Sim {
         if (pid == 0) {
             ::dup2(out[1], STDOUT_FILENO);
             ::close(out[0]);
-            ::execl(ZARVIK_SIM_BINARY, ZARVIK_SIM_BINARY, "--model", "ATmega328", "--wire", "--flash", flash.c_str(),
+            // A loader of the original kind: its pages are erased by `E`, one by one.
+            ::execl(ZARVIK_SIM_BINARY, ZARVIK_SIM_BINARY, "--model", "ATmega328", "--wire", "--plain-loader", "--flash", flash.c_str(),
                     static_cast<char*>(nullptr));
             ::_exit(127);
         }

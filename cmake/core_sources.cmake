@@ -20,12 +20,14 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/memory/intel_hex_writer.cpp
   ${zarvik_src}/loader/chip_identity.cpp
   ${zarvik_src}/loader/clock.cpp
+  ${zarvik_src}/loader/fast_protocol.cpp
   ${zarvik_src}/loader/handshake.cpp
   ${zarvik_src}/loader/protocol.cpp
   ${zarvik_src}/loader/wait_count.cpp
   ${zarvik_src}/programmer/loader_configuration.cpp
   ${zarvik_src}/text/language.cpp
   ${zarvik_src}/programmer/programmer.cpp
+  ${zarvik_src}/programmer/fast_road.cpp
   ${zarvik_src}/programmer/status_texts.cpp
   ${zarvik_src}/platform/system_language.cpp
   ${ZARVIK_TRANSLATIONS_CPP}

@@ -343,6 +343,10 @@ Exit codes:
         <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
         <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</translation>
     </message>
+    <message>
+        <source>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</source>
+        <translation>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</translation>
+    </message>
 </context>
 <context>
     <name>port</name>
@@ -680,6 +684,14 @@ Exit codes:
     <message>
         <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
         <translation>this is text, not an Intel HEX record (a record begins with a colon)</translation>
+    </message>
+    <message>
+        <source>Загрузчик ответил неверно при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation>Wrong answer from the loader while %s: command &apos;%c&apos;, address %.4X</translation>
+    </message>
+    <message>
+        <source>  (быстрый протокол)</source>
+        <translation>  (fast protocol)</translation>
     </message>
 </context>
 <context>

@@ -341,6 +341,10 @@ Exit codes:
         <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
         <translation>продолжать с загрузчиком, чей первый блок не распознан, принять ожидание короче 0,5 с или частоту вне 1–20 МГц; другую модель, чем --model, — никогда</translation>
     </message>
+    <message>
+        <source>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</source>
+        <translation>auto: быстрые команды нашего загрузчика, когда его первый блок их показывает; spec: только обычные четырёхбайтовые команды</translation>
+    </message>
 </context>
 <context>
     <name>port</name>
@@ -677,6 +681,14 @@ Exit codes:
     </message>
     <message>
         <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик ответил неверно при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>  (быстрый протокол)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

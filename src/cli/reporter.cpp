@@ -151,6 +151,7 @@ void Reporter::outcome(const OperationOutcome& o) {
     if (mode_ == Mode::Json) {
         std::string line = "{\"event\":\"result\",\"operation\":\"" + std::string(operation_word(o.operation)) +
                            "\",\"memory\":\"" + memory_word(o.memory) + "\",\"outcome\":\"" + result_word(o.result) +
+                           "\",\"road\":\"" + (o.road == Road::Fast ? "fast" : "plain") +
                            "\",\"bytes\":" + std::to_string(o.bytes()) + ",\"milliseconds\":" +
                            std::to_string(o.elapsed_ms) + ",\"text\":\"" + json_escape(text) + "\"";
         if (!o.path.empty()) line += ",\"file\":\"" + json_escape(o.path) + "\"";

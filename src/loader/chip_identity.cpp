@@ -46,6 +46,7 @@ ChipIdentity identify_chip(LoaderProtocol& protocol) {
         identity.wait_count = decode_wait_count(*blocks[i], 0);
         identity.second_wait_count = decode_wait_count(*blocks[i], 1);
         identity.torn_count = identity.wait_count != identity.second_wait_count;
+        identity.signature = find_signature(*blocks[i]);
         return identity;
     }
     return identity;

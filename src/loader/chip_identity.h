@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "loader/fast_protocol.h"
 #include "loader/protocol.h"
 
 namespace zarvik {
@@ -35,6 +36,8 @@ bool has_loader_layout(std::span<const std::uint8_t, kLoaderBlock> block);
 struct ChipIdentity {
     std::optional<std::uint32_t> loader_start;    // where the loader was found
     std::optional<TransactionFailure> failure;    // the reading itself failed
+    // Our own loader says so in the same block: no exchange of its own.
+    std::optional<LoaderSignature> signature;
     // The loader was found, but the two copies of its wait count differ: operations
     // go on, and configuring the loader rewrites both copies.
     bool torn_count = false;

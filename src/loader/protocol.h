@@ -47,6 +47,10 @@ struct TransactionFailure {
     std::size_t received = 0;   // bytes that came
     bool line_lost = false;     // the port went away
     bool interrupted = false;   // a stop was requested while the answer was awaited
+    // The answer came whole but said something else: a refused frame, another
+    // address, a check that the bytes read back contradict.
+    bool wrong_answer = false;
+    std::uint32_t status = 0;   // wrong_answer: the status or value the loader sent
     bool echoed = false;        // what came was the bytes the host had sent: a line that loops back
     bool out_of_step = false;   // after an earlier short or missing answer, the loader did not
                                 // answer the sync that was to bring it back in step

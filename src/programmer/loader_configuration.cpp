@@ -35,6 +35,7 @@ void compare(OperationOutcome& o, const Block& wanted, const Block& found) {
 
 OperationOutcome Programmer::configure_loader(const std::string& fosc_mhz_text, const std::string& timeout_s_text,
                                               ProgressObserver& progress, ConfigureOptions options) {
+    fast_.forget_checks();
     OperationOutcome o;
     o.operation = Operation::Configure;
     o.memory = MemoryKind::Flash;

@@ -14,6 +14,12 @@ namespace zarvik {
 enum class Operation { Erase, Write, Verify, Read, Configure };
 enum class Phase { Erasing, Writing, Reading, Configuring };
 
+// Which commands an operation used: the plain four-byte protocol every loader knows,
+// or the checks and page frames of our own loader.
+enum class Road { Plain, Fast };
+// Auto takes the fast road when the loader's first block carries our signature.
+enum class RoadChoice { Auto, Plain };
+
 struct Difference {
     std::uint32_t address;
     std::uint8_t expected;
@@ -49,6 +55,7 @@ struct OperationOutcome {
     Operation operation = Operation::Erase;
     MemoryKind memory = MemoryKind::Flash;
     Result result = Result::Success;
+    Road road = Road::Plain;
     std::int64_t elapsed_ms = 0;       // device traffic only: no file loading, no dialogs
     std::uint32_t first_address = 0;   // the range the operation covered
     std::uint32_t end_address = 0;

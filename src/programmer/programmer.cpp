@@ -37,10 +37,11 @@ auto readback_of(State& s, MemoryKind m) {
 }  // namespace
 
 Programmer::Programmer(ProgrammerState& state, ByteLink& link, Clock& clock)
-    : state_(state), clock_(clock), protocol_(link, clock) {}
+    : state_(state), clock_(clock), protocol_(link, clock), fast_(state, link, clock, protocol_) {}
 
 HandshakeOutcome Programmer::connect() {
     identity_.reset();
+    fast_.forget_checks();
     unconfirmed_accepted_ = false;
     const HandshakeOutcome outcome = connect_to_loader(protocol_);
     synced_ = outcome == HandshakeOutcome::Connected;
@@ -104,7 +105,18 @@ OperationOutcome Programmer::failed(OperationOutcome o, const TransactionFailure
     return o;
 }
 
-bool Programmer::start_program() { return protocol_.start_program(); }
+bool Programmer::start_program() {
+    fast_.forget_checks();
+    return protocol_.start_program();
+}
+
+Road Programmer::road() {
+    if (road_choice_ == RoadChoice::Plain) return Road::Plain;
+    const ChipIdentity& id = identify_device();
+    // A loader that names another page size than its chip has misreports: plain road.
+    if (!id.signature || !id.found() || id.signature->page_words != page_words_for(state_.model)) return Road::Plain;
+    return Road::Fast;
+}
 
 std::uint32_t Programmer::capacity_for(MemoryKind memory) const {
     return memory == MemoryKind::Flash ? state_.model.loader_start : state_.model.eeprom_size;
@@ -122,6 +134,7 @@ OperationOutcome Programmer::erase(MemoryKind memory, ProgressObserver& progress
     progress.on_phase(Phase::Erasing);
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
+    if (road() == Road::Fast) return fast_.erase(o, progress);
     progress.on_range(size);
     progress.on_position(0);
     Stopwatch watch(clock_);
@@ -174,6 +187,8 @@ OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, P
     if (!o.ok()) return o;
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
+    // Our loader's page frames erase what they program: no page erase of their own.
+    if (road() == Road::Fast) return fast_.write(o, progress);
     return memory == MemoryKind::Flash ? write_flash(o, progress, options) : write_eeprom(o, progress);
 }
 
@@ -235,6 +250,7 @@ OperationOutcome Programmer::write_eeprom(OperationOutcome o, ProgressObserver& 
 
 OperationOutcome Programmer::fetch(OperationOutcome o, std::uint32_t count, ProgressObserver& progress) {
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
+    fast_.forget_checks();
     progress.on_phase(Phase::Reading);
     auto readback = readback_of(state_, o.memory);
     std::fill_n(readback.begin(), capacity_for(o.memory), kBlank);
@@ -265,6 +281,11 @@ OperationOutcome Programmer::verify(MemoryKind memory, const std::string& path, 
     if (!o.ok()) return o;
     // The device is compared from address 0: below the file's first record it must be blank.
     o.first_address = 0;
+    if (auto refused = refuse_unless_confirmed(o)) return *refused;
+    if (road() == Road::Fast) {
+        protocol_.discard_stale_input();
+        return fast_.verify(o, progress);
+    }
     o = fetch(o, o.end_address, progress);
     if (!o.ok()) return o;
     const auto image = image_of(state_, memory);

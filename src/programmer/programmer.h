@@ -8,6 +8,7 @@
 #include "loader/clock.h"
 #include "loader/handshake.h"
 #include "loader/protocol.h"
+#include "programmer/fast_road.h"
 #include "programmer/outcome.h"
 #include "programmer/programmer_state.h"
 #include "programmer/progress.h"
@@ -42,7 +43,17 @@ public:
 
     // Operations stop between transactions once `cancel` is requested and end as
     // Interrupted; a port that watches the same object also cuts a wait short.
-    void set_cancellation(Cancellation* cancel) { cancel_ = cancel; }
+    void set_cancellation(Cancellation* cancel) {
+        cancel_ = cancel;
+        fast_.set_cancellation(cancel);
+    }
+    // `Plain` keeps to the four-byte protocol even with our own loader.
+    void set_road_choice(RoadChoice choice) {
+        road_choice_ = choice;
+        fast_.forget_checks();
+    }
+    // The road erase, write and verify take on this connection (asks the chip once).
+    Road road();
 
     // A new connection: the chip's identity is asked again before the next operation
     // that touches memory.
@@ -107,6 +118,8 @@ private:
     ProgrammerState& state_;
     Clock& clock_;
     LoaderProtocol protocol_;
+    FastRoad fast_;
+    RoadChoice road_choice_ = RoadChoice::Auto;
     Cancellation* cancel_ = nullptr;
     std::optional<ChipIdentity> identity_;
     bool unconfirmed_accepted_ = false;

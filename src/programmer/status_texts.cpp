@@ -86,6 +86,10 @@ std::string link_text(const OperationOutcome& o) {
         return format(tr_text("status", "Обмен с загрузчиком сбился при %s, адрес %.4X, и на синхронизацию он не ответил: проверьте линию и сбросьте плату"),
                       during.c_str(), f.address);
     }
+    if (f.wrong_answer) {
+        return format(tr_text("status", "Загрузчик ответил неверно при %s: команда '%c', адрес %.4X"),
+                      operation_name(o).c_str(), f.command, f.address);
+    }
     if (f.received == 0) {
         return format(tr_text("status", "Загрузчик не ответил при %s: команда '%c', адрес %.4X"),
                       during.c_str(), f.command, f.address);
@@ -181,7 +185,10 @@ std::string hex_error_text(const HexError& e) {
 
 std::string status_text(const OperationOutcome& o) {
     switch (o.result) {
-        case OperationOutcome::Result::Success: return success_text(o);
+        case OperationOutcome::Result::Success:
+            // Our loader's own commands: the line says so, after the usual words.
+            if (o.road == Road::Fast) return success_text(o) + tr_text("status", "  (быстрый протокол)");
+            return success_text(o);
         case OperationOutcome::Result::Differences: return differences_text(o);
         case OperationOutcome::Result::LinkFailure: return link_text(o);
         case OperationOutcome::Result::FileFailure:

@@ -72,9 +72,17 @@ static int run(int argc, char** argv) {
     faults_group->add_flag("--loader-locked", faults.loader_locked, "leave the loader's pages unchanged by E and F, as lock bits do");
     faults_group->add_option("--torn-count", faults.torn_count,
                              "start with this wait count in the loader's second copy only, as a configuration cut short leaves it");
+    faults_group->add_option("--drop-byte", faults.drop_byte, "lose the N-th byte the host sends");
+    faults_group->add_option("--corrupt-at", faults.corrupt_at, "program the flash byte at this address with a bit flipped");
+    faults_group->add_option("--wrong-check-at", faults.wrong_check_at,
+                             "answer the flash check of the 128-byte unit at this address wrongly");
+    bool plain_loader = false;
+    app.add_flag("--plain-loader", plain_loader,
+                 "a loader of the original kind: no signature in its first block, only the four-byte commands");
     CLI11_PARSE(app, argc, argv);
 
-    zarvik::SimLoader loader(*zarvik::find_device_model(model_name), faults);
+    zarvik::SimLoader loader(*zarvik::find_device_model(model_name), faults,
+                             plain_loader ? zarvik::LoaderKind::Plain : zarvik::LoaderKind::Ours);
     if (!flash_in.empty() && !load_into(flash_in, loader.flash().first(loader.model().loader_start), "flash")) return 4;
     if (!eeprom_in.empty() && !load_into(eeprom_in, loader.eeprom(), "EEPROM")) return 4;
 
@@ -99,6 +107,7 @@ static int run(int argc, char** argv) {
     server.serve(g_stop);
 
     int status = 0;
+    if (!loader.line_gone()) loader.finish_programming();
     if (!zarvik::dump_memory("zarvik-sim", flash_out, loader.flash())) status = 4;
     if (!zarvik::dump_memory("zarvik-sim", eeprom_out, loader.eeprom())) status = 4;
     if (!log_out.empty()) {

@@ -10,6 +10,11 @@
 
 namespace zarvik {
 
+// Which loader the board carries: ours, with its signature in the first block and the
+// checks, range erase and page frames of the fast road, or one of the original kind
+// that knows only the four-byte commands.
+enum class LoaderKind { Ours, Plain };
+
 // A stand-in for the resident loader: the chip's flash and EEPROM, the current
 // address, the 128-byte buffer, and the commands the host relies on. Memory behaves
 // like the chip's: `E` erases a 64-byte page, `F` can only clear bits, and both
@@ -18,7 +23,7 @@ class SimLoader {
 public:
     static constexpr std::uint32_t kLoaderSize = 1024;
 
-    explicit SimLoader(const DeviceModel& model, SimFaults faults = {});
+    explicit SimLoader(const DeviceModel& model, SimFaults faults = {}, LoaderKind kind = LoaderKind::Ours);
 
     // An answer the loader sends once it has been busy for `busy_us` (programming times).
     struct Answer {
@@ -40,6 +45,10 @@ public:
         commands_ = 0;
     }
     const DeviceModel& model() const { return model_; }
+    LoaderKind kind() const { return kind_; }
+    // Page frames taken but still programming are done: the chip finishes them even
+    // when nobody listens any more (called before the memory is dumped).
+    void finish_programming();
     std::uint32_t flash_size() const { return model_.loader_start + kLoaderSize; }
     std::span<std::uint8_t> flash() { return std::span(flash_).first(flash_size()); }
     std::span<std::uint8_t> eeprom() { return std::span(eeprom_).first(model_.eeprom_size); }
@@ -61,13 +70,36 @@ public:
     static constexpr std::int64_t kAbandonAfterUs = 500'000;
 
 private:
-    void execute(Answer& answer);
+    struct Programming {
+        std::int64_t done_us;
+        std::uint32_t address;
+        std::vector<std::uint8_t> data;
+    };
+
+    void execute(Answer& answer, std::int64_t now_us);
+    void fast_command(Answer& answer, std::int64_t now_us);
+    void take_frame(Answer& answer, std::int64_t now_us);
+    void status_answer(Answer& answer, std::uint32_t address, std::uint8_t status, std::int64_t now_us);
+    void settle(std::int64_t now_us);
+    void program_flash(std::uint32_t address, std::uint8_t value);
+    std::uint32_t unit_check(bool flash, std::uint32_t address) const;
     void ack(Answer& answer, std::int64_t busy_us = 0);
     void garble(Answer& answer);
     bool writable(std::uint32_t flash_address) const;
 
     DeviceModel model_;
     SimFaults faults_;
+    LoaderKind kind_;
+    std::uint32_t chip_page_ = 64;          // the chip's flash page in bytes
+    std::vector<std::uint8_t> frame_;       // a page frame being taken in
+    std::size_t frame_need_ = 0;            // its length with the check, once `W` came
+    std::vector<Programming> programming_;  // frames taken, programming in the background
+    std::int64_t busy_until_us_ = 0;        // the last frame is programmed by then
+    std::uint32_t halting_from_ = 0;        // pages from here up program with the CPU halted
+    std::int64_t halted_until_us_ = 0;      // the CPU is halted until then, and keeps two bytes
+    int halted_bytes_ = 0;
+    bool locked_ = false;                   // after a refused frame: nothing until a sync
+    int sync_run_ = 0;
     std::array<std::uint8_t, 32768> flash_{};
     std::array<std::uint8_t, 4096> eeprom_{};
     std::array<std::uint8_t, 128> buffer_{};

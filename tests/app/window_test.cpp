@@ -452,6 +452,8 @@ private slots:
         QCOMPARE(qobject_cast<QProgressBar*>(w->control(ids::kFlashProgress))->value(), 0x1C00);
         run(*w, ids::kFlashWrite);
         QVERIFY2(status().startsWith(QString::fromUtf8("Запись flash закончена!  Время записи: ")), qPrintable(status()));
+        // The board carries our loader: the window took its fast road and says so.
+        QVERIFY2(status().endsWith(QString::fromUtf8("  (быстрый протокол)")), qPrintable(status()));
         run(*w, ids::kFlashVerify);
         QVERIFY2(status().startsWith(QString::fromUtf8("flash записан правильно!  Время чтения: ")), qPrintable(status()));
 
@@ -633,8 +635,9 @@ private slots:
     }
 
     void aLongOperationLeavesTheWindowLiveAndStopsAfterOneTransaction() {
-        // EEPROM erase of an ATmega328 with the wire's timing: eight blocks of 1152 ms.
-        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        // EEPROM erase of an ATmega328 with the wire's timing: eight blocks of 1152 ms
+        // (a loader of the original kind, which is waited for block by block).
+        testing::SimProcess board({"--model", "ATmega328", "--wire", "--plain-loader"});
         QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
@@ -741,7 +744,7 @@ private slots:
     }
 
     void escStopsAndClosingAsksFirst() {
-        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        testing::SimProcess board({"--model", "ATmega328", "--wire", "--plain-loader"});
         QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();

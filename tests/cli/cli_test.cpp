@@ -156,7 +156,8 @@ TEST(Cli, ExitCodes) {
 }
 
 TEST(Cli, JsonLinesParseBack) {
-    testing::SimProcess sim({"--model", "ATmega8"});
+    // A loader of the original kind: the host sleeps 9 ms for every EEPROM byte.
+    testing::SimProcess sim({"--model", "ATmega8", "--plain-loader"});
     const CliRun r = cli(on(sim, {"--json", "write", "eeprom", ZARVIK_BLINK_EEP}));
     ASSERT_EQ(r.code, 0) << r.err;
     std::vector<QJsonObject> results;
@@ -179,6 +180,7 @@ TEST(Cli, JsonLinesParseBack) {
     EXPECT_EQ(results[0]["memory"], "eeprom");
     EXPECT_GT(results[0]["bytes"].toInt(), 0);
     EXPECT_GE(results[0]["milliseconds"].toInt(), results[0]["bytes"].toInt() * 9);
+    EXPECT_EQ(results[0]["road"], "plain");
     EXPECT_EQ(results[1]["operation"], "verify");
 
     const CliRun diff = cli(on(sim, {"--json", "verify", "flash", ZARVIK_BLINK_HEX}));
@@ -554,12 +556,16 @@ TEST(Cli, WritesAtTheLowestSpeed) {
 
 TEST(Cli, WriteAloneReplacesAnotherProgramAndTakesElf) {
     const QString other = QStringLiteral(ZARVIK_WITH_DATA ".hex");
-    struct Case { QStringList args; int code; };
+    struct Case { QStringList args; int code; QStringList board = {}; };
     for (const Case& c : {Case{{"write", "flash", ZARVIK_BLINK_ELF, "write", "eeprom", ZARVIK_BLINK_ELF}, 0},
                           Case{{"write", "flash", ZARVIK_BLINK_HEX}, 0},
                           Case{{"--erase", "all", "write", "flash", ZARVIK_BLINK_HEX}, 0},
-                          Case{{"--erase", "none", "write", "flash", ZARVIK_BLINK_HEX}, 1}}) {
-        testing::SimProcess sim({"--model", "ATmega328", "--flash", other});
+                          Case{{"--protocol", "spec", "write", "flash", ZARVIK_BLINK_HEX}, 0},
+                          // Trusting blank pages that are not: the plain road's `F` only clears bits.
+                          Case{{"--erase", "none", "write", "flash", ZARVIK_BLINK_HEX}, 1, {"--plain-loader"}},
+                          // Our loader's frames erase what they program.
+                          Case{{"--erase", "none", "write", "flash", ZARVIK_BLINK_HEX}, 0}}) {
+        testing::SimProcess sim(QStringList{"--model", "ATmega328", "--flash", other} + c.board);
         const CliRun r = cli(QStringList{"-p", sim.path()} + c.args);
         EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString() << "\n" << r.out << r.err;
         if (c.code == 0) {

@@ -26,8 +26,8 @@ struct RecordingProgress final : ProgressObserver {
 // The chip has been identified already, as after the first operation of a session, and
 // the faults apply from then on; the board's log starts after the identification.
 struct ProgrammerBench {
-    explicit ProgrammerBench(const char* model = "ATmega328", SimFaults faults = {})
-        : board(model), state(std::make_unique<ProgrammerState>()), programmer(*state, board.link, board.clock) {
+    explicit ProgrammerBench(const char* model = "ATmega328", SimFaults faults = {}, LoaderKind kind = LoaderKind::Plain)
+        : board(model, {}, kind), state(std::make_unique<ProgrammerState>()), programmer(*state, board.link, board.clock) {
         programmer.set_model(*find_device_model(model));
         programmer.identify_device();
         board.loader.misbehave(faults);

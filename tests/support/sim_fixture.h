@@ -12,10 +12,10 @@
 namespace zarvik::testing {
 
 // A simulated board in process, on a fake clock: waits and time-outs are asserted,
-// never slept.
+// never slept. Its loader is of the original kind unless a test asks for ours.
 struct SimBoard {
-    explicit SimBoard(const char* model = "ATmega328", SimFaults faults = {})
-        : loader(*find_device_model(model), faults), link(loader, clock), protocol(link, clock) {}
+    explicit SimBoard(const char* model = "ATmega328", SimFaults faults = {}, LoaderKind kind = LoaderKind::Plain)
+        : loader(*find_device_model(model), faults, kind), link(loader, clock), protocol(link, clock) {}
 
     // The host's bytes as the loader received them, from log entry `from` on.
     std::vector<std::uint8_t> sent(std::size_t from = 0) const {
