@@ -81,7 +81,7 @@ int CVelborApp::init_instance(const QStringList& extra_ports, const QString& scr
     };
     environment.describe_port = [](const QString& name) { return describe_port(name); };
     environment.settings_folder = QDir::currentPath();
-    CVelborDlg dialog(std::move(environment));
+    CVelborDlg dialog(environment);
     dialog.give_files(files);
     QTimer shot;
     if (!busy_screenshot.isEmpty() && !extra_ports.isEmpty()) {

@@ -58,7 +58,7 @@ PresenterEnvironment presenter_environment(const CVelborDlg::Environment& enviro
 
 }  // namespace
 
-CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
+CVelborDlg::CVelborDlg(const Environment& environment, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CVelborDlg>()), window_tasks_(new TaskRunner(this)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -215,7 +215,7 @@ bool CVelborDlg::ask_yes_no(const std::string& caption, const std::string& text)
     QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
-    QPointer<QMessageBox> outer = question_;
+    QMessageBox* const outer = question_;
     question_ = &box;
     const bool yes = box.exec() == QMessageBox::Yes;
     question_ = outer;

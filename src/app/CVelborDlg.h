@@ -41,7 +41,7 @@ public:
         std::function<std::unique_ptr<DevicePort>(Clock&)> make_port;
     };
 
-    explicit CVelborDlg(Environment environment, QWidget* parent = nullptr);
+    explicit CVelborDlg(const Environment& environment, QWidget* parent = nullptr);
     ~CVelborDlg() override;
 
     QWidget* control(int id) const;
@@ -88,7 +88,8 @@ private:
     QTimer timer1_;
     // What the device thread hands back runs here, on the window's thread.
     TaskRunner* window_tasks_;
-    QPointer<QMessageBox> question_;
+    // The question open now; a nested one puts back the one it covered.
+    QMessageBox* question_ = nullptr;
     QPointer<QWidget> focus_before_;
     bool busy_cursor_ = false;
     bool closing_ = false;

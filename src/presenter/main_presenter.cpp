@@ -47,12 +47,15 @@ namespace wt = window_text;
 
 // Every control that starts an operation or changes the port, speed, model, files or
 // the loader's texts: disabled while an operation runs, so that none overlap.
-const std::vector<int> kLockedWhileBusy = {
-    ids::kConnect,     ids::kStartProgram, ids::kPortList,    ids::kModelList,    ids::kSpeedList,
-    ids::kFlashBrowse, ids::kEepromBrowse, ids::kFlashErase,  ids::kFlashWrite,   ids::kFlashVerify,
-    ids::kFlashRead,   ids::kEepromErase,  ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead,
-    ids::kFosc,        ids::kTimeout,      ids::kConfigureLoader,
-};
+const std::vector<int>& locked_while_busy() {
+    static const std::vector<int> locked = {
+        ids::kConnect,     ids::kStartProgram, ids::kPortList,    ids::kModelList,    ids::kSpeedList,
+        ids::kFlashBrowse, ids::kEepromBrowse, ids::kFlashErase,  ids::kFlashWrite,   ids::kFlashVerify,
+        ids::kFlashRead,   ids::kEepromErase,  ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead,
+        ids::kFosc,        ids::kTimeout,      ids::kConfigureLoader,
+    };
+    return locked;
+}
 
 int bar_of(MemoryKind memory) { return memory == MemoryKind::Flash ? ids::kFlashProgress : ids::kEepromProgress; }
 int path_id(MemoryKind memory) { return memory == MemoryKind::Flash ? ids::kFlashPath : ids::kEepromPath; }
@@ -160,7 +163,7 @@ struct MainPresenter::Impl {
         if (now_busy == busy) return;
         busy = now_busy;
         cancel.clear();
-        for (int id : kLockedWhileBusy) view.set_enabled(id, !busy);
+        for (int id : locked_while_busy()) view.set_enabled(id, !busy);
         view.set_enabled(ids::kStop, busy);
         view.set_busy(busy);
     }
@@ -169,10 +172,12 @@ struct MainPresenter::Impl {
         for (const int id : {ids::kStatusLine, ids::kFlashPath, ids::kEepromPath}) show_text(id, {});
         check_help_file();
         std::vector<ListItem> speeds;
+        speeds.reserve(std::size(kLineSpeeds));
         for (int speed : kLineSpeeds) speeds.push_back({std::to_string(speed), {}});
         view.set_items(ids::kSpeedList, speeds);
         view.set_selection(ids::kSpeedList, -1);
         std::vector<ListItem> models;
+        models.reserve(kDeviceModels.size());
         for (const auto& model : kDeviceModels) models.push_back({std::string(model.name), {}});
         view.set_items(ids::kModelList, models);
         view.set_selection(ids::kModelList, 0);
@@ -570,6 +575,7 @@ struct MainPresenter::Impl {
     void fill_port_list(const std::vector<std::string>& ports) {
         shown_ports = ports;
         std::vector<ListItem> items;
+        items.reserve(ports.size());
         for (const std::string& name : ports) {
             items.push_back({name, environment.describe_port ? environment.describe_port(name) : std::string()});
         }
@@ -722,7 +728,8 @@ void MainPresenter::start() { impl_->start(); }
 void MainPresenter::on_command(int id) {
     Impl& p = *impl_;
     // A click that reached a locked control is dropped, not replayed later.
-    const bool locked = std::find(kLockedWhileBusy.begin(), kLockedWhileBusy.end(), id) != kLockedWhileBusy.end();
+    const auto& locked_ids = locked_while_busy();
+    const bool locked = std::find(locked_ids.begin(), locked_ids.end(), id) != locked_ids.end();
     if (p.busy && locked) return;
     if (p.exited) return;
     switch (id) {
@@ -806,6 +813,6 @@ ProgrammerState MainPresenter::programmer_state() const {
     return copy;
 }
 
-const std::vector<int>& MainPresenter::controls_locked_while_busy() { return kLockedWhileBusy; }
+const std::vector<int>& MainPresenter::controls_locked_while_busy() { return locked_while_busy(); }
 
 }  // namespace zarvik
