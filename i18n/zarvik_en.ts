@@ -588,6 +588,10 @@ Exit codes:
         <translation>the file holds no data: nothing was sent to the device</translation>
     </message>
     <message>
+        <source>это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено</source>
+        <translation>not an Intel HEX file: it holds no records; nothing was sent to the device</translation>
+    </message>
+    <message>
         <source>файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено</source>
         <translation>the ELF file is not for AVR (machine %u): nothing was sent to the device</translation>
     </message>

@@ -578,6 +578,10 @@ Exit codes:
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено</source>
         <translation type="unfinished"></translation>
     </message>

@@ -162,6 +162,8 @@ std::string hex_error_text(const HexError& e) {
         case HexError::Kind::BadRecord: return where + tr_text("status", "неверная запись адреса");
         case HexError::Kind::BeyondCapacity: return where + format(tr_text("status", "адрес %.5X вне памяти"), e.address);
         case HexError::Kind::Empty: return where + tr_text("status", "в файле нет данных, в устройство ничего не отправлено");
+        case HexError::Kind::NotHex:
+            return where + tr_text("status", "это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено");
         case HexError::Kind::NotAvrElf:
             return where + format(tr_text("status", "файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено"), e.found);
         case HexError::Kind::BadElf: return where + tr_text("status", "файл ELF не читается: ") + e.detail;

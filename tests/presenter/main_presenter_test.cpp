@@ -317,6 +317,12 @@ TEST_F(Presenter, OperationsNeedAnOpenPortAndAChosenFile) {
     presenter->on_command(ids::kEepromVerify);
     EXPECT_EQ(view.messages.back().text, "Нет загруженного файла EEPROM");
     EXPECT_FALSE(presenter->busy());
+
+    // A file with no HEX record at all is called what it is.
+    presenter->on_files_given({dir.write("notes.hex", "Just some notes\r\n")});
+    run(ids::kFlashWrite);
+    EXPECT_TRUE(contains(view.messages.back().text, "это не файл Intel HEX")) << view.messages.back().text;
+    EXPECT_EQ(status(), "");
 }
 
 TEST_F(Presenter, DuringAnOperationOnlyStopAndExitAreLiveAndStopEndsItAfterOneExchange) {
