@@ -181,6 +181,9 @@ struct MainPresenter::Impl {
         for (const auto& model : kDeviceModels) models.push_back({std::string(model.name), {}});
         view.set_items(ids::kModelList, models);
         view.set_selection(ids::kModelList, 0);
+        // A per-user folder may not be there yet on a first run.
+        std::error_code ignored;
+        if (!environment.settings_folder.empty()) std::filesystem::create_directories(environment.settings_folder, ignored);
         std::string unreadable;
         const LoaderSettings settings = load_settings(environment.settings_folder, &unreadable);
         settings_unreadable = !unreadable.empty();

@@ -674,6 +674,22 @@ TEST_F(Presenter, TheSettingsFileKeepsWhatWasTypedAndSaysWhenItCannot) {
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("Zarvik.ini")));
 }
 
+TEST_F(Presenter, ASettingsFolderThatIsNotThereYetIsMade) {
+    const std::string folder = dir.file("config/zarvik");
+    PresenterEnvironment environment;
+    environment.make_port = [this](Clock& c) { return std::make_unique<FakePort>(c, boards); };
+    environment.clock = &clock;
+    environment.settings_folder = folder;
+    environment.help_folders = {dir.path().string()};
+    presenter = std::make_unique<MainPresenter>(view, environment);
+    presenter->start();
+    EXPECT_EQ(testing::read_file(folder + "/Zarvik.ini"), "Fosc\t = 8\r\ntime_out = 5\r\n");
+    type(ids::kFosc, "12");
+    presenter->on_close();
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(testing::read_file(folder + "/Zarvik.ini"), "Fosc\t = 12\r\ntime_out = 5\r\n");
+}
+
 TEST_F(Presenter, HelpComesInTheUsersLanguageAndSaysWhenItIsMissing) {
     help_file("Help.txt", "\xCF\xF0\xE8\xE2\xE5\xF2 1251" + std::string("\0hidden", 7));  // "Привет" in Windows-1251
     help_file("Help_en.txt", "\xEF\xBB\xBFHello");
