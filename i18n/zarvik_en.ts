@@ -27,7 +27,7 @@
 <context>
     <name>CHelpDlg</name>
     <message>
-        <source>Dialog</source>
+        <source>Помощь</source>
         <translation>Help</translation>
     </message>
     <message>
@@ -719,7 +719,7 @@ Exit codes:
     <name>window</name>
     <message>
         <source>Открыт порт %1. Выберите скорость</source>
-        <translation>Port %1 is open. Choose the speed</translation>
+        <translation>Port %1 is open. Choose a speed</translation>
     </message>
     <message>
         <source>Не удалось открыть порт %1</source>
@@ -735,11 +735,11 @@ Exit codes:
     </message>
     <message>
         <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
-        <translation>Connected: %1 (loader at %2); %3 selected in the MCU list</translation>
+        <translation>Found an %1 (loader at %2): %3 is now selected in the MCU list</translation>
     </message>
     <message>
         <source>Не удалось отправить команду запуска программы</source>
-        <translation>Could not send the command that starts the program</translation>
+        <translation>Could not send the start command</translation>
     </message>
     <message>
         <source>Работает программа платы, загрузчик не на связи</source>
@@ -751,7 +751,7 @@ Exit codes:
     </message>
     <message>
         <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
-        <translation>Cannot read %1 (%2): it is left as it is, and 8 and 5 apply</translation>
+        <translation>Cannot read %1 (%2): it is left as it is, and the values 8 and 5 are used</translation>
     </message>
     <message>
         <source>Не удалось сохранить настройки в файл %1: %2</source>
@@ -759,11 +759,11 @@ Exit codes:
     </message>
     <message>
         <source>Записать такое время ожидания всё же?</source>
-        <translation>Write this wait time anyway?</translation>
+        <translation>Write this wait anyway?</translation>
     </message>
     <message>
         <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
-        <translation>If the board&apos;s loader has a different first block, you can go on without the check. Go on?</translation>
+        <translation>If the board&apos;s loader has a differently laid out first block, you can go on without the check. Go on?</translation>
     </message>
     <message>
         <source>Записать настройку для такой частоты всё же?</source>
@@ -775,7 +775,7 @@ Exit codes:
     </message>
     <message>
         <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
-        <translation>The loader&apos;s first block is being written. It cannot be stopped now: the board would be left without a loader. The window can be closed when the write has finished.</translation>
+        <translation>The loader&apos;s first block is being written right now. Stopping here would leave the board without a loader, so the window can be closed once the write is done.</translation>
     </message>
     <message>
         <source>Файл %1 уже существует. Заменить его?</source>

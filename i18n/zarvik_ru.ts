@@ -27,7 +27,7 @@
 <context>
     <name>CHelpDlg</name>
     <message>
-        <source>Dialog</source>
+        <source>Помощь</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
