@@ -630,7 +630,9 @@ struct MainPresenter::Impl {
         });
         port_open = opened;
         connected = false;
+        // The speed was set on the port that was open before: this one is asked for its own.
         speed_chosen = false;
+        view.set_selection(ids::kSpeedList, -1);
         set_connection_line(wt::fill(opened ? wt::kPortOpened : wt::kPortNotOpened, {port_name}));
     }
 

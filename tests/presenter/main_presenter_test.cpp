@@ -172,6 +172,16 @@ TEST_F(Presenter, PortAndSpeedChoicesSayWhatHappened) {
     EXPECT_EQ(view.messages[2].text, "Порт работает на другой скорости");
     presenter->on_command(ids::kConnect);
     EXPECT_EQ(view.messages.back().text, "Не выбрана скорость порта");
+
+    // A speed chosen for one port is not taken for the next one's.
+    presenter->on_choice(ids::kSpeedList, kSpeed115200);
+    ASSERT_EQ(connection(), "Установлена скорость 115200 бод");
+    choose(ids::kPortList, "/dev/board");
+    EXPECT_EQ(view.selection[ids::kSpeedList], -1);
+    const std::size_t shown = view.messages.size();
+    presenter->on_command(ids::kConnect);
+    ASSERT_EQ(view.messages.size(), shown + 1);
+    EXPECT_EQ(view.messages.back().text, "Не выбрана скорость порта");
 }
 
 TEST_F(Presenter, ConnectTellsBothOutcomesAndSelectsTheModelThatAnswers) {
