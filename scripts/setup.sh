@@ -13,7 +13,7 @@ packages=(
   xvfb xauth fonts-dejavu-core
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   libelf-dev simavr libsimavr-dev
-  mingw-w64 wine wine64
+  mingw-w64 wine wine64 locales
   dpkg-dev file lintian help2man appstream desktop-file-utils unzip
 )
 
