@@ -50,6 +50,7 @@
 #include "app/port_listing.h"
 #include "programmer/status_texts.h"
 #include "serial/port_scan.h"
+#include "serial/serial_port.h"
 #include "sim/pty_server.h"
 #include "sim/sim_loader.h"
 #include "support/busy_machine.h"

@@ -385,6 +385,7 @@ TEST(Cli, ATornWaitCountIsNamedAndConfigureRepairsIt) {
     const auto block = block_in_dump(dump, 0x1C00);
     EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
     EXPECT_EQ(decode_wait_count(block, 1), 2'666'667u);
+}
 
 // zarvik-cli started as a shell starts it: SIGPIPE at its default, which ends a
 // process (this test's runner may ignore it, and ignored signals are inherited), and
