@@ -140,7 +140,7 @@ TEST(Cli, ExitCodes) {
          "Загрузчик не ответил при опознании МК: команда 'A', адрес 1C00"},
         {"clock outside 1-20 MHz", {"--simulate", "configure", "0.016", "2"}, 2, "вне диапазона 1–20 МГц"},
         {"clock outside 1-20 MHz, with --force", {"--simulate", "--force", "configure", "0.016", "2"}, 0,
-         "Настройка загрузчика выполнена на частоту 0.016 МГц и 2 секунд"},
+         "Настройка загрузчика выполнена на частоту 0,016 МГц и 2 секунды"},
         {"no loader answers", {"-p", silent.path(), "erase", "flash"}, 3, "Соединение не удалось установить"},
         {"port that does not exist", {"-p", "/dev/zarvik-none", "connect"}, 3, "Не удалось открыть порт"},
         {"damaged file", on(sim, {"write", "flash", QString::fromStdString(damaged)}), 4, "строка 1"},
