@@ -93,6 +93,7 @@ std::string hex4(std::uint32_t value) {
 struct OperationAttempt {
     bool allow_short_wait = false;
     bool accept_unconfirmed = false;
+    bool allow_unusual_clock = false;
 };
 
 struct MainPresenter::Impl {
@@ -357,16 +358,22 @@ struct MainPresenter::Impl {
         }
         follow_link(outcome);
         using Result = OperationOutcome::Result;
-        if (outcome.result == Result::Refused &&
-            (outcome.refusal == Refusal::WaitTooShort || outcome.refusal == Refusal::DeviceNotConfirmed)) {
-            set_status({});  // nothing was sent; no phase text stays behind
-            const bool short_wait = outcome.refusal == Refusal::WaitTooShort;
-            const char* question = short_wait ? wt::kAskShortWait : wt::kAskUnconfirmed;
-            if (!ask(window_status_text(outcome) + "\n\n" + tr_string("window", question))) return;
+        // A refusal the user may overrule: asked Yes/No, No the default; Yes runs it again.
+        if (outcome.result == Result::Refused) {
             Attempt again = attempt;
-            (short_wait ? again.allow_short_wait : again.accept_unconfirmed) = true;
-            run_operation(memory, phase, work, finish, again);
-            return;
+            const char* question = nullptr;
+            switch (outcome.refusal) {
+                case Refusal::WaitTooShort: question = wt::kAskShortWait, again.allow_short_wait = true; break;
+                case Refusal::DeviceNotConfirmed: question = wt::kAskUnconfirmed, again.accept_unconfirmed = true; break;
+                case Refusal::FoscOutOfRange: question = wt::kAskUnusualClock, again.allow_unusual_clock = true; break;
+                default: break;
+            }
+            if (question != nullptr) {
+                set_status({});  // nothing was sent; no phase text stays behind
+                if (!ask(window_status_text(outcome) + "\n\n" + tr_string("window", question))) return;
+                run_operation(memory, phase, work, finish, again);
+                return;
+            }
         }
         if (outcome.result == Result::Refused || outcome.result == Result::FileFailure) {
             set_status({});
@@ -504,6 +511,7 @@ struct MainPresenter::Impl {
             [fosc_text, timeout_text](Programmer& p, ProgressObserver& progress, const Attempt& attempt) {
                 ConfigureOptions options;
                 options.allow_short_wait = attempt.allow_short_wait;
+                options.allow_unusual_clock = attempt.allow_unusual_clock;
                 return p.configure_loader(fosc_text, timeout_text, progress, options);
             },
             [this](const OperationOutcome& o) {
@@ -526,14 +534,21 @@ struct MainPresenter::Impl {
         worker.post([this] {
             const bool handshake = programmer->connect() == HandshakeOutcome::Connected;
             std::optional<ChipIdentity> identity;
+            std::optional<OperationOutcome> identity_failure;
             // Which chip answers, asked once for this connection: three block reads.
-            if (handshake) identity = programmer->identify_device();
+            if (handshake) {
+                identity = programmer->identify_device();
+                identity_failure = programmer->identity_failure(Operation::Read, MemoryKind::Flash);
+            }
             const DeviceModel selected = state.model;
-            to_ui([this, handshake, identity, selected] { connect_done(handshake, identity, selected); });
+            to_ui([this, handshake, identity, identity_failure, selected] {
+                connect_done(handshake, identity, identity_failure, selected);
+            });
         });
     }
 
-    void connect_done(bool handshake, const std::optional<ChipIdentity>& identity, const DeviceModel& selected) {
+    void connect_done(bool handshake, const std::optional<ChipIdentity>& identity,
+                      const std::optional<OperationOutcome>& identity_failure, const DeviceModel& selected) {
         operation_over();
         if (exit_when_done) {
             run_exit_sequence();
@@ -541,12 +556,24 @@ struct MainPresenter::Impl {
         }
         connected = handshake;
         set_connection_line(tr_string("status", handshake ? kConnected : kNotConnected));
+        if (identity_failure) {
+            // The loader answered the handshake, then not the identity's reads: a line fault.
+            follow_link(*identity_failure);
+            set_status(status_text(*identity_failure));
+            return;
+        }
         if (!identity || !identity->found()) return;
+        std::string said;
         const DeviceModel* found = model_for_loader_start(*identity->loader_start, selected);
-        if (found == nullptr || found->loader_start == selected.loader_start) return;
-        select_model(*found);
-        set_status(wt::fill(wt::kModelDetected,
-                            {chip_name(*identity->loader_start), hex4(*identity->loader_start), found->name}));
+        if (found != nullptr && found->loader_start != selected.loader_start) {
+            select_model(*found);
+            said = wt::fill(wt::kModelDetected, {chip_name(*identity->loader_start), hex4(*identity->loader_start), found->name});
+        }
+        // A configuration cut between the block's two pages: operations go on, and
+        // configuring the loader mends it.
+        const std::string torn = torn_count_text(*identity);
+        if (!torn.empty()) said += (said.empty() ? "" : ". ") + torn;
+        set_status(said);
     }
 
     void select_model(const DeviceModel& model) {

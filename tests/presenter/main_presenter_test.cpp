@@ -480,6 +480,56 @@ TEST_F(Presenter, RefusalsExplainInABoxOrAskYesNoWithNoByDefault) {
     EXPECT_EQ(status(), "Настройка загрузчика выполнена на частоту 8 МГц и 0,1 секунды");
 }
 
+TEST_F(Presenter, AClockOutsideWhatTheseChipsRunAtIsAskedAbout) {
+    SimLoader& chip = board("/dev/board", "ATmega8");
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
+    const std::size_t sent = chip.log().size();
+    type(ids::kFosc, "0.016");  // 16 with the point slipped
+    type(ids::kTimeout, "2");
+    run(ids::kConfigureLoader);
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(view.questions[0].caption, "Zarvik");
+    EXPECT_TRUE(contains(view.questions[0].text, "Частота Fosc 0,016 МГц вне диапазона 1–20 МГц")) << view.questions[0].text;
+    EXPECT_TRUE(view.questions[0].text.ends_with("Записать настройку для такой частоты всё же?"));
+    EXPECT_EQ(status(), "");
+    EXPECT_EQ(chip.log().size(), sent);  // No, the default: nothing reached the board
+
+    view.answers.push_back(true);
+    run(ids::kConfigureLoader);
+    ASSERT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
+    EXPECT_EQ(status(), "Настройка загрузчика выполнена на частоту 0,016 МГц и 2 секунды");
+}
+
+TEST_F(Presenter, ATornWaitCountIsShownAtConnectAndConfigureMendsIt) {
+    SimFaults torn;
+    torn.torn_count = 1'234'567;
+    board("/dev/board", "ATmega8", torn);
+    start();
+    open_port("/dev/board");
+    choose(ids::kModelList, "ATmega328");
+    run(ids::kConnect);
+    EXPECT_EQ(connection(), "Соединение установлено успешно!");
+    EXPECT_TRUE(starts_with(status(), "Подключён ATmega8/88 (загрузчик с адреса 1C00): в списке МК выбран ATmega8. "
+                                      "Счётчик ожидания загрузчика разорван: две его копии различаются"))
+        << status();
+    run(ids::kConfigureLoader);
+    EXPECT_EQ(status(), "Настройка загрузчика выполнена на частоту 8 МГц и 5 секунд");
+    run(ids::kConnect);
+    EXPECT_EQ(status(), "");  // mended
+}
+
+TEST_F(Presenter, ALineFaultWhileTheChipIsIdentifiedIsCalledOne) {
+    board("/dev/board", "ATmega8", SimFaults{.mute_command = 2});
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
+    EXPECT_TRUE(contains(status(), "при опознании МК")) << status();
+    EXPECT_NE(connection(), "Соединение установлено успешно!");
+    EXPECT_FALSE(presenter->connected());
+}
+
 TEST_F(Presenter, AnUnconfirmedDeviceIsAskedAbout) {
     SimLoader& chip = board("/dev/board", "ATmega8");
     std::fill_n(chip.flash().begin() + 0x1C00, 128, std::uint8_t{0});
