@@ -34,10 +34,6 @@
         <source>OK</source>
         <translation type="unfinished"></translation>
     </message>
-    <message>
-        <source>В папке программы отсутствует файл &quot;Help.txt&quot;</source>
-        <translation type="unfinished"></translation>
-    </message>
 </context>
 <context>
     <name>CVelborDlg</name>
@@ -147,14 +143,6 @@
     </message>
     <message>
         <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Файлы программной памяти flash (*.hex)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Файлы памяти данных EEPROM (*.eep)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -341,10 +329,6 @@ Exit codes:
         <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
         <translation>продолжать с загрузчиком, чей первый блок не распознан, принять ожидание короче 0,5 с или частоту вне 1–20 МГц; другую модель, чем --model, — никогда</translation>
     </message>
-    <message>
-        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
-        <translation>продолжать с загрузчиком, чей первый блок не распознан, и принять ожидание короче 0,5 с</translation>
-    </message>
 </context>
 <context>
     <name>port</name>
@@ -501,10 +485,6 @@ Exit codes:
     </message>
     <message>
         <source>Время ожидания time_out должно быть числом секунд, например 2 или 0,5: в устройство ничего не отправлено</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Время ожидания %.3g с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -687,63 +667,16 @@ Exit codes:
         <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
         <translation type="unfinished"></translation>
     </message>
-</context>
-<context>
-    <name>zarvik::CVelborDlg</name>
     <message>
-        <source>Помощь</source>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунду</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>О программе ...</source>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунды</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось сохранить настройки в файл %1: %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Записать такое время ожидания всё же?</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Открыт порт %1. Выберите скорость</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось открыть порт %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Установлена скорость %1 бод</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось отправить команду запуска программы</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Файл %1 уже существует. Заменить его?</source>
+        <source>Время ожидания %s с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -851,6 +784,17 @@ Exit codes:
     </message>
     <message>
         <source>%1 отличается от файла в %2 байтах. </source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>zarvik::CVelborDlg</name>
+    <message>
+        <source>Помощь</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>О программе ...</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
