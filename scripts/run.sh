@@ -31,7 +31,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "  xvfb-run -a $(pwd)/../src/zarvik --simulate --screenshot window.png)"
   if [ -n "$board" ]; then
     echo "Board: $board. Writing blink, starting it, and listening to it for 5 s:"
-    "$cli" -p "$board" -m ATmega328 write flash blink.hex write eeprom blink.eep start
+    "$cli" -p "$board" -b 115200 -m ATmega328 write flash blink.hex write eeprom blink.eep start
     timeout -s INT 5 "$cli" -p "$board" monitor 115200 || true
     exit 0
   fi
@@ -40,6 +40,9 @@ fi
 if [ -n "$board" ]; then
   # The scan lists only the simulated board's port, never the machine's own.
   export ZARVIK_SERIAL_PORTS=$board
+  # The board's UART samples the line as a chip's does: at another speed than the
+  # loader's it hears only noise.
+  echo "Board: $board. Choose the speed 115200 in the window: the loader listens at 115200 baud."
   ../src/zarvik
 else
   export ZARVIK_SERIAL_PORTS=${ZARVIK_SERIAL_PORTS-}

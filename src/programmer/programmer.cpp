@@ -42,11 +42,15 @@ Programmer::Programmer(ProgrammerState& state, ByteLink& link, Clock& clock)
 HandshakeOutcome Programmer::connect() {
     identity_.reset();
     unconfirmed_accepted_ = false;
-    return connect_to_loader(protocol_);
+    const HandshakeOutcome outcome = connect_to_loader(protocol_);
+    synced_ = outcome == HandshakeOutcome::Connected;
+    return outcome;
 }
 
 const ChipIdentity& Programmer::identify_device() {
     if (!identity_ || identity_->failure) {
+        // Whatever the sync gets back, the block reads below tell the line's state.
+        if (!synced_) synced_ = connect_to_loader(protocol_) == HandshakeOutcome::Connected;
         protocol_.discard_stale_input();
         identity_ = identify_chip(protocol_);
     }

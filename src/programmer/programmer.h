@@ -110,6 +110,9 @@ private:
     Cancellation* cancel_ = nullptr;
     std::optional<ChipIdentity> identity_;
     bool unconfirmed_accepted_ = false;
+    // A loader that answered the sync on this link. Ours takes no command before one,
+    // so an operation started without «Соединить» sends it first.
+    bool synced_ = false;
 };
 
 }  // namespace zarvik

@@ -16,15 +16,25 @@ std::string port_open_failure(const std::string& name, const std::string& why) {
     return text;
 }
 
-ReadTimeouts with_extra_wait(ReadTimeouts timeouts) {
-    const char* text = std::getenv(kExtraWaitVariable);
-    if (text == nullptr || *text == '\0') return timeouts;
+namespace {
+
+// Milliseconds from the environment; anything but a number of them counts as unset.
+std::int64_t extra_ms(const char* variable) {
+    const char* text = std::getenv(variable);
+    if (text == nullptr || *text == '\0') return 0;
     char* end = nullptr;
     const long long ms = std::strtoll(text, &end, 10);
-    if (*end != '\0' || ms <= 0 || ms > 600'000) return timeouts;  // not a number of ms: as if unset
-    // The wait for an answer to begin, not the pause that ends one: a loader that
-    // answers with fewer bytes than asked for is still read in its usual time.
-    timeouts.total_constant_ms += ms;
+    if (*end != '\0' || ms <= 0 || ms > 600'000) return 0;
+    return ms;
+}
+
+}  // namespace
+
+ReadTimeouts with_extra_wait(ReadTimeouts timeouts) {
+    // Kept apart: a longer pause makes every answer that is shorter than asked for
+    // (the handshake's) end that much later, a longer wait to begin does not.
+    timeouts.total_constant_ms += extra_ms(kExtraWaitVariable);
+    timeouts.interval_ms += extra_ms(kExtraGapVariable);
     return timeouts;
 }
 

@@ -67,11 +67,13 @@ private:
 // The sentence every front end shows when a port does not open.
 std::string port_open_failure(const std::string& name, const std::string& why);
 
-// The name of the environment variable that lengthens the wait for every answer by that
-// many milliseconds (at most ten minutes), and the time-outs it gives: for a line that
-// answers later than a serial adapter does (a port forwarded over a network), and for
-// tests whose boards run in other processes on a busy machine. Unset, it changes nothing.
+// Two environment variables lengthen the port's time-outs by their milliseconds (at
+// most ten minutes each): the wait for every answer to begin, and the pause after a
+// byte that ends an answer. For a line slower than a serial adapter (a port forwarded
+// over a network, which also pauses inside an answer), and for tests whose boards run
+// in other processes on a busy machine. Unset, they change nothing.
 inline constexpr const char* kExtraWaitVariable = "ZARVIK_EXTRA_WAIT_MS";
+inline constexpr const char* kExtraGapVariable = "ZARVIK_EXTRA_GAP_MS";
 ReadTimeouts with_extra_wait(ReadTimeouts timeouts);
 
 // Whether a port asked for `asked` baud that reports `actual` runs at that speed: within

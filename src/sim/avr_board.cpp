@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdarg>
+#include <cmath>
 #include <cstring>
 #include <variant>
 #include <vector>
@@ -29,7 +30,11 @@ constexpr std::array<AvrChip, 4> kChips{{
     {"ATmega328", "atmega328p", 0x7C00, 0x7000, 128, 3300},
 }};
 
+// The datasheets give 3.7 to 4.5 ms for an erase or a write, and 4.5 ms as the
+// typical wait before the next one.
 constexpr std::int64_t kPageProgramUs = 4500;
+// SPMEN, once written, waits this many cycles for the SPM.
+constexpr std::uint64_t kSpmWindowCycles = 4;
 
 // SPMCSR (SPMCR on the ATmega8): the same bits on all four chips.
 constexpr std::uint8_t kSpmEn = 1 << 0;
@@ -74,6 +79,10 @@ struct AvrBoard::Hook {
     static void tx(avr_irq_t*, uint32_t value, void* param) {
         static_cast<AvrBoard*>(param)->on_tx(static_cast<std::uint8_t>(value));
     }
+    static avr_cycle_count_t program_done(avr_t*, avr_cycle_count_t, void* param) {  // NOLINT
+        static_cast<AvrBoard*>(param)->program_done();
+        return 0;
+    }
     static avr_cycle_count_t eeprom_done(avr_t* avr, avr_cycle_count_t, void* param) {  // NOLINT
         auto* board = static_cast<AvrBoard*>(param);
         board->eeprom_busy_ = false;
@@ -98,7 +107,9 @@ AvrBoard::AvrBoard(std::string_view model, std::uint32_t frequency_hz) : frequen
     avr_init(avr_);
     avr_->frequency = frequency_hz;
     avr_->log = LOG_NONE;
+    real_flash_ = avr_->flash;
     std::memset(avr_->flash, 0xFF, avr_->flashend + 1);
+    set_host_baud(115200);
     install();
     if (!ok()) return;
     std::memset(eeprom().data(), 0xFF, eeprom().size());
@@ -106,7 +117,9 @@ AvrBoard::AvrBoard(std::string_view model, std::uint32_t frequency_hz) : frequen
 }
 
 AvrBoard::~AvrBoard() {
-    if (avr_ != nullptr) avr_terminate(avr_);
+    if (avr_ == nullptr) return;
+    avr_->flash = real_flash_;
+    avr_terminate(avr_);
 }
 
 void AvrBoard::install() {
@@ -147,7 +160,9 @@ void AvrBoard::install() {
     }
 }
 
-std::span<std::uint8_t> AvrBoard::flash() { return {avr_->flash, avr_->flashend + 1u}; }
+std::span<std::uint8_t> AvrBoard::flash() { return {real_flash_, avr_->flashend + 1u}; }
+
+std::uint8_t AvrBoard::sram(std::uint16_t address) const { return avr_->data[address]; }
 
 std::span<std::uint8_t> AvrBoard::eeprom() { return {eeprom_->eeprom, eeprom_->size}; }
 
@@ -178,6 +193,10 @@ void AvrBoard::reset() {
     std::fill(std::begin(page_buffer_), std::end(page_buffer_), 0xFFFF);
     std::fill(std::begin(page_buffer_used_), std::end(page_buffer_used_), false);
     eeprom_busy_ = false;
+    avr_cycle_timer_cancel(avr_, Hook::program_done, this);
+    spm_busy_ = false;
+    block_rww(false);
+    avr_->data[spmcsr_] = 0;
     reset_cycle_ = avr_->cycle;
     user_program_after_.reset();
     fix_uart_timing();
@@ -237,7 +256,10 @@ void AvrBoard::io_written(std::uint16_t addr, std::uint8_t value) {
     }
     if (addr == spmcsr_) {
         // Only the register: the core's own module would start a timer and complain.
-        avr_->data[addr] = static_cast<std::uint8_t>((avr_->data[addr] & kRwwSb) | (value & ~kRwwSb));
+        // While a page programs, its command stays in the low bits.
+        const std::uint8_t kept = spm_busy_ ? static_cast<std::uint8_t>(kRwwSb | 0x1F) : kRwwSb;
+        avr_->data[addr] = static_cast<std::uint8_t>((avr_->data[addr] & kept) | (value & ~kept));
+        if (!spm_busy_) spmcsr_written_ = avr_->cycle;
         return;
     }
     call_original(value);
@@ -247,13 +269,20 @@ void AvrBoard::io_written(std::uint16_t addr, std::uint8_t value) {
         if (uart_->tx_cnt == 0) avr_regbit_set(avr_, uart_->udrc.raised);
     }
     fix_uart_timing();
+    // The receiver's speed or state changed: when the host's next byte is taken must
+    // be worked out again.
+    wake_ = true;
 }
 
 int AvrBoard::self_program() {
+    // An SPM while a page programs does nothing.
+    if (spm_busy_) return 0;
     const std::uint8_t control = avr_->data[spmcsr_];
     avr_->data[spmcsr_] = static_cast<std::uint8_t>(control & ~(kSpmEn | kPgErs | kPgWrt | kBlbSet | kRwwSre));
-    // SPM works only from the boot section.
-    if ((control & kSpmEn) == 0 || avr_->pc < chip_->boot_start) return 0;
+    // SPM works only from the boot section, only within SPMEN's four cycles, and not
+    // while the EEPROM is being written.
+    if ((control & kSpmEn) == 0 || avr_->cycle - spmcsr_written_ > kSpmWindowCycles) return 0;
+    if (avr_->pc < chip_->boot_start || eeprom_busy_) return 0;
     const std::uint32_t z = avr_->data[30] | (avr_->data[31] << 8);
     const std::uint32_t page = z & ~(chip_->page_bytes - 1) & (avr_->flashend);
     const std::uint32_t words = chip_->page_bytes / 2;
@@ -263,20 +292,30 @@ int AvrBoard::self_program() {
     };
     if ((control & (kPgErs | kPgWrt)) != 0) {
         if ((control & kPgErs) != 0) {
-            std::fill_n(avr_->flash + page, chip_->page_bytes, 0xFF);
+            std::fill_n(real_flash_ + page, chip_->page_bytes, 0xFF);
         } else {
             // Programming only clears bits.
             for (std::uint32_t w = 0; w < words; ++w) {
-                avr_->flash[page + 2 * w] &= static_cast<std::uint8_t>(page_buffer_[w]);
-                avr_->flash[page + 2 * w + 1] &= static_cast<std::uint8_t>(page_buffer_[w] >> 8);
+                real_flash_[page + 2 * w] &= static_cast<std::uint8_t>(page_buffer_[w]);
+                real_flash_[page + 2 * w + 1] &= static_cast<std::uint8_t>(page_buffer_[w] >> 8);
             }
             clear_buffer();
         }
-        if (page < chip_->nrww_start) avr_->data[spmcsr_] |= kRwwSb;
-        // The CPU is halted for the erase or write.
-        avr_->cycle += cycles_from_us(kPageProgramUs);
+        if (page < chip_->nrww_start) {
+            // The CPU runs on from the loader's section; the application section is
+            // gone to it until re-enabled.
+            spm_busy_ = true;
+            avr_->data[spmcsr_] = static_cast<std::uint8_t>(avr_->data[spmcsr_] | kRwwSb | kSpmEn);
+            block_rww(true);
+            avr_cycle_timer_register(avr_, cycles_from_us(kPageProgramUs), Hook::program_done, this);
+        } else {
+            if (rww_blocked_) std::copy_n(real_flash_ + page, chip_->page_bytes, blocked_view_.begin() + page);
+            // The CPU is halted for the erase or write.
+            avr_->cycle += cycles_from_us(kPageProgramUs);
+        }
     } else if ((control & kRwwSre) != 0) {
         avr_->data[spmcsr_] &= static_cast<std::uint8_t>(~kRwwSb);
+        block_rww(false);
         clear_buffer();
     } else if ((control & kBlbSet) != 0) {
         // Lock bits are not modelled.
@@ -290,21 +329,61 @@ int AvrBoard::self_program() {
     return 0;
 }
 
-void AvrBoard::on_tx(std::uint8_t byte) {
-    const std::uint64_t start = std::max<std::uint64_t>(avr_->cycle, line_free_);
-    line_free_ = start + uart_byte_cycles();
-    sent_.push_back({line_free_, byte});
-    sent_flag_ = true;
+void AvrBoard::program_done() {
+    spm_busy_ = false;
+    avr_->data[spmcsr_] &= static_cast<std::uint8_t>(~(kSpmEn | kPgErs | kPgWrt | kBlbSet | kRwwSre));
 }
 
-void AvrBoard::receive_at(std::uint64_t cycle, std::uint8_t byte) { incoming_.emplace_back(cycle, byte); }
+void AvrBoard::block_rww(bool blocked) {
+    if (blocked && !rww_blocked_) {
+        const std::size_t size = avr_->flashend + 1u;
+        blocked_view_.assign(size, 0xFF);
+        std::copy(real_flash_ + chip_->nrww_start, real_flash_ + size, blocked_view_.begin() + chip_->nrww_start);
+        avr_->flash = blocked_view_.data();
+    } else if (!blocked) {
+        avr_->flash = real_flash_;
+    }
+    rww_blocked_ = blocked;
+}
+
+void AvrBoard::set_host_baud(int baud) { host_bit_ = static_cast<double>(frequency_) / baud; }
+
+void AvrBoard::host_send(std::uint8_t byte) {
+    to_chip_.send(std::max(static_cast<double>(avr_->cycle), to_chip_.idle_from()), host_bit_, byte);
+}
+
+void AvrBoard::on_tx(std::uint8_t byte) {
+    to_host_.send(std::max(static_cast<double>(avr_->cycle), to_host_.idle_from()), static_cast<double>(uart_byte_cycles()) / 10.0, byte);
+    decode_for_host();
+}
+
+void AvrBoard::decode_for_host() {
+    // The chip's next frame starts no earlier than now and than the end of its last
+    // one: what the host read before then is final.
+    const double known = std::max(static_cast<double>(avr_->cycle), to_host_.idle_from());
+    for (;;) {
+        const auto r = to_host_.next(host_bit_, 16, known);
+        if (!r || r->sampled >= known) break;
+        to_host_.take(*r);
+        sent_.push_back({static_cast<std::uint64_t>(std::ceil(r->end)), r->byte});
+        sent_flag_ = true;
+        if (wake_on_send_) wake_ = true;
+    }
+}
+
+std::optional<SerialLine::Received> AvrBoard::next_for_chip() {
+    const bool u2x = bit(avr_, uart_->u2x);
+    return to_chip_.next(static_cast<double>(uart_byte_cycles()) / 10.0, u2x ? 8 : 16, static_cast<double>(avr_->cycle));
+}
 
 void AvrBoard::deliver_due() {
-    while (!incoming_.empty() && incoming_.front().first <= avr_->cycle) {
-        const std::uint8_t byte = incoming_.front().second;
-        incoming_.pop_front();
+    for (;;) {
+        const auto r = next_for_chip();
+        if (!r || r->sampled > static_cast<double>(avr_->cycle)) break;
+        to_chip_.take(*r);
         ++received_;
         if (!bit(avr_, uart_->rxen)) continue;
+        if (r->framing_error) ++framing_errors_;
         // Two received bytes wait in the chip; the third one to complete is lost.
         const auto& fifo = uart_->input;
         const unsigned waiting = (fifo.write + uart_fifo_fifo_size - fifo.read) & (uart_fifo_fifo_size - 1);
@@ -317,9 +396,11 @@ void AvrBoard::deliver_due() {
         // has already crossed the line, so it is made to show at once.
         const auto per_byte = uart_->cycles_per_byte;
         uart_->cycles_per_byte = 1;
-        avr_raise_irq(uart_->io.irq + UART_IRQ_INPUT, byte);
+        avr_raise_irq(uart_->io.irq + UART_IRQ_INPUT, r->byte);
         uart_->cycles_per_byte = per_byte;
+        avr_regbit_setto(avr_, uart_->fe, r->framing_error ? 1 : 0);
     }
+    decode_for_host();
 }
 
 // The hot loop: one call into the core per instruction, and nothing else that can
@@ -336,22 +417,27 @@ static void run_core(avr_t* avr, avr_cycle_count_t until, const bool* stop, bool
             *entered = avr->cycle;
             watch_entry = false;
         }
-        if (stop != nullptr && *stop) return;
+        if (*stop) return;
     }
 }
 
 void AvrBoard::run_until(std::uint64_t cycle, bool stop_on_send) {
     sent_flag_ = false;
+    wake_on_send_ = stop_on_send;
     while (avr_->cycle < cycle) {
         deliver_due();
         if (stopped()) {
             avr_->cycle = cycle;
             break;
         }
-        const std::uint64_t next = incoming_.empty() ? cycle : std::min(cycle, std::max<std::uint64_t>(incoming_.front().first, avr_->cycle + 1));
+        const auto incoming = next_for_chip();
+        const std::uint64_t next = !incoming ? cycle
+                                             : std::min(cycle, std::max(static_cast<std::uint64_t>(std::ceil(incoming->sampled)),
+                                                                        avr_->cycle + 1));
         avr_cycle_count_t entered = 0;
         const bool watch = !user_program_after_;
-        run_core(avr_, next, stop_on_send ? &sent_flag_ : nullptr, watch, &entered);
+        wake_ = false;
+        run_core(avr_, next, &wake_, watch, &entered);
         if (watch && entered != 0) user_program_after_ = entered - reset_cycle_;
         if (stop_on_send && sent_flag_) break;
     }

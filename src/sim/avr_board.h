@@ -6,6 +6,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "sim/avr_serial_line.h"
 
 struct avr_t;
 struct avr_uart_t;
@@ -28,13 +31,21 @@ struct AvrChip {
 const AvrChip* find_avr_chip(std::string_view model);
 
 // An ATmega on simavr's core, with the differences between simavr 1.6 and the chip
-// corrected: self-programming only clears bits and erases the page that holds the
-// address, taking 4.5 ms with the CPU halted; an EEPROM write keeps EEPE set for the
-// chip's write time; the UART takes 10 bit times a byte, holds two received bytes and
-// loses the third (overrun), and turning its transmitter off leaves UDRE set.
+// corrected:
+// - Self-programming only clears bits and erases the page that holds the address, and
+//   takes 4.5 ms. On a page of the application (read-while-write) section the CPU runs
+//   on meanwhile with SPMEN and RWWSB set, an SPM issued then does nothing, and the
+//   section reads 0xFF until an RWWSRE re-enables it; on the loader's own (NRWW)
+//   section the CPU halts. SPM must follow the write of SPMCSR within four cycles, and
+//   an EEPROM write in progress blocks it.
+// - An EEPROM write keeps EEPE set for the chip's write time.
+// - The UART takes 10 bit times a byte, holds two received bytes and loses the third
+//   (overrun), and turning its transmitter off leaves UDRE set.
+// - Both ends of the serial line sample the other's frames at their own speed, so a
+//   host whose speed is too far from the chip's gets and sends garbled bytes.
 //
 // Time is the core's cycle count; nothing here sleeps. The host side of the serial
-// line is modelled by the caller through receive_at() and sent().
+// line is modelled by the caller through set_host_baud(), host_send() and sent().
 class AvrBoard {
 public:
     AvrBoard(std::string_view model, std::uint32_t frequency_hz);
@@ -48,6 +59,7 @@ public:
     const AvrChip& chip() const { return *chip_; }
     std::uint32_t frequency() const { return frequency_; }
 
+    // The flash as it is, also while the application section reads 0xFF to the CPU.
     std::span<std::uint8_t> flash();
     std::span<std::uint8_t> eeprom();
     // Loads an Intel HEX file into flash (or EEPROM), as an ISP programmer would.
@@ -59,14 +71,17 @@ public:
     std::uint64_t cycle() const;
     std::uint64_t cycles_from_us(std::int64_t us) const { return static_cast<std::uint64_t>(us) * frequency_ / 1'000'000; }
 
-    // A byte from the host whose stop bit ends at `cycle`; bytes come in order.
-    void receive_at(std::uint64_t cycle, std::uint8_t byte);
+    // The host's line speed: it paces host_send() and reads what the chip sends.
+    void set_host_baud(int baud);
+    // A byte from the host, put on the line now or when its last byte has crossed.
+    void host_send(std::uint8_t byte);
     // Runs the core until `cycle`; with `stop_on_send` it returns early once the chip
     // has started sending a byte.
     void run_until(std::uint64_t cycle, bool stop_on_send = false);
 
+    // What the host's receiver made of the chip's frames.
     struct Sent {
-        std::uint64_t done_cycle;  // when its stop bit ends on the line
+        std::uint64_t done_cycle;  // when the host has it
         std::uint8_t byte;
     };
     std::deque<Sent>& sent() { return sent_; }
@@ -79,6 +94,9 @@ public:
     std::uint32_t pc() const;
     std::uint64_t overruns() const { return overruns_; }
     std::uint64_t received() const { return received_; }
+    // Bytes the chip's UART took with a low stop bit.
+    std::uint64_t framing_errors() const { return framing_errors_; }
+    std::uint8_t sram(std::uint16_t address) const;
     bool stopped() const;
 
     // For the C callbacks of the core.
@@ -90,6 +108,8 @@ private:
     void fix_uart_timing();
     void on_tx(std::uint8_t byte);
     int self_program();
+    void program_done();
+    void block_rww(bool blocked);
     void io_written(std::uint16_t addr, std::uint8_t value);
     std::uint64_t uart_byte_cycles() const;
 
@@ -108,15 +128,30 @@ private:
     Original original_[280];  // the core's MAX_IOs
     std::uint16_t ucsra_ = 0, ucsrb_ = 0, ubrrl_ = 0, ubrrh_ = 0, eecr_ = 0, eearh_ = 0, spmcsr_ = 0;
 
-    std::deque<std::pair<std::uint64_t, std::uint8_t>> incoming_;
+    SerialLine to_chip_;
+    SerialLine to_host_;
+    double host_bit_ = 0;
+    void decode_for_host();
+    std::optional<SerialLine::Received> next_for_chip();
     std::deque<Sent> sent_;
-    std::uint64_t line_free_ = 0;
     bool sent_flag_ = false;
+    // Ends a run of the core early: the UART was set up anew, or (when asked) the
+    // host got a byte.
+    bool wake_ = false;
+    bool wake_on_send_ = false;
     std::uint64_t reset_cycle_ = 0;
     std::optional<std::uint64_t> user_program_after_;
     std::uint64_t overruns_ = 0;
     std::uint64_t received_ = 0;
+    std::uint64_t framing_errors_ = 0;
     bool eeprom_busy_ = false;
+    // The flash itself; while the application section is blocked the core reads a
+    // copy in which that section is blank.
+    std::uint8_t* real_flash_ = nullptr;
+    std::vector<std::uint8_t> blocked_view_;
+    bool rww_blocked_ = false;
+    bool spm_busy_ = false;
+    std::uint64_t spmcsr_written_ = 0;
     std::uint16_t page_buffer_[64];
     bool page_buffer_used_[64];
 };

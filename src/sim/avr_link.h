@@ -3,16 +3,20 @@
 #include "loader/byte_link.h"
 #include "loader/clock.h"
 #include "sim/avr_board.h"
+#include "sim/usb_latency.h"
+
+#include <deque>
 
 namespace zarvik {
 
 // The host's serial line to an AvrBoard in the same process, and the host's clock,
 // both on the board's simulated time: a host sleep runs the core, a read runs it
 // until the bytes have crossed the line or the port's time-outs have passed. Tests
-// get the chip's real timing without ever sleeping.
+// get the chip's real timing without ever sleeping. With a latency, what the chip
+// sends reaches the host as through a USB adapter with that latency timer.
 class AvrLink final : public ByteLink, public Clock {
 public:
-    AvrLink(AvrBoard& board, int baud, ReadTimeouts timeouts = {});
+    AvrLink(AvrBoard& board, int baud, ReadTimeouts timeouts = {}, std::int64_t latency_ms = 0);
 
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult read(std::span<std::uint8_t> into) override;
@@ -23,15 +27,17 @@ public:
     std::int64_t now_us() const;
 
     // Bytes the chip sent that no read has taken yet.
-    std::size_t pending() const { return board_.sent().size(); }
+    std::size_t pending() const { return board_.sent().size() + ready_.size(); }
 
 private:
     std::uint64_t at_ms(std::int64_t ms) const;
+    ReadResult read_through_adapter(std::span<std::uint8_t> into);
+    void feed_adapter();
 
     AvrBoard& board_;
-    std::uint64_t byte_cycles_;
     ReadTimeouts timeouts_;
-    std::uint64_t tx_free_ = 0;
+    LatencyBuffer adapter_;
+    std::deque<std::uint8_t> ready_;  // delivered by the adapter, not yet read
 };
 
 }  // namespace zarvik

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <iostream>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "sim/board_pty.h"
 #include "sim/memory_dump.h"
 #include "sim/pty_termios.h"
+#include "sim/usb_latency.h"
 
 namespace {
 
@@ -47,6 +50,7 @@ static int run(int argc, char** argv) {
     std::string model_name = "ATmega328";
     double mhz = 16;
     std::string loader, flash_in, eeprom_in, flash_out, eeprom_out, link_path;
+    double latency_ms = 0;
     app.add_option("-m,--model", model_name, "ATmega8, ATmega88, ATmega168 or ATmega328")
         ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
         ->capture_default_str();
@@ -57,6 +61,10 @@ static int run(int argc, char** argv) {
     app.add_option("--dump-flash", flash_out, "write the whole flash as Intel HEX on exit");
     app.add_option("--dump-eeprom", eeprom_out, "write the EEPROM as Intel HEX on exit");
     app.add_option("--link", link_path, "also make this symbolic link to the terminal");
+    app.add_option("--latency", latency_ms,
+                   "like a USB serial adapter's latency timer: what the chip sends reaches the host this many\n"
+                   "milliseconds after the last delivery, or at once when 62 bytes have gathered")
+        ->check(CLI::Range(0.0, 1000.0));
     CLI11_PARSE(app, argc, argv);
 
     const auto hz = static_cast<std::uint32_t>(std::lround(mhz * 1e6));
@@ -103,6 +111,14 @@ static int run(int argc, char** argv) {
         std::cerr << "zarvik-avr-sim: cannot open a pseudo-terminal: " << pty.error() << "\n";
         return 3;
     }
+    // The terminal starts at speed 0, which no host sets: a host that closes the port
+    // puts its settings back, so bytes still read after that were sent at the last
+    // speed seen, not at 0.
+    termios idle{};
+    ::tcgetattr(pty.master(), &idle);
+    ::cfsetispeed(&idle, B0);
+    ::cfsetospeed(&idle, B0);
+    ::tcsetattr(pty.master(), TCSANOW, &idle);
     if (!link_path.empty()) {
         std::remove(link_path.c_str());
         if (::symlink(pty.path().c_str(), link_path.c_str()) != 0) {
@@ -120,8 +136,46 @@ static int run(int argc, char** argv) {
     // host's time-outs and the loader's wait are real.
     std::int64_t wall0 = now_us();
     std::uint64_t cycle0 = board.cycle();
-    std::uint64_t host_free = 0;  // when the host's last byte has crossed the line
+    zarvik::LatencyBuffer adapter(std::llround(latency_ms * hz / 1000));
     std::uint8_t buf[512];
+    // What the host has not taken yet. A host that does not read fills the terminal;
+    // beyond this much, bytes are lost as an adapter's buffer would lose them, and
+    // the loop never waits for the host.
+    std::deque<std::uint8_t> unread;
+    // While bytes go either way the rounds are short, so that an answer reaches the
+    // host within a tenth of a millisecond of leaving the chip, not at the next tick.
+    constexpr std::int64_t kLivelyUs = 5000;
+    std::int64_t lively_until = 0;
+    constexpr std::size_t kUnreadLimit = std::size_t{64} * 1024;
+    auto deliver = [&] {
+        auto& sent = board.sent();
+        while (!sent.empty() && sent.front().done_cycle <= board.cycle()) {
+            if (adapter.enabled()) {
+                adapter.arrive(static_cast<std::int64_t>(sent.front().done_cycle), sent.front().byte);
+            } else {
+                unread.push_back(sent.front().byte);
+            }
+            sent.pop_front();
+        }
+        if (adapter.enabled()) {
+            for (std::uint8_t b : adapter.take_due(static_cast<std::int64_t>(board.cycle()))) unread.push_back(b);
+        }
+        if (!unread.empty()) lively_until = now_us() + kLivelyUs;
+        while (unread.size() > kUnreadLimit) unread.pop_front();
+        while (!unread.empty()) {
+            std::uint8_t chunk[512];
+            const std::size_t count = std::min(unread.size(), sizeof chunk);
+            std::copy_n(unread.begin(), count, chunk);
+            const ssize_t w = ::write(pty.master(), chunk, count);
+            if (w > 0) {
+                unread.erase(unread.begin(), unread.begin() + w);
+            } else if (w < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;  // full, or nobody there: the rest waits for the next round
+            }
+        }
+    };
     while (!g_stop.load()) {
         if (g_reset.exchange(false)) board.reset();
         std::int64_t wall = now_us();
@@ -132,38 +186,24 @@ static int run(int argc, char** argv) {
             cycle0 = board.cycle();
             target = cycle0;
         }
+        // The speed the host has set now: its bytes cross the line at it and the chip's
+        // are read at it, so a host at another speed than the chip's gets garbage, as a
+        // real UART would.
+        zarvik::PtyLineSettings line;
+        if (zarvik::read_pty_line_settings(pty.master(), line) && line.baud > 0) board.set_host_baud(line.baud);
         const ssize_t n = ::read(pty.master(), buf, sizeof buf);
-        if (n > 0) {
-            // The speed the host has set now; bytes it wrote just before closing the
-            // line may be read after its close put back other settings, so the speed
-            // only paces the bytes and never decides whether they arrive.
-            zarvik::PtyLineSettings line;
-            int baud = 115200;
-            if (zarvik::read_pty_line_settings(pty.master(), line) && line.baud > 0) baud = line.baud;
-            const std::uint64_t byte_cycles = 10ull * hz / static_cast<unsigned>(baud);
-            for (ssize_t i = 0; i < n; ++i) {
-                host_free = std::max(host_free, board.cycle()) + byte_cycles;
-                board.receive_at(host_free, buf[i]);
-            }
-        }
-        board.run_until(target);
-        auto& sent = board.sent();
-        std::vector<std::uint8_t> out;
-        while (!sent.empty() && sent.front().done_cycle <= board.cycle()) {
-            out.push_back(sent.front().byte);
-            sent.pop_front();
-        }
-        for (std::size_t done = 0; done < out.size();) {
-            const ssize_t w = ::write(pty.master(), out.data() + done, out.size() - done);
-            if (w > 0) {
-                done += static_cast<std::size_t>(w);
-            } else if (w < 0 && errno != EINTR && errno != EAGAIN) {
-                break;
-            }
-        }
-        // Wait for the host or for the next millisecond, whichever comes first.
+        for (ssize_t i = 0; i < n; ++i) board.host_send(buf[i]);
+        if (n > 0) lively_until = now_us() + kLivelyUs;
+        // A core that catches up after the process was held back runs a millisecond at
+        // a time, and what the chip sent goes out after each, so that a host is not
+        // kept waiting for the whole stretch.
+        do {
+            board.run_until(std::min(target, board.cycle() + hz / 1000));
+            deliver();
+        } while (board.cycle() < target && !g_stop.load());
+        // Wait for the host or for the next round, whichever comes first.
         pollfd p{pty.master(), POLLIN, 0};
-        const timespec ts{0, 1'000'000};
+        const timespec ts{0, now_us() < lively_until ? 100'000L : 1'000'000L};
         ::ppoll(&p, 1, &ts, nullptr);
     }
 

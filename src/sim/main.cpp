@@ -4,6 +4,7 @@
 #include <sys/prctl.h>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -44,6 +45,7 @@ static int run(int argc, char** argv) {
     std::string model_name = "ATmega328";
     zarvik::SimFaults faults;
     bool wire = false;
+    double latency_ms = 0;
     std::string flash_in, eeprom_in, flash_out, eeprom_out, log_out, link_path;
     app.add_option("-m,--model", model_name, "ATmega8, ATmega88, ATmega168 or ATmega328")
         ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
@@ -55,6 +57,10 @@ static int run(int argc, char** argv) {
     app.add_option("--dump-eeprom", eeprom_out, "write the EEPROM as Intel HEX on exit");
     app.add_option("--log", log_out, "write every byte the host sent, with its time in microseconds, on exit");
     app.add_option("--link", link_path, "also make this symbolic link to the terminal");
+    app.add_option("--latency", latency_ms,
+                   "like a USB serial adapter's latency timer: an answer reaches the host this many\n"
+                   "milliseconds after the last delivery, or at once when 62 bytes have gathered")
+        ->check(CLI::Range(0.0, 1000.0));
     auto* faults_group = app.add_option_group("faults");
     faults_group->add_flag("--silent", faults.silent, "answer nothing");
     faults_group->add_flag("--echo", faults.echo, "echo every byte, like a looped-back line");
@@ -72,7 +78,7 @@ static int run(int argc, char** argv) {
     if (!flash_in.empty() && !load_into(flash_in, loader.flash().first(loader.model().loader_start), "flash")) return 4;
     if (!eeprom_in.empty() && !load_into(eeprom_in, loader.eeprom(), "EEPROM")) return 4;
 
-    zarvik::PtyServer server(loader, wire);
+    zarvik::PtyServer server(loader, wire, std::llround(latency_ms * 1000));
     if (!server.open()) {
         std::cerr << "zarvik-sim: cannot open a pseudo-terminal: " << server.error() << "\n";
         return 3;

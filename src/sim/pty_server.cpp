@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/pty_termios.h"
+#include "sim/usb_latency.h"
 
 namespace zarvik {
 namespace {
@@ -22,7 +23,8 @@ std::int64_t now_us() {
 
 }  // namespace
 
-PtyServer::PtyServer(SimLoader& loader, bool emulate_wire) : loader_(loader), emulate_wire_(emulate_wire) {}
+PtyServer::PtyServer(SimLoader& loader, bool emulate_wire, std::int64_t latency_us)
+    : loader_(loader), emulate_wire_(emulate_wire), latency_us_(latency_us) {}
 
 bool PtyServer::open() {
     if (pty_.open()) return true;
@@ -41,9 +43,14 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
     std::int64_t tx_free_us = 0;     // when the chip's line to the host is idle again
     SimLoader::Answer answer;
     std::uint8_t buf[512];
+    LatencyBuffer adapter(latency_us_);
 
     while (!stop.load() && !loader_.line_gone()) {
         const std::int64_t now = now_us();
+        if (adapter.enabled()) {
+            auto due = adapter.take_due(now);
+            if (!due.empty()) outgoing.push_back({now, std::move(due)});
+        }
         // With nobody reading, the terminal's buffer fills and the write would fail
         // with EAGAIN for good: what did not fit waits for POLLOUT below, so the loop
         // neither spins nor stops answering to a signal.
@@ -67,6 +74,7 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
         }
         std::int64_t wait_us = 20'000;
         if (!outgoing.empty()) wait_us = std::clamp<std::int64_t>(outgoing.front().due_us - now, 0, wait_us);
+        if (const auto due = adapter.due()) wait_us = std::clamp<std::int64_t>(*due - now, 0, wait_us);
         // With the wire emulated, a timer wake-up comes tens of microseconds late; the
         // last stretch before an answer is due is polled instead, so that the host is
         // measured against the wire and not against the scheduler.
@@ -92,7 +100,14 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
             if (!loader_.receive(buf[i], rx_arrival_us, answer)) continue;
             const std::int64_t start = std::max(rx_arrival_us + answer.busy_us + loader_.extra_delay_us(), tx_free_us);
             tx_free_us = start + byte_us * static_cast<std::int64_t>(answer.bytes.size());
-            outgoing.push_back({tx_free_us, answer.bytes});
+            if (adapter.enabled()) {
+                // Each byte reaches the adapter when it has crossed the wire.
+                for (std::size_t k = 0; k < answer.bytes.size(); ++k) {
+                    adapter.arrive(start + byte_us * static_cast<std::int64_t>(k + 1), answer.bytes[k]);
+                }
+            } else {
+                outgoing.push_back({tx_free_us, answer.bytes});
+            }
             if (loader_.line_gone()) break;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "sim/board_pty.h"
@@ -11,7 +12,9 @@ namespace zarvik {
 // Serves a SimLoader on a new pseudo-terminal, in real time.
 class PtyServer {
 public:
-    explicit PtyServer(SimLoader& loader, bool emulate_wire = false);
+    // `latency_us` above 0 hands answers over as a USB adapter with that latency timer
+    // would.
+    explicit PtyServer(SimLoader& loader, bool emulate_wire = false, std::int64_t latency_us = 0);
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
 
@@ -27,6 +30,7 @@ public:
 private:
     SimLoader& loader_;
     bool emulate_wire_;
+    std::int64_t latency_us_;
     BoardPty pty_;
     std::string error_;
 };

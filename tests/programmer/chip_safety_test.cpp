@@ -86,12 +86,15 @@ TEST(ChipIdentity, TheWrongModelIsRefusedBeforeAnythingChanges) {
 TEST(ChipIdentity, IsReadOncePerConnection) {
     SimBoard board("ATmega328");
     Host host(board, "ATmega328");
-    ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
-    const std::size_t after_first = board.loader.log().size();
-    ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
-    EXPECT_EQ(board.loader.log().size() - after_first, after_first - 3 * 12);  // the same read, minus 3 identity reads
     host.programmer.connect();
-    const std::size_t before = board.loader.log().size();
+    const std::size_t connected = board.loader.log().size();
+    ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
+    const std::size_t after_first = board.loader.log().size() - connected;
+    const std::size_t after_second_start = board.loader.log().size();
+    ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
+    EXPECT_EQ(board.loader.log().size() - after_second_start, after_first - 3 * 12);  // the same read, minus 3 identity reads
+    host.programmer.connect();
+    const std::size_t before = board.loader.log().size();  // after the connect's sync
     ASSERT_TRUE(host.programmer.read(MemoryKind::Eeprom).ok());
     EXPECT_EQ(board.loader.log().size() - before, after_first);  // asked again after a new connect
 }
@@ -231,9 +234,10 @@ TEST(ChipIdentity, AShortOrMissingAnswerWhileItIsReadIsALineFault) {
     // "no loader here": erasing 0..3BFF on an ATmega8 wraps over its own loader.
     struct Case { const char* what; SimFaults faults; const char* says; };
     SimFaults silent_first;
-    silent_first.mute_command = 1;
+    // The sync that opens an operation started without a connect is command 1.
+    silent_first.mute_command = 2;
     SimFaults missing_block;
-    missing_block.mute_command = 3;
+    missing_block.mute_command = 4;
     SimFaults short_block;
     short_block.short_block = true;
     for (const Case& c : {Case{"a silent first answer", silent_first, "Загрузчик не ответил при опознании МК: команда 'A', адрес 1C00"},

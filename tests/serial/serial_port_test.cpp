@@ -186,6 +186,27 @@ TEST(SerialPort, TheExtraWaitVariableLengthensTheTimeOuts) {
     EXPECT_LE(clock.peek() - t0, 50 + 3 * kStep);  // the pause after the last byte is as before
 }
 
+// ZARVIK_EXTRA_GAP_MS lengthens that pause, and only that.
+TEST(SerialPort, TheExtraGapVariableLengthensThePauseThatEndsAnAnswer) {
+    ::setenv(kExtraGapVariable, "100", 1);
+    PtyPair pty;
+    testing::TickingClock clock(kStep);
+    SerialPort port(clock);
+    ::unsetenv(kExtraGapVariable);
+    ASSERT_TRUE(port.open(pty.path()));
+    std::array<std::uint8_t, 8> answer{};
+    pty.send("OK");
+    ASSERT_EQ(read_once_arrived(port, std::span(answer).first(1)), 1u);
+    auto t0 = clock.peek();
+    EXPECT_EQ(port.read(answer).count, 1u);
+    EXPECT_GE(clock.peek() - t0, 150);
+    EXPECT_LE(clock.peek() - t0, 150 + 3 * kStep);
+    t0 = clock.peek();
+    EXPECT_EQ(port.read(std::span(answer).first(4)).count, 0u);  // the wait to begin is as before
+    EXPECT_GE(clock.peek() - t0, 250);
+    EXPECT_LE(clock.peek() - t0, 250 + 3 * kStep);
+}
+
 TEST(SerialPort, VanishedLineFailsAtOnce) {
     PtyPair pty;
     SteadyClock clock;

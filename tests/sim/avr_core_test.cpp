@@ -274,7 +274,8 @@ TEST(AvrCore, PagesChangeExactlyTheirSixtyFourBytesAndTheLoaderIsKept) {
 }
 
 // The line as the chip has it: 10 bit times a byte both ways, and a UART that holds
-// two bytes, so bytes sent while the loader is halted programming flash are lost.
+// two bytes, so bytes sent while the CPU is halted programming the loader's own
+// section are lost.
 TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     Bench bench("ATmega328");
     bench.sync();
@@ -287,10 +288,9 @@ TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     EXPECT_GE(took, line);
     EXPECT_LE(took, line + 500);
 
-    // `E` then, without waiting for its acknowledgement, 16 more bytes: the loader
-    // takes what comes while it fills the page buffer, but the CPU is halted while
-    // the page erases, and of the bytes that arrive then two wait and the rest are
-    // lost. (A blank page would not be erased at all.)
+    // `E` then, without waiting for its acknowledgement, 16 more bytes: the page is
+    // in the application section, so the CPU runs on while it erases and the loader
+    // takes every byte. (A blank page would not be erased at all.)
     std::fill_n(bench.board.flash().begin(), 64, 0x12);
     const std::array<std::uint8_t, 4> erase{'E', '0', '0', '0'};
     const std::array<std::uint8_t, 4> address{'A', 0, 0, 0};
@@ -301,8 +301,29 @@ TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     ASSERT_TRUE(bench.link.write(erase));
     ASSERT_TRUE(bench.link.write(noise));
     ASSERT_EQ(bench.link.read(ack).count, 4u);
+    EXPECT_EQ(bench.board.overruns(), 0u);
+    ASSERT_EQ(bench.programmer.connect(), HandshakeOutcome::Connected);
+
+    // The loader's own first block, written back as it is, with the same 16 bytes
+    // after `F`: that page is in the section the CPU runs from, so the CPU halts for
+    // its erase and write, and of the bytes that arrive then two wait and the rest
+    // are lost.
+    Block first{};
+    std::copy_n(bench.loader_area().begin(), first.size(), first.begin());
+    const std::array<std::uint8_t, 4> load{'B', 0, 0, 0};
+    const std::array<std::uint8_t, 4> at_loader{'A', 0x7C, 0x00, 0};
+    const std::array<std::uint8_t, 4> program{'F', 32, 2, 0};
+    ASSERT_TRUE(bench.link.write(load));
+    ASSERT_TRUE(bench.link.write(first));
+    ASSERT_EQ(bench.link.read(ack).count, 4u);
+    ASSERT_TRUE(bench.link.write(at_loader));
+    ASSERT_EQ(bench.link.read(ack).count, 4u);
+    ASSERT_TRUE(bench.link.write(program));
+    ASSERT_TRUE(bench.link.write(noise));
+    ASSERT_EQ(bench.link.read(ack).count, 4u);
     EXPECT_GE(bench.board.overruns(), 10u);
     EXPECT_LE(bench.board.overruns(), 14u);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), bench.loader_area().begin()));
     EXPECT_EQ(bench.programmer.connect(), HandshakeOutcome::Connected);
 }
 
@@ -358,33 +379,189 @@ TEST(AvrCore, ChipBusyTimesShowInTheAcknowledgements) {
     }
 }
 
-// Self-programming as the chip does it, which simavr 1.6 does not: programming
-// only clears bits and leaves the words not loaded into the page buffer alone,
-// erasing takes the whole page that holds the address, and SPM from the
-// application section does nothing.
+// Self-programming as the chip does it, which simavr 1.6 does not: programming only
+// clears bits and leaves the words not loaded into the page buffer alone, erasing
+// takes the whole page that holds the address. A page of the application section
+// programs for 4.5 ms while the CPU runs on, SPMEN and RWWSB set, an SPM meanwhile
+// does nothing and the section reads 0xFF until RWWSRE; a page of the loader's own
+// section halts the CPU instead. SPM from the application section does nothing, nor
+// one that comes more than four cycles after SPMCSR was written. A loader that does
+// not wait, or does not re-enable the section, fails here as on the chip.
 TEST(AvrCore, SelfProgrammingIsTheChips) {
-    for (const char* where : {"boot", "app"}) {
-        SCOPED_TRACE(where);
+    constexpr std::uint8_t kData = 0x3C;
+    constexpr std::uint8_t kWritten0 = 0x3C & 0xA5, kWritten1 = 0x3C & 0x5A;
+    struct Case {
+        const char* probe;
+        std::uint32_t start;  // where it runs
+        // What it saw: SPMCSR and the byte at 0x0100 just after the write, SPMCSR after
+        // waiting and after re-enabling, the byte at 0x0100 then, SPMCSR after the
+        // loader-section erase.
+        std::array<std::uint8_t, 6> seen;
+        bool waited;           // it polled SPMEN for the whole write
+        bool written;          // 0x0100 holds the word
+        bool lone_erase;       // the page at 0x0180 is blank: no write was under way
+        bool erased;           // the page that holds 0x0242 is blank
+        bool loader_erased;    // the page at 0x7000 is blank
+        std::int64_t took_ms;  // until it is through, at least
+    };
+    const std::array<Case, 5> cases{{
+        {"boot", 0x7C00, {0x41, 0xFF, 0x40, 0x00, kWritten0, 0x00}, true, true, false, true, true, 13},
+        {"app", 0x0000, {0x00, kData, 0x00, 0x00, kData, 0x00}, false, false, false, false, false, 0},
+        {"no_wait", 0x7C00, {0x41, 0xFF, 0x41, 0x41, 0xFF, 0x41}, false, true, false, false, false, 0},
+        {"no_reenable", 0x7C00, {0x41, 0xFF, 0x40, 0x40, 0xFF, 0x40}, true, true, false, true, true, 13},
+        {"late_spm", 0x7C00, {0x00, kData, 0x40, 0x00, kData, 0x00}, true, false, true, true, true, 13},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.probe);
         AvrBoard board("ATmega328", kMhz16);
-        ASSERT_TRUE(board.load_flash_hex(std::string(ZARVIK_SPM_PROBE_DIR) + "/spm_probe_" + where + ".hex"));
+        ASSERT_TRUE(board.load_flash_hex(std::string(ZARVIK_SPM_PROBE_DIR) + "/spm_probe_" + c.probe + ".hex"));
         auto flash = board.flash();
-        std::fill(flash.begin() + 0x100, flash.begin() + 0x300, 0x3C);
+        std::fill(flash.begin() + 0x100, flash.begin() + 0x300, kData);
+        std::fill(flash.begin() + 0x7000, flash.begin() + 0x7080, kData);
+        // The reset starts at the loader's address: `jmp 0` there for the copy in the
+        // application section.
+        if (c.start == 0) std::copy_n(std::array<std::uint8_t, 4>{0x0C, 0x94, 0x00, 0x00}.begin(), 4, flash.begin() + 0x7C00);
         board.reset();
-        board.run_until(board.cycle() + kMhz16 / 50);
-        const bool boot = std::string(where) == "boot";
-        // It ran to its end: from the reset at the loader's address through blank
-        // flash round to 0x0000 for the application copy.
-        const std::uint32_t start = boot ? 0x7C00 : 0;
-        EXPECT_GE(board.pc(), start);
-        EXPECT_LT(board.pc(), start + 0x40);
+        const std::uint64_t start = board.cycle();
+        auto through = [&] { return board.sram(0x108) == 0xD0; };
+        if (c.took_ms > 0) {
+            board.run_until(start + board.cycles_from_us(c.took_ms * 1000));
+            EXPECT_FALSE(through());
+        }
+        board.run_until(start + board.cycles_from_us(20'000));
+        ASSERT_TRUE(through());
+        EXPECT_FALSE(board.stopped());
+        EXPECT_GE(board.pc(), c.start);
+        EXPECT_LT(board.pc(), c.start + 0x100);
+
+        const std::array<std::uint8_t, 6> seen{board.sram(0x100), board.sram(0x101), board.sram(0x104), board.sram(0x105),
+                                               board.sram(0x106), board.sram(0x107)};
+        EXPECT_EQ(seen, c.seen);
+        // Six cycles a poll through the 4.5 ms of the write: the CPU ran meanwhile.
+        const unsigned polls = board.sram(0x102) | (board.sram(0x103) << 8);
+        if (c.waited) {
+            EXPECT_NEAR(polls, 4500 * 16 / 6, 20);
+        } else {
+            EXPECT_LE(polls, 1u);
+        }
         for (std::uint32_t i = 0x100; i < 0x300; ++i) {
-            std::uint8_t expected = 0x3C;
-            if (boot && i == 0x100) expected = 0x3C & 0xA5;
-            if (boot && i == 0x101) expected = 0x3C & 0x5A;
-            if (boot && i >= 0x200 && i < 0x280) expected = 0xFF;
+            std::uint8_t expected = kData;
+            if (c.written && i == 0x100) expected = kWritten0;
+            if (c.written && i == 0x101) expected = kWritten1;
+            if (c.lone_erase && i >= 0x180 && i < 0x200) expected = 0xFF;
+            if (c.erased && i >= 0x200 && i < 0x280) expected = 0xFF;
             ASSERT_EQ(flash[i], expected) << std::hex << i;
         }
+        for (std::uint32_t i = 0x7000; i < 0x7080; ++i) ASSERT_EQ(flash[i], c.loader_erased ? 0xFF : kData) << std::hex << i;
     }
+}
+
+// A host at another speed than the loader's. Within what a UART tolerates (about
+// 4.5 % either way) every byte crosses both ways: our loader's 117 647 baud is 2.1 %
+// off a 115 200 host. Beyond it the chip reads wrong bytes and low stop bits, and the
+// loader never answers.
+TEST(AvrCore, HostSpeedWorksOnlyWithinTheUartsTolerance) {
+    struct Case {
+        int baud;
+        bool connects;
+    };
+    const std::array<Case, 8> cases{{
+        {115200, true},
+        {113000, true},
+        {121500, true},
+        {109000, false},
+        {125000, false},
+        {9600, false},
+        {57600, false},
+        {230400, false},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.baud);
+        Bench bench("ATmega328");
+        AvrLink link(bench.board, c.baud);
+        auto state = std::make_unique<ProgrammerState>();
+        Programmer programmer(*state, link, link);
+        programmer.set_model(*find_device_model("ATmega328"));
+        EXPECT_EQ(programmer.connect() == HandshakeOutcome::Connected, c.connects);
+        if (c.connects) {
+            const auto written = programmer.write(MemoryKind::Flash, ZARVIK_BLINK_HEX);
+            EXPECT_TRUE(written.ok()) << status_text(written);
+            EXPECT_EQ(bench.board.framing_errors(), 0u);
+        } else {
+            EXPECT_GT(bench.board.framing_errors(), 0u);
+        }
+    }
+}
+
+// The line on its own: a receiver within the tolerance reads every byte value, one
+// beyond it does not, and a low pulse shorter than half a bit is no start bit.
+TEST(SerialLine, ReceiverReadsFramesAtItsOwnSpeed) {
+    struct Case {
+        double ratio;  // the receiver's bit over the transmitter's
+        int samples;
+        bool exact;
+    };
+    const std::array<Case, 6> cases{{
+        {1.0, 16, true}, {1.04, 16, true}, {0.96, 8, true}, {1.07, 16, false}, {0.93, 8, false}, {12.0, 8, false},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.ratio) + " " + std::to_string(c.samples));
+        SerialLine line;
+        const double bit = 139;
+        for (int v = 0; v < 256; ++v) line.send(line.idle_from(), bit, static_cast<std::uint8_t>(v));
+        std::vector<std::uint8_t> got;
+        int framing_errors = 0;
+        const double end = line.idle_from() + 100 * bit * c.ratio;
+        while (auto r = line.next(bit * c.ratio, c.samples, end)) {
+            if (r->sampled > end) break;
+            line.take(*r);
+            got.push_back(r->byte);
+            framing_errors += r->framing_error ? 1 : 0;
+        }
+        std::vector<std::uint8_t> all(256);
+        for (int v = 0; v < 256; ++v) all[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(v);
+        if (c.exact) {
+            EXPECT_EQ(got, all);
+            EXPECT_EQ(framing_errors, 0);
+        } else {
+            EXPECT_NE(got, all);
+            EXPECT_GT(framing_errors, 0);
+        }
+    }
+    // 0xFF at eight times the receiver's speed: one low eighth of a bit, a spike.
+    SerialLine line;
+    line.send(0, 17, 0xFF);
+    EXPECT_FALSE(line.next(136, 16, 10'000).has_value());
+}
+
+// The board behind a USB adapter with a 16 ms latency timer, on simulated time: each
+// short answer waits for the timer since the last delivery, a block streams in packets
+// of 62 bytes and its last 4 bytes wait again. Writing still works, only slower.
+TEST(AvrCore, LatencyTimerDelaysShortAnswers) {
+    constexpr std::int64_t kLatencyMs = 16;
+    std::array<std::int64_t, 2> took{};
+    for (std::int64_t latency : {std::int64_t{0}, kLatencyMs}) {
+        SCOPED_TRACE(latency);
+        Bench bench("ATmega328");
+        AvrLink link(bench.board, 115200, ReadTimeouts{}, latency);
+        LoaderProtocol protocol(link, link);
+        auto state = std::make_unique<ProgrammerState>();
+        Programmer programmer(*state, link, link);
+        programmer.set_model(*find_device_model("ATmega328"));
+        ASSERT_EQ(programmer.connect(), HandshakeOutcome::Connected);
+        Block read{};
+        const std::int64_t before = link.now_us();
+        ASSERT_FALSE(protocol.read_flash_block(0x7C00, read));
+        took[latency == 0 ? 0 : 1] = link.now_us() - before;
+        EXPECT_TRUE(std::equal(read.begin(), read.end(), bench.loader_area().begin()));
+        const auto written = programmer.write(MemoryKind::Flash, ZARVIK_BLINK_HEX);
+        EXPECT_TRUE(written.ok()) << status_text(written);
+    }
+    // Without: 12 bytes out, 136 back, about 13 ms. With: the two acknowledgements 16 ms
+    // apart, the block's two full packets at once, its last 4 bytes 16 ms later.
+    EXPECT_LT(took[0], 15'000);
+    EXPECT_GE(took[1], 3 * kLatencyMs * 1000);
+    EXPECT_LE(took[1], 3 * kLatencyMs * 1000 + 15'000);
 }
 
 // What a line does to a loader on a bench: noise while a cable is plugged in

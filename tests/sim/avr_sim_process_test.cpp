@@ -6,8 +6,15 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <array>
+#include <chrono>
 #include <csignal>
+#include <thread>
+#include <utility>
 #include <variant>
 
 #include "memory/intel_hex_loader.h"
@@ -40,7 +47,7 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     // The board runs on wall time in another process; on a machine busy with other
     // work it can be descheduled for longer than the port's usual 250 ms, which is
     // not what this test is about. The host here waits longer.
-    SerialPort port(clock, testing::patient_timeouts());
+    SerialPort port(clock, testing::patient_timeouts_for_a_paced_board());
     ASSERT_TRUE(port.open(path.toStdString()));
     ASSERT_TRUE(port.set_speed(115200));
     auto state = std::make_unique<ProgrammerState>();
@@ -83,23 +90,100 @@ TEST(AvrSimProcess, CommandLineStartsTheProgramAndReachesTheLoaderAfterAReset) {
     auto cli = [&](const QStringList& args) {
         QProcess p;
         // The board is held to wall time in its own process; on a busy machine it falls
-        // behind, and the program waits for its answers accordingly.
+        // behind, also in the middle of an answer, and the program waits accordingly.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
+        env.insert(kExtraGapVariable, QString::number(testing::kBusyMachineExtraGapMs));
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(ZARVIK_CLI_BINARY), QStringList{"-p", path, "-m", "ATmega168", "-q"} + args);
         p.waitForFinished(60000);
-        return p.exitCode();
+        return std::make_pair(p.exitCode(), p.readAllStandardError().toStdString());
     };
+    // The loader listens at 115200 baud (117 647 on a 16 MHz chip): a host at 9600
+    // sends it noise and gets no answer.
+    EXPECT_EQ(cli({"-b", "9600", "connect"}).first, 3);
     // The loader waits one second after a reset as built; a program started on a busy
     // machine can take longer than that to send its first byte. Eight seconds, set here
     // by the host as a user would, leave it room.
-    EXPECT_EQ(cli({"write", "flash", blink, "configure", "16", "8", "start"}), 0);
-    EXPECT_EQ(cli({"connect"}), 3);
+    const auto written = cli({"write", "flash", blink, "configure", "16", "8", "start"});
+    EXPECT_EQ(written.first, 0) << written.second;
+    const auto gone = cli({"connect"});
+    EXPECT_EQ(gone.first, 3) << gone.second;
     ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
-    EXPECT_EQ(cli({"connect", "erase", "flash"}), 0);
+    const auto back = cli({"connect", "erase", "flash"});
+    EXPECT_EQ(back.first, 0) << back.second;
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(10000));
+}
+
+// `--latency`: the answer to the second of two quick commands reaches the host no
+// earlier than the latency after the first was delivered (a lower bound only, so
+// that a busy machine cannot make it fail).
+TEST(AvrSimProcess, LatencyTimerHoldsBackTheNextAnswer) {
+    QProcess sim;
+    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+    sim.setArguments({"--model", "ATmega328", "--latency", "300"});
+    sim.start();
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    while (!sim.canReadLine() && sim.state() == QProcess::Running) sim.waitForReadyRead(100);
+    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+    ASSERT_FALSE(path.isEmpty());
+    SteadyClock clock;
+    SerialPort port(clock, ReadTimeouts{2000, 500, 2000});
+    ASSERT_TRUE(port.open(path.toStdString()));
+    ASSERT_TRUE(port.set_speed(115200));
+    const auto start = clock.now_ms();
+    const std::array<std::uint8_t, 4> sync{'U', 'U', 'U', 'U'};
+    const std::array<std::uint8_t, 4> address{'A', 0, 0, 0};
+    std::array<std::uint8_t, 6> loader{};
+    std::array<std::uint8_t, 4> ack{};
+    ASSERT_TRUE(port.write(sync));
+    EXPECT_EQ(port.read(loader).count, 6u);
+    ASSERT_TRUE(port.write(address));
+    EXPECT_EQ(port.read(ack).count, 4u);
+    EXPECT_EQ(std::string(ack.begin(), ack.end()), "OK\r\n");
+    EXPECT_GE(clock.now_ms() - start, 300);
+    port.close();
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(10000));
+}
+
+// A host that sends commands and never reads the answers fills the terminal: the
+// board must still end when told. The line carries about 11.7 KB a second, so the
+// terminal's buffer is full after some seconds of it.
+TEST(AvrSimProcess, EndsOnSigtermWhileItsAnswersPileUpUnread) {
+    QProcess sim;
+    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+    sim.setArguments({"--model", "ATmega328"});
+    sim.start();
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    while (!sim.canReadLine() && sim.state() == QProcess::Running) sim.waitForReadyRead(100);
+    const std::string path = QString::fromUtf8(sim.readLine()).trimmed().toStdString();
+    ASSERT_FALSE(path.empty());
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, B115200);
+    ::cfsetospeed(&t, B115200);
+    ::tcsetattr(fd, TCSANOW, &t);
+    const std::string sync = "UUUU";
+    const std::string fetch("b\0\0\0", 4);
+    ASSERT_EQ(::write(fd, sync.data(), sync.size()), 4);
+    // Each fetch is answered with 128 bytes, 11 ms on the line.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (std::chrono::steady_clock::now() < end) {
+        [[maybe_unused]] const auto written = ::write(fd, fetch.data(), fetch.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(11));
+    }
+    sim.terminate();
+    EXPECT_TRUE(sim.waitForFinished(10000));
+    ::close(fd);
+    if (sim.state() != QProcess::NotRunning) {
+        sim.kill();
+        sim.waitForFinished(10000);
+    }
 }
 
 }  // namespace
