@@ -38,6 +38,10 @@
         <source>В папке программы отсутствует файл &quot;Help.txt&quot;</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Помощь</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CVelborDlg</name>
@@ -691,6 +695,22 @@ Exit codes:
         <source>  (быстрый протокол)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунду</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунды</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Время ожидания %s с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>zarvik::CVelborDlg</name>
@@ -748,6 +768,113 @@ Exit codes:
     </message>
     <message>
         <source>Файл %1 уже существует. Заменить его?</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>window</name>
+    <message>
+        <source>Открыт порт %1. Выберите скорость</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось открыть порт %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Установлена скорость %1 бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт не принял скорость %1 бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось отправить команду запуска программы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Работает программа платы, загрузчик не на связи</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик перестал отвечать</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось сохранить настройки в файл %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записать такое время ожидания всё же?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записать настройку для такой частоты всё же?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файл %1 уже существует. Заменить его?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файлы программной памяти flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файлы памяти данных EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>В папке программы отсутствует файл &quot;%1&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Помощь</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>О программе</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик (Zarvik)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Версия 1.0 полная</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>При частоте %1 МГц время ожидания может быть не больше %2 с.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 отличается от файла в %2 байте. </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 отличается от файла в %2 байтах. </source>
         <translation type="unfinished"></translation>
     </message>
 </context>

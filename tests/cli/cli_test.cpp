@@ -100,7 +100,7 @@ TEST(Cli, EveryCommandAgainstTheSimulatedBoard) {
     EXPECT_EQ(rest.code, 0) << rest.err;
     EXPECT_NE(rest.out.find("Чтение flash закончено!"), std::string::npos);
     EXPECT_EQ(rest.out.find("EEPROM записан правильно!"), std::string::npos);  // --no-verify
-    EXPECT_NE(rest.out.find("Настройка загрузчика выполнена на частоту 16 МГц и 2 секунд"), std::string::npos);
+    EXPECT_NE(rest.out.find("Настройка загрузчика выполнена на частоту 16 МГц и 2 секунды"), std::string::npos);
     EXPECT_NE(rest.out.find("Программа запущена"), std::string::npos);
     EXPECT_EQ(testing::read_file(read_back).rfind(":10000000", 0), 0u);
 
@@ -140,7 +140,7 @@ TEST(Cli, ExitCodes) {
          "Загрузчик не ответил при опознании МК: команда 'A', адрес 1C00"},
         {"clock outside 1-20 MHz", {"--simulate", "configure", "0.016", "2"}, 2, "вне диапазона 1–20 МГц"},
         {"clock outside 1-20 MHz, with --force", {"--simulate", "--force", "configure", "0.016", "2"}, 0,
-         "Настройка загрузчика выполнена на частоту 0.016 МГц и 2 секунд"},
+         "Настройка загрузчика выполнена на частоту 0,016 МГц и 2 секунды"},
         {"no loader answers", {"-p", silent.path(), "erase", "flash"}, 3, "Соединение не удалось установить"},
         {"port that does not exist", {"-p", "/dev/zarvik-none", "connect"}, 3, "Не удалось открыть порт"},
         {"damaged file", on(sim, {"write", "flash", QString::fromStdString(damaged)}), 4, "строка 1"},

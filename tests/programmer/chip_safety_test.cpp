@@ -443,7 +443,7 @@ TEST(LoaderConfigurationSafety, AClockOutsideOneToTwentyMHzNeedsConsent) {
     }
     ProgrammerBench bench;
     EXPECT_EQ(status_text(bench.programmer.configure_loader("0,016", "2")),
-              "Частота Fosc 0.016 МГц вне диапазона 1–20 МГц, на котором работают эти МК и загрузчик: с таким "
+              "Частота Fosc 0,016 МГц вне диапазона 1–20 МГц, на котором работают эти МК и загрузчик: с таким "
               "счётчиком загрузчик после сброса может никому не ответить. В устройство ничего не отправлено");
 }
 
