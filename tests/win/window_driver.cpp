@@ -42,7 +42,7 @@
 
 namespace {
 
-constexpr DWORD kPatienceMs = 60000;
+DWORD kPatienceMs = 60000;
 
 std::wstring widen(const std::string& s) {
     if (s.empty()) return {};
@@ -147,13 +147,25 @@ bool click(HWND button) {
 
 int control_id(const std::string& word) { return std::atoi(word.c_str()); }
 
+bool step(const std::string& verb, const std::string& a, const std::string& rest, std::string& why);
 bool step(const std::string& verb, const std::string& a, const std::string& rest, std::string& why) {
     if (verb == "window") {
         const std::wstring title = widen(rest.empty() ? a : a + " " + rest);
         if (!wait_for([&] { return (g_main = FindWindowW(L"#32770", title.c_str())) != nullptr && IsWindowVisible(g_main); })) {
             why = "no window titled " + narrow(title);
+            std::string ignored;
+            step("list", "", "", ignored);
             return false;
         }
+        return true;
+    }
+    if (verb == "list") {  // what is on the screen, for a failing run's log
+        EnumWindows(
+            [](HWND w, LPARAM) -> BOOL {
+                if (IsWindowVisible(w)) std::printf("window: '%s'\n", narrow(text_of(w)).c_str());
+                return TRUE;
+            },
+            0);
         return true;
     }
     if (g_main == nullptr || !IsWindow(g_main)) {
