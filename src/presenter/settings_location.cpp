@@ -126,7 +126,13 @@ std::string per_user_settings_folder(const std::function<const char*(const char*
 bool is_installation_folder(const std::string& folder, const std::function<bool(const std::string& path)>& exists,
                             const std::string& program_files) {
     if (folder.empty()) return false;
+    // The installer's uninstaller sits in the installation's top folder, the programs
+    // in it or in its bin folder.
     if (exists(joined(folder, "Uninstall.exe"))) return true;
+    std::string parent = folder;
+    while (!parent.empty() && is_separator(parent.back())) parent.pop_back();
+    const std::size_t cut = parent.find_last_of(kWindows ? "\\/" : "/");
+    if (cut != std::string::npos && cut > 0 && exists(joined(parent.substr(0, cut), "Uninstall.exe"))) return true;
     if (kWindows) return starts_with_folder(folder, program_files);
     for (const char* prefix : {"/usr", "/opt"}) {
         if (starts_with_folder(folder, prefix)) return true;

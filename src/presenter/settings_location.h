@@ -34,8 +34,8 @@ SettingsLocation locate_settings(const SettingsPlaces& places,
 // HOME/.config, elsewhere. Empty when the environment names neither.
 std::string per_user_settings_folder(const std::function<const char*(const char*)>& getenv, bool windows);
 
-// An installed copy: its folder holds the uninstaller the installer put there, or lies
-// under a system prefix (Program Files, /usr, /opt).
+// An installed copy: its folder, or the folder above it, holds the uninstaller the
+// installer put there, or it lies under a system prefix (Program Files, /usr, /opt).
 bool is_installation_folder(const std::string& folder, const std::function<bool(const std::string& path)>& exists,
                             const std::string& program_files = {});
 

@@ -86,6 +86,9 @@ TEST(SettingsLocation, AnInstallationIsKnownByItsUninstallerOrItsPlace) {
     const std::string portable = std::string("D:") + kSep + "tools" + kSep + "zarvik";
     EXPECT_FALSE(is_installation_folder(portable, nothing));
     EXPECT_TRUE(is_installation_folder(portable, [&](const std::string& p) { return p == portable + kSep + "Uninstall.exe"; }));
+    const std::string bin = portable + kSep + "bin";
+    EXPECT_TRUE(is_installation_folder(bin, [&](const std::string& p) { return p == portable + kSep + "Uninstall.exe"; }));
+    EXPECT_FALSE(is_installation_folder(bin, [&](const std::string& p) { return p == bin + kSep + "bin" + kSep + "Uninstall.exe"; }));
     EXPECT_FALSE(is_installation_folder("", nothing));
 #if defined(_WIN32)
     EXPECT_TRUE(is_installation_folder("c:\\program files\\Zarvik", nothing, "C:\\Program Files"));

@@ -256,8 +256,11 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
         std::printf("box: %s | %s\n", narrow(text_of(box)).c_str(), narrow(text_of(GetDlgItem(box, 0xFFFF))).c_str());
         std::fflush(stdout);
         if (GetDlgItem(box, IDYES) != nullptr) {
+            // The default push button's style marks it, whichever way the box was made.
+            const auto style = static_cast<DWORD>(GetWindowLongPtrW(GetDlgItem(box, IDNO), GWL_STYLE));
             const LRESULT def = SendMessageW(box, DM_GETDEFID, 0, 0);
-            if (HIWORD(def) != DC_HASDEFID || LOWORD(def) != IDNO) {
+            const bool no_default = (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON || (HIWORD(def) == DC_HASDEFID && LOWORD(def) == IDNO);
+            if (!no_default) {
                 why = "a Yes/No box whose default is not No";
                 return false;
             }
