@@ -295,5 +295,79 @@ if [ "${ZARVIK_SCREENSHOTS:-0}" = 1 ]; then
   done
 fi
 
+# 7. What a Windows user downloads: the portable .zip and the installer. The installer
+#    runs silently (/S), the installed programs run, the window keeps its settings per
+#    user (an installation's folder is not written to), the uninstaller removes it all.
+rm -f "$build"/zarvik-*-win64.*
+if (cd "$build" && cpack -G "ZIP;NSIS" >"$work/cpack.log" 2>&1); then
+  pass "cpack makes the .zip and the installer"
+else
+  fail "cpack"; tail -20 "$work/cpack.log"
+fi
+if unzip -q -o "$build"/zarvik-*-win64.zip -d "$work/zip" 2>/dev/null; then
+  top=$(ls -d "$work"/zip/*/ | head -1)
+  missing=
+  for f in bin/zarvik.exe bin/zarvik-cli.exe bin/Help.txt LICENSE.txt; do [ -f "$top/$f" ] || missing="$missing $f"; done
+  [ -z "$missing" ] && pass "the .zip holds zarvik.exe, zarvik-cli.exe, Help.txt and the licence" || fail "the .zip lacks$missing"
+  # One exe each, no DLL beside them: only Windows' own libraries are imported.
+  foreign=$(x86_64-w64-mingw32-objdump -p "$top/bin/zarvik.exe" | sed -n 's/.*DLL Name: //p' \
+    | grep -viE '^(advapi32|comctl32|comdlg32|gdi32|kernel32|msvcrt|setupapi|shell32|user32|ole32)\.dll$')
+  [ -z "$foreign" ] && [ -z "$(find "$top" -iname '*.dll')" ] && pass "zarvik.exe imports only Windows' own DLLs" \
+    || fail "zarvik.exe needs $foreign"
+else
+  fail "the .zip does not unpack"
+fi
+installer=$(ls "$build"/zarvik-*-win64.exe 2>/dev/null | head -1)
+programs="$WINEPREFIX/drive_c/Program Files/Zarvik"
+appdata_ini=$(find "$WINEPREFIX/drive_c/users" -path '*AppData/Roaming/Zarvik/Zarvik.ini' 2>/dev/null | head -1)
+[ -n "$appdata_ini" ] && rm -f "$appdata_ini"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zarvik'
+apps_entry() {
+  wine reg query "$uninstall_key" /v DisplayName 2>/dev/null | grep -q Zarvik && return 0
+  wine reg query "${uninstall_key/Software/Software\\Wow6432Node}" /v DisplayName 2>/dev/null | grep -q Zarvik
+}
+start_menu_entry() { find "$WINEPREFIX/drive_c" -path '*Start Menu*' -iname 'Zarvik.lnk' 2>/dev/null | grep -q .; }
+if [ -n "$installer" ] && timeout 120 wine "$installer" /S >/dev/null 2>&1 && [ -f "$programs/bin/zarvik.exe" ]; then
+  pass "the installer installs silently"
+  start_menu_entry && pass "a Start-menu entry" || fail "no Start-menu entry"
+  apps_entry && pass "an entry among the installed apps" || fail "no entry under the Uninstall key"
+  [ -f "$programs/Uninstall.exe" ] && pass "an uninstaller" || fail "no uninstaller"
+  if timeout 60 wine "$programs/bin/zarvik-cli.exe" --version </dev/null 2>/dev/null | grep -q '^zarvik-cli '; then
+    pass "the installed zarvik-cli.exe runs"
+  else
+    fail "the installed zarvik-cli.exe"
+  fi
+  cat >"$work/installed.txt" <<STEPS
+window $title
+text 1012 Доступно 1 COM порт
+set 1077 7
+click 2
+gone
+STEPS
+  saved=$exe
+  exe=$programs/bin/zarvik.exe
+  drive "the installed zarvik.exe runs" "$work/installed.txt" --lang ru
+  exe=$saved
+  appdata_ini=$(find "$WINEPREFIX/drive_c/users" -path '*AppData/Roaming/Zarvik/Zarvik.ini' 2>/dev/null | head -1)
+  if [ -n "$appdata_ini" ] && grep -q "time_out = 7" "$appdata_ini" && [ ! -e "$programs/bin/Zarvik.ini" ] && [ ! -e "$run_dir/Zarvik.ini" ]; then
+    pass "an installed window keeps Zarvik.ini in %APPDATA%\\Zarvik"
+  else
+    fail "the installed window's Zarvik.ini: ${appdata_ini:-none in AppData}"; ls "$programs/bin"
+  fi
+  timeout 60 wine "$programs/Uninstall.exe" /S >/dev/null 2>&1
+  # The uninstaller runs a copy of itself and returns at once: wait for its work.
+  for _ in $(seq 300); do [ -e "$programs/bin/zarvik.exe" ] || break; sleep 0.2; done
+  if [ ! -e "$programs/bin/zarvik.exe" ] && [ ! -e "$programs/bin/zarvik-cli.exe" ]; then
+    pass "the uninstaller removes the programs"
+  else
+    fail "the uninstaller left $(ls "$programs/bin" 2>/dev/null | tr '\n' ' ')"
+  fi
+  for _ in $(seq 100); do start_menu_entry || break; sleep 0.2; done
+  start_menu_entry && fail "the Start-menu entry stayed" || pass "the Start-menu entry is gone"
+  apps_entry && fail "the Apps entry stayed" || pass "the Apps entry is gone"
+else
+  fail "the installer ($installer) did not install"
+fi
+
 echo "wine-window: $failures failed"
 [ "$failures" -eq 0 ]
