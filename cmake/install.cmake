@@ -121,6 +121,10 @@ if(WIN32)
   set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/LICENSE.txt)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Zarvik)
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Zarvik)
+  # A 64-bit installer for the 64-bit programs: it runs where no 32-bit layer is (a
+  # 64-bit-only Wine, say) and writes the 64-bit registry and Program Files.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_DISPLAY_NAME Zarvik)
   set(CPACK_NSIS_PACKAGE_NAME Zarvik)

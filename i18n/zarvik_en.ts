@@ -645,6 +645,13 @@ Exit codes:
     </message>
 </context>
 <context>
+    <name>win</name>
+    <message>
+        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
+        <translation>The settings (the chip&apos;s clock and the wait) are kept in the file %1</translation>
+    </message>
+</context>
+<context>
     <name>zarvik::CVelborDlg</name>
     <message>
         <source>Помощь</source>

@@ -52,7 +52,7 @@ constexpr int kLockedWhileBusy[] = {
 
 constexpr const char* kWindow = "zarvik::CVelborDlg";
 
-std::wstring tr(const char* context, const char* source) { return widen(tr_text(context, source)); }
+std::wstring ui_text(const char* context, const char* source) { return widen(tr_text(context, source)); }
 
 // %1, %2, ... in order, as Qt's arg() fills them.
 std::wstring arg(std::wstring text, std::initializer_list<std::wstring> values) {
@@ -190,6 +190,14 @@ public:
         for (HICON icon : browse_icons_) DestroyIcon(icon);
     }
 
+    // Esc pressed in the main window: true when it stopped an operation.
+    bool escape_pressed(const MSG& msg) {
+        if (!busy_ || msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE) return false;
+        if (msg.hwnd != window_ && GetAncestor(msg.hwnd, GA_ROOT) != window_) return false;
+        request_stop();
+        return true;
+    }
+
     static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wp, LPARAM lp) {
         if (message == WM_INITDIALOG) {
             SetWindowLongPtrW(window, DWLP_USER, lp);
@@ -220,16 +228,16 @@ private:
         if (window_text(item(ids::kConnectionLine)) != text) SetDlgItemTextW(window_, ids::kConnectionLine, text.c_str());
     }
     void message(const std::wstring& text, const char* caption = kErrorCaption) {
-        MessageBoxW(window_, text.c_str(), tr("status", caption).c_str(), MB_OK);
+        MessageBoxW(window_, text.c_str(), ui_text("status", caption).c_str(), MB_OK);
     }
     // Yes/No with No the default: the answer that leaves everything as it is.
     bool ask(const std::wstring& text) {
-        return MessageBoxW(window_, text.c_str(), tr("CAboutDlg", "Загрузчик (Zarvik)").c_str(),
+        return MessageBoxW(window_, text.c_str(), ui_text("CAboutDlg", "Загрузчик (Zarvik)").c_str(),
                            MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) == IDYES;
     }
     bool refuse_without_port() {
         if (port_open_) return false;
-        message(tr("status", kPortNotOpen));
+        message(ui_text("status", kPortNotOpen));
         return true;
     }
 
@@ -257,7 +265,7 @@ private:
     void operation_ended(std::unique_ptr<OperationOutcome> outcome);
     void set_busy(bool busy);
     void request_stop();
-    void close_requested(bool from_escape);
+    void close_requested();
     void run_exit_sequence();
     void take_edits();
 
@@ -286,9 +294,9 @@ void MainWindow::initialize() {
     translate_dialog(window_, "CVelborDlg");
     if (current_language() != Language::Russian) {
         HMENU menu = GetMenu(window_);
-        ModifyMenuW(menu, ids::kHelpCommand, MF_BYCOMMAND | MF_STRING, ids::kHelpCommand, tr("CVelborDlg", "Помощь").c_str());
+        ModifyMenuW(menu, ids::kHelpCommand, MF_BYCOMMAND | MF_STRING, ids::kHelpCommand, ui_text(kWindow, "Помощь").c_str());
         ModifyMenuW(menu, ids::kAboutCommand, MF_BYCOMMAND | MF_STRING, ids::kAboutCommand,
-                    tr("CVelborDlg", "О программе ...").c_str());
+                    ui_text(kWindow, "О программе ...").c_str());
         DrawMenuBar(window_);
     }
     HICON big = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ZARVIK_IDR_ICON), IMAGE_ICON,
@@ -313,7 +321,7 @@ void MainWindow::initialize() {
     fosc_text_ = from_cp1251(settings.fosc);
     timeout_text_ = from_cp1251(settings.timeout);
     if (settings_unreadable_) {
-        status_text_ = arg(tr(kWindow, "Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5"),
+        status_text_ = arg(ui_text(kWindow, "Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5"),
                            {widen(settings_file_in(settings_.folder)), widen(unreadable)});
     }
     for (const std::string* file : {&options_.flash_file, &options_.eeprom_file}) {
@@ -364,7 +372,7 @@ INT_PTR MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
         command(LOWORD(wp), HIWORD(wp));
         return TRUE;
     case WM_CLOSE:
-        close_requested(false);
+        close_requested();
         return TRUE;
     case WM_TIMER:
         if (wp == kScanTimer) scan_tick();
@@ -431,7 +439,7 @@ void MainWindow::command(int id, int code) {
     // Enter reaches the default button even while it is disabled.
     if (busy_ && id != ids::kExit && id != ZARVIK_IDC_STOP) return;
     switch (id) {
-    case ids::kExit: close_requested(GetKeyState(VK_ESCAPE) < 0); break;
+    case ids::kExit: close_requested(); break;
     case ZARVIK_IDC_STOP: request_stop(); break;
     case ids::kConnect: connect(); break;
     case ids::kFlashErase: erase(MemoryKind::Flash); break;
@@ -463,7 +471,7 @@ void MainWindow::scan_tick() {
         if (SendDlgItemMessageW(window_, ids::kPortList, CB_GETCOUNT, 0, 0) > 0) {
             SendDlgItemMessageW(window_, ids::kPortList, CB_RESETCONTENT, 0, 0);
         }
-        set_connection_line(tr("status", kNoPorts));
+        set_connection_line(ui_text("status", kNoPorts));
         SendDlgItemMessageW(window_, ids::kSpeedList, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         return;
     }
@@ -512,21 +520,21 @@ void MainWindow::port_chosen() {
         worker_.forget_device();  // another line may lead to another chip
     });
     port_open_ = opened;
-    set_connection_line(arg(tr(kWindow, opened ? "Открыт порт %1. Выберите скорость" : "Не удалось открыть порт %1"),
+    set_connection_line(arg(ui_text(kWindow, opened ? "Открыт порт %1. Выберите скорость" : "Не удалось открыть порт %1"),
                             {widen(port_name_)}));
 }
 
 void MainWindow::speed_chosen() {
     if (!port_open_) {
         SendDlgItemMessageW(window_, ids::kSpeedList, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-        message(tr("status", kPortNotOpen));
+        message(ui_text("status", kPortNotOpen));
         return;
     }
     const std::wstring speed = window_text(item(ids::kSpeedList));
     const int baud = _wtoi(speed.c_str());
     worker_.call([this, baud] { worker_.port().set_speed(baud); });
     speed_chosen_ = true;
-    set_connection_line(arg(tr(kWindow, "Установлена скорость %1 бод"), {speed}));
+    set_connection_line(arg(ui_text(kWindow, "Установлена скорость %1 бод"), {speed}));
 }
 
 void MainWindow::model_chosen() {
@@ -546,7 +554,7 @@ void MainWindow::connect() {
     set_status({});
     if (refuse_without_port()) return;
     if (!speed_chosen_) {
-        message(tr("status", kSpeedNotChosen));
+        message(ui_text("status", kSpeedNotChosen));
         return;
     }
     set_busy(true);
@@ -566,7 +574,7 @@ void MainWindow::connect_done(const ConnectResult& result) {
         run_exit_sequence();
         return;
     }
-    set_connection_line(tr("status", result.connected ? kConnected : kNotConnected));
+    set_connection_line(ui_text("status", result.connected ? kConnected : kNotConnected));
     if (!result.identity || !result.identity->found()) return;
     const std::uint32_t start = *result.identity->loader_start;
     DeviceModel selected = kDefaultModel;
@@ -578,7 +586,7 @@ void MainWindow::connect_done(const ConnectResult& result) {
     select_model(*found);
     wchar_t address[8];
     swprintf(address, 8, L"%04X", start);
-    set_status(arg(tr(kWindow, "Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3"),
+    set_status(arg(ui_text(kWindow, "Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3"),
                    {widen(chip_name(start)), address, widen(std::string(found->name))}));
 }
 
@@ -586,7 +594,7 @@ void MainWindow::start_program() {
     if (refuse_without_port()) return;
     bool sent = false;
     worker_.call([this, &sent] { sent = worker_.programmer().start_program(); });
-    set_status(sent ? tr("status", kProgramStarted) : tr(kWindow, "Не удалось отправить команду запуска программы"));
+    set_status(sent ? ui_text("status", kProgramStarted) : ui_text(kWindow, "Не удалось отправить команду запуска программы"));
 }
 
 void MainWindow::erase(MemoryKind memory) {
@@ -601,7 +609,7 @@ void MainWindow::write(MemoryKind memory) {
     set_status({});
     if (refuse_without_port()) return;
     if (path_of(memory).empty()) {
-        message(tr("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
+        message(ui_text("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
         return;
     }
     const std::string path = narrow(path_of(memory));
@@ -615,7 +623,7 @@ void MainWindow::verify(MemoryKind memory) {
     set_status({});
     if (refuse_without_port()) return;
     if (path_of(memory).empty()) {
-        message(tr("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
+        message(ui_text("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile));
         return;
     }
     const std::string path = narrow(path_of(memory));
@@ -628,7 +636,7 @@ void MainWindow::verify(MemoryKind memory) {
 // The one filter of each memory's open and save dialogs, and ELF beside it.
 std::wstring file_filter(MemoryKind memory) {
     const bool flash = memory == MemoryKind::Flash;
-    std::wstring filter = tr("CVelborDlg", flash ? "Файлы программной памяти flash (*.hex)" : "Файлы памяти данных EEPROM (*.eep)");
+    std::wstring filter = ui_text("CVelborDlg", flash ? "Файлы программной памяти flash (*.hex)" : "Файлы памяти данных EEPROM (*.eep)");
     filter += L'\0';
     filter += flash ? L"*.hex" : L"*.eep";
     filter += L'\0';
@@ -734,8 +742,8 @@ void MainWindow::operation_ended(std::unique_ptr<OperationOutcome> outcome) {
         set_status({});  // nothing was sent; no phase text stays behind
         const bool short_wait = outcome->refusal == Refusal::WaitTooShort;
         const std::wstring question =
-            short_wait ? tr(kWindow, "Записать такое время ожидания всё же?")
-                       : tr(kWindow, "Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?");
+            short_wait ? ui_text(kWindow, "Записать такое время ожидания всё же?")
+                       : ui_text(kWindow, "Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?");
         if (!ask(widen(status_text(*outcome)) + L"\n\n" + question)) return;
         Attempt again = done.attempt;
         (short_wait ? again.allow_short_wait : again.accept_unconfirmed) = true;
@@ -778,22 +786,18 @@ void MainWindow::request_stop() {
     EnableWindow(item(ZARVIK_IDC_STOP), FALSE);
 }
 
-void MainWindow::close_requested(bool from_escape) {
+void MainWindow::close_requested() {
     if (!busy_) {
         run_exit_sequence();
         return;
     }
-    if (from_escape) {  // during an operation Esc is «Стоп», not the exit
-        request_stop();
-        return;
-    }
     if (exit_when_done_) return;
     if (worker_.cancellation().held()) {
-        message(tr(kWindow, "Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится."),
+        message(ui_text(kWindow, "Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится."),
                 kWarningCaption);
         return;
     }
-    if (!ask(tr(kWindow, "Операция ещё не закончена. Прервать её и закрыть окно?"))) return;
+    if (!ask(ui_text(kWindow, "Операция ещё не закончена. Прервать её и закрыть окно?"))) return;
     if (!busy_) {
         run_exit_sequence();  // it ended while the question was open
         return;
@@ -816,7 +820,7 @@ void MainWindow::run_exit_sequence() {
         settings_unreadable_ && typed.fosc == LoaderSettings{}.fosc && typed.timeout == LoaderSettings{}.timeout;
     if (!keep_unreadable) {
         if (auto error = save_settings(settings_.folder, typed)) {
-            message(arg(tr(kWindow, "Не удалось сохранить настройки в файл %1: %2"),
+            message(arg(ui_text(kWindow, "Не удалось сохранить настройки в файл %1: %2"),
                         {widen(settings_file_in(settings_.folder)), widen(*error)}));
         }
     }
@@ -871,11 +875,11 @@ void MainWindow::help() {
         }
     }
     if (!found) {
-        message(tr("CHelpDlg", "В папке программы отсутствует файл \"Help.txt\""), kWarningCaption);
+        message(ui_text("CHelpDlg", "В папке программы отсутствует файл \"Help.txt\""), kWarningCaption);
         return;
     }
     std::wstring text = decode_text_file(bytes);
-    text += L"\r\n\r\n" + arg(tr(kWindow, "Настройки (частота МК и время ожидания) хранятся в файле %1"),
+    text += L"\r\n\r\n" + arg(widen(tr_text("win", "Настройки (частота МК и время ожидания) хранятся в файле %1")),
                               {widen(settings_file_in(settings_.folder))});
     DialogBoxParamW(instance_, MAKEINTRESOURCEW(ZARVIK_IDD_HELP), window_, help_procedure,
                     reinterpret_cast<LPARAM>(text.c_str()));
@@ -883,6 +887,15 @@ void MainWindow::help() {
 
 void MainWindow::about() {
     DialogBoxParamW(instance_, MAKEINTRESOURCEW(ZARVIK_IDD_ABOUT), window_, about_procedure, 0);
+}
+
+MainWindow* g_window = nullptr;
+
+LRESULT CALLBACK escape_filter(int code, WPARAM wp, LPARAM lp) {
+    if (code == MSGF_DIALOGBOX && g_window != nullptr && g_window->escape_pressed(*reinterpret_cast<const MSG*>(lp))) {
+        return 1;
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
 }
 
 }  // namespace
@@ -902,8 +915,14 @@ FileSlot slot_for_file(const std::string& path) {
 
 int run_main_window(HINSTANCE instance, const WindowOptions& options) {
     MainWindow window(instance, options);
+    // Esc during an operation is «Стоп». The dialog's own loop would make it the same
+    // command as «Выход», so it is taken before the loop translates it.
+    g_window = &window;
+    HHOOK hook = SetWindowsHookExW(WH_MSGFILTER, escape_filter, nullptr, GetCurrentThreadId());
     DialogBoxParamW(instance, MAKEINTRESOURCEW(ZARVIK_IDD_MAIN), nullptr, MainWindow::procedure,
                     reinterpret_cast<LPARAM>(&window));
+    if (hook != nullptr) UnhookWindowsHookEx(hook);
+    g_window = nullptr;
     return 0;
 }
 
