@@ -220,7 +220,8 @@ window $title
 select 1000 COM5
 select 1010 115200
 select 1001 ATmega328
-drop $(winpath "$work/Прошивка.hex")
+click 1049
+file $(winpath "$work/Прошивка.hex")
 text 1047 Прошивка.hex
 click 1024
 text 1013 Связь с портом потеряна при записи flash

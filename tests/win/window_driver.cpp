@@ -19,7 +19,6 @@
 //                             default of a Yes/No box
 //   set ID TEXT               type TEXT into an edit
 //   print ID                  print the control's text
-//   drop PATH                 drop a file onto the window
 //   shot FILE                 save the window as it is on the screen (BMP)
 //   key ESC                   press Esc in the window
 //   close                     the close box
@@ -272,19 +271,6 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
         }
         return true;
     }
-    if (verb == "drop") {
-        // A drop as the shell makes it: a DROPFILES block with one wide name.
-        const std::wstring name = widen(rest.empty() ? a : a + " " + rest);
-        const SIZE_T size = sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t);
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
-        auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
-        drop->pFiles = sizeof(DROPFILES);
-        drop->fWide = TRUE;
-        std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), name.c_str(), name.size() * sizeof(wchar_t));
-        GlobalUnlock(block);
-        PostMessageW(g_main, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
-        return true;
-    }
     if (verb == "shot") {
         SetForegroundWindow(g_main);
         RedrawWindow(g_main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -292,8 +278,12 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
         return save_bitmap(g_main, a) || (why = "cannot write " + a, false);
     }
     if (verb == "key") {
-        // What IsDialogMessage makes of Esc.
-        PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(g_main, IDCANCEL)));
+        // The key as the keyboard delivers it, to the control that has the focus: «Стоп»
+        // during an operation, and the window's own loop makes of it what it would.
+        HWND target = GetDlgItem(g_main, 1079);
+        if (target == nullptr || !IsWindowEnabled(target)) target = g_main;
+        PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
         return true;
     }
     if (verb == "close") {
