@@ -25,6 +25,7 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/loader/wait_count.cpp
   ${zarvik_src}/programmer/loader_configuration.cpp
   ${zarvik_src}/text/language.cpp
+  ${zarvik_src}/text/number_text.cpp
   ${zarvik_src}/programmer/programmer.cpp
   ${zarvik_src}/programmer/status_texts.cpp
   ${ZARVIK_TRANSLATIONS_CPP}

@@ -27,7 +27,7 @@
 <context>
     <name>CHelpDlg</name>
     <message>
-        <source>Dialog</source>
+        <source>Помощь</source>
         <translation>Help</translation>
     </message>
     <message>
@@ -432,6 +432,14 @@ Exit codes:
         <translation>EEPROM read.  Time: </translation>
     </message>
     <message>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунду</source>
+        <translation>Loader configured for %s MHz and a %s s start-up wait</translation>
+    </message>
+    <message>
+        <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунды</source>
+        <translation>Loader configured for %s MHz and a %s s start-up wait</translation>
+    </message>
+    <message>
         <source>Настройка загрузчика выполнена на частоту %s МГц и %s секунд</source>
         <translation>Loader configured for %s MHz and a %s s start-up wait</translation>
     </message>
@@ -484,8 +492,8 @@ Exit codes:
         <translation>time_out must be a number of seconds, such as 2 or 0.5: nothing was sent to the device</translation>
     </message>
     <message>
-        <source>Время ожидания %.3g с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
-        <translation>A %.3g s wait is shorter than 0.5 s: after a reset the loader would start the program almost at once, and only a host that resets the board itself could still reach it</translation>
+        <source>Время ожидания %s с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
+        <translation>A %s s wait is shorter than 0.5 s: after a reset the loader would start the program almost at once, and only a host that resets the board itself could still reach it</translation>
     </message>
     <message>
         <source>Подключён %s (загрузчик с адреса %.4X), а выбран %s: в устройство ничего не отправлено</source>
@@ -578,6 +586,10 @@ Exit codes:
     <message>
         <source>в файле нет данных, в устройство ничего не отправлено</source>
         <translation>the file holds no data: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено</source>
+        <translation>not an Intel HEX file: it holds no records; nothing was sent to the device</translation>
     </message>
     <message>
         <source>файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено</source>
@@ -708,6 +720,113 @@ Exit codes:
     <message>
         <source>Файл %1 уже существует. Заменить его?</source>
         <translation>%1 already exists. Replace it?</translation>
+    </message>
+</context>
+<context>
+    <name>window</name>
+    <message>
+        <source>Открыт порт %1. Выберите скорость</source>
+        <translation>Port %1 is open. Choose a speed</translation>
+    </message>
+    <message>
+        <source>Не удалось открыть порт %1</source>
+        <translation>Cannot open port %1</translation>
+    </message>
+    <message>
+        <source>Установлена скорость %1 бод</source>
+        <translation>Speed set to %1 baud</translation>
+    </message>
+    <message>
+        <source>Порт не принял скорость %1 бод</source>
+        <translation>The port did not take %1 baud</translation>
+    </message>
+    <message>
+        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
+        <translation>Found an %1 (loader at %2): %3 is now selected in the MCU list</translation>
+    </message>
+    <message>
+        <source>Не удалось отправить команду запуска программы</source>
+        <translation>Could not send the start command</translation>
+    </message>
+    <message>
+        <source>Работает программа платы, загрузчик не на связи</source>
+        <translation>The board&apos;s program runs; the loader is not listening</translation>
+    </message>
+    <message>
+        <source>Загрузчик перестал отвечать</source>
+        <translation>The loader stopped answering</translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
+        <translation>Cannot read %1 (%2): it is left as it is, and the values 8 and 5 are used</translation>
+    </message>
+    <message>
+        <source>Не удалось сохранить настройки в файл %1: %2</source>
+        <translation>Cannot save the settings to %1: %2</translation>
+    </message>
+    <message>
+        <source>Записать такое время ожидания всё же?</source>
+        <translation>Write this wait anyway?</translation>
+    </message>
+    <message>
+        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
+        <translation>If the board&apos;s loader has a differently laid out first block, you can go on without the check. Go on?</translation>
+    </message>
+    <message>
+        <source>Записать настройку для такой частоты всё же?</source>
+        <translation>Write the settings for this clock anyway?</translation>
+    </message>
+    <message>
+        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
+        <translation>The operation has not finished. Stop it and close the window?</translation>
+    </message>
+    <message>
+        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
+        <translation>The loader&apos;s first block is being written right now. Stopping here would leave the board without a loader, so the window can be closed once the write is done.</translation>
+    </message>
+    <message>
+        <source>Файл %1 уже существует. Заменить его?</source>
+        <translation>%1 already exists. Replace it?</translation>
+    </message>
+    <message>
+        <source>Файлы программной памяти flash</source>
+        <translation>Flash program files</translation>
+    </message>
+    <message>
+        <source>Файлы памяти данных EEPROM</source>
+        <translation>EEPROM data files</translation>
+    </message>
+    <message>
+        <source>В папке программы отсутствует файл &quot;%1&quot;</source>
+        <translation>The file &quot;%1&quot; is missing from the program&apos;s folder</translation>
+    </message>
+    <message>
+        <source>Помощь</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>О программе</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Загрузчик (Zarvik)</source>
+        <translation>Loader (Zarvik)</translation>
+    </message>
+    <message>
+        <source>Версия 1.0 полная</source>
+        <translation>Version 1.0, full</translation>
+    </message>
+    <message>
+        <source>При частоте %1 МГц время ожидания может быть не больше %2 с.</source>
+        <translation>At %1 MHz the wait can be at most %2 s.</translation>
+    </message>
+    <message>
+        <source>%1 отличается от файла в %2 байте. </source>
+        <translation>%1 differs from the file in %2 byte. </translation>
+    </message>
+    <message>
+        <source>%1 отличается от файла в %2 байтах. </source>
+        <translation>%1 differs from the file in %2 bytes. </translation>
     </message>
 </context>
 </TS>

@@ -27,7 +27,7 @@
 <context>
     <name>CHelpDlg</name>
     <message>
-        <source>Dialog</source>
+        <source>Помощь</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -578,6 +578,10 @@ Exit codes:
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено</source>
         <translation type="unfinished"></translation>
     </message>
@@ -705,6 +709,113 @@ Exit codes:
     </message>
     <message>
         <source>Файл %1 уже существует. Заменить его?</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>window</name>
+    <message>
+        <source>Открыт порт %1. Выберите скорость</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось открыть порт %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Установлена скорость %1 бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт не принял скорость %1 бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось отправить команду запуска программы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Работает программа платы, загрузчик не на связи</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик перестал отвечать</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Не удалось сохранить настройки в файл %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записать такое время ожидания всё же?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Записать настройку для такой частоты всё же?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файл %1 уже существует. Заменить его?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файлы программной памяти flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Файлы памяти данных EEPROM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>В папке программы отсутствует файл &quot;%1&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Помощь</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>О программе</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик (Zarvik)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Версия 1.0 полная</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>При частоте %1 МГц время ожидания может быть не больше %2 с.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 отличается от файла в %2 байте. </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 отличается от файла в %2 байтах. </source>
         <translation type="unfinished"></translation>
     </message>
 </context>

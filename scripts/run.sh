@@ -14,7 +14,7 @@ if cmake --build build-run --target help | grep -q '^zarvik-avr-sim:'; then targ
 cmake --build build-run --target "${targets[@]}"
 demo=build-run/demo
 mkdir -p "$demo"
-cp build-run/examples/blink/blink.hex build-run/examples/blink/blink.eep res/Help.txt "$demo"/
+cp build-run/examples/blink/blink.hex build-run/examples/blink/blink.eep res/Help.txt res/Help_en.txt "$demo"/
 cd "$demo"
 cli=../src/zarvik-cli
 

@@ -12,7 +12,7 @@ docs=$(pwd)/docs
 program=$(pwd)/build-run/src/zarvik
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp res/Help.txt "$work"/
+cp res/Help.txt res/Help_en.txt "$work"/
 cd "$work"
 for dpi in 96 144; do
   # Qt takes the screen's scale from the X server's dpi.

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "presenter/main_view.h"
+
 namespace Ui {
 class CAboutDlg;
 }
@@ -18,7 +20,12 @@ public:
     explicit CAboutDlg(QWidget* parent = nullptr);
     ~CAboutDlg() override;
 
+    void set_content(const AboutContent& about);
+
 private:
+    // Wide enough for the whole caption, which the title bar would otherwise cut short.
+    void fit_title();
+
     std::unique_ptr<Ui::CAboutDlg> ui_;
 };
 

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QDialog>
-#include <QString>
 
 #include <memory>
+
+#include "presenter/main_view.h"
 
 namespace Ui {
 class CHelpDlg;
@@ -11,7 +12,7 @@ class CHelpDlg;
 
 namespace zarvik {
 
-// Shows Help.txt in a read-only text field.
+// Shows the help text the presenter read, in a read-only field whose lines wrap.
 class CHelpDlg : public QDialog {
     Q_OBJECT
 
@@ -19,15 +20,7 @@ public:
     explicit CHelpDlg(QWidget* parent = nullptr);
     ~CHelpDlg() override;
 
-    // Reads Help.txt afresh; on failure shows the missing-help warning and returns false,
-    // so the window is never shown.
-    bool load();
-
-    // At start-up: warns once, without an owner, when Help.txt cannot be opened.
-    static void check_help_file(QWidget* owner);
-
-    // Where Help.txt is looked for: the current folder first, then beside the program.
-    static QString help_file_path();
+    void set_content(const HelpContent& help);
 
 private:
     std::unique_ptr<Ui::CHelpDlg> ui_;

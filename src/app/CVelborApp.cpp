@@ -69,7 +69,8 @@ void take_busy_picture(CVelborDlg& dialog, const QString& port, const QString& p
 
 }  // namespace
 
-int CVelborApp::init_instance(const QStringList& extra_ports, const QString& screenshot, const QString& busy_screenshot) {
+int CVelborApp::init_instance(const QStringList& extra_ports, const QString& screenshot, const QString& busy_screenshot,
+                              const QStringList& files) {
     CVelborDlg::Environment environment;
     environment.scan_ports = [extra_ports] {
         std::vector<std::string> extra;
@@ -80,7 +81,8 @@ int CVelborApp::init_instance(const QStringList& extra_ports, const QString& scr
     };
     environment.describe_port = [](const QString& name) { return describe_port(name); };
     environment.settings_folder = QDir::currentPath();
-    CVelborDlg dialog(std::move(environment));
+    CVelborDlg dialog(environment);
+    dialog.give_files(files);
     QTimer shot;
     if (!busy_screenshot.isEmpty() && !extra_ports.isEmpty()) {
         take_busy_picture(dialog, extra_ports.first(), busy_screenshot);

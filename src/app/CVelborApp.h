@@ -15,7 +15,9 @@ public:
     // Runs the main window until it ends. `extra_ports` joins the port scan (a simulated
     // board's virtual port); `screenshot` saves the window as a PNG and ends instead;
     // `busy_screenshot` does so during an EEPROM erase on the first of `extra_ports`.
-    int init_instance(const QStringList& extra_ports, const QString& screenshot = {}, const QString& busy_screenshot = {});
+    // `files` (.hex, .elf, .eep) fill the flash and EEPROM paths.
+    int init_instance(const QStringList& extra_ports, const QString& screenshot = {}, const QString& busy_screenshot = {},
+                      const QStringList& files = {});
 };
 
 }  // namespace zarvik

@@ -2,98 +2,68 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPointer>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include "app/CAboutDlg.h"
 #include "app/CHelpDlg.h"
-#include "app/control_ids.h"
 #include "app/dialog_support.h"
 #include "app/fitted_label.h"
 #include "app/port_list_box.h"
-#include "app/settings_file.h"
-#include "app/text_decoding.h"
-#include "loader/chip_identity.h"
-#include "memory/intel_hex_writer.h"
-#include "text/language.h"
-#include "programmer/status_texts.h"
+#include "app/task_runner.h"
+#include "presenter/control_ids.h"
 #include "ui_CVelborDlg.h"
 
 namespace zarvik {
 namespace {
 
 QString qs(const std::string& utf8) { return QString::fromStdString(utf8); }
-QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// Runs on the device thread; hands every step to the window's thread, where the bar and
-// the status line are painted in their turn.
-class ForwardedProgress final : public ProgressObserver {
-public:
-    ForwardedProgress(TaskRunner* window, QProgressBar* bar, std::function<void(Phase)> on_phase)
-        : window_(window), bar_(bar), phase_(std::move(on_phase)) {}
-    void on_phase(Phase phase) override {
-        window_->post([f = phase_, phase] { f(phase); });
+// The presenter's environment from the window's: Qt lists become plain ones.
+PresenterEnvironment presenter_environment(const CVelborDlg::Environment& environment) {
+    PresenterEnvironment out;
+    if (environment.scan_ports) {
+        out.scan_ports = [scan = environment.scan_ports] {
+            std::vector<std::string> names;
+            for (const QString& name : scan()) names.push_back(name.toStdString());
+            return names;
+        };
     }
-    void on_range(std::uint32_t maximum) override {
-        window_->post([bar = bar_, maximum] { bar->setRange(0, std::max(static_cast<int>(maximum), 1)); });
+    if (environment.describe_port) {
+        out.describe_port = [describe = environment.describe_port](const std::string& name) {
+            return describe(qs(name)).toStdString();
+        };
     }
-    void on_position(std::uint32_t position) override {
-        window_->post([bar = bar_, position] { bar->setValue(std::min(static_cast<int>(position), bar->maximum())); });
-    }
-
-private:
-    TaskRunner* window_;
-    QProgressBar* bar_;
-    std::function<void(Phase)> phase_;
-};
-
-// The one filter of each memory's open and save dialogs.
-QString file_filter(MemoryKind memory) {
-    return memory == MemoryKind::Flash
-               ? QCoreApplication::translate("CVelborDlg", "Файлы программной памяти flash (*.hex)")
-               : QCoreApplication::translate("CVelborDlg", "Файлы памяти данных EEPROM (*.eep)");
-}
-
-constexpr const char* kSpeeds[] = {"4800", "9600", "19200", "38400", "76800", "100000", "115200", "125000", "230400", "250000"};
-
-// Every control that starts an operation or changes the port, speed, model, files or
-// the loader's texts: disabled while an operation runs, so that none overlap.
-constexpr int kLockedWhileBusy[] = {
-    ids::kConnect,     ids::kStartProgram, ids::kPortList,    ids::kModelList,    ids::kSpeedList,
-    ids::kFlashBrowse, ids::kEepromBrowse, ids::kFlashErase,  ids::kFlashWrite,   ids::kFlashVerify,
-    ids::kFlashRead,   ids::kEepromErase,  ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead,
-    ids::kFosc,        ids::kTimeout,      ids::kConfigureLoader,
-};
-
-const DeviceModel* model_for_loader_start(std::uint32_t start, const DeviceModel& selected) {
-    if (selected.loader_start == start) return &selected;
-    for (const auto& model : kDeviceModels) {
-        if (model.loader_start == start) return &model;
-    }
-    return nullptr;
+    out.make_port = environment.make_port;
+    out.settings_folder = environment.settings_folder.toStdString();
+    // Help is looked for in the working folder, beside the program (a build, Windows,
+    // the macOS bundle), then where a Linux installation puts it.
+    const QDir program(QCoreApplication::applicationDirPath());
+    out.help_folders = {QDir::currentPath().toStdString(), program.path().toStdString(),
+                        QDir::cleanPath(program.filePath(QStringLiteral("../share/zarvik"))).toStdString()};
+    return out;
 }
 
 }  // namespace
 
-CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
-    : QDialog(parent),
-      ui_(std::make_unique<Ui::CVelborDlg>()),
-      environment_(std::move(environment)),
-      window_tasks_(new TaskRunner(this)),
-      device_(std::make_unique<DeviceThread>()) {
+CVelborDlg::CVelborDlg(const Environment& environment, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::CVelborDlg>()), window_tasks_(new TaskRunner(this)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
+    setAcceptDrops(true);
     menu_ = new QMenuBar(this);
     menu_->setNativeMenuBar(false);
     QAction* help = menu_->addAction(tr("Помощь"));
@@ -110,64 +80,6 @@ CVelborDlg::CVelborDlg(Environment environment, QWidget* parent)
     // The template's widths for the short fields, in characters of the font.
     for (QLineEdit* edit : {ui_->ctl_1076, ui_->ctl_1077}) edit->setMaximumWidth(character * 10);
     for (QComboBox* list : {static_cast<QComboBox*>(ui_->ctl_1000), ui_->ctl_1010}) list->setMinimumContentsLength(7);
-
-    // The command table: every control and menu command with its handler, in one place.
-    struct Command {
-        int id;
-        std::function<void()> run;
-    };
-    const Command commands[] = {
-        {ids::kExit, [this] { reject(); }},
-        {ids::kConnect, [this] { on_connect(); }},
-        {ids::kFlashErase, [this] { on_erase(MemoryKind::Flash); }},
-        {ids::kFlashWrite, [this] { on_write(MemoryKind::Flash); }},
-        {ids::kFlashVerify, [this] { on_verify(MemoryKind::Flash); }},
-        {ids::kFlashRead, [this] { on_read(MemoryKind::Flash); }},
-        {ids::kEepromErase, [this] { on_erase(MemoryKind::Eeprom); }},
-        {ids::kEepromWrite, [this] { on_write(MemoryKind::Eeprom); }},
-        {ids::kEepromVerify, [this] { on_verify(MemoryKind::Eeprom); }},
-        {ids::kEepromRead, [this] { on_read(MemoryKind::Eeprom); }},
-        {ids::kFlashBrowse, [this] { on_browse(MemoryKind::Flash); }},
-        {ids::kEepromBrowse, [this] { on_browse(MemoryKind::Eeprom); }},
-        {ids::kStartProgram, [this] { on_start_program(); }},
-        {ids::kConfigureLoader, [this] { on_configure_loader(); }},
-    };
-    for (const Command& command : commands) {
-        connect(static_cast<QPushButton*>(control(command.id)), &QPushButton::clicked, this, command.run);
-    }
-    connect(stop_button(), &QPushButton::clicked, this, [this] { request_stop(); });
-    connect(help, &QAction::triggered, this, [this] { on_help(); });
-    connect(about, &QAction::triggered, this, [this] { on_about(); });
-    connect(ui_->ctl_1001, &QComboBox::activated, this, [this](int i) { on_model_chosen(i); });
-    connect(ui_->ctl_1000, &QComboBox::activated, this, [this](int i) { on_port_chosen(i); });
-    connect(ui_->ctl_1010, &QComboBox::activated, this, [this](int i) { on_speed_chosen(i); });
-    connect(ui_->ctl_1000, &PortListBox::aboutToShowPopup, this, [this] { rescan_ports(); });
-    connect(&timer1_, &QTimer::timeout, this, [this] { on_scan_tick(); });
-    // What is typed is the member's text at once, so a refresh never throws it away and
-    // the loader configuration and the settings file use what the user sees.
-    connect(ui_->ctl_1076, &QLineEdit::textEdited, this, [this](const QString& t) { fosc_text_ = t; });
-    connect(ui_->ctl_1077, &QLineEdit::textEdited, this, [this](const QString& t) { timeout_text_ = t; });
-
-    initialize();
-}
-
-CVelborDlg::~CVelborDlg() {
-    // A window destroyed mid-operation still stops the line first, and gives the cursor back.
-    device_->cancellation().request();
-    device_.reset();
-    if (busy_) QApplication::restoreOverrideCursor();
-}
-
-QWidget* CVelborDlg::control(int id) const { return find_control(this, id); }
-
-QPushButton* CVelborDlg::stop_button() const { return ui_->stop; }
-
-QProgressBar* CVelborDlg::progress_of(MemoryKind memory) const {
-    return memory == MemoryKind::Flash ? ui_->ctl_1051 : ui_->ctl_1060;
-}
-
-void CVelborDlg::initialize() {
-    refresh();
     setWindowIcon(window_icon());
     QFont line_font(QStringLiteral("Tahoma"));
     line_font.setStyleHint(QFont::SansSerif);
@@ -175,450 +87,204 @@ void CVelborDlg::initialize() {
     line_font.setPointSizeF(12);
     line_font.setWeight(QFont::Normal);
     ui_->ctl_1012->setFont(line_font);
-    CHelpDlg::check_help_file(nullptr);
     for (QPushButton* browse : {ui_->ctl_1049, ui_->ctl_1050}) {
         browse->setIcon(browse_icon());
         browse->setIconSize(QSize(17, 16));
     }
-    for (const char* speed : kSpeeds) ui_->ctl_1010->addItem(qs(speed));
-    ui_->ctl_1010->setCurrentIndex(-1);
-    for (const auto& model : kDeviceModels) ui_->ctl_1001->addItem(qs(std::string(model.name)));
-    ui_->ctl_1001->setCurrentIndex(0);
-    std::string unreadable;
-    const LoaderSettings settings = load_settings(environment_.settings_folder.toStdString(), &unreadable);
-    settings_unreadable_ = !unreadable.empty();
-    fosc_text_ = from_cp1251(settings.fosc);
-    timeout_text_ = from_cp1251(settings.timeout);
-    device_->call([this] { device_->programmer().set_model(kDefaultModel); });
-    connected_ = false;
-    speed_chosen_ = false;
-    status_text_.clear();
-    if (settings_unreadable_) {
-        status_text_ = tr("Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5")
-                           .arg(QDir(environment_.settings_folder).filePath(qs(kSettingsFileName)), qs(unreadable));
+
+    presenter_ = std::make_unique<MainPresenter>(*this, presenter_environment(environment));
+
+    // Every button and menu command goes to the presenter by its id.
+    for (int id : {ids::kExit, ids::kConnect, ids::kFlashErase, ids::kFlashWrite, ids::kFlashVerify, ids::kFlashRead,
+                   ids::kEepromErase, ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead, ids::kFlashBrowse,
+                   ids::kEepromBrowse, ids::kStartProgram, ids::kConfigureLoader}) {
+        if (id == ids::kExit) {
+            connect(static_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, [this] { reject(); });
+            continue;
+        }
+        connect(static_cast<QPushButton*>(control(id)), &QPushButton::clicked, this,
+                [this, id] { presenter_->on_command(id); });
     }
-    refresh();
-    ui_->ctl_1000->setCurrentIndex(-1);
-    stop_button()->setEnabled(false);
-    timer1_.start(10);
+    connect(stop_button(), &QPushButton::clicked, this, [this] { presenter_->on_command(ids::kStop); });
+    connect(help, &QAction::triggered, this, [this] { presenter_->on_command(ids::kHelpCommand); });
+    connect(about, &QAction::triggered, this, [this] { presenter_->on_command(ids::kAboutCommand); });
+    for (QComboBox* list : {static_cast<QComboBox*>(ui_->ctl_1000), ui_->ctl_1001, ui_->ctl_1010}) {
+        const int id = list == ui_->ctl_1000 ? ids::kPortList : list == ui_->ctl_1001 ? ids::kModelList : ids::kSpeedList;
+        connect(list, &QComboBox::activated, this, [this, id](int index) { presenter_->on_choice(id, index); });
+    }
+    connect(ui_->ctl_1000, &PortListBox::aboutToShowPopup, this, [this] { presenter_->on_port_list_opening(); });
+    connect(&timer1_, &QTimer::timeout, this, [this] { presenter_->on_scan_tick(); });
+    connect(ui_->ctl_1076, &QLineEdit::textEdited, this,
+            [this](const QString& t) { presenter_->on_text_edited(ids::kFosc, t.toStdString()); });
+    connect(ui_->ctl_1077, &QLineEdit::textEdited, this,
+            [this](const QString& t) { presenter_->on_text_edited(ids::kTimeout, t.toStdString()); });
+
+    presenter_->start();
     ui_->ctl_1->setFocus();
 }
 
-void CVelborDlg::refresh() {
-    ui_->ctl_1013->setText(status_text_);
-    ui_->ctl_1076->setText(fosc_text_);
-    ui_->ctl_1077->setText(timeout_text_);
-    ui_->ctl_1047->setText(flash_path_);
-    ui_->ctl_1048->setText(eeprom_path_);
+CVelborDlg::~CVelborDlg() {
+    // The presenter stops the line first, while the window its device thread posts to is whole.
+    presenter_.reset();
+    if (busy_cursor_) QApplication::restoreOverrideCursor();
 }
 
-void CVelborDlg::take_edits() {
-    status_text_ = ui_->ctl_1013->text();
-    fosc_text_ = ui_->ctl_1076->text();
-    timeout_text_ = ui_->ctl_1077->text();
-    flash_path_ = ui_->ctl_1047->text();
-    eeprom_path_ = ui_->ctl_1048->text();
+QWidget* CVelborDlg::control(int id) const {
+    if (id == ids::kStop) return ui_->stop;
+    return find_control(this, id);
 }
 
-void CVelborDlg::set_connection_line(const QString& text) {
-    if (ui_->ctl_1012->text() == text) return;  // the scan repeats its text every 10 ms
-    ui_->ctl_1012->setText(text);
+QPushButton* CVelborDlg::stop_button() const { return ui_->stop; }
+
+void CVelborDlg::give_files(const QStringList& paths) {
+    std::vector<std::string> files;
+    for (const QString& path : paths) files.push_back(path.toStdString());
+    presenter_->on_files_given(files);
 }
 
-void CVelborDlg::set_status(const QString& text) {
-    status_text_ = text;
-    refresh();
-}
+// --- MainView ---
 
-void CVelborDlg::message(const QString& text) { show_message(this, text, qs(tr_text("status", kErrorCaption))); }
+void CVelborDlg::post_to_ui(std::function<void()> task) { window_tasks_->post(std::move(task)); }
 
-bool CVelborDlg::ask(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, qs(tr_text("status", kErrorCaption)), text, QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
-}
-
-bool CVelborDlg::refuse_without_port() {
-    if (port_open_) return false;
-    message(qs(tr_text("status", kPortNotOpen)));
-    return true;
-}
-
-void CVelborDlg::report(const OperationOutcome& outcome) { set_status(qs(status_text(outcome))); }
-
-void CVelborDlg::keyPressEvent(QKeyEvent* event) {
-    // During an operation Esc is «Стоп», not the exit.
-    if (busy_ && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        request_stop();
-        return;
+void CVelborDlg::set_text(int id, const std::string& text) {
+    const QString shown = qs(text);
+    QWidget* c = control(id);
+    if (auto* label = qobject_cast<QLabel*>(c)) {
+        if (label->text() != shown) label->setText(shown);  // the scan repeats its text every tick
+    } else if (auto* edit = qobject_cast<QLineEdit*>(c)) {
+        if (edit->text() != shown) edit->setText(shown);
     }
-    QDialog::keyPressEvent(event);
 }
 
-void CVelborDlg::reject() {
-    if (busy_) {
-        ask_then_stop_and_exit();
-        return;
-    }
-    run_exit_sequence();
+void CVelborDlg::set_enabled(int id, bool enabled) {
+    if (QWidget* c = control(id)) c->setEnabled(enabled);
 }
 
-void CVelborDlg::ask_then_stop_and_exit() {
-    if (exit_when_done_) return;
-    if (device_->cancellation().held()) {
-        show_message(this,
-                     tr("Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится."),
-                     qs(tr_text("status", kWarningCaption)));
-        return;
+void CVelborDlg::set_items(int id, const std::vector<ListItem>& items) {
+    auto* list = qobject_cast<QComboBox*>(control(id));
+    if (list == nullptr) return;
+    list->clear();
+    for (const ListItem& item : items) {
+        list->addItem(qs(item.text));
+        if (!item.tooltip.empty()) list->setItemData(list->count() - 1, qs(item.tooltip), Qt::ToolTipRole);
     }
-    if (!ask(tr("Операция ещё не закончена. Прервать её и закрыть окно?"))) return;
-    if (!busy_) {
-        run_exit_sequence();  // it ended while the question was open
-        return;
-    }
-    exit_when_done_ = true;
-    request_stop();
+    list->setCurrentIndex(-1);
 }
 
-void CVelborDlg::request_stop() {
-    if (!busy_) return;
-    // During a span that must not be cut, the request waits for its end.
-    device_->cancellation().request();
-    stop_button()->setEnabled(false);
+void CVelborDlg::set_selection(int id, int index) {
+    if (auto* list = qobject_cast<QComboBox*>(control(id)); list != nullptr && list->currentIndex() != index) {
+        list->setCurrentIndex(index);
+    }
 }
 
-void CVelborDlg::run_exit_sequence() {
-    if (exited_) return;
-    exited_ = true;
-    timer1_.stop();
-    device_->call([this] { device_->port().close(); });  // puts back the line settings the port had
-    port_open_ = false;
-    take_edits();
-    const LoaderSettings typed{to_cp1251(fosc_text_), to_cp1251(timeout_text_)};
-    // A file that was there but could not be read keeps what it holds, unless the user
-    // typed values of their own to replace the defaults that stood in for it.
-    const bool keep_unreadable = settings_unreadable_ && typed.fosc == LoaderSettings{}.fosc &&
-                                 typed.timeout == LoaderSettings{}.timeout;
-    if (!keep_unreadable) {
-        if (auto error = save_settings(environment_.settings_folder.toStdString(), typed)) {
-            show_message(this,
-                         tr("Не удалось сохранить настройки в файл %1: %2")
-                             .arg(QDir(environment_.settings_folder).filePath(qs(kSettingsFileName)), qs(*error)),
-                         qs(tr_text("status", kErrorCaption)));
-        }
-    }
-    QDialog::done(QDialog::Rejected);
+void CVelborDlg::set_progress(int id, std::uint32_t value, std::uint32_t maximum) {
+    auto* bar = qobject_cast<QProgressBar*>(control(id));
+    if (bar == nullptr) return;
+    const int top = static_cast<int>(std::max<std::uint32_t>(maximum, 1));
+    if (bar->maximum() != top) bar->setRange(0, top);
+    bar->setValue(static_cast<int>(std::min(value, maximum)));
 }
 
 void CVelborDlg::set_busy(bool busy) {
-    if (busy == busy_) return;
-    busy_ = busy;
+    if (busy == busy_cursor_) return;
+    busy_cursor_ = busy;
     if (busy) {
         focus_before_ = QApplication::focusWidget();
-        device_->cancellation().clear();
-    }
-    for (int id : kLockedWhileBusy) control(id)->setEnabled(!busy);
-    stop_button()->setEnabled(busy);
-    if (busy) {
         QApplication::setOverrideCursor(Qt::BusyCursor);
         stop_button()->setFocus();
     } else {
         QApplication::restoreOverrideCursor();
         if (focus_before_ != nullptr && focus_before_->isEnabled()) focus_before_->setFocus();
         focus_before_ = nullptr;
-        device_->cancellation().clear();
     }
 }
 
-void CVelborDlg::run_operation(QProgressBar* bar, const QString& phase, const Work& work, const Finish& finish,
-                               Attempt attempt) {
-    set_busy(true);
-    set_status(phase);
-    device_->post([this, bar, phase, work, finish, attempt] {
-        ForwardedProgress progress(window_tasks_, bar, [this, bar](Phase p) {
-            // The core names its phase; the memory is the bar's.
-            set_status(qs(phase_text(p, bar == ui_->ctl_1060 ? MemoryKind::Eeprom : MemoryKind::Flash)));
-        });
-        Programmer& programmer = device_->programmer();
-        if (attempt.accept_unconfirmed) programmer.accept_unconfirmed_device();
-        const OperationOutcome outcome = work(programmer, progress, attempt);
-        window_tasks_->post([this, outcome, bar, phase, work, finish, attempt] {
-            operation_ended(outcome, bar, phase, work, finish, attempt);
-        });
-    });
-}
-
-void CVelborDlg::operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase,
-                                 const Work& work, const Finish& finish, Attempt attempt) {
-    set_busy(false);
-    if (exit_when_done_) {
-        run_exit_sequence();
-        return;
-    }
-    using Result = OperationOutcome::Result;
-    if (outcome.result == Result::Refused &&
-        (outcome.refusal == Refusal::WaitTooShort || outcome.refusal == Refusal::DeviceNotConfirmed)) {
-        set_status(QString());  // nothing was sent; no phase text stays behind
-        const bool short_wait = outcome.refusal == Refusal::WaitTooShort;
-        const QString question = short_wait ? tr("Записать такое время ожидания всё же?")
-                                            : tr("Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?");
-        if (!ask(qs(status_text(outcome)) + qs("\n\n") + question)) return;
-        Attempt again = attempt;
-        (short_wait ? again.allow_short_wait : again.accept_unconfirmed) = true;
-        run_operation(bar, phase, work, finish, again);
-        return;
-    }
-    if (outcome.result == Result::Refused || outcome.result == Result::FileFailure) {
-        set_status(QString());
-        message(qs(status_text(outcome)));
-        return;
-    }
-    finish(outcome);
-}
-
-void CVelborDlg::on_scan_tick() {
-    if (port_open_) {
-        device_->call([this] { device_->port().close(); });
-        port_open_ = false;
-    }
-    QStringList found = environment_.scan_ports ? environment_.scan_ports() : QStringList{};
-    found.sort();
-    if (found.isEmpty()) {
-        // Every 10 ms while nothing is there: touch the widgets only when they change, so
-        // that an idle window does not repaint a hundred times a second.
-        if (ui_->ctl_1000->count() > 0) ui_->ctl_1000->clear();
-        set_connection_line(qs(tr_text("status", kNoPorts)));
-        if (ui_->ctl_1010->currentIndex() != -1) ui_->ctl_1010->setCurrentIndex(-1);
-        return;
-    }
-    fill_port_list(found);
-    ui_->ctl_1000->setCurrentIndex(-1);
-    timer1_.stop();
-    set_connection_line(qs(port_count_text(static_cast<int>(found.size()))));
-}
-
-void CVelborDlg::fill_port_list(const QStringList& ports) {
-    ui_->ctl_1000->clear();
-    for (const QString& name : ports) {
-        ui_->ctl_1000->addItem(name);
-        const QString description = environment_.describe_port ? environment_.describe_port(name) : QString();
-        if (!description.isEmpty()) ui_->ctl_1000->setItemData(ui_->ctl_1000->count() - 1, description, Qt::ToolTipRole);
-    }
-}
-
-void CVelborDlg::rescan_ports() {
-    // The list as it is now, with the port this window holds open kept in it.
-    if (timer1_.isActive() || busy_) return;
-    QStringList found = environment_.scan_ports ? environment_.scan_ports() : QStringList{};
-    if (port_open_ && !found.contains(port_name_)) found << port_name_;
-    found.sort();
-    const QString current = ui_->ctl_1000->currentText();
-    const int index_before = ui_->ctl_1000->currentIndex();
-    fill_port_list(found);
-    ui_->ctl_1000->setCurrentIndex(index_before < 0 ? -1 : ui_->ctl_1000->findText(current));
-}
-
-void CVelborDlg::on_port_chosen(int index) {
-    port_name_ = ui_->ctl_1000->itemText(index);
-    bool opened = false;
-    device_->call([this, &opened] {
-        device_->port().close();
-        opened = device_->port().open(port_name_.toStdString());
-        device_->forget_device();  // another line may lead to another chip
-    });
-    port_open_ = opened;
-    connected_ = false;
-    if (opened) {
-        set_connection_line(tr("Открыт порт %1. Выберите скорость").arg(port_name_));
+void CVelborDlg::set_scan_timer(bool running) {
+    if (running) {
+        timer1_.start(MainPresenter::kScanIntervalMs);
     } else {
-        set_connection_line(tr("Не удалось открыть порт %1").arg(port_name_));
+        timer1_.stop();
     }
 }
 
-void CVelborDlg::on_speed_chosen(int index) {
-    if (!port_open_) {
-        ui_->ctl_1010->setCurrentIndex(-1);
-        message(qs(tr_text("status", kPortNotOpen)));
-        return;
-    }
-    chosen_speed_text_ = ui_->ctl_1010->itemText(index);
-    const int baud = chosen_speed_text_.toInt();
-    device_->call([this, baud] { device_->port().set_speed(baud); });
-    speed_chosen_ = true;
-    set_connection_line(tr("Установлена скорость %1 бод").arg(chosen_speed_text_));
+void CVelborDlg::show_message(const std::string& caption, const std::string& text) {
+    zarvik::show_message(this, qs(text), qs(caption));
 }
 
-void CVelborDlg::on_model_chosen(int index) {
-    if (auto model = find_device_model(ui_->ctl_1001->itemText(index).toStdString())) {
-        const DeviceModel chosen = *model;
-        device_->call([this, chosen] { device_->programmer().set_model(chosen); });
-    }
+bool CVelborDlg::ask_yes_no(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    QMessageBox* const outer = question_;
+    question_ = &box;
+    const bool yes = box.exec() == QMessageBox::Yes;
+    question_ = outer;
+    return yes;
 }
 
-void CVelborDlg::select_model(const DeviceModel& model) {
-    ui_->ctl_1001->setCurrentIndex(ui_->ctl_1001->findText(qs(std::string(model.name))));
-    device_->call([this, model] { device_->programmer().set_model(model); });
+void CVelborDlg::close_question() {
+    if (question_ != nullptr) question_->done(QMessageBox::No);
 }
 
-void CVelborDlg::on_connect() {
-    set_status(QString());
-    if (refuse_without_port()) return;
-    if (!speed_chosen_) {
-        message(qs(tr_text("status", kSpeedNotChosen)));
-        return;
-    }
-    set_busy(true);
-    device_->post([this] {
-        Programmer& programmer = device_->programmer();
-        const bool connected = programmer.connect() == HandshakeOutcome::Connected;
-        std::optional<ChipIdentity> identity;
-        // Which chip answers, asked once for this connection: three block reads.
-        if (connected) identity = programmer.identify_device();
-        window_tasks_->post([this, connected, identity] { connect_done(connected, identity); });
-    });
-}
-
-void CVelborDlg::connect_done(bool connected, std::optional<ChipIdentity> identity) {
-    set_busy(false);
-    if (exit_when_done_) {
-        run_exit_sequence();
-        return;
-    }
-    connected_ = connected;
-    set_connection_line(qs(tr_text("status", connected ? kConnected : kNotConnected)));
-    if (!identity || !identity->found()) return;
-    const DeviceModel selected = device_->state().model;
-    const DeviceModel* found = model_for_loader_start(*identity->loader_start, selected);
-    if (found == nullptr || found->loader_start == selected.loader_start) return;
-    select_model(*found);
-    const QString address = QString::number(*identity->loader_start, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    set_status(tr("Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3")
-                   .arg(qs(chip_name(*identity->loader_start)), address, qs(std::string(found->name))));
-}
-
-void CVelborDlg::on_start_program() {
-    if (refuse_without_port()) return;
-    bool sent = false;
-    device_->call([this, &sent] { sent = device_->programmer().start_program(); });
-    connected_ = false;
-    set_status(sent ? qs(tr_text("status", kProgramStarted))
-                    : tr("Не удалось отправить команду запуска программы"));
-}
-
-void CVelborDlg::on_erase(MemoryKind memory) {
-    if (refuse_without_port()) return;
-    run_operation(
-        progress_of(memory), qs(phase_text(Phase::Erasing, memory)),
-        [memory](Programmer& p, ProgressObserver& progress, const Attempt&) { return p.erase(memory, progress); },
-        [this](const OperationOutcome& o) { report(o); });
-}
-
-void CVelborDlg::on_write(MemoryKind memory) {
-    if (!port_open_) {
-        set_status(QString());
-        message(qs(tr_text("status", kPortNotOpen)));
-        return;
-    }
-    if (path_of(memory).isEmpty()) {
-        message(qs(tr_text("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile)));
-        return;
-    }
-    const std::string path = path_of(memory).toStdString();
-    run_operation(
-        progress_of(memory), qs(phase_text(Phase::Writing, memory)),
-        [memory, path](Programmer& p, ProgressObserver& progress, const Attempt&) {
-            return p.write(memory, path, progress);
-        },
-        [this](const OperationOutcome& o) { report(o); });
-}
-
-void CVelborDlg::on_verify(MemoryKind memory) {
-    set_status(QString());
-    if (refuse_without_port()) return;
-    if (path_of(memory).isEmpty()) {
-        message(qs(tr_text("status", memory == MemoryKind::Flash ? kNoFlashFile : kNoEepromFile)));
-        return;
-    }
-    const std::string path = path_of(memory).toStdString();
-    run_operation(
-        progress_of(memory), qs(phase_text(Phase::Reading, memory)),
-        [memory, path](Programmer& p, ProgressObserver& progress, const Attempt&) {
-            return p.verify(memory, path, progress);
-        },
-        [this](const OperationOutcome& o) { report(o); });
-}
-
-QString CVelborDlg::choose_save_file(MemoryKind memory) {
-    const bool flash = memory == MemoryKind::Flash;
-    QFileDialog dialog(this, QString(), QString(), file_filter(memory));
+std::optional<std::string> CVelborDlg::choose_file(const FileDialogRequest& request) {
+    const QString filter = qs(request.filter_name) + QStringLiteral(" (") + qs(request.pattern) + QStringLiteral(")");
+    QFileDialog dialog(this, QString(), QString(), filter);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    const QString typed = dialog.selectedFiles().first();
-    QString path = qs(with_required_extension(typed.toStdString(), flash ? ".hex" : ".eep"));
-    // The dialog asked only about the name as typed; the extension may have made it
-    // the name of another file that exists.
-    if (path != typed && QFileInfo::exists(path)) {
-        QMessageBox ask(QMessageBox::NoIcon, qs(tr_text("status", kWarningCaption)),
-                        tr("Файл %1 уже существует. Заменить его?").arg(path), QMessageBox::Yes | QMessageBox::No, this);
-        if (ask.exec() != QMessageBox::Yes) return {};
+    if (request.mode == FileDialogMode::Save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
     }
-    return path;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
 }
 
-void CVelborDlg::on_read(MemoryKind memory) {
-    progress_of(memory)->setValue(0);
-    if (refuse_without_port()) return;
-    const QString path = choose_save_file(memory);
-    if (path.isEmpty()) return;
-    const std::string target = path.toStdString();
-    run_operation(
-        progress_of(memory), qs(phase_text(Phase::Reading, memory)),
-        [memory, target](Programmer& p, ProgressObserver& progress, const Attempt&) {
-            const OperationOutcome read = p.read(memory, progress);
-            return read.ok() ? p.save_read(read, target) : read;
-        },
-        [this](const OperationOutcome& o) { report(o); });
+void CVelborDlg::show_help(const HelpContent& help) {
+    CHelpDlg window(this);
+    window.set_content(help);
+    window.exec();
 }
 
-void CVelborDlg::on_browse(MemoryKind memory) {
-    set_status(QString());
-    progress_of(memory)->setValue(0);
-    QFileDialog dialog(this, QString(), QString(), file_filter(memory));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    path_of(memory) = dialog.selectedFiles().first();
-    refresh();
+void CVelborDlg::show_about(const AboutContent& about) {
+    CAboutDlg box(this);
+    box.set_content(about);
+    box.exec();
 }
 
-void CVelborDlg::on_configure_loader() {
-    if (refuse_without_port()) return;
-    take_edits();
-    const std::string fosc = fosc_text_.toStdString();
-    const std::string timeout = timeout_text_.toStdString();
-    run_operation(
-        ui_->ctl_1051, qs(phase_text(Phase::Configuring, MemoryKind::Flash)),
-        [fosc, timeout](Programmer& p, ProgressObserver& progress, const Attempt& attempt) {
-            return p.configure_loader(fosc, timeout, progress, ConfigureOptions{.allow_short_wait = attempt.allow_short_wait});
-        },
-        [this](const OperationOutcome& o) {
-            fosc_text_ = qs(o.fosc_text);
-            timeout_text_ = qs(o.timeout_text);
-            report(o);
-        });
+void CVelborDlg::close_window() {
+    closing_ = true;
+    timer1_.stop();
+    QDialog::done(QDialog::Rejected);
 }
 
-void CVelborDlg::on_help() {
-    CHelpDlg help(this);
-    if (help.load()) help.exec();
+// --- What the user does ---
+
+void CVelborDlg::reject() {
+    if (closing_) return;
+    presenter_->on_close();
 }
 
-void CVelborDlg::on_about() {
-    CAboutDlg about(this);
-    about.exec();
+void CVelborDlg::keyPressEvent(QKeyEvent* event) {
+    // Esc is «Стоп» during an operation and the exit otherwise; the presenter knows which.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        presenter_->on_escape();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CVelborDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CVelborDlg::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    }
+    give_files(paths);
+    event->acceptProposedAction();
 }
 
 }  // namespace zarvik

@@ -1,22 +1,18 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
-#include <optional>
 
-#include "app/device_thread.h"
-#include "programmer/outcome.h"
-#include "programmer/programmer.h"
+#include "presenter/main_presenter.h"
+#include "presenter/main_view.h"
 
-class QComboBox;
-class QLabel;
-class QLineEdit;
 class QMenuBar;
-class QProgressBar;
+class QMessageBox;
 class QPushButton;
 
 namespace Ui {
@@ -25,17 +21,12 @@ class CVelborDlg;
 
 namespace zarvik {
 
-// What an operation is run with; a refusal that the user overrules runs it again.
-struct OperationAttempt {
-    bool allow_short_wait = false;
-    bool accept_unconfirmed = false;
-};
+class TaskRunner;
 
-// The programmer's main window: owns the programmer state and the five texts it shows.
-// Each control runs one handler; what talks to the device runs on the device thread,
-// and the window stays live, with every control that could start another operation
-// disabled, until it ends or «Стоп» ends it after the transaction under way.
-class CVelborDlg : public QDialog {
+// The programmer's main window in Qt: a view over the presenter, which decides
+// everything. It shows what the presenter tells it and passes on what the user does;
+// nothing here looks at the programmer's state.
+class CVelborDlg : public QDialog, public MainView {
     Q_OBJECT
 
 public:
@@ -46,104 +37,64 @@ public:
         std::function<QString(const QString&)> describe_port;
         // Where Zarvik.ini is kept; fixed at start-up.
         QString settings_folder;
+        // The port the presenter talks through; the system's serial port when not given.
+        std::function<std::unique_ptr<DevicePort>(Clock&)> make_port;
     };
 
-    explicit CVelborDlg(Environment environment, QWidget* parent = nullptr);
+    explicit CVelborDlg(const Environment& environment, QWidget* parent = nullptr);
     ~CVelborDlg() override;
 
     QWidget* control(int id) const;
     QPushButton* stop_button() const;
     QMenuBar* menu_bar() const { return menu_; }
-    bool port_open() const { return port_open_; }
-    bool scanning() const { return timer1_.isActive(); }
-    // An operation runs on the device thread.
-    bool busy() const { return busy_; }
-    // Read only while nothing runs.
-    const ProgrammerState& programmer_state() const { return device_->state(); }
+    // Files given on the command line or dropped: .hex/.elf fill the flash path, .eep the EEPROM's.
+    void give_files(const QStringList& paths);
+
+    // What the presenter says, for the tests and the demo pictures.
+    bool port_open() const { return presenter_->port_open(); }
+    bool scanning() const { return presenter_->scanning(); }
+    bool busy() const { return presenter_->busy(); }
+    ProgrammerState programmer_state() const { return presenter_->programmer_state(); }
+
+    // --- MainView ---
+    void post_to_ui(std::function<void()> task) override;
+    void set_text(int id, const std::string& text) override;
+    void set_enabled(int id, bool enabled) override;
+    void set_items(int id, const std::vector<ListItem>& items) override;
+    void set_selection(int id, int index) override;
+    void set_progress(int id, std::uint32_t value, std::uint32_t maximum) override;
+    void set_busy(bool busy) override;
+    void set_scan_timer(bool running) override;
+    void show_message(const std::string& caption, const std::string& text) override;
+    bool ask_yes_no(const std::string& caption, const std::string& text) override;
+    void close_question() override;
+    std::optional<std::string> choose_file(const FileDialogRequest& request) override;
+    void show_help(const HelpContent& help) override;
+    void show_about(const AboutContent& about) override;
+    void close_window() override;
 
 public slots:
-    // Esc, the close box and «Выход»: the exit sequence; during an operation, asks first.
+    // Esc, the close box and «Выход».
     void reject() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    using Attempt = OperationAttempt;
-    using Work = std::function<OperationOutcome(Programmer&, ProgressObserver&, const Attempt&)>;
-    using Finish = std::function<void(const OperationOutcome&)>;
-
-    void initialize();
-    void refresh();
-    void take_edits();
-    void run_exit_sequence();
-    void set_connection_line(const QString& text);
-    void set_status(const QString& text);
-    void report(const OperationOutcome& outcome);
-    void message(const QString& text);
-    bool ask(const QString& text);
-
-    // Runs `work` on the device thread with `bar` following its progress; the phase text
-    // is on the status line from the start. `finish` sees what was neither refused nor a
-    // file failure.
-    void run_operation(QProgressBar* bar, const QString& phase, const Work& work, const Finish& finish,
-                       Attempt attempt = {});
-    void operation_ended(const OperationOutcome& outcome, QProgressBar* bar, const QString& phase, const Work& work,
-                         const Finish& finish, Attempt attempt);
-    void set_busy(bool busy);
-    void request_stop();
-    void ask_then_stop_and_exit();
-    void connect_done(bool connected, std::optional<ChipIdentity> identity);
-    void select_model(const DeviceModel& model);
-    void rescan_ports();
-    void fill_port_list(const QStringList& ports);
-
-    // The command table's handlers.
-    void on_scan_tick();
-    void on_port_chosen(int index);
-    void on_speed_chosen(int index);
-    void on_model_chosen(int index);
-    void on_connect();
-    void on_start_program();
-    void on_erase(MemoryKind memory);
-    void on_write(MemoryKind memory);
-    void on_verify(MemoryKind memory);
-    void on_read(MemoryKind memory);
-    void on_browse(MemoryKind memory);
-    void on_configure_loader();
-    void on_help();
-    void on_about();
-
-    bool refuse_without_port();
-    QString& path_of(MemoryKind memory) { return memory == MemoryKind::Flash ? flash_path_ : eeprom_path_; }
-    QProgressBar* progress_of(MemoryKind memory) const;
-    QString choose_save_file(MemoryKind memory);
-
     std::unique_ptr<Ui::CVelborDlg> ui_;
-    Environment environment_;
     QMenuBar* menu_ = nullptr;
     QTimer timer1_;
     // What the device thread hands back runs here, on the window's thread.
     TaskRunner* window_tasks_;
-    std::unique_ptr<DeviceThread> device_;
-    bool port_open_ = false;
-    bool exited_ = false;
-    bool busy_ = false;
-    bool exit_when_done_ = false;
-    QWidget* focus_before_ = nullptr;
-    // Zarvik.ini was there but could not be read: its defaults are not written back.
-    bool settings_unreadable_ = false;
-
-    // The bound texts: the members are the truth, the controls show them.
-    QString status_text_;
-    QString fosc_text_;
-    QString timeout_text_;
-    QString flash_path_;
-    QString eeprom_path_;
-    QString chosen_speed_text_;
-    QString port_name_;
-    bool speed_chosen_ = false;
-    bool connected_ = false;
+    // The question open now; a nested one puts back the one it covered.
+    QMessageBox* question_ = nullptr;
+    QPointer<QWidget> focus_before_;
+    bool busy_cursor_ = false;
+    bool closing_ = false;
+    // Last: it goes first, while the window it shows on is whole.
+    std::unique_ptr<MainPresenter> presenter_;
 };
 
 }  // namespace zarvik

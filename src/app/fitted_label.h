@@ -22,6 +22,9 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The lines keep their height whatever the text: a wrapped text never moves the
+    // controls below it, nor resizes the window.
+    bool hasHeightForWidth() const override { return false; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,6 +1,9 @@
 // zarvik: the programmer's window.
 #include <CLI/CLI.hpp>
 
+#include <QFileInfo>
+#include <QStringList>
+
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -32,8 +35,17 @@ static int run(int argc, char** argv) {
     std::string lang;
     cli.add_option("--lang", lang, "language of the window: en or ru (default: the system's; Russian when unset)")
         ->check(CLI::IsMember({"en", "ru"}));
-    cli.allow_extras();  // Qt's own options (-platform, -style, ...)
+    cli.allow_extras();  // Qt's own options (-platform, -style, ...) and the files to open
+    cli.footer("Files named on the command line fill the paths: a .hex or .elf file the flash one, a .eep file the EEPROM one.");
     CLI11_PARSE(cli, argc, argv);
+    QStringList files;
+    for (const std::string& extra : cli.remaining()) {
+        const QString path = QString::fromLocal8Bit(extra.c_str());
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (!path.startsWith(QLatin1Char('-')) && (suffix == "hex" || suffix == "elf" || suffix == "eep")) {
+            files << QFileInfo(path).absoluteFilePath();
+        }
+    }
 
     zarvik::CVelborApp app(argc, argv);
     QStringList extra_ports;
@@ -48,7 +60,8 @@ static int run(int argc, char** argv) {
         extra_ports << board->port();
     }
 #endif
-    return app.init_instance(extra_ports, QString::fromStdString(screenshot), QString::fromStdString(busy_screenshot));
+    return app.init_instance(extra_ports, QString::fromStdString(screenshot), QString::fromStdString(busy_screenshot),
+                             files);
 }
 
 int main(int argc, char** argv) {

@@ -18,6 +18,7 @@ struct HexError {
         NotAvrElf,       // an ELF file for another machine (found = its e_machine)
         BadElf,          // an ELF file libelf cannot read (detail = why)
         ElfUnsupported,  // an ELF file, and this build reads none
+        NotHex,          // not one record in the file: it is no Intel HEX file at all
     };
     Kind kind = Kind::Empty;
     std::string file;            // the path as given, when loading from a file

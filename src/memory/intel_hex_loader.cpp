@@ -28,6 +28,7 @@ public:
     HexLoadResult run() {
         std::fill(image_.begin(), image_.end(), kBlank);
         std::size_t pos = text_.find(':');
+        if (pos == std::string_view::npos) return HexError{HexError::Kind::NotHex, {}, 0, 0, 0, 0, {}};
         while (pos != std::string_view::npos) {
             line_ += static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(scanned_),
                                                          text_.begin() + static_cast<std::ptrdiff_t>(pos), '\n'));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "text/language.h"
+#include "text/number_text.h"
 
 namespace zarvik {
 namespace {
@@ -49,9 +50,16 @@ std::string success_text(const OperationOutcome& o) {
         case Operation::Read:
             return is_flash(o) ? tr_text("status", "Чтение flash закончено!  Время чтения: ") + time
                                : tr_text("status", "Чтение EEPROM закончено!  Время чтения: ") + time;
-        case Operation::Configure:
-            return format(tr_text("status", "Настройка загрузчика выполнена на частоту %s МГц и %s секунд"),
-                          o.fosc_text.c_str(), o.timeout_text.c_str());
+        case Operation::Configure: {
+            // The numbers as the language writes them, and «секунда» in the form its number takes.
+            const std::string fosc = localized_number(o.fosc_text);
+            const std::string timeout = localized_number(o.timeout_text);
+            const PluralForm form = plural_form(o.timeout_text);
+            const char* text = form == PluralForm::One ? tr_text("status", "Настройка загрузчика выполнена на частоту %s МГц и %s секунду")
+                               : form == PluralForm::Few ? tr_text("status", "Настройка загрузчика выполнена на частоту %s МГц и %s секунды")
+                                                         : tr_text("status", "Настройка загрузчика выполнена на частоту %s МГц и %s секунд");
+            return format(text, fosc.c_str(), timeout.c_str());
+        }
     }
     return {};
 }
@@ -102,8 +110,8 @@ std::string refusal_text(const OperationOutcome& o) {
         case Refusal::TimeoutNotNumber:
             return tr_text("status", "Время ожидания time_out должно быть числом секунд, например 2 или 0,5: в устройство ничего не отправлено");
         case Refusal::WaitTooShort:
-            return format(tr_text("status", "Время ожидания %.3g с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату"),
-                          o.wait_seconds);
+            return format(tr_text("status", "Время ожидания %s с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату"),
+                          localized_number(format("%.3g", o.wait_seconds)).c_str());
         case Refusal::WrongDevice:
             return format(tr_text("status", "Подключён %s (загрузчик с адреса %.4X), а выбран %s: в устройство ничего не отправлено"),
                           o.device_name.c_str(), o.device_loader_start, o.selected_name.c_str());
@@ -154,6 +162,8 @@ std::string hex_error_text(const HexError& e) {
         case HexError::Kind::BadRecord: return where + tr_text("status", "неверная запись адреса");
         case HexError::Kind::BeyondCapacity: return where + format(tr_text("status", "адрес %.5X вне памяти"), e.address);
         case HexError::Kind::Empty: return where + tr_text("status", "в файле нет данных, в устройство ничего не отправлено");
+        case HexError::Kind::NotHex:
+            return where + tr_text("status", "это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено");
         case HexError::Kind::NotAvrElf:
             return where + format(tr_text("status", "файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено"), e.found);
         case HexError::Kind::BadElf: return where + tr_text("status", "файл ELF не читается: ") + e.detail;

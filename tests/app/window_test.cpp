@@ -25,6 +25,10 @@
 #include <QScrollBar>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QMimeData>
+#include <QPointer>
+#include <QStyle>
+#include <QUrl>
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -523,7 +527,7 @@ private slots:
         QVERIFY(answer_no->done());
         QVERIFY(no_by_default);
         QCOMPARE(no.buttons, 2);
-        QCOMPARE(no.caption, QString::fromUtf8("Ошибка"));
+        QCOMPARE(no.caption, QString("Zarvik"));  // a question, not an error
         QCOMPARE(text(*w, ids::kStatusLine), QString());
         QMessageBox russian(QMessageBox::NoIcon, "", "", QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(russian.button(QMessageBox::Yes)->text().remove('&'), QString::fromUtf8("Да"));
@@ -533,7 +537,7 @@ private slots:
         run(*w, ids::kConfigureLoader);
         QTRY_VERIFY(!w->busy());
         QCOMPARE(text(*w, ids::kStatusLine),
-                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 8 МГц и 0.1 секунд"));
+                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 8 МГц и 0,1 секунды"));
     }
 
     void anUnconfirmedDeviceIsAskedAbout() {
@@ -781,7 +785,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         check_placement(about, 5);
         CHelpDlg help;
-        QVERIFY(help.load());
+        help.set_content({"Помощь", "Справка"});
         help.show();
         QVERIFY(QTest::qWaitForWindowExposed(&help));
         check_placement(help, 2);
@@ -907,7 +911,7 @@ private slots:
         QTest::keyClicks(fosc, "7,3728");
         run(*w, ids::kConfigureLoader);
         QCOMPARE(text(*w, ids::kStatusLine),
-                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 7.3728 МГц и 5 секунд"));
+                 QString::fromUtf8("Настройка загрузчика выполнена на частоту 7,3728 МГц и 5 секунд"));
         QCOMPARE(fosc->text(), QString("7.3728"));
 
         auto* timeout = qobject_cast<QLineEdit*>(w->control(ids::kTimeout));
@@ -916,7 +920,9 @@ private slots:
         Box seen;
         auto box = expect_box(seen);
         run(*w, ids::kConfigureLoader);
-        QCOMPARE(seen.text, QString::fromUtf8("Задано слишком большое время ожидания запуска программы!"));
+        QVERIFY2(seen.text.startsWith(QString::fromUtf8("Задано слишком большое время ожидания запуска программы!\n"
+                                                        "При частоте 7,3728 МГц время ожидания может быть не больше ")),
+                 qPrintable(seen.text));
         QCOMPARE(timeout->text(), QString("100"));
     }
 
@@ -947,6 +953,7 @@ private slots:
         QVERIFY(!w->isVisible());
     }
 
+    // Help and About through the menu, as the user opens them.
     void helpAndAbout() {
         {
             QFile help(file("Help.txt"));
@@ -954,25 +961,145 @@ private slots:
             help.write("\xCF\xF0\xE8\xE2\xE5\xF2 1251");  // "Привет" in Windows-1251
             help.write(QByteArray("\0hidden", 7));
         }
-        CHelpDlg help;
-        QVERIFY(help.load());
-        QCOMPARE(help.findChild<QPlainTextEdit*>("ctl_1006")->toPlainText(), QString::fromUtf8("Привет 1251"));
+        auto w = make_window();
+        QString title;
+        QString shown;
+        auto read = std::make_unique<ModalDriver>([&](QWidget* modal) {
+            auto* help = qobject_cast<CHelpDlg*>(modal);
+            if (help == nullptr) return;
+            title = help->windowTitle();
+            shown = help->findChild<QPlainTextEdit*>("ctl_1006")->toPlainText();
+            help->accept();
+        });
+        w->menu_bar()->actions().at(0)->trigger();
+        QVERIFY(read->done());
+        QCOMPARE(shown, QString::fromUtf8("Привет 1251"));
+        QCOMPARE(title, QString::fromUtf8("Помощь"));  // not the template's "Dialog"
 
         QFile::remove(file("Help.txt"));
         Box seen;
         auto box = expect_box(seen);
-        CHelpDlg missing;
-        QVERIFY(!missing.load());
+        w->menu_bar()->actions().at(0)->trigger();
+        QVERIFY(box->done());
         QCOMPARE(seen.caption, QString::fromUtf8("Внимание!"));
         QCOMPARE(seen.text, QString::fromUtf8("В папке программы отсутствует файл \"Help.txt\""));
 
-        CAboutDlg about;
         QStringList labels;
-        for (auto* l : about.findChildren<QLabel*>()) labels << l->text();
+        QString about_title;
+        bool whole_title = false;
+        auto about = std::make_unique<ModalDriver>([&](QWidget* modal) {
+            auto* dialog = qobject_cast<CAboutDlg*>(modal);
+            if (dialog == nullptr) return;
+            for (auto* l : dialog->findChildren<QLabel*>()) labels << l->text();
+            about_title = dialog->windowTitle();
+            // The caption fits the box's width beside the title bar's icon and buttons.
+            const QFontMetrics caption(QApplication::font("QMdiSubWindowTitleBar"));
+            whole_title = dialog->width() >= caption.horizontalAdvance(about_title) +
+                                                 3 * dialog->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+            dialog->accept();
+        });
+        w->menu_bar()->actions().at(1)->trigger();
+        QVERIFY(about->done());
         QVERIFY(labels.contains(QString::fromUtf8("Загрузчик (Zarvik)")));
         QVERIFY(labels.contains(QString::fromUtf8("Версия 1.0 полная")));
         QVERIFY(labels.contains(QString("01.04.2024")));
-        QCOMPARE(about.windowTitle(), QString::fromUtf8("О программе"));
+        QCOMPARE(about_title, QString::fromUtf8("О программе"));
+        QVERIFY(whole_title);
+    }
+
+    // The help in English comes from its own file beside the Russian one.
+    void helpInEnglish() {
+        {
+            QFile help(file("Help_en.txt"));
+            help.open(QIODevice::WriteOnly);
+            help.write("Help in English\n");
+        }
+        set_language(Language::English);
+        auto w = make_window();
+        QString shown;
+        auto read = std::make_unique<ModalDriver>([&](QWidget* modal) {
+            if (auto* help = qobject_cast<CHelpDlg*>(modal)) {
+                shown = help->findChild<QPlainTextEdit*>("ctl_1006")->toPlainText();
+                help->accept();
+            }
+        });
+        w->menu_bar()->actions().at(0)->trigger();
+        set_language(Language::Russian);
+        QVERIFY(read->done());
+        QCOMPARE(shown, QString("Help in English\n"));
+    }
+
+    // A file dropped onto the window, or named on its command line, fills its memory's path.
+    void droppedAndGivenFilesFillThePaths() {
+        auto w = make_window();
+        w->give_files({"/tmp/x/program.elf", "/tmp/x/data.EEP"});
+        QCOMPARE(text(*w, ids::kFlashPath), QString("/tmp/x/program.elf"));
+        QCOMPARE(text(*w, ids::kEepromPath), QString("/tmp/x/data.EEP"));
+
+        auto* mime = new QMimeData;
+        mime->setUrls({QUrl::fromLocalFile(ZARVIK_BLINK_HEX), QUrl::fromLocalFile(file("notes.txt"))});
+        const QPoint at = w->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &drop);
+        QCOMPARE(text(*w, ids::kFlashPath), QString(ZARVIK_BLINK_HEX));
+        QCOMPARE(text(*w, ids::kEepromPath), QString("/tmp/x/data.EEP"));
+        delete mime;
+    }
+
+    // Nothing moves when a line's text wraps or an operation starts: the window keeps its
+    // size, and «Стоп» stays where the user aims at it.
+    void nothingMovesWhenATextWraps() {
+        auto w = make_window();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QTRY_COMPARE(w->scanning(), true);
+        QApplication::processEvents();
+        const QSize size = w->size();
+        const QRect stop(w->stop_button()->mapTo(w.get(), QPoint(0, 0)), w->stop_button()->size());
+        const auto status_height = w->control(ids::kStatusLine)->height();
+        const auto connection_height = w->control(ids::kConnectionLine)->height();
+        const QString long_text = QString::fromUtf8(
+            "Загрузчик ответил не полностью при стирании EEPROM: команда 'e', адрес 0380, получено 2 байт из 128 — и ещё немного текста");
+        for (const QString& t : {long_text, QString(), QString::fromUtf8("Стираем EEPROM"), long_text + long_text}) {
+            qobject_cast<QLabel*>(w->control(ids::kStatusLine))->setText(t);
+            qobject_cast<QLabel*>(w->control(ids::kConnectionLine))->setText(t);
+            w->stop_button()->setEnabled(!t.isEmpty());
+            QApplication::processEvents();
+            QCOMPARE(w->size(), size);
+            QCOMPARE(QRect(w->stop_button()->mapTo(w.get(), QPoint(0, 0)), w->stop_button()->size()), stop);
+            QCOMPARE(w->control(ids::kStatusLine)->height(), status_height);
+            QCOMPARE(w->control(ids::kConnectionLine)->height(), connection_height);
+        }
+    }
+
+    // A question about an operation closes when that operation ends, and the window stays.
+    void aQuestionAboutAnOperationClosesWithIt() {
+        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        ports_ << board.path();
+        auto w = make_window();
+        open_board(*w, board.path());
+        run(*w, ids::kConnect);
+        click(*w, ids::kEepromErase);
+        QVERIFY(w->busy());
+        QString asked;
+        QPointer<QMessageBox> question;
+        // The user leaves the question open; the operation ends meanwhile («Стоп» pressed
+        // by a keyboard shortcut the modal box does not hold back).
+        auto leave_open = std::make_unique<ModalDriver>([&](QWidget* modal) {
+            question = qobject_cast<QMessageBox*>(modal);
+            if (question == nullptr) return;
+            asked = question->text();
+            w->stop_button()->click();
+        });
+        w->close();
+        QVERIFY(leave_open->done());
+        QCOMPARE(asked, QString::fromUtf8("Операция ещё не закончена. Прервать её и закрыть окно?"));
+        QVERIFY(question.isNull() || !question->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 20000);
+        QVERIFY(w->isVisible());
+        QVERIFY(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Прервано")));
     }
 };
 

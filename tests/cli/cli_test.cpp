@@ -83,7 +83,7 @@ TEST(Cli, EveryCommandAgainstTheSimulatedBoard) {
     EXPECT_EQ(rest.code, 0) << rest.err;
     EXPECT_NE(rest.out.find("Чтение flash закончено!"), std::string::npos);
     EXPECT_EQ(rest.out.find("EEPROM записан правильно!"), std::string::npos);  // --no-verify
-    EXPECT_NE(rest.out.find("Настройка загрузчика выполнена на частоту 16 МГц и 2 секунд"), std::string::npos);
+    EXPECT_NE(rest.out.find("Настройка загрузчика выполнена на частоту 16 МГц и 2 секунды"), std::string::npos);
     EXPECT_NE(rest.out.find("Программа запущена"), std::string::npos);
     EXPECT_EQ(testing::read_file(read_back).rfind(":10000000", 0), 0u);
 

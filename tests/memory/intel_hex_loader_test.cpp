@@ -88,7 +88,8 @@ TEST(IntelHexLoader, DamagedFilesAreRefusedWithTheLine) {
          HexError::Kind::BeyondCapacity, 2},
         {"address record with the wrong length", ":0100000400FB\n", HexError::Kind::BadRecord, 1},
         {"no data record", ":00000001FF\n", HexError::Kind::Empty, 0},
-        {"no colon at all", "hello\n", HexError::Kind::Empty, 0},
+        {"no colon at all", "hello\n", HexError::Kind::NotHex, 0},
+        {"an empty file", "", HexError::Kind::NotHex, 0},
         {"only empty data records", ":00001000F0\n", HexError::Kind::Empty, 0},
     };
     for (const Case& c : cases) {

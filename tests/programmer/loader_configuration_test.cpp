@@ -32,7 +32,7 @@ TEST(LoaderConfiguration, RewritesBothCopiesOfTheWaitCountOnly) {
         }
         EXPECT_EQ(after[48], (before[48] & 0xF0) | 0xB);
         EXPECT_EQ(after[55], (before[55] & 0xF0) | 0x2);
-        EXPECT_EQ(status_text(outcome), "Настройка загрузчика выполнена на частоту 16 МГц и 2 секунд");
+        EXPECT_EQ(status_text(outcome), "Настройка загрузчика выполнена на частоту 16 МГц и 2 секунды");
         // The block is read and written at the model's loader address.
         const auto& log = bench.board.loader.log();
         EXPECT_EQ(log[1].byte, bench.board.loader.model().loader_start >> 8);

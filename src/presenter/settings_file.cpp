@@ -1,4 +1,4 @@
-#include "app/settings_file.h"
+#include "presenter/settings_file.h"
 
 #include <filesystem>
 #include <system_error>

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <initializer_list>
+
+#include "text/language.h"
+
+namespace zarvik::window_text {
+
+// The window's own texts, in the "window" context; both windows show them through the
+// presenter. %1, %2, ... are filled in by `fill`.
+inline constexpr const char* kProgramName = "Zarvik";
+inline constexpr const char* kPortOpened = ZARVIK_TEXT("window", "Открыт порт %1. Выберите скорость");
+inline constexpr const char* kPortNotOpened = ZARVIK_TEXT("window", "Не удалось открыть порт %1");
+inline constexpr const char* kSpeedSet = ZARVIK_TEXT("window", "Установлена скорость %1 бод");
+inline constexpr const char* kSpeedRefused = ZARVIK_TEXT("window", "Порт не принял скорость %1 бод");
+inline constexpr const char* kModelDetected =
+    ZARVIK_TEXT("window", "Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3");
+inline constexpr const char* kStartNotSent = ZARVIK_TEXT("window", "Не удалось отправить команду запуска программы");
+inline constexpr const char* kProgramRunning = ZARVIK_TEXT("window", "Работает программа платы, загрузчик не на связи");
+inline constexpr const char* kLoaderSilent = ZARVIK_TEXT("window", "Загрузчик перестал отвечать");
+inline constexpr const char* kSettingsUnreadable =
+    ZARVIK_TEXT("window", "Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5");
+inline constexpr const char* kSettingsNotSaved = ZARVIK_TEXT("window", "Не удалось сохранить настройки в файл %1: %2");
+inline constexpr const char* kAskShortWait = ZARVIK_TEXT("window", "Записать такое время ожидания всё же?");
+inline constexpr const char* kAskUnconfirmed = ZARVIK_TEXT(
+    "window", "Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?");
+inline constexpr const char* kAskUnusualClock =
+    ZARVIK_TEXT("window", "Записать настройку для такой частоты всё же?");
+inline constexpr const char* kAskStopAndClose =
+    ZARVIK_TEXT("window", "Операция ещё не закончена. Прервать её и закрыть окно?");
+inline constexpr const char* kCannotCloseNow =
+    ZARVIK_TEXT("window", "Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.");
+inline constexpr const char* kAskReplace = ZARVIK_TEXT("window", "Файл %1 уже существует. Заменить его?");
+inline constexpr const char* kFlashFiles = ZARVIK_TEXT("window", "Файлы программной памяти flash");
+inline constexpr const char* kEepromFiles = ZARVIK_TEXT("window", "Файлы памяти данных EEPROM");
+inline constexpr const char* kHelpMissing = ZARVIK_TEXT("window", "В папке программы отсутствует файл \"%1\"");
+inline constexpr const char* kHelpTitle = ZARVIK_TEXT("window", "Помощь");
+inline constexpr const char* kAboutTitle = ZARVIK_TEXT("window", "О программе");
+inline constexpr const char* kAboutName = ZARVIK_TEXT("window", "Загрузчик (Zarvik)");
+inline constexpr const char* kAboutVersion = ZARVIK_TEXT("window", "Версия 1.0 полная");
+inline constexpr const char* kAboutDate = "01.04.2024";
+inline constexpr const char* kLongestWait =
+    ZARVIK_TEXT("window", "При частоте %1 МГц время ожидания может быть не больше %2 с.");
+// A verify that found differences: which memory, and how many bytes, in the plural
+// form the count takes.
+inline constexpr const char* kDiffersOne = ZARVIK_TEXT("window", "%1 отличается от файла в %2 байте. ");
+inline constexpr const char* kDiffersFew = ZARVIK_TEXT("window", "%1 отличается от файла в %2 байтах. ");
+inline constexpr const char* kDiffersMany = ZARVIK_TEXT("window", "%1 отличается от файла в %2 байтах. ");
+
+// `text` in the current language with %1, %2, ... replaced by `values`, in order.
+std::string fill(const char* text, std::initializer_list<std::string_view> values);
+
+}  // namespace zarvik::window_text
