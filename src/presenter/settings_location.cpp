@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/settings_file.h"
+#include "presenter/settings_file.h"
 #if defined(_WIN32)
 #include "platform/win_text.h"
 #endif

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings_file.h"
+#include "presenter/settings_file.h"
 #include "support/temp_dir.h"
 
 namespace zarvik {
