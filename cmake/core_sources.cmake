@@ -28,6 +28,7 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/text/number_text.cpp
   ${zarvik_src}/programmer/programmer.cpp
   ${zarvik_src}/programmer/status_texts.cpp
+  ${zarvik_src}/platform/system_language.cpp
   ${ZARVIK_TRANSLATIONS_CPP}
 )
 # Windows: UTF-8 paths and texts become UTF-16 at the system's edge.

@@ -173,14 +173,6 @@
         <translation>no port given: use --port PATH, or --simulate</translation>
     </message>
     <message>
-        <source>порт не принял скорость </source>
-        <translation>the port refused the speed of </translation>
-    </message>
-    <message>
-        <source> бод</source>
-        <translation> baud</translation>
-    </message>
-    <message>
         <source>порт не управляет линией DTR, сброс не выполнен</source>
         <translation>the port has no DTR line to drive, so the board was not reset</translation>
     </message>
@@ -218,6 +210,22 @@
         <translation>Monitoring %s at %d baud; Ctrl-C quits
 </translation>
     </message>
+    <message>
+        <source>остановлено сигналом SIGHUP: терминал закрыт</source>
+        <translation>stopped by SIGHUP: the terminal was closed</translation>
+    </message>
+    <message>
+        <source>остановлено: окно консоли закрывается</source>
+        <translation>stopped: the console window is closing</translation>
+    </message>
+    <message>
+        <source>остановлено: пользователь выходит из системы</source>
+        <translation>stopped: the user is logging off</translation>
+    </message>
+    <message>
+        <source>остановлено: система завершает работу</source>
+        <translation>stopped: the system is shutting down</translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -246,7 +254,8 @@ Exit codes:
   4    file error: a HEX file that cannot be read or is damaged, an export not written
   5    wrong device: the chip is another model than -m, or no loader block confirms it
        (nothing was erased or written)
-  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM (or a Windows log-off or shutdown),
+       129 by SIGHUP (or a closed Windows console); the port is restored and closed
 </source>
         <translation>Commands, run in the order given and stopping at the first failure:
   ports                       list the serial ports that can be opened
@@ -272,7 +281,8 @@ Exit codes:
   4    file error: a HEX file that cannot be read or is damaged, an export not written
   5    wrong device: the chip is another model than -m, or no loader block confirms it
        (nothing was erased or written)
-  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM (or a Windows log-off or shutdown),
+       129 by SIGHUP (or a closed Windows console); the port is restored and closed
 </translation>
     </message>
     <message>
@@ -296,10 +306,6 @@ Exit codes:
     <message>
         <source>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</source>
         <translation>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</translation>
-    </message>
-    <message>
-        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
-        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</translation>
     </message>
     <message>
         <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>
@@ -333,6 +339,14 @@ Exit codes:
         <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
         <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</translation>
     </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
+        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
+        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</translation>
+    </message>
 </context>
 <context>
     <name>port</name>
@@ -359,6 +373,14 @@ Exit codes:
     <message>
         <source>это не последовательный порт</source>
         <translation>it is not a serial port</translation>
+    </message>
+    <message>
+        <source>порт %s не принял скорость %d бод</source>
+        <translation>port %s refused the speed of %d baud</translation>
+    </message>
+    <message>
+        <source>порт %s работает на %d бод, а не на %d: драйвер не даёт этой скорости</source>
+        <translation>port %s runs at %d baud, not at %d: its driver cannot make that speed</translation>
     </message>
 </context>
 <context>
@@ -654,6 +676,26 @@ Exit codes:
     <message>
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
         <translation>Program started. The loader answers again only after the board is reset</translation>
+    </message>
+    <message>
+        <source>опознании МК</source>
+        <translation>identifying the chip</translation>
+    </message>
+    <message>
+        <source>Обмен с загрузчиком сбился при %s, адрес %.4X, и на синхронизацию он не ответил: проверьте линию и сбросьте плату</source>
+        <translation>The exchange with the loader fell out of step while %s, address %.4X, and it did not answer the sync: check the line and reset the board</translation>
+    </message>
+    <message>
+        <source>Частота Fosc %s МГц вне диапазона %g–%g МГц, на котором работают эти МК и загрузчик: с таким счётчиком загрузчик после сброса может никому не ответить. В устройство ничего не отправлено</source>
+        <translation>Fosc %s MHz is outside %g–%g MHz, the range these chips and this loader run at: with such a count the loader may answer nobody after a reset. Nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Счётчик ожидания загрузчика разорван: две его копии различаются (%u и %u). Операции выполняются; настройка загрузчика перепишет обе копии</source>
+        <translation>The loader's wait count is torn: its two copies differ (%u and %u). Operations go on; configuring the loader rewrites both copies</translation>
+    </message>
+    <message>
+        <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
+        <translation>this is text, not an Intel HEX record (a record begins with a colon)</translation>
     </message>
 </context>
 <context>

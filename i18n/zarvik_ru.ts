@@ -173,14 +173,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>порт не принял скорость </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source> бод</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>порт не управляет линией DTR, сброс не выполнен</source>
         <translation type="unfinished"></translation>
     </message>
@@ -215,6 +207,22 @@
 </source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>остановлено сигналом SIGHUP: терминал закрыт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>остановлено: окно консоли закрывается</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>остановлено: пользователь выходит из системы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>остановлено: система завершает работу</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -243,7 +251,8 @@ Exit codes:
   4    file error: a HEX file that cannot be read or is damaged, an export not written
   5    wrong device: the chip is another model than -m, or no loader block confirms it
        (nothing was erased or written)
-  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed
+  130  interrupted by Ctrl-C, 143 stopped by SIGTERM (or a Windows log-off or shutdown),
+       129 by SIGHUP (or a closed Windows console); the port is restored and closed
 </source>
         <translation>Команды выполняются по порядку; первая же неудача останавливает цепочку:
   ports                       перечислить последовательные порты, которые можно открыть
@@ -270,7 +279,8 @@ Exit codes:
   4    ошибка файла: файл HEX не читается или повреждён, файл чтения не записан
   5    не то устройство: МК другой модели, чем -m, или его не удалось опознать
        (ничего не стёрто и не записано)
-  130  прервано Ctrl-C, 143 остановлено сигналом SIGTERM; порт восстановлен и закрыт
+  130  прервано Ctrl-C, 143 остановлено сигналом SIGTERM (или выходом из Windows, её завершением),
+       129 сигналом SIGHUP (или закрытием консоли Windows); порт восстановлен и закрыт
 </translation>
     </message>
     <message>
@@ -294,10 +304,6 @@ Exit codes:
     <message>
         <source>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</source>
         <translation>ATmega8, ATmega88, ATmega168 или ATmega328; без него — модель, которую показывает МК</translation>
-    </message>
-    <message>
-        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
-        <translation>продолжать с загрузчиком, чей первый блок не распознан, и принять ожидание короче 0,5 с</translation>
     </message>
     <message>
         <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>
@@ -331,6 +337,14 @@ Exit codes:
         <source>COMMAND [ARGS] [COMMAND [ARGS] ...], see below</source>
         <translation>COMMAND [ARGS] [COMMAND [ARGS] ...], см. ниже</translation>
     </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
+        <translation>продолжать с загрузчиком, чей первый блок не распознан, принять ожидание короче 0,5 с или частоту вне 1–20 МГц; другую модель, чем --model, — никогда</translation>
+    </message>
+    <message>
+        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
+        <translation>продолжать с загрузчиком, чей первый блок не распознан, и принять ожидание короче 0,5 с</translation>
+    </message>
 </context>
 <context>
     <name>port</name>
@@ -356,6 +370,14 @@ Exit codes:
     </message>
     <message>
         <source>это не последовательный порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт %s не принял скорость %d бод</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт %s работает на %d бод, а не на %d: драйвер не даёт этой скорости</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -643,6 +665,26 @@ Exit codes:
     </message>
     <message>
         <source>Программа запущена. Загрузчик снова ответит только после сброса платы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>опознании МК</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Обмен с загрузчиком сбился при %s, адрес %.4X, и на синхронизацию он не ответил: проверьте линию и сбросьте плату</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Частота Fosc %s МГц вне диапазона %g–%g МГц, на котором работают эти МК и загрузчик: с таким счётчиком загрузчик после сброса может никому не ответить. В устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Счётчик ожидания загрузчика разорван: две его копии различаются (%u и %u). Операции выполняются; настройка загрузчика перепишет обе копии</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -12,7 +12,7 @@ failed=0
 # Findings go to the build folder, never into the sources: keeping one as a regression
 # input is a deliberate commit of a reviewed file.
 findings=build-fuzz/findings
-for target in hex_loader settings protocol; do
+for target in hex_loader settings protocol elf_loader; do
   work=$(mktemp -d)
   regressions=fuzz/regressions/$target
   inputs=("fuzz/corpus/$target")

@@ -18,7 +18,7 @@ test_packages=(
   git libgtest-dev libgmock-dev libbenchmark-dev srecord
   clang libclang-rt-14-dev clang-tidy cppcheck
   xvfb xauth fonts-dejavu-core python3
-  mingw-w64 wine wine64 nsis
+  mingw-w64 wine wine64 nsis locales
   dpkg-dev file lintian help2man appstream desktop-file-utils unzip
 )
 

@@ -31,7 +31,8 @@ const char* const kCommandHelp = ZARVIK_TEXT("cli-help",
     "  4    file error: a HEX file that cannot be read or is damaged, an export not written\n"
     "  5    wrong device: the chip is another model than -m, or no loader block confirms it\n"
     "       (nothing was erased or written)\n"
-    "  130  interrupted by Ctrl-C, 143 stopped by SIGTERM; the port is restored and closed\n");
+    "  130  interrupted by Ctrl-C, 143 stopped by SIGTERM (or a Windows log-off or shutdown),\n"
+    "       129 by SIGHUP (or a closed Windows console); the port is restored and closed\n");
 
 namespace {
 

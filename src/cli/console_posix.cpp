@@ -15,18 +15,40 @@ Console::Console(int argc, char** argv) : arguments_(argv, argv + argc) {
 
 bool Console::stderr_is_terminal() const { return ::isatty(STDERR_FILENO) == 1; }
 
+Console::~Console() = default;
+
 namespace {
-void (*g_request)() = nullptr;
-void handle(int) {
-    if (g_request != nullptr) g_request();
+
+Cancellation* g_cancel = nullptr;
+
+void handle(int signal) {
+    note_stop(signal == SIGTERM ? StopReason::Terminate : signal == SIGHUP ? StopReason::HangUp : StopReason::Interrupt);
+    if (g_cancel != nullptr) g_cancel->request();
 }
+
 }  // namespace
 
-// A port's read waits in slices and looks at the request between them.
-void Console::on_interrupt(void (*request)()) {
-    g_request = request;
-    std::signal(SIGINT, handle);
+// A port's read waits in slices and looks at the request between them, so the handler
+// only records it.
+void Console::on_stop(Cancellation& cancel) {
+    g_cancel = &cancel;
+    struct sigaction action {};
+    action.sa_handler = handle;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+    // Started with nohup, the hang-up is to be ignored, and stays so.
+    struct sigaction hang_up {};
+    if (::sigaction(SIGHUP, nullptr, &hang_up) != 0 || hang_up.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &action, nullptr);
+    // A reader that went away (`| head -c1`) makes writes fail with EPIPE instead of
+    // killing the program in the middle of rewriting the loader's block.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
 }
+
+void write_text(std::FILE* stream, std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stream); }
 
 struct Keyboard::Saved {
     bool terminal = false;

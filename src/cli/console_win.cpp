@@ -1,20 +1,22 @@
 #include <windows.h>
-#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "cli/console.h"
+#include "cli/console_text.h"
 #include "platform/win_text.h"
 
 namespace zarvik::cli {
 
 namespace {
 
-void (*g_request)() = nullptr;
+Cancellation* g_cancel = nullptr;
 HANDLE g_main_thread = nullptr;
 UINT g_previous_output_cp = 0;
 
@@ -22,20 +24,47 @@ void restore_code_page() {
     if (g_previous_output_cp != 0) ::SetConsoleOutputCP(g_previous_output_cp);
 }
 
-BOOL WINAPI handle(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    if (g_request != nullptr) g_request();
-    // A port's read is one blocking ReadFile of up to 6.45 s; cut it short so the port
-    // is put back and closed at once. The read starts again if a hold defers the stop.
-    if (g_main_thread != nullptr) ::CancelSynchronousIo(g_main_thread);
-    return TRUE;  // handled: the program ends by itself, closing the port on its way
+StopReason reason_for(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT: return StopReason::Interrupt;
+        case CTRL_CLOSE_EVENT: return StopReason::ConsoleClosed;
+        case CTRL_LOGOFF_EVENT: return StopReason::LogOff;
+        case CTRL_SHUTDOWN_EVENT: return StopReason::Shutdown;
+        default: return StopReason::None;
+    }
 }
+
+BOOL WINAPI handle(DWORD event) { return handle_console_event(event) != 0 ? TRUE : FALSE; }
 
 }  // namespace
 
+// Windows runs this on a thread of its own for each event, so it may wait.
+int handle_console_event(unsigned long event) {
+    const StopReason reason = reason_for(event);
+    if (reason == StopReason::None) return FALSE;
+    note_stop(reason);
+    if (g_cancel != nullptr) {
+        g_cancel->request();
+        // A port's read is one blocking ReadFile of up to 6.45 s; cut it short so the
+        // port is put back and closed at once. Never while a hold is in place: that
+        // could cut the write of the loader's own block in two. (Should a hold begin
+        // just after this look, the port reads or writes on through the abort.)
+        while (g_cancel->held()) ::Sleep(10);
+        if (g_main_thread != nullptr && g_cancel->requested()) ::CancelSynchronousIo(g_main_thread);
+    }
+    if (reason == StopReason::Interrupt) return TRUE;  // the program ends by itself
+    // Once this returns, Windows ends the process where it stands. So it never returns:
+    // the program ends by itself, port closed, with its own exit code, and that ends
+    // this thread too. Windows allows some seconds for it (5 for a closing console).
+    ::Sleep(INFINITE);
+    return TRUE;
+}
+
 Console::Console(int, char**) {
-    // Texts are UTF-8; the console shows them so once its code page says so. The
-    // user's own code page comes back when the program ends.
+    // Texts to a console go through WriteConsoleW; for anything else that reaches it as
+    // bytes, the console's code page says UTF-8. The user's own code page comes back
+    // when the program ends.
     g_previous_output_cp = ::GetConsoleOutputCP();
     if (g_previous_output_cp != 0 && ::SetConsoleOutputCP(CP_UTF8) != FALSE) std::atexit(restore_code_page);
     else g_previous_output_cp = 0;
@@ -43,22 +72,54 @@ Console::Console(int, char**) {
     // is never split by a text-mode translation.
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);
-    int count = 0;
-    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-        for (int i = 0; i < count; ++i) arguments_.push_back(win::narrow(wide[i]));
-        ::LocalFree(wide);
-    }
+    for (const std::wstring& wide : split_windows_command_line(::GetCommandLineW())) arguments_.push_back(win::narrow(wide));
     for (std::string& a : arguments_) pointers_.push_back(a.data());
     pointers_.push_back(nullptr);
 }
 
+Console::~Console() = default;
+
 bool Console::stderr_is_terminal() const { return ::_isatty(::_fileno(stderr)) != 0; }
 
-void Console::on_interrupt(void (*request)()) {
-    g_request = request;
-    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &g_main_thread, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS);
+void Console::on_stop(Cancellation& cancel) {
+    g_cancel = &cancel;
+    if (g_main_thread == nullptr) {
+        ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &g_main_thread, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    }
     ::SetConsoleCtrlHandler(handle, TRUE);
+}
+
+namespace {
+
+// What is left of a character split between two writes, per stream.
+std::mutex g_carry_lock;
+std::string g_carry[3];
+
+}  // namespace
+
+void write_text(std::FILE* stream, std::string_view utf8) {
+    const int fd = ::_fileno(stream);
+    const auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    DWORD mode = 0;
+    if (fd < 0 || h == INVALID_HANDLE_VALUE || ::GetConsoleMode(h, &mode) == FALSE) {
+        std::fwrite(utf8.data(), 1, utf8.size(), stream);
+        return;
+    }
+    std::fflush(stream);  // what went out through the C library first stays first
+    std::lock_guard guard(g_carry_lock);
+    std::string& carry = g_carry[fd >= 0 && fd < 3 ? fd : 0];
+    carry.append(utf8);
+    const std::size_t whole = utf8_whole_length(carry);
+    const std::wstring wide = win::widen(std::string_view(carry).substr(0, whole));
+    carry.erase(0, whole);
+    std::size_t done = 0;
+    while (done < wide.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+        if (::WriteConsoleW(h, wide.data() + done, chunk, &written, nullptr) == FALSE || written == 0) break;
+        done += written;
+    }
 }
 
 struct Keyboard::Saved {

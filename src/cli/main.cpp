@@ -5,15 +5,15 @@
 #include <exception>
 
 #include <array>
-#include <atomic>
-#include <csignal>
 #include <memory>
+#include <sstream>
 #include <variant>
 
 #include "cli/command_plan.h"
 #include "cli/console.h"
 #include "zarvik_version.h"
 #include "cli/reporter.h"
+#include "platform/system_language.h"
 #include "text/language.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
@@ -30,18 +30,11 @@ using zarvik::cli::Step;
 
 enum Exit { kOk = 0, kDifferences = 1, kUsage = 2, kLink = 3, kFile = 4, kWrongDevice = 5 };
 
+// A stop only records the request: the operation stops after the transaction under
+// way, and not at all while the loader's own block is being rewritten.
 zarvik::Cancellation g_cancel;
-std::atomic<int> g_signal{0};
 
-// Only records the request: the operation stops after the transaction under way, and
-// not at all while the loader's own block is being rewritten.
-void on_interrupt(int signal) {
-    g_signal.store(signal);
-    g_cancel.request();
-}
-
-// The shell's convention: 128 + the signal's number (130 for Ctrl-C, 143 for SIGTERM).
-int interrupted_exit_code() { return 128 + (g_signal.load() != 0 ? g_signal.load() : SIGINT); }
+int interrupted_exit_code() { return cli::stop_exit_code(cli::Console::stop_reason()); }
 
 int exit_code_for(const OperationOutcome& o) {
     switch (o.result) {
@@ -86,8 +79,7 @@ public:
         for (const Step& step : plan) {
             const int code = run_step(step);
             if (g_cancel.pending()) {
-                reporter_.error(g_signal.load() == SIGTERM ? tr_text("cli", "остановлено сигналом SIGTERM")
-                                                            : tr_text("cli", "прервано (Ctrl-C)"));
+                reporter_.error(cli::stop_text(cli::Console::stop_reason()));
                 return interrupted_exit_code();
             }
             if (code != kOk) return code;
@@ -112,7 +104,7 @@ private:
             }
         }
         if (!port_->set_speed(baud)) {
-            reporter_.error(tr_string("cli", "порт не принял скорость ") + std::to_string(baud) + tr_text("cli", " бод"));
+            reporter_.error(port_->error_text());
             return kLink;
         }
         return kOk;
@@ -154,8 +146,8 @@ private:
                 return kLink;
             }
         }
-        if (g_signal.load() == SIGINT) {
-            g_signal.store(0);
+        if (cli::Console::stop_reason() == cli::StopReason::Interrupt) {
+            cli::Console::forget_stop();
             g_cancel.clear();
         }
         return kOk;
@@ -196,17 +188,38 @@ private:
     }
 
     // Without -m the chip says which model it is; asked once, before the first command
-    // that touches memory (which would ask anyway).
-    void adopt_chip_model() {
-        if (options_.model_given || model_adopted_) return;
-        model_adopted_ = true;
+    // that touches memory (which would ask anyway). A loader whose wait count is torn
+    // is named here too: everything works, and `configure` repairs it. A line fault
+    // while the identity is read ends the run: without -m the model is not known, and
+    // a second reading could name the chip from a different answer.
+    int take_identity(const Step& step) {
+        if (identity_taken_) return kOk;
+        identity_taken_ = true;
         const ChipIdentity& id = programmer_->identify_device();
-        if (!id.found()) return;
-        for (const auto& model : kDeviceModels) {
-            if (model.loader_start != *id.loader_start) continue;
-            programmer_->set_model(model);
-            reporter_.device(chip_name(model.loader_start), model.loader_start);
-            return;
+        if (auto failure = programmer_->identity_failure(operation_of(step), step.memory)) {
+            reporter_.begin(failure->operation, failure->memory);
+            return report(*failure);
+        }
+        if (!id.found()) return kOk;
+        if (!options_.model_given) {
+            for (const auto& model : kDeviceModels) {
+                if (model.loader_start != *id.loader_start) continue;
+                programmer_->set_model(model);
+                reporter_.device(chip_name(model.loader_start), model.loader_start);
+                break;
+            }
+        }
+        if (id.torn_count) reporter_.warning(torn_count_text(id));
+        return kOk;
+    }
+
+    static Operation operation_of(const Step& step) {
+        switch (step.kind) {
+            case Step::Kind::Write: return Operation::Write;
+            case Step::Kind::Verify: return Operation::Verify;
+            case Step::Kind::Read: return Operation::Read;
+            case Step::Kind::Configure: return Operation::Configure;
+            default: return Operation::Erase;
         }
     }
 
@@ -220,7 +233,9 @@ private:
         if (step.kind == Step::Kind::Monitor) return monitor(step);
         if (const int code = ensure_connected(step.kind == Step::Kind::Connect); code != kOk) return code;
         Programmer& p = *programmer_;
-        if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) adopt_chip_model();
+        if (step.kind != Step::Kind::Connect && step.kind != Step::Kind::Start) {
+            if (const int code = take_identity(step); code != kOk) return code;
+        }
         switch (step.kind) {
             case Step::Kind::Ports:
             case Step::Kind::Connect:
@@ -243,6 +258,17 @@ private:
                 WriteOptions write_options;
                 if (step.memory == MemoryKind::Flash) {
                     if (options_.erase == "all" && !flash_blank_) {
+                        // The chip and the file are both checked before the whole user
+                        // area is erased: a missing, damaged or too long file must leave
+                        // the program that is there.
+                        if (auto refused = p.confirm_device(Operation::Erase, MemoryKind::Flash)) {
+                            reporter_.begin(Operation::Erase, MemoryKind::Flash);
+                            return report(*refused);
+                        }
+                        if (const OperationOutcome checked = p.check_file(MemoryKind::Flash, step.file); !checked.ok()) {
+                            reporter_.begin(Operation::Write, MemoryKind::Flash);
+                            return report(checked);
+                        }
                         reporter_.begin(Operation::Erase, MemoryKind::Flash);
                         if (const int code = report(p.erase(MemoryKind::Flash, reporter_)); code != kOk) return code;
                     }
@@ -267,13 +293,15 @@ private:
             }
             case Step::Kind::Configure:
                 reporter_.begin(Operation::Configure, MemoryKind::Flash);
-                return report(p.configure_loader(step.fosc, step.timeout, reporter_, {.allow_short_wait = options_.force}));
+                return report(p.configure_loader(step.fosc, step.timeout, reporter_,
+                                                 {.allow_short_wait = options_.force, .allow_unusual_clock = options_.force}));
         }
         return kOk;
     }
 
     int list_ports() {
-        const std::vector<std::string> names = scan_serial_ports(serial_port_candidates());
+        std::vector<std::string> names = scan_serial_ports(serial_port_candidates());
+        sort_ports_by_number(names);
         std::vector<PortDescription> descriptions;
         descriptions.reserve(names.size());
         for (const std::string& name : names) descriptions.push_back(describe_serial_port(name));
@@ -289,7 +317,7 @@ private:
     std::unique_ptr<SimLink> sim_link_;
     std::unique_ptr<ProgrammerState> state_;
     std::unique_ptr<Programmer> programmer_;
-    bool model_adopted_ = false;
+    bool identity_taken_ = false;
     bool flash_blank_ = false;  // the last flash command was a full erase
 };
 
@@ -298,7 +326,7 @@ private:
 static int run(cli::Console& console) {
     int argc = console.argc();
     char** argv = console.argv();
-    set_language(language_for_arguments(argc, argv));
+    set_language(language_for_arguments(argc, argv, system_language()));
     Options options;
     CLI::App app{tr_text("cli-help", "Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers\n"
                                      "(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader."),
@@ -318,7 +346,7 @@ static int run(cli::Console& console) {
                        tr_text("cli-help", "ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows"))
             ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}));
     app.add_flag("--force", options.force,
-                 tr_text("cli-help", "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s"));
+                 tr_text("cli-help", "go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model"));
     app.add_option("--erase", options.erase,
                    tr_text("cli-help", "before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)"))
         ->check(CLI::IsMember({"pages", "all", "none"}))
@@ -342,18 +370,21 @@ static int run(cli::Console& console) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = app.exit(e, out, err);
+        cli::write_text(stdout, out.str());
+        cli::write_text(stderr, err.str());
         return code == 0 ? kOk : kUsage;
     }
     options.model_given = model_option->count() > 0;
     auto plan = cli::parse_plan(options.words);
     if (auto* error = std::get_if<std::string>(&plan)) {
-        std::fprintf(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());
+        cli::print(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());
         return kUsage;
     }
 
-    cli::Console::on_interrupt([] { on_interrupt(SIGINT); });
-    std::signal(SIGTERM, on_interrupt);
+    cli::Console::on_stop(g_cancel);
     SteadyClock clock;
     const Reporter::Mode mode = options.json ? Reporter::Mode::Json : options.quiet ? Reporter::Mode::Quiet : Reporter::Mode::Text;
     Reporter reporter(mode, console.stderr_is_terminal(), clock);

@@ -1,5 +1,8 @@
 #include "cli/reporter.h"
 
+#include <algorithm>
+
+#include "cli/console.h"
 #include "text/language.h"
 #include "programmer/status_texts.h"
 
@@ -26,6 +29,7 @@ const char* result_word(OperationOutcome::Result r) {
         case OperationOutcome::Result::LinkFailure: return "link-error";
         case OperationOutcome::Result::FileFailure: return "file-error";
         case OperationOutcome::Result::Refused: return "refused";
+        case OperationOutcome::Result::Interrupted: return "interrupted";
     }
     return "";
 }
@@ -40,7 +44,8 @@ std::string cli_hint(const OperationOutcome& o) {
             std::snprintf(buf, sizeof buf, tr_text("cli", " (при %s МГц — не больше %.2f с)"), o.fosc_text.c_str(),
                           o.longest_wait_seconds);
             return buf;
-        case Refusal::WaitTooShort: return tr_text("cli", " (--force, если так и задумано)");
+        case Refusal::WaitTooShort:
+        case Refusal::FoscOutOfRange: return tr_text("cli", " (--force, если так и задумано)");
         case Refusal::DeviceNotConfirmed: return tr_text("cli", " (--force, если у загрузчика другой первый блок)");
         default: return {};
     }
@@ -86,7 +91,7 @@ void Reporter::begin(Operation operation, MemoryKind memory) {
 void Reporter::on_phase(Phase phase) {
     if (mode_ == Mode::Text && bar_) {
         clear_bar();
-        std::fprintf(err_, "%s\n", phase_text(phase, memory_).c_str());
+        print(err_, "%s\n", phase_text(phase, memory_).c_str());
     }
 }
 
@@ -98,7 +103,7 @@ void Reporter::on_range(std::uint32_t maximum) {
 void Reporter::on_position(std::uint32_t position) {
     position_ = std::min(position, maximum_);
     if (mode_ == Mode::Json) {
-        std::fprintf(out_, "{\"event\":\"progress\",\"operation\":\"%s\",\"memory\":\"%s\",\"position\":%u,\"maximum\":%u}\n",
+        print(out_, "{\"event\":\"progress\",\"operation\":\"%s\",\"memory\":\"%s\",\"position\":%u,\"maximum\":%u}\n",
                      operation_word(operation_), memory_word(memory_), position_, maximum_);
         std::fflush(out_);
         return;
@@ -111,23 +116,33 @@ void Reporter::draw_bar() {
     if (now - drawn_ms_ < 50 && position_ < maximum_) return;  // a terminal need not redraw faster
     drawn_ms_ = now;
     const double fraction = maximum_ > 0 ? static_cast<double>(position_) / maximum_ : 1.0;
-    constexpr int kWidth = 30;
+    // The whole line stays within 79 columns: a console that wraps at its edge would
+    // begin every redraw on a new line.
+    constexpr int kWidth = 24;
     const int filled = static_cast<int>(fraction * kWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kWidth - filled), '.');
     const double seconds = static_cast<double>(now - started_ms_) / 1000.0;
     const double rate = seconds > 0 ? position_ / seconds : 0.0;
-    std::fprintf(err_, "\r%s %s [%s] %3d%%  %u/%u bytes  %.0f B/s\x1b[K", operation_word(operation_),
-                 memory_word(memory_), bar.c_str(), static_cast<int>(fraction * 100), position_, maximum_, rate);
+    char line[160];
+    const int n = std::snprintf(line, sizeof line, "%s %s [%s] %3d%%  %u/%u bytes  %.0f B/s", operation_word(operation_),
+                                memory_word(memory_), bar.c_str(), static_cast<int>(fraction * 100), position_, maximum_,
+                                rate);
+    // Drawn over with blanks rather than erased with an escape sequence, which a
+    // Windows console without terminal processing prints as it is.
+    const int width = std::clamp(n, 0, static_cast<int>(sizeof line) - 1);
+    print(err_, "\r%s%*s", line, std::max(bar_width_ - width, 0), "");
     std::fflush(err_);
+    bar_width_ = width;
     bar_visible_ = true;
 }
 
 void Reporter::clear_bar() {
     if (!bar_visible_) return;
-    std::fprintf(err_, "\r\x1b[K");
+    print(err_, "\r%*s\r", bar_width_, "");
     std::fflush(err_);
     bar_visible_ = false;
+    bar_width_ = 0;
 }
 
 void Reporter::outcome(const OperationOutcome& o) {
@@ -148,15 +163,15 @@ void Reporter::outcome(const OperationOutcome& o) {
             }
             line += "]";
         }
-        std::fprintf(out_, "%s}\n", line.c_str());
+        print(out_, "%s}\n", line.c_str());
         std::fflush(out_);
         return;
     }
     if (o.ok()) {
-        if (mode_ == Mode::Text) std::fprintf(out_, "%s\n", text.c_str());
+        if (mode_ == Mode::Text) print(out_, "%s\n", text.c_str());
     } else {
         // Failures are shown even with --quiet: a script's log must say why it stopped.
-        std::fprintf(o.result == OperationOutcome::Result::Differences ? out_ : err_, "%s\n", text.c_str());
+        print(o.result == OperationOutcome::Result::Differences ? out_ : err_, "%s\n", text.c_str());
     }
     std::fflush(out_);
 }
@@ -165,12 +180,12 @@ void Reporter::connection(bool connected, bool announce) {
     clear_bar();
     const char* text = tr_text("status", connected ? kConnected : kNotConnected);
     if (mode_ == Mode::Json) {
-        std::fprintf(out_, "{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
+        print(out_, "{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
                      connected ? "success" : "link-error", text);
     } else if (!connected) {
-        std::fprintf(err_, "%s\n", text);
+        print(err_, "%s\n", text);
     } else if (announce && mode_ == Mode::Text) {
-        std::fprintf(out_, "%s\n", text);
+        print(out_, "%s\n", text);
     }
     std::fflush(out_);
 }
@@ -187,23 +202,23 @@ void Reporter::ports(const std::vector<std::string>& names, const std::vector<Po
                     json_escape(d.product) + "\",\"manufacturer\":\"" + json_escape(d.manufacturer) +
                     "\",\"usb_id\":\"" + json_escape(d.usb_id) + "\"}";
         }
-        std::fprintf(out_, "%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
+        print(out_, "%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
     } else {
         for (std::size_t i = 0; i < names.size(); ++i) {
             const std::string about = descriptions[i].text();
-            if (about.empty()) std::fprintf(out_, "%s\n", names[i].c_str());
-            else std::fprintf(out_, "%s\t%s\n", names[i].c_str(), about.c_str());
+            if (about.empty()) print(out_, "%s\n", names[i].c_str());
+            else print(out_, "%s\t%s\n", names[i].c_str(), about.c_str());
         }
-        if (mode_ == Mode::Text) std::fprintf(err_, "%s\n", summary.c_str());
+        if (mode_ == Mode::Text) print(err_, "%s\n", summary.c_str());
     }
     std::fflush(out_);
 }
 
 void Reporter::started_program() {
     if (mode_ == Mode::Json) {
-        std::fprintf(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
+        write_text(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
     } else if (mode_ == Mode::Text) {
-        std::fprintf(out_, "%s\n", tr_text("status", kProgramStarted));
+        print(out_, "%s\n", tr_text("status", kProgramStarted));
     }
     std::fflush(out_);
 }
@@ -211,10 +226,10 @@ void Reporter::started_program() {
 void Reporter::monitoring(const std::string& port, int baud) {
     clear_bar();
     if (mode_ == Mode::Json) {
-        std::fprintf(out_, "{\"event\":\"monitor\",\"port\":\"%s\",\"baud\":%d}\n", json_escape(port).c_str(), baud);
+        print(out_, "{\"event\":\"monitor\",\"port\":\"%s\",\"baud\":%d}\n", json_escape(port).c_str(), baud);
         std::fflush(out_);
     } else if (mode_ == Mode::Text) {
-        std::fprintf(err_, tr_text("cli", "Монитор порта %s на %d бод; выход — Ctrl-C\n"), port.c_str(), baud);
+        print(err_, tr_text("cli", "Монитор порта %s на %d бод; выход — Ctrl-C\n"), port.c_str(), baud);
     }
 }
 
@@ -222,20 +237,20 @@ void Reporter::monitor_output(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
     if (mode_ == Mode::Json) {
         const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        std::fprintf(out_, "{\"event\":\"received\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+        print(out_, "{\"event\":\"received\",\"text\":\"%s\"}\n", json_escape(text).c_str());
     } else {
         // The program's bytes as they are, even with --quiet: they are what was asked for.
-        std::fwrite(bytes.data(), 1, bytes.size(), out_);
+        write_text(out_, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
     std::fflush(out_);
 }
 
 void Reporter::device(const std::string& name, std::uint32_t loader_start) {
     if (mode_ == Mode::Json) {
-        std::fprintf(out_, "{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
+        print(out_, "{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
                      loader_start);
     } else if (mode_ == Mode::Text) {
-        std::fprintf(out_, tr_text("cli", "МК: %s (загрузчик с адреса %.4X)\n"), name.c_str(), loader_start);
+        print(out_, tr_text("cli", "МК: %s (загрузчик с адреса %.4X)\n"), name.c_str(), loader_start);
     }
     std::fflush(out_);
 }
@@ -243,15 +258,15 @@ void Reporter::device(const std::string& name, std::uint32_t loader_start) {
 void Reporter::error(const std::string& text) {
     clear_bar();
     if (mode_ == Mode::Json) {
-        std::fprintf(out_, "{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+        print(out_, "{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
         std::fflush(out_);
     }
-    std::fprintf(err_, "zarvik-cli: %s\n", text.c_str());
+    print(err_, "zarvik-cli: %s\n", text.c_str());
 }
 
 void Reporter::warning(const std::string& text) {
     clear_bar();
-    if (mode_ != Mode::Quiet) std::fprintf(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), text.c_str());
+    if (mode_ != Mode::Quiet) print(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), text.c_str());
 }
 
 }  // namespace zarvik::cli

@@ -57,6 +57,7 @@ private:
     std::int64_t started_ms_ = 0;
     std::int64_t drawn_ms_ = -1000;
     bool bar_visible_ = false;
+    int bar_width_ = 0;  // columns the bar last took
 };
 
 std::string json_escape(const std::string& text);

@@ -1,5 +1,6 @@
 #include "loader/chip_identity.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "loader/wait_count.h"
@@ -7,31 +8,45 @@
 
 namespace zarvik {
 
-bool has_loader_layout(std::span<const std::uint8_t, kLoaderBlock> block) {
+LoaderBlockKind classify_loader_block(std::span<const std::uint8_t, kLoaderBlock> block) {
     for (const auto& offsets : {kWaitCountOffsetsFirst, kWaitCountOffsetsSecond}) {
         for (const std::size_t o : offsets) {
-            if ((block[o + 1] & 0xF0) != 0xE0) return false;
+            if ((block[o + 1] & 0xF0) != 0xE0) return LoaderBlockKind::None;
         }
     }
-    return decode_wait_count(block, 0) == decode_wait_count(block, 1);
+    return decode_wait_count(block, 0) == decode_wait_count(block, 1) ? LoaderBlockKind::Intact
+                                                                      : LoaderBlockKind::TornCount;
+}
+
+bool has_loader_layout(std::span<const std::uint8_t, kLoaderBlock> block) {
+    return classify_loader_block(block) == LoaderBlockKind::Intact;
 }
 
 ChipIdentity identify_chip(LoaderProtocol& protocol) {
     ChipIdentity identity;
-    Block block{};
-    for (const std::uint32_t start : kLoaderStarts) {
-        if (auto failure = protocol.read_flash_block(start, block)) {
-            // Something answered, but not with a block (a line that echoes, a loader
-            // that speaks otherwise): no loader block there. A silent or vanished line
-            // is a failure of the line.
-            if (failure->received > 0 && !failure->line_lost && !failure->interrupted) continue;
+    std::array<std::optional<Block>, kLoaderStarts.size()> blocks;
+    for (std::size_t i = 0; i < kLoaderStarts.size(); ++i) {
+        Block block{};
+        if (auto failure = protocol.read_flash_block(kLoaderStarts[i], block)) {
+            // The line gave back what the host sent: no loader reads there, so no loader
+            // block. Anything else short or missing is the line's fault, and naming a
+            // chip from the rest would be a guess.
+            if (failure->echoed && !failure->line_lost && !failure->interrupted) continue;
             identity.failure = failure;
             return identity;
         }
-        if (has_loader_layout(block)) {
-            identity.loader_start = start;
-            return identity;
-        }
+        blocks[i] = block;
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (!blocks[i] || classify_loader_block(*blocks[i]) == LoaderBlockKind::None) continue;
+        const bool wraps_up = std::all_of(blocks.begin() + static_cast<std::ptrdiff_t>(i) + 1, blocks.end(),
+                                          [&](const std::optional<Block>& higher) { return higher == blocks[i]; });
+        if (!wraps_up) continue;
+        identity.loader_start = kLoaderStarts[i];
+        identity.wait_count = decode_wait_count(*blocks[i], 0);
+        identity.second_wait_count = decode_wait_count(*blocks[i], 1);
+        identity.torn_count = identity.wait_count != identity.second_wait_count;
+        return identity;
     }
     return identity;
 }

@@ -47,12 +47,25 @@ struct TransactionFailure {
     std::size_t received = 0;   // bytes that came
     bool line_lost = false;     // the port went away
     bool interrupted = false;   // a stop was requested while the answer was awaited
+    bool echoed = false;        // what came was the bytes the host had sent: a line that loops back
+    bool out_of_step = false;   // after an earlier short or missing answer, the loader did not
+                                // answer the sync that was to bring it back in step
 };
 
 using TransactionResult = std::optional<TransactionFailure>;
 
+// The reply text ends at the first zero byte or at the last byte read; it must be
+// exactly "Loader", or "UUUU" from a line that echoes the sync.
+bool is_loader_reply(std::span<const std::uint8_t> reply);
+
 // The host side of the loader's wire format: four-byte packets, fixed waits and
 // reads of fixed counts, one transaction at a time.
+//
+// Answers are read by count, so one byte lost, or one answer that comes after its
+// time-out, would shift every later answer by that much. After any answer that came
+// short or not at all the link is therefore out of step: before the next exchange the
+// host waits until the line is quiet, drops what came, and sends the sync until the
+// loader answers it, so that both sides start the next packet together again.
 class LoaderProtocol {
 public:
     LoaderProtocol(ByteLink& link, Clock& clock) : link_(link), clock_(clock) {}
@@ -70,8 +83,19 @@ public:
     // Nothing is read after `S`; false only when the line is gone.
     bool start_program();
     void discard_stale_input() { link_.discard_input(); }
+    bool out_of_step() const { return out_of_step_; }
+
+    // The quiet time that ends a drain, and the pause after which a loader abandons a
+    // packet it has only half received (ours does after about half a second).
+    static constexpr std::int64_t kAbandonedPacketMs = 600;
+    static constexpr int kResyncAttempts = 3;
 
 private:
+    // Reads an answer of `into.size()` bytes; one that comes short puts the link out of step.
+    ReadResult read_answer(std::span<std::uint8_t> into);
+    // Nothing when the link is in step, or was brought back in step.
+    TransactionResult ensure_in_step(std::uint8_t command, std::uint32_t address);
+    ReadResult drain();
     TransactionResult send(const Packet& packet, std::uint32_t address);
     TransactionResult command_with_ack(const Packet& packet, std::uint32_t address, std::int64_t wait_ms = 0);
     TransactionResult read_block(std::uint8_t read_command, std::uint32_t address,
@@ -81,6 +105,7 @@ private:
 
     ByteLink& link_;
     Clock& clock_;
+    bool out_of_step_ = false;
 };
 
 }  // namespace zarvik

@@ -11,6 +11,7 @@ struct HexError {
         CannotOpen,      // the file cannot be opened or read
         BadCharacter,    // a non-hex character inside a record's fields
         ShortRecord,     // the record ends before its byte count, address, type, data and checksum
+        NotARecord,      // a line of text that does not begin with the record's colon
         BadChecksum,     // expected = computed checksum, found = the file's
         BadRecord,       // an address record whose byte count is not 2
         BeyondCapacity,  // data would land outside the image (address = first such byte)

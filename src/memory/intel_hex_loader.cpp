@@ -19,6 +19,8 @@ int hex_value(char c) {
     return -1;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 class RecordParser {
@@ -29,6 +31,9 @@ public:
         std::fill(image_.begin(), image_.end(), kBlank);
         std::size_t pos = text_.find(':');
         if (pos == std::string_view::npos) return HexError{HexError::Kind::NotHex, {}, 0, 0, 0, 0, {}};
+        if (pos != std::string_view::npos) {
+            if (auto error = check_text_before_first_record(pos)) return *error;
+        }
         while (pos != std::string_view::npos) {
             line_ += static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(scanned_),
                                                          text_.begin() + static_cast<std::ptrdiff_t>(pos), '\n'));
@@ -44,6 +49,20 @@ public:
     }
 
 private:
+    // Lines before the first record are skipped (a comment, a byte-order mark), but the
+    // line that holds the first colon must begin with it: a comment such as
+    // "# made by: me" would otherwise be read as a damaged record.
+    std::optional<HexError> check_text_before_first_record(std::size_t colon) const {
+        const std::size_t newline = text_.rfind('\n', colon);
+        const std::size_t line_start = newline == std::string_view::npos ? 0 : newline + 1;
+        std::string_view lead = text_.substr(line_start, colon - line_start);
+        if (line_start == 0 && lead.starts_with(kByteOrderMark)) lead.remove_prefix(kByteOrderMark.size());
+        if (std::all_of(lead.begin(), lead.end(), is_space)) return std::nullopt;
+        HexError e = error(HexError::Kind::NotARecord);
+        e.line = 1 + static_cast<std::size_t>(std::count(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(colon), '\n'));
+        return e;
+    }
+
     HexError error(HexError::Kind kind) const {
         HexError e;
         e.kind = kind;
@@ -87,10 +106,16 @@ private:
         std::uint8_t checksum = 0;
         const std::size_t checksum_at = 8 + 2 * count;
         if (!byte_at(record, checksum_at, checksum, failure)) return failure;
+        // After the checksum: only blanks up to the line end, then only blank lines up to
+        // the next record. Text on a line of its own is no record at all, and is named so.
+        std::size_t line = line_;
         for (std::size_t i = checksum_at + 2; i < record.size(); ++i) {
-            if (!is_space(record[i])) {
-                auto e = error(HexError::Kind::BadCharacter);
-                e.found = static_cast<unsigned char>(record[i]);
+            if (record[i] == '\n') {
+                ++line;
+            } else if (!is_space(record[i])) {
+                auto e = error(line == line_ ? HexError::Kind::BadCharacter : HexError::Kind::NotARecord);
+                e.line = line;
+                if (line == line_) e.found = static_cast<unsigned char>(record[i]);
                 return e;
             }
         }

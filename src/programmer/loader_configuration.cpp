@@ -54,6 +54,12 @@ OperationOutcome Programmer::configure_loader(const std::string& fosc_mhz_text, 
         o.refusal = refusal_for(wait.kind);
         return o;
     }
+    const double fosc_mhz = parse_number(wait.fosc_text).value_or(0.0);
+    if ((fosc_mhz < kLowestFoscMhz || fosc_mhz > kHighestFoscMhz) && !options.allow_unusual_clock) {
+        o.result = Result::Refused;
+        o.refusal = Refusal::FoscOutOfRange;
+        return o;
+    }
     const std::uint32_t at = state_.model.loader_start;
     o.first_address = at;
     o.end_address = at + static_cast<std::uint32_t>(kBlockSize);
@@ -72,8 +78,9 @@ OperationOutcome Programmer::configure_loader(const std::string& fosc_mhz_text, 
     if (auto failure = protocol_.read_flash_block(at, block)) return timed(failed(o, *failure));
     progress.on_position(1);
     // Whatever was confirmed before, the count is patched only into a real loader
-    // block: anywhere else the twelve nibbles would damage a program.
-    if (!has_loader_layout(block)) {
+    // block: anywhere else the twelve nibbles would damage a program. A block whose
+    // two counts differ is ours with a configuration cut short, and this repairs it.
+    if (classify_loader_block(block) == LoaderBlockKind::None) {
         o.result = Result::Refused;
         o.refusal = Refusal::NoLoaderBlock;
         o.selected_name = std::string(state_.model.name);
@@ -81,7 +88,13 @@ OperationOutcome Programmer::configure_loader(const std::string& fosc_mhz_text, 
     }
     if (cancelled()) return timed(interrupted(o, at));
     patch_wait_count(block, static_cast<std::uint32_t>(wait.count));
-    return timed(program_loader_block(o, block, progress));
+    o = timed(program_loader_block(o, block, progress));
+    if (o.ok() && identity_ && identity_->loader_start == at) {
+        // Both copies now hold the new count: the identity read before is out of date.
+        identity_->wait_count = identity_->second_wait_count = static_cast<std::uint32_t>(wait.count);
+        identity_->torn_count = false;
+    }
+    return o;
 }
 
 OperationOutcome Programmer::program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress) {

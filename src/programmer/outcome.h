@@ -30,6 +30,7 @@ enum class Refusal {
     FoscNotNumber,      // no number can be read from the clock text
     TimeoutNotNumber,   // no number can be read from the wait text
     WaitTooShort,       // under half a second: asks for confirmation first
+    FoscOutOfRange,     // a clock these chips do not run at: asks for confirmation first
     WrongDevice,        // the chip's loader is at another model's address
     DeviceNotConfirmed, // no loader block at any candidate address
     NoLoaderBlock,      // configure: the model's loader start holds no loader block
@@ -54,6 +55,7 @@ struct OperationOutcome {
     std::vector<Difference> differences;  // verify: in address order, at most kMaxListedDifferences
     std::uint32_t difference_count = 0;   // verify: all of them
     std::optional<TransactionFailure> link_failure;
+    bool while_identifying = false;    // LinkFailure: it came while the chip's identity was read
     std::optional<HexError> file_error;
     std::string export_error;          // read: why the file could not be written
     std::string path;                  // the file the operation used

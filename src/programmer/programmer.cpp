@@ -55,7 +55,11 @@ const ChipIdentity& Programmer::identify_device() {
 
 std::optional<OperationOutcome> Programmer::refuse_unless_confirmed(const OperationOutcome& o) {
     const ChipIdentity& id = identify_device();
-    if (id.failure) return failed(o, *id.failure);
+    if (id.failure) {
+        OperationOutcome f = failed(o, *id.failure);
+        f.while_identifying = true;
+        return f;
+    }
     if (id.found() && *id.loader_start == state_.model.loader_start) return std::nullopt;
     if (!id.found() && unconfirmed_accepted_) return std::nullopt;
     OperationOutcome refused = o;
@@ -69,6 +73,17 @@ std::optional<OperationOutcome> Programmer::refuse_unless_confirmed(const Operat
         refused.refusal = Refusal::DeviceNotConfirmed;
     }
     return refused;
+}
+
+std::optional<OperationOutcome> Programmer::identity_failure(Operation operation, MemoryKind memory) const {
+    if (!identity_ || !identity_->failure) return std::nullopt;
+    OperationOutcome o = failed(begin(operation, memory), *identity_->failure);
+    o.while_identifying = true;
+    return o;
+}
+
+std::optional<OperationOutcome> Programmer::confirm_device(Operation operation, MemoryKind memory) {
+    return refuse_unless_confirmed(begin(operation, memory));
 }
 
 OperationOutcome Programmer::interrupted(OperationOutcome o, std::uint32_t address) const {
@@ -142,6 +157,10 @@ OperationOutcome Programmer::load_file(OperationOutcome o, const std::string& pa
         o.refusal_limit = capacity_for(o.memory);
     }
     return o;
+}
+
+OperationOutcome Programmer::check_file(MemoryKind memory, const std::string& path) {
+    return load_file(begin(Operation::Write, memory), path);
 }
 
 OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, ProgressObserver& progress,

@@ -23,9 +23,17 @@ struct WriteOptions {
     bool erase_pages = false;
 };
 
+// The clocks these chips and this loader run at. A Fosc outside is most likely a slip
+// (0.016 typed for 16): the count would then be right for no clock the board has, and
+// after a reset the loader would wait too short a time for anyone to reach it.
+inline constexpr double kLowestFoscMhz = 1.0;
+inline constexpr double kHighestFoscMhz = 20.0;
+
 struct ConfigureOptions {
     // The user confirmed a wait under half a second.
     bool allow_short_wait = false;
+    // The user confirmed a Fosc outside kLowestFoscMhz..kHighestFoscMhz.
+    bool allow_unusual_clock = false;
 };
 
 class Programmer {
@@ -49,6 +57,21 @@ public:
     // For a loader without the usual first block: the user has agreed to go on
     // unconfirmed for this connection. A chip found to be another model stays refused.
     void accept_unconfirmed_device() { unconfirmed_accepted_ = true; }
+
+    // Nothing when the chip on the line is the selected model (or the user accepted
+    // a loader that cannot be confirmed); otherwise the outcome `operation` would end
+    // with. Sends nothing but the identity's reads, once per connection.
+    std::optional<OperationOutcome> confirm_device(Operation operation, MemoryKind memory);
+    // When the identity read last failed (a short or missing answer, the line gone, a
+    // stop), the outcome `operation` ends with; nothing otherwise. Reads nothing: a
+    // face that read the identity itself reports its failure with this.
+    std::optional<OperationOutcome> identity_failure(Operation operation, MemoryKind memory) const;
+
+    // Loads the file into its image and checks it against the model as `write` would,
+    // without a byte to the device: a face that erases before writing calls this
+    // first, so that a missing or damaged file, or one that reaches the loader or
+    // past the EEPROM, leaves the chip as it was. Success, FileFailure or Refused.
+    OperationOutcome check_file(MemoryKind memory, const std::string& path);
 
     OperationOutcome erase(MemoryKind memory, ProgressObserver& progress = no_progress());
     OperationOutcome write(MemoryKind memory, const std::string& path, ProgressObserver& progress = no_progress(),

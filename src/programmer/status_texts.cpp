@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "programmer/programmer.h"
 #include "text/language.h"
 #include "text/number_text.h"
 
@@ -83,16 +84,22 @@ std::string differences_text(const OperationOutcome& o) {
 
 std::string link_text(const OperationOutcome& o) {
     const TransactionFailure& f = *o.link_failure;
+    // The identity is read before the first operation that touches memory, by whichever
+    // operation that is: the text says which of the two failed.
+    const std::string during = o.while_identifying ? tr_string("status", "опознании МК") : operation_name(o);
     if (f.line_lost) {
-        return format(tr_text("status", "Связь с портом потеряна при %s: адрес %.4X"), operation_name(o).c_str(),
-                      f.address);
+        return format(tr_text("status", "Связь с портом потеряна при %s: адрес %.4X"), during.c_str(), f.address);
+    }
+    if (f.out_of_step) {
+        return format(tr_text("status", "Обмен с загрузчиком сбился при %s, адрес %.4X, и на синхронизацию он не ответил: проверьте линию и сбросьте плату"),
+                      during.c_str(), f.address);
     }
     if (f.received == 0) {
         return format(tr_text("status", "Загрузчик не ответил при %s: команда '%c', адрес %.4X"),
-                      operation_name(o).c_str(), f.command, f.address);
+                      during.c_str(), f.command, f.address);
     }
     return format(tr_text("status", "Загрузчик ответил не полностью при %s: команда '%c', адрес %.4X, получено %zu байт из %zu"),
-                  operation_name(o).c_str(), f.command, f.address, f.received, f.expected);
+                  during.c_str(), f.command, f.address, f.received, f.expected);
 }
 
 std::string refusal_text(const OperationOutcome& o) {
@@ -112,6 +119,9 @@ std::string refusal_text(const OperationOutcome& o) {
         case Refusal::WaitTooShort:
             return format(tr_text("status", "Время ожидания %s с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату"),
                           localized_number(format("%.3g", o.wait_seconds)).c_str());
+        case Refusal::FoscOutOfRange:
+            return format(tr_text("status", "Частота Fosc %s МГц вне диапазона %g–%g МГц, на котором работают эти МК и загрузчик: с таким счётчиком загрузчик после сброса может никому не ответить. В устройство ничего не отправлено"),
+                          o.fosc_text.c_str(), kLowestFoscMhz, kHighestFoscMhz);
         case Refusal::WrongDevice:
             return format(tr_text("status", "Подключён %s (загрузчик с адреса %.4X), а выбран %s: в устройство ничего не отправлено"),
                           o.device_name.c_str(), o.device_loader_start, o.selected_name.c_str());
@@ -127,6 +137,12 @@ std::string refusal_text(const OperationOutcome& o) {
 }
 
 }  // namespace
+
+std::string torn_count_text(const ChipIdentity& identity) {
+    if (!identity.found() || !identity.torn_count) return {};
+    return format(tr_text("status", "Счётчик ожидания загрузчика разорван: две его копии различаются (%u и %u). Операции выполняются; настройка загрузчика перепишет обе копии"),
+                  identity.wait_count, identity.second_wait_count);
+}
 
 std::string elapsed_text(std::int64_t ms) { return format("%i ms", static_cast<int>(ms)); }
 
@@ -157,6 +173,7 @@ std::string hex_error_text(const HexError& e) {
             return where + (e.found >= 0x20 && e.found < 0x7F ? format(tr_text("status", "недопустимый символ '%c'"), static_cast<char>(e.found))
                                                               : format(tr_text("status", "недопустимый символ с кодом %.2X"), e.found));
         case HexError::Kind::ShortRecord: return where + tr_text("status", "запись короче, чем требует её длина");
+        case HexError::Kind::NotARecord: return where + tr_text("status", "это текст, а не запись Intel HEX (запись начинается с двоеточия)");
         case HexError::Kind::BadChecksum:
             return where + format(tr_text("status", "неверная контрольная сумма: ожидалась %.2X, в файле %.2X"), e.expected, e.found);
         case HexError::Kind::BadRecord: return where + tr_text("status", "неверная запись адреса");

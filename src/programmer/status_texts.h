@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "loader/chip_identity.h"
 #include "memory/intel_hex_error.h"
 #include "text/language.h"
 #include "programmer/outcome.h"
@@ -15,6 +16,9 @@ std::string phase_text(Phase phase, MemoryKind memory);
 std::string status_text(const OperationOutcome& outcome);
 std::string hex_error_text(const HexError& error);
 std::string elapsed_text(std::int64_t ms);
+// For a chip whose loader shows two different wait counts: what the user should know;
+// empty for any other identity.
+std::string torn_count_text(const ChipIdentity& identity);
 // "Доступно 3 COM порта", or "Нет доступного COM порта" for none.
 std::string port_count_text(int count);
 

@@ -22,6 +22,11 @@ std::vector<std::string> scan_serial_ports(const std::vector<std::string>& candi
 
 bool probe_serial_port(const std::string& name);
 
+// Port names in the order a person counts them: runs of digits compare as numbers, so
+// COM3 comes before COM12 and ttyUSB2 before ttyUSB10; the rest compares as text.
+bool port_name_before(const std::string& a, const std::string& b);
+void sort_ports_by_number(std::vector<std::string>& names);
+
 // What the system knows of a port's adapter, for a listing: its product name, maker
 // and USB vendor and product ids ("FT232R USB UART, FTDI, 0403:6001"). Empty when it
 // knows nothing (a pseudo-terminal, a built-in port). On Linux from sysfs, which a

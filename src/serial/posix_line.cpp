@@ -6,6 +6,7 @@
 
 #if defined(__linux__)
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #else
 #include <termios.h>
 #endif
@@ -33,11 +34,56 @@ bool save(int fd, Saved& out) {
     return out.valid;
 }
 
+namespace {
+
+#if defined(__linux__)
+// Sets or clears ASYNC_LOW_LATENCY; the driver's previous setting, or -1 when it has
+// no serial settings to give (a pseudo-terminal answers ENOTTY).
+int set_low_latency(int fd, bool on) {
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return -1;
+    const int before = (info.flags & ASYNC_LOW_LATENCY) != 0 ? 1 : 0;
+    if (before != (on ? 1 : 0)) {
+        info.flags = on ? (info.flags | ASYNC_LOW_LATENCY) : (info.flags & ~ASYNC_LOW_LATENCY);
+        if (::ioctl(fd, TIOCSSERIAL, &info) != 0) return -1;
+    }
+    return before;
+}
+#endif
+
+}  // namespace
+
+void ask_low_latency(int fd, Saved& saved) {
+#if defined(__linux__)
+    saved.low_latency = set_low_latency(fd, true);
+#else
+    (void)fd;
+    saved.low_latency = -1;
+#endif
+}
+
 bool restore(int fd, const Saved& saved) {
+#if defined(__linux__)
+    if (saved.low_latency == 0) set_low_latency(fd, false);
+#endif
     if (!saved.valid) return false;
     Line t{};
     std::memcpy(&t, saved.bytes, sizeof t);
     return set(fd, t);
+}
+
+int speed(int fd) {
+    Line t{};
+    if (!get(fd, t)) return 0;
+#if defined(__linux__)
+    return static_cast<int>(t.c_ospeed);
+#elif defined(__APPLE__)
+    // IOSSIOSPEED leaves the termios speed as it was: there is nothing to read back.
+    (void)t;
+    return 0;
+#else
+    return static_cast<int>(::cfgetospeed(&t));
+#endif
 }
 
 namespace {

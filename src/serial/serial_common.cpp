@@ -1,5 +1,6 @@
 // What every platform's port shares: the failure sentence and the scan.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "loader/clock.h"
@@ -13,6 +14,39 @@ std::string port_open_failure(const std::string& name, const std::string& why) {
     std::string text = tr_string("port", "Не удалось открыть порт ") + name;
     if (!why.empty()) text += ": " + why;
     return text;
+}
+
+ReadTimeouts with_extra_wait(ReadTimeouts timeouts) {
+    const char* text = std::getenv(kExtraWaitVariable);
+    if (text == nullptr || *text == '\0') return timeouts;
+    char* end = nullptr;
+    const long long ms = std::strtoll(text, &end, 10);
+    if (*end != '\0' || ms <= 0 || ms > 600'000) return timeouts;  // not a number of ms: as if unset
+    // The wait for an answer to begin, not the pause that ends one: a loader that
+    // answers with fewer bytes than asked for is still read in its usual time.
+    timeouts.total_constant_ms += ms;
+    return timeouts;
+
+bool runs_at_speed(int asked, int actual) {
+    if (asked <= 0 || actual <= 0) return false;
+    const std::int64_t off = static_cast<std::int64_t>(actual) - asked;
+    return (off < 0 ? -off : off) * 50 <= asked;
+}
+
+std::string speed_failure(const std::string& name, int asked, int actual) {
+    char text[256];
+    if (actual <= 0) {
+        std::snprintf(text, sizeof text, tr_text("port", "порт %s не принял скорость %d бод"), name.c_str(), asked);
+    } else {
+        std::snprintf(text, sizeof text, tr_text("port", "порт %s работает на %d бод, а не на %d: драйвер не даёт этой скорости"),
+                      name.c_str(), actual, asked);
+    }
+    return text;
+}
+
+std::int64_t line_time_ms(std::size_t bytes, int baud) {
+    if (baud <= 0) return 0;
+    return static_cast<std::int64_t>((bytes * 10'000 + static_cast<std::size_t>(baud) - 1) / static_cast<std::size_t>(baud));
 }
 
 std::string PortDescription::text() const {
@@ -67,6 +101,40 @@ std::vector<std::string> scan_serial_ports(const std::vector<std::string>& candi
     }
     std::sort(openable.begin(), openable.end());
     return openable;
+}
+
+bool port_name_before(const std::string& a, const std::string& b) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            std::size_t ei = i;
+            std::size_t ej = j;
+            while (ei < a.size() && digit(a[ei])) ++ei;
+            while (ej < b.size() && digit(b[ej])) ++ej;
+            // Leading zeros do not make a number larger.
+            std::size_t si = i;
+            std::size_t sj = j;
+            while (si + 1 < ei && a[si] == '0') ++si;
+            while (sj + 1 < ej && b[sj] == '0') ++sj;
+            if (ei - si != ej - sj) return ei - si < ej - sj;
+            const int order = a.compare(si, ei - si, b, sj, ej - sj);
+            if (order != 0) return order < 0;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+    return a < b;  // "COM03" and "COM3": any fixed order
+}
+
+void sort_ports_by_number(std::vector<std::string>& names) {
+    std::sort(names.begin(), names.end(), port_name_before);
 }
 
 }  // namespace zarvik

@@ -31,10 +31,12 @@ public:
     void close();
     bool is_open() const;
     const std::string& name() const { return name_; }
-    // Why the last open failed, naming the port: "Не удалось открыть порт COM5: ...".
+    // Why the last open or speed failed, naming the port: "Не удалось открыть порт COM5: ...".
     const std::string& error_text() const { return error_; }
 
-    // Speed and line format; false when the driver refuses them.
+    // Speed and line format, then the speed read back from the driver; false, with
+    // error_text() naming both speeds, when the driver refuses the speed or runs the
+    // line at another one (Wine sets some of the loader's speeds as 38400).
     bool set_speed(int baud);
     // Pulses DTR for boards whose reset follows it; false where the port has no DTR.
     bool pulse_dtr(std::int64_t ms = 50);
@@ -51,6 +53,8 @@ public:
 
 private:
     bool stop_requested() const { return cancel_ != nullptr && cancel_->requested(); }
+    // A stop has been asked for, but a hold defers it: the exchange under way must end.
+    bool stop_deferred() const { return cancel_ != nullptr && cancel_->pending() && cancel_->held(); }
 
     std::unique_ptr<Native> native_;
     std::string name_;
@@ -62,5 +66,22 @@ private:
 
 // The sentence every front end shows when a port does not open.
 std::string port_open_failure(const std::string& name, const std::string& why);
+
+// The name of the environment variable that lengthens the wait for every answer by that
+// many milliseconds (at most ten minutes), and the time-outs it gives: for a line that
+// answers later than a serial adapter does (a port forwarded over a network), and for
+// tests whose boards run in other processes on a busy machine. Unset, it changes nothing.
+inline constexpr const char* kExtraWaitVariable = "ZARVIK_EXTRA_WAIT_MS";
+ReadTimeouts with_extra_wait(ReadTimeouts timeouts);
+
+// Whether a port asked for `asked` baud that reports `actual` runs at that speed: within
+// 2 %, so that the host's error and the chip's own (2.1 % at 115200 from 16 MHz) stay
+// inside the 4.5 % a UART tolerates. A driver may report the rate it really made.
+bool runs_at_speed(int asked, int actual);
+// Why a speed was not taken; `actual` 0 when the driver refused it outright.
+std::string speed_failure(const std::string& name, int asked, int actual);
+
+// How long `bytes` take on the line at `baud`, ten bits a byte, rounded up.
+std::int64_t line_time_ms(std::size_t bytes, int baud);
 
 }  // namespace zarvik

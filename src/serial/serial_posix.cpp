@@ -100,7 +100,7 @@ bool set_modem_line(int fd, int line, bool on) { return ::ioctl(fd, on ? TIOCMBI
 }  // namespace
 
 SerialPort::SerialPort(Clock& clock, ReadTimeouts timeouts)
-    : native_(std::make_unique<Native>()), clock_(clock), timeouts_(timeouts) {}
+    : native_(std::make_unique<Native>()), clock_(clock), timeouts_(with_extra_wait(timeouts)) {}
 
 SerialPort::~SerialPort() { close(); }
 
@@ -130,6 +130,8 @@ bool SerialPort::open(const std::string& name) {
         return false;
     }
     posix_line::save(fd, native_->saved);
+    // USB adapters otherwise hold short answers back until their latency timer runs out.
+    posix_line::ask_low_latency(fd, native_->saved);
     // Raw at the speed the driver holds, so reads are bounded before any speed is
     // chosen; and the board kept out of reset, which many drivers cause by raising DTR.
     posix_line::configure(fd, 0);
@@ -148,15 +150,26 @@ void SerialPort::close() {
     ::close(fd);
     fd = -1;
     native_->saved.valid = false;
+    native_->saved.low_latency = -1;
 }
 
 bool SerialPort::set_speed(int baud) {
     if (!is_open()) return false;
-    const bool ok = posix_line::configure(native_->fd, baud);
-    native_->baud = ok ? baud : 0;
+    error_.clear();
+    native_->baud = 0;
+    const bool taken = posix_line::configure(native_->fd, baud);
     // A pseudo-terminal has no modem lines; that is no reason to refuse the speed.
     set_modem_line(native_->fd, TIOCM_DTR | TIOCM_RTS, false);
-    return ok;
+    // A driver may take a speed it cannot make and run at a near one: only the speed
+    // read back says what the line runs at.
+    const int reported = taken ? posix_line::speed(native_->fd) : 0;
+    const int actual = taken && reported == 0 ? baud : reported;
+    if (!runs_at_speed(baud, actual)) {
+        error_ = speed_failure(name_, baud, actual);
+        return false;
+    }
+    native_->baud = baud;
+    return true;
 }
 
 bool SerialPort::pulse_dtr(std::int64_t ms) {
@@ -184,8 +197,7 @@ bool SerialPort::write(std::span<const std::uint8_t> bytes) {
         if (wait_for(fd, true, std::min(left, kWaitSliceMs)) == Wait::HungUp) return false;
     }
     if (native_->baud > 0) {
-        const auto on_line_ms = static_cast<std::int64_t>((bytes.size() * 10'000 + native_->baud - 1) / native_->baud);
-        native_->sent_by_ms = std::max(native_->sent_by_ms, clock_.now_ms()) + on_line_ms;
+        native_->sent_by_ms = std::max(native_->sent_by_ms, clock_.now_ms()) + line_time_ms(bytes.size(), native_->baud);
     }
     return true;
 }

@@ -15,14 +15,24 @@ namespace zarvik {
 namespace w32 {
 
 void apply_loader_line(DCB& dcb, int baud) {
+    dcb.DCBlength = sizeof(DCB);
     dcb.BaudRate = static_cast<DWORD>(baud);
-    dcb.ByteSize = 8;
-    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
     dcb.fParity = FALSE;
     dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = FALSE;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
 }
 
 COMMTIMEOUTS loader_timeouts() {
@@ -42,6 +52,12 @@ struct SerialPort::Native {
     DCB saved{};
     COMMTIMEOUTS saved_timeouts{};
     bool have_saved = false;
+    int baud = 0;
+    // When the bytes written so far have left the line, by the speed. WriteFile may
+    // return once the bytes are in the driver's buffer (Wine's does), long before they
+    // are sent at low speeds: a 128-byte block takes 267 ms at 4800 baud, more than the
+    // 250 ms an acknowledgement is given. The answer's time-out counts from here.
+    std::int64_t sent_by_ms = 0;
 };
 
 namespace {
@@ -64,12 +80,18 @@ std::string why(DWORD code) {
 }
 
 // A vanished adapter (a USB serial converter pulled out) leaves the handle open, but
-// the driver no longer answers for it.
+// the driver no longer answers for it. Clearing also lifts a line error's hold on
+// later reads and writes.
 bool gone(HANDLE h) {
     DWORD errors = 0;
     COMSTAT status{};
     return ::ClearCommError(h, &errors, &status) == FALSE;
 }
+
+// After an aborted read or write (a stop's CancelSynchronousIo) the port is waited on
+// for this long before the exchange goes on, so that a driver that keeps aborting
+// cannot make the retries spin.
+constexpr std::int64_t kAbortPauseMs = 10;
 
 }  // namespace
 
@@ -104,6 +126,8 @@ bool SerialPort::open(const std::string& name) {
     ::EscapeCommFunction(h, CLRDTR);
     ::EscapeCommFunction(h, CLRRTS);
     native_->handle = h;
+    native_->baud = 0;
+    native_->sent_by_ms = 0;
     return true;
 }
 
@@ -119,14 +143,26 @@ void SerialPort::close() {
 bool SerialPort::set_speed(int baud) {
     if (!is_open()) return false;
     HANDLE h = native_->handle;
+    error_.clear();
+    native_->baud = 0;
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
     ::GetCommState(h, &dcb);
     w32::apply_loader_line(dcb, baud);
-    const bool ok = ::SetCommState(h, &dcb) != FALSE;
+    const bool taken = ::SetCommState(h, &dcb) != FALSE;
     COMMTIMEOUTS timeouts = w32::loader_timeouts();
     ::SetCommTimeouts(h, &timeouts);
-    return ok;
+    // A driver may take a speed it cannot make and set a near one instead: only the
+    // speed read back says what the line runs at.
+    DCB now{};
+    now.DCBlength = sizeof(DCB);
+    const int actual = taken && ::GetCommState(h, &now) != FALSE ? static_cast<int>(now.BaudRate) : 0;
+    if (!runs_at_speed(baud, actual)) {
+        error_ = speed_failure(name_, baud, actual);
+        return false;
+    }
+    native_->baud = baud;
+    return true;
 }
 
 bool SerialPort::pulse_dtr(std::int64_t ms) {
@@ -137,25 +173,48 @@ bool SerialPort::pulse_dtr(std::int64_t ms) {
     return raised && lowered;
 }
 
+// A console control handler may cut a write short with CancelSynchronousIo. While a
+// hold defers the stop (the loader's own block is being written) the rest still goes
+// out, within the write's own time-out; otherwise the write ends there.
 bool SerialPort::write(std::span<const std::uint8_t> bytes) {
     if (!is_open()) return false;
+    HANDLE h = native_->handle;
+    const std::int64_t began = clock_.now_ms();
+    const std::int64_t deadline = began + timeouts_.total_for(bytes.size());
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD n = 0;
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 0x10000));
-        if (::WriteFile(native_->handle, bytes.data() + done, want, &n, nullptr) == FALSE || n == 0) return false;
+        const BOOL ok = ::WriteFile(h, bytes.data() + done, want, &n, nullptr);
         done += n;
+        if (ok != FALSE) {
+            if (n == 0) return false;
+            continue;
+        }
+        if (::GetLastError() != ERROR_OPERATION_ABORTED || gone(h)) return false;
+        if (!stop_deferred() || clock_.now_ms() >= deadline) return false;
+        clock_.sleep_ms(kAbortPauseMs);
     }
+    if (native_->baud > 0) native_->sent_by_ms = std::max(native_->sent_by_ms, began) + line_time_ms(bytes.size(), native_->baud);
     return true;
 }
 
-// One ReadFile for the whole count: the driver applies the 50/50/50 time-outs exactly.
-// A console control handler may cut it short with CancelSynchronousIo; unless a stop
-// is then really due (no hold delays it) the rest is read on.
+// One ReadFile for the whole count: the driver applies the 50/50/50 time-outs exactly,
+// from when the question has left the line. A console control handler may cut it short
+// with CancelSynchronousIo; the abort is cleared, and the rest is read on only while a
+// hold defers the stop, within the read's own time.
 ReadResult SerialPort::read(std::span<std::uint8_t> into) {
     ReadResult result;
     if (!is_open()) return ReadResult{0, true};
     HANDLE h = native_->handle;
+    while (clock_.now_ms() < native_->sent_by_ms) {
+        if (stop_requested()) {
+            result.interrupted = true;
+            return result;
+        }
+        clock_.sleep_ms(std::min<std::int64_t>(native_->sent_by_ms - clock_.now_ms(), 10));
+    }
+    const std::int64_t deadline = clock_.now_ms() + timeouts_.total_for(into.size());
     while (result.count < into.size()) {
         if (stop_requested()) {
             result.interrupted = true;
@@ -164,12 +223,16 @@ ReadResult SerialPort::read(std::span<std::uint8_t> into) {
         DWORD n = 0;
         const BOOL ok = ::ReadFile(h, into.data() + result.count, static_cast<DWORD>(into.size() - result.count), &n, nullptr);
         result.count += n;
-        if (ok == FALSE) {
-            if (::GetLastError() == ERROR_OPERATION_ABORTED) continue;
+        if (ok != FALSE) {
+            if (n == 0 || result.count < into.size()) break;  // the time-outs ended it
+            continue;
+        }
+        if (::GetLastError() != ERROR_OPERATION_ABORTED || gone(h)) {
             result.line_lost = true;
             return result;
         }
-        if (n == 0 || result.count < into.size()) break;  // the time-outs ended it
+        if (!stop_deferred() || clock_.now_ms() >= deadline) break;
+        clock_.sleep_ms(kAbortPauseMs);
     }
     if (result.count < into.size()) {
         if (gone(h)) result.line_lost = true;

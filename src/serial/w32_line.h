@@ -9,9 +9,13 @@
 
 namespace zarvik::w32 {
 
-// Speed, 8 data bits, one stop bit, no parity checking, no CTS flow control, DTR and
-// RTS held inactive, DSR ignored. Exactly bits 1, 2, 4, 5, 6, 12 and 13 of the flag
-// word are cleared; every other field keeps what the driver holds.
+// The whole line, whatever the driver or the program before held: the speed, 8 data
+// bits, no parity, one stop bit, binary, no XON/XOFF either way, no CTS or DSR flow
+// control, DSR ignored, DTR and RTS held inactive, no byte replaced or dropped, and no
+// error that aborts every later read until it is cleared. A flow control or parity
+// left behind by another program would swallow or change the loader's binary bytes.
+// The XON/XOFF characters and limits are kept: with XON/XOFF off they are unused, and
+// some drivers refuse a DCB whose two characters are equal.
 void apply_loader_line(DCB& dcb, int baud);
 
 // All five time-outs 50 ms: a read of N bytes ends after 50 + 50 x N ms, or 50 ms

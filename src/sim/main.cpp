@@ -63,6 +63,9 @@ static int run(int argc, char** argv) {
     faults_group->add_option("--late", faults.late_ms, "answer this many milliseconds late");
     faults_group->add_flag("--garbage", faults.garbage, "answer with noise");
     faults_group->add_option("--line-gone-after", faults.line_gone_after, "drop the line after N host bytes");
+    faults_group->add_flag("--loader-locked", faults.loader_locked, "leave the loader's pages unchanged by E and F, as lock bits do");
+    faults_group->add_option("--torn-count", faults.torn_count,
+                             "start with this wait count in the loader's second copy only, as a configuration cut short leaves it");
     CLI11_PARSE(app, argc, argv);
 
     zarvik::SimLoader loader(*zarvik::find_device_model(model_name), faults);

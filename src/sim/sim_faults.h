@@ -13,6 +13,11 @@ struct SimFaults {
     std::int64_t late_ms = 0;          // every answer comes this much later
     bool garbage = false;              // every answer byte is noise
     std::int64_t line_gone_after = -1; // the line disappears after this many host bytes
+    bool loader_locked = false;        // the lock bits guard the loader's pages: `E` and `F`
+                                       // there are acknowledged and change nothing
+    // From the start, the second copy of the loader's wait count holds this value: a
+    // configuration cut between the two 64-byte pages of the loader's first block.
+    std::int64_t torn_count = -1;
 };
 
 }  // namespace zarvik

@@ -35,6 +35,16 @@ SimLoader::SimLoader(const DeviceModel& model, SimFaults faults) : model_(model)
         }
     }
     patch_wait_count(first, kFactoryWaitCount);
+    if (faults_.torn_count >= 0) {
+        std::array<std::uint8_t, 128> torn{};
+        std::copy(first.begin(), first.end(), torn.begin());
+        patch_wait_count(torn, static_cast<std::uint32_t>(faults_.torn_count));
+        std::copy(torn.begin() + 64, torn.end(), first.begin() + 64);
+    }
+}
+
+bool SimLoader::writable(std::uint32_t at) const {
+    return !faults_.loader_locked || at % flash_size() < model_.loader_start;
 }
 
 void SimLoader::ack(Answer& answer, std::int64_t busy_us) {
@@ -55,6 +65,11 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
     if (line_gone_) return false;
     log_.push_back({now_us, byte});
     ++host_bytes_;
+    if ((packet_fill_ > 0 || loading_block_) && now_us - last_byte_us_ > kAbandonAfterUs) {
+        packet_fill_ = 0;
+        loading_block_ = false;
+    }
+    last_byte_us_ = now_us;
     answer.bytes.clear();
     answer.busy_us = 0;
     if (faults_.echo) {
@@ -108,7 +123,9 @@ void SimLoader::execute(Answer& answer) {
             // The chip ignores the address bits past its flash and EEPROM: addresses wrap.
             const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
             const std::uint32_t pages = std::min<std::uint32_t>(a2, 2);
-            for (std::uint32_t i = 0; i < pages * kFlashPageBytes; ++i) flash_[(page + i) % size] &= buffer_[i];
+            for (std::uint32_t i = 0; i < pages * kFlashPageBytes; ++i) {
+                if (writable(page + i)) flash_[(page + i) % size] &= buffer_[i];
+            }
             ack(answer, kPageProgramUs * pages);
             break;
         }
@@ -134,7 +151,7 @@ void SimLoader::execute(Answer& answer) {
             break;
         case command::kEraseFlashPage: {
             const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
-            std::fill_n(flash_.begin() + page, kFlashPageBytes, std::uint8_t{0xFF});
+            if (writable(page)) std::fill_n(flash_.begin() + page, kFlashPageBytes, std::uint8_t{0xFF});
             ack(answer, kPageEraseUs);
             break;
         }

@@ -56,11 +56,15 @@ public:
 
     // The loader's wait count as built in, before anyone reconfigures it.
     static constexpr std::uint32_t kFactoryWaitCount = 666'667;
+    // Half a packet or block followed by this much silence is given up, as our
+    // loader firmware does, so that a host can bring the two sides back in step.
+    static constexpr std::int64_t kAbandonAfterUs = 500'000;
 
 private:
     void execute(Answer& answer);
     void ack(Answer& answer, std::int64_t busy_us = 0);
     void garble(Answer& answer);
+    bool writable(std::uint32_t flash_address) const;
 
     DeviceModel model_;
     SimFaults faults_;
@@ -72,6 +76,7 @@ private:
     std::size_t block_fill_ = 0;
     bool loading_block_ = false;
     std::uint32_t address_ = 0;
+    std::int64_t last_byte_us_ = 0;
     std::int64_t host_bytes_ = 0;
     int commands_ = 0;
     bool line_gone_ = false;

@@ -62,7 +62,7 @@ Language language_from_environment() {
     return code.substr(0, 2) == "ru" ? Language::Russian : Language::English;
 }
 
-Language language_for_arguments(int argc, const char* const* argv) {
+Language language_for_arguments(int argc, const char* const* argv, Language otherwise) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         std::optional<Language> asked;
@@ -70,7 +70,11 @@ Language language_for_arguments(int argc, const char* const* argv) {
         if (arg.substr(0, 7) == "--lang=") asked = language_from_code(arg.substr(7));
         if (asked) return *asked;
     }
-    return language_from_environment();
+    return otherwise;
+}
+
+Language language_for_arguments(int argc, const char* const* argv) {
+    return language_for_arguments(argc, argv, language_from_environment());
 }
 
 const char* tr_text(const char* context, const char* source) {

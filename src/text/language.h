@@ -30,6 +30,9 @@ Language language_from_environment();
 // else the environment's. Read before anything else is parsed, so that the help is
 // printed in it too.
 Language language_for_arguments(int argc, const char* const* argv);
+// The same with `otherwise` where --lang says nothing: the system's language as the
+// platform states it (see platform/system_language.h).
+Language language_for_arguments(int argc, const char* const* argv, Language otherwise);
 
 // `source` in the current language: its translation from the project's .ts files, or
 // `source` itself where there is none. The texts are marked for lupdate, which reads

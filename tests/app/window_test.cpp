@@ -24,6 +24,7 @@
 #include <QAbstractItemView>
 #include <QScrollBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProcess>
 #include <QMimeData>
 #include <QPointer>
@@ -51,6 +52,7 @@
 #include "serial/port_scan.h"
 #include "sim/pty_server.h"
 #include "sim/sim_loader.h"
+#include "support/busy_machine.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
 
@@ -173,6 +175,48 @@ std::unique_ptr<ModalDriver> cancel_dialog() {
     return std::make_unique<ModalDriver>([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
 }
 
+// A modal window that no driver answers (an error box the test did not expect, after a
+// board that did not start or a file that did not load) would hold the test in its
+// exec() until the runner's limit. It is closed after a while instead, and the test
+// fails saying what it showed.
+class UnansweredModalGuard : public QObject {
+public:
+    explicit UnansweredModalGuard(int limit_ms) : limit_ms_(limit_ms) {
+        connect(&timer_, &QTimer::timeout, this, [this] { check(); });
+        timer_.start(250);
+    }
+    const QStringList& closed() const { return closed_; }
+
+private:
+    void check() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != current_) {
+            current_ = modal;
+            since_.start();
+            return;
+        }
+        if (modal == nullptr || !modal->isVisible() || since_.elapsed() < limit_ms_) return;
+        QString what = modal->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) what += QStringLiteral(": ") + box->text();
+        closed_ << what;
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        current_ = nullptr;
+    }
+
+    int limit_ms_;
+    QTimer timer_;
+    QPointer<QWidget> current_;
+    QElapsedTimer since_;
+    QStringList closed_;
+};
+
+// How long a device operation may take on a busy machine before a test gives up on it.
+constexpr int kOperationMs = 60000;
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -182,6 +226,7 @@ private:
     std::unique_ptr<QTemporaryDir> folder_;
     QString original_dir_;
     QStringList ports_;
+    std::unique_ptr<UnansweredModalGuard> modal_guard_;
 
     std::unique_ptr<CVelborDlg> make_window() {
         CVelborDlg::Environment env;
@@ -203,7 +248,7 @@ private:
     // its closing message boxes included.
     static void run(CVelborDlg& w, int id) {
         click(w, id);
-        QTRY_VERIFY_WITH_TIMEOUT(!w.busy(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.busy(), kOperationMs);
     }
     static void choose(CVelborDlg& w, int id, const QString& item) {
         auto* combo = qobject_cast<QComboBox*>(w.control(id));
@@ -256,7 +301,11 @@ private:
 
 
 private slots:
-    void initTestCase() { QVERIFY(install_qt_translation(*QCoreApplication::instance())); }
+    void initTestCase() {
+        QVERIFY(install_qt_translation(*QCoreApplication::instance()));
+        // The boards run in other processes; the window's port allows for a busy machine.
+        qputenv(kExtraWaitVariable, QByteArray::number(static_cast<qint64>(testing::kBusyMachineExtraWaitMs)));
+    }
     void init() {
         folder_ = std::make_unique<QTemporaryDir>();
         original_dir_ = QDir::currentPath();
@@ -265,8 +314,14 @@ private slots:
         help.open(QIODevice::WriteOnly);
         help.write("Справка\n");
         ports_.clear();
+        modal_guard_ = std::make_unique<UnansweredModalGuard>(15000);
     }
-    void cleanup() { QDir::setCurrent(original_dir_); }
+    void cleanup() {
+        QDir::setCurrent(original_dir_);
+        const QStringList unanswered = modal_guard_->closed();
+        modal_guard_.reset();
+        QVERIFY2(unanswered.isEmpty(), qPrintable("closed unanswered: " + unanswered.join(" | ")));
+    }
 
     void startUpState() {
         auto w = make_window();
@@ -368,7 +423,9 @@ private slots:
 
     void handshakeBothOutcomes() {
         testing::SimProcess board({"--model", "ATmega8"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         testing::SimProcess silent({"--silent"});
+        QVERIFY2(silent.ready(), silent.failure().c_str());
         ports_ << board.path() << silent.path();
         auto w = make_window();
         open_board(*w, board.path());
@@ -381,6 +438,7 @@ private slots:
 
     void flashAndEepromThroughTheButtons() {
         testing::SimProcess board({"--model", "ATmega8"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());
@@ -477,6 +535,7 @@ private slots:
         QFETCH(QString, after);
         QFETCH(bool, said);
         testing::SimProcess board({"--model", chip});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());
@@ -500,6 +559,7 @@ private slots:
 
     void refusalsExplainOrAsk() {
         testing::SimProcess board({"--model", "ATmega8"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());
@@ -535,7 +595,7 @@ private slots:
         Box yes;
         auto answer_yes = answer_box(yes, QMessageBox::Yes);
         run(*w, ids::kConfigureLoader);
-        QTRY_VERIFY(!w->busy());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), kOperationMs);
         QCOMPARE(text(*w, ids::kStatusLine),
                  QString::fromUtf8("Настройка загрузчика выполнена на частоту 8 МГц и 0,1 секунды"));
     }
@@ -568,7 +628,7 @@ private slots:
             Box yes;
             auto answer_yes = answer_box(yes, QMessageBox::Yes);
             run(*w, ids::kFlashErase);
-            QTRY_VERIFY(!w->busy());
+            QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), kOperationMs);
             QVERIFY2(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Стирание flash закончено!")),
                      qPrintable(text(*w, ids::kStatusLine)));
         }
@@ -579,6 +639,7 @@ private slots:
     void aLongOperationLeavesTheWindowLiveAndStopsAfterOneTransaction() {
         // EEPROM erase of an ATmega328 with the wire's timing: eight blocks of 1152 ms.
         testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());
@@ -601,28 +662,31 @@ private slots:
         click(*w, ids::kFlashErase);
 
         // How long the window takes to paint and to take a click while the device thread
-        // waits on the line: each is the event loop's delay, sampled a few times so that
-        // one slice lost to a busy machine does not decide.
+        // waits on the line: each is the event loop's delay, sampled often enough that
+        // slices lost to a busy machine do not decide. A window that waited on the line
+        // itself would answer at the end of a block of 1152 ms, half a block late on the
+        // median: the bound lies well below that and well above what a live window
+        // needs on a loaded machine.
         QWidget* status = w->control(ids::kStatusLine);
         EventProbe paints(status, QEvent::Paint);
         EventProbe clicks(status, QEvent::MouseButtonRelease);
         QList<qint64> paint_ms, click_ms;
-        for (int i = 0; i < 7; ++i) {
+        for (int i = 0; i < 15; ++i) {
             paint_ms << paints.latency([status] { status->update(); });
             click_ms << clicks.latency([status] { post_click(status); });
         }
         QVERIFY(w->busy());
-        qInfo("event-loop delay during the erase, median of 7: paint %lld ms, click %lld ms", median(paint_ms),
+        qInfo("event-loop delay during the erase, median of 15: paint %lld ms, click %lld ms", median(paint_ms),
               median(click_ms));
-        QVERIFY2(median(paint_ms) < 100, qPrintable(QString::number(median(paint_ms))));
-        QVERIFY2(median(click_ms) < 100, qPrintable(QString::number(median(click_ms))));
+        QVERIFY2(median(paint_ms) < 250, qPrintable(QString::number(median(paint_ms))));
+        QVERIFY2(median(click_ms) < 250, qPrintable(QString::number(median(click_ms))));
 
         // «Стоп» right after a block ended: the erase ends before the next one.
-        QTRY_VERIFY_WITH_TIMEOUT(bar->value() >= 128, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(bar->value() >= 128, kOperationMs);
         const int reached = bar->value();
         QVERIFY(reached < 1024);
         post_click(w->stop_button());
-        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), kOperationMs);
         const QString said = text(*w, ids::kStatusLine);
         QVERIFY2(said.startsWith(QString::fromUtf8("Прервано при стирании EEPROM, адрес ")), qPrintable(said));
         const int stopped = said.section(QString::fromUtf8("адрес "), 1).left(4).toInt(nullptr, 16);
@@ -645,6 +709,7 @@ private slots:
     // and the window tries both the moment the bar shows the block programmed.
     void theLoadersOwnBlockIsNeverCutShort() {
         testing::SimProcess board({"--model", "ATmega8", "--wire", "--late", "150"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());
@@ -667,7 +732,7 @@ private slots:
         click(*w, ids::kConfigureLoader);
         QVERIFY(w->busy());
         QCOMPARE(text(*w, ids::kStatusLine), QString::fromUtf8("Настраиваем загрузчик"));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), kOperationMs);
         QVERIFY(tried);
         QVERIFY(still_open);
         QVERIFY(box->done());
@@ -681,6 +746,7 @@ private slots:
 
     void escStopsAndClosingAsksFirst() {
         testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());
@@ -689,7 +755,7 @@ private slots:
         click(*w, ids::kEepromErase);
         QVERIFY(w->busy());
         QTest::keyClick(w.get(), Qt::Key_Escape);  // «Стоп», not the exit
-        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), kOperationMs);
         QVERIFY(w->isVisible());
         QVERIFY(text(*w, ids::kStatusLine).startsWith(QString::fromUtf8("Прервано")));
 
@@ -707,7 +773,7 @@ private slots:
         auto answer_yes = answer_box(yes, QMessageBox::Yes);
         click(*w, ids::kExit);
         QVERIFY(answer_yes->done());
-        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), kOperationMs);
         QVERIFY(!w->busy());
         QVERIFY(QFileInfo::exists(file("Zarvik.ini")));
     }
@@ -817,11 +883,11 @@ private slots:
         holder.start("sleep", {"30"});
         QVERIFY(holder.waitForStarted());
         (void)opened();  // the holder's own open
-        QTRY_VERIFY_WITH_TIMEOUT(list_usable_ports({port}).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(list_usable_ports({port}).isEmpty(), 20000);
         QVERIFY2(!opened(), "the listing opened the port");
         holder.kill();
         holder.waitForFinished();
-        QTRY_COMPARE_WITH_TIMEOUT(list_usable_ports({port}), QStringList{port}, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(list_usable_ports({port}), QStringList{port}, 20000);
         ::close(watch);
 
         // A pseudo-terminal has no modem lines: it is probed by opening, and found.
@@ -878,6 +944,7 @@ private slots:
 
     void browseTooltipsAndTheStartedProgram() {
         testing::SimProcess board({"--model", "ATmega8"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         QCOMPARE(w->control(ids::kFlashBrowse)->toolTip(), QString::fromUtf8("Выбрать файл flash…"));
@@ -901,6 +968,7 @@ private slots:
 
     void loaderConfiguration() {
         testing::SimProcess board({"--model", "ATmega328"});
+        QVERIFY2(board.ready(), board.failure().c_str());
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "memory/memory_image.h"
+#include "programmer/status_texts.h"
 #include "support/temp_dir.h"
 
 namespace zarvik {
@@ -91,12 +92,54 @@ TEST(IntelHexLoader, DamagedFilesAreRefusedWithTheLine) {
         {"no colon at all", "hello\n", HexError::Kind::NotHex, 0},
         {"an empty file", "", HexError::Kind::NotHex, 0},
         {"only empty data records", ":00001000F0\n", HexError::Kind::Empty, 0},
+        // Text on a line of its own is no record; the colon in a comment is not its start.
+        {"comment holding a colon before the records", "# loader\n# made by: hand\n:0100000011EE\n",
+         HexError::Kind::NotARecord, 2},
+        {"text before the colon on the first record's line", "data:0100000011EE\n", HexError::Kind::NotARecord, 1},
+        {"text line between records", ":0100000011EE\n# next\n:0101000022DC\n", HexError::Kind::NotARecord, 2},
+        {"comment with a colon between records", ":0100000011EE\n\n# see: below\n:0101000022DC\n",
+         HexError::Kind::NotARecord, 3},
+        {"text after the end record", ":0100000011EE\r\n:00000001FF\r\nend\r\n", HexError::Kind::NotARecord, 3},
     };
     for (const Case& c : cases) {
         auto e = error_of(load(c.text));
         EXPECT_EQ(e.kind, c.kind) << c.what;
         EXPECT_EQ(e.line, c.line) << c.what;
     }
+}
+
+// A loader's HEX file as some tools ship it: a comment block whose lines hold colons.
+// Read as records, the colon in line 2 starts one that looks cut short; the user must
+// be told instead that line 2 is text, not a damaged record.
+TEST(IntelHexLoader, ACommentLineWithAColonIsNamedAsTextNotAsAShortRecord) {
+    testing::TempDir dir;
+    const std::string path = dir.write("commented.hex",
+                                       "#\n"
+                                       "# boot loader, v1.2: copy to flash at 0000\n"
+                                       "# built: by hand\n"
+                                       "#\n"
+                                       ":040000000C94340028\n"
+                                       ":020010000C944E\n"
+                                       ":00000001FF\n");
+    FlashImage image;
+    const auto result = load_intel_hex_file(path, image.span());
+    ASSERT_TRUE(std::holds_alternative<HexError>(result));
+    const HexError& e = std::get<HexError>(result);
+    EXPECT_EQ(e.kind, HexError::Kind::NotARecord);
+    EXPECT_EQ(e.line, 2u);
+    const std::string said = hex_error_text(e);
+    EXPECT_NE(said.find("строка 2: это текст, а не запись Intel HEX"), std::string::npos) << said;
+    EXPECT_EQ(said.find("короче"), std::string::npos) << said;
+
+    // The same records without the comment's colons load: the comment block itself is
+    // skipped, as text before the first record always was.
+    const std::string plain = dir.write("plain.hex",
+                                        "#\n# boot loader, v1.2, copy to flash at 0000\n#\n"
+                                        ":040000000C94340028\n:020010000C944E\n:00000001FF\n");
+    const auto loaded = load_intel_hex_file(plain, image.span());
+    ASSERT_TRUE(std::holds_alternative<LoadedRange>(loaded));
+    EXPECT_EQ(std::get<LoadedRange>(loaded).end, 0x12u);
+    EXPECT_EQ(image.bytes[0x11], 0x94);
 }
 
 TEST(IntelHexLoader, ErrorsCarryExpectedFoundAndAddress) {

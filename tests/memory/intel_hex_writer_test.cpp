@@ -1,8 +1,11 @@
 #include "memory/intel_hex_writer.h"
 
 #if !defined(_WIN32)
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include <gtest/gtest.h>
@@ -70,19 +73,47 @@ TEST(AtomicWrite, ReplacesOrLeavesTheOldFileIntact) {
     ASSERT_FALSE(write_file_atomically(path, "new"));
     EXPECT_EQ(testing::read_file(path), "new");
 
-#if !defined(_WIN32)
-    if (::geteuid() != 0) {  // root writes anywhere, so the refusal cannot be shown as root
-        ::chmod(dir.path().c_str(), 0500);
-        EXPECT_TRUE(write_file_atomically(path, "newer"));
-        ::chmod(dir.path().c_str(), 0700);
-        EXPECT_EQ(testing::read_file(path), "new");
-    }
-#endif
     auto missing_folder = write_file_atomically(dir.file("no/such/folder.hex"), "x");
     ASSERT_TRUE(missing_folder);
     EXPECT_FALSE(missing_folder->empty());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary left
 }
+
+#if !defined(_WIN32)
+TEST(AtomicWrite, AFolderWithoutWritePermissionLeavesTheOldFile) {
+    testing::TempDir dir;
+    const std::string path = dir.write("out.hex", "old");
+    ::chmod(dir.path().c_str(), 0500);
+    if (::access(dir.path().c_str(), W_OK) == 0) {
+        ::chmod(dir.path().c_str(), 0700);
+        GTEST_SKIP() << "this user writes into a read-only folder (root): the refusal cannot be shown";
+    }
+    EXPECT_TRUE(write_file_atomically(path, "newer"));
+    ::chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(testing::read_file(path), "old");
+}
+
+// A write that fails half-way, which the file size limit brings about for root too:
+// the old file stays whole and no partial copy is left beside it.
+TEST(AtomicWrite, AWriteThatFailsHalfWayLeavesTheOldFile) {
+    testing::TempDir dir;
+    const std::string old_text(4096, 'o');
+    const std::string path = dir.write("out.hex", old_text);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    auto* const previous = std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto failure = write_file_atomically(path, std::string(8192, 'n'));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(failure);
+    EXPECT_FALSE(failure->empty());
+    EXPECT_EQ(testing::read_file(path), old_text);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary left
+}
+#endif
 
 }  // namespace
 }  // namespace zarvik

@@ -128,6 +128,205 @@ TEST(ChipIdentity, AnEchoingLineNeverSucceeds) {
     EXPECT_EQ(host.programmer.erase(MemoryKind::Flash).refusal, Refusal::DeviceNotConfirmed);
 }
 
+// A one-colour RGB565 picture in a program: the word 0xE71C, low byte first, over
+// 0x1000-0x23FF. Its bytes at 0x1C00 look like the loader's block: every second byte is
+// a load-immediate, and both "copies" of the count agree.
+void paint_picture(std::span<std::uint8_t> flash) {
+    for (std::uint32_t a = 0x1000; a < 0x2400; a += 2) {
+        flash[a] = 0x1C;
+        flash[a + 1] = 0xE7;
+    }
+}
+
+std::vector<std::uint8_t> copy_of(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+
+TEST(ChipIdentity, AProgramsDataIsNeverTakenForALoader) {
+    // Data that shows the layout at a lower start, but not the same bytes at the chip's
+    // own loader start, is data.
+    struct Case { const char* chip; std::uint32_t data_at; bool torn_looking; };
+    for (const Case& c : {Case{"ATmega328", 0x1C00, false}, Case{"ATmega328", 0x3C00, false},
+                          Case{"ATmega168", 0x1C00, false}, Case{"ATmega328", 0x3C00, true}}) {
+        SimBoard board(c.chip);
+        auto flash = board.loader.flash();
+        if (c.data_at == 0x1C00) {
+            paint_picture(flash);
+        } else {
+            std::copy_n(board.loader.loader_first_block().begin(), 128, flash.begin() + c.data_at);
+            flash[c.data_at + 10] ^= 0x01;  // one byte apart from the real block
+        }
+        if (c.torn_looking) flash[c.data_at + 82] ^= 0x03;
+        const std::span<const std::uint8_t, 128> lookalike(flash.data() + c.data_at, 128);
+        ASSERT_NE(classify_loader_block(lookalike), LoaderBlockKind::None) << "the data must look like a loader";
+        Host host(board, "ATmega8");
+        const ChipIdentity& id = host.programmer.identify_device();
+        ASSERT_TRUE(id.found()) << c.chip << " " << c.data_at;
+        EXPECT_EQ(*id.loader_start, board.loader.model().loader_start) << c.chip << " " << c.data_at;
+        EXPECT_FALSE(id.torn_count);
+    }
+}
+
+TEST(ChipIdentity, APictureInAnATmega328IsLeftAloneByConfigureAndErase) {
+    SimBoard board("ATmega328");
+    paint_picture(board.loader.flash());
+    const auto picture = copy_of(board.loader.flash().first(0x7C00));
+    Host host(board, "ATmega328");
+    const OperationOutcome configured = host.programmer.configure_loader("16", "2");
+    ASSERT_TRUE(configured.ok()) << status_text(configured);
+    EXPECT_EQ(copy_of(board.loader.flash().first(0x7C00)), picture);  // 0x1C30-0x1C59 untouched
+    EXPECT_EQ(decode_wait_count(board.loader.loader_first_block(), 0), 2'666'667u);
+    EXPECT_EQ(decode_wait_count(board.loader.loader_first_block(), 1), 2'666'667u);
+    // The identity read the three candidates; everything after went to the loader's block.
+    std::vector<std::uint32_t> addresses;
+    const auto& log = board.loader.log();
+    for (std::size_t i = 0; i + 3 < log.size(); i += log[i].byte == 'B' ? 4 + 128 : 4) {
+        if (log[i].byte == 'A') addresses.push_back(static_cast<std::uint32_t>(log[i + 1].byte << 8 | log[i + 2].byte));
+    }
+    ASSERT_GE(addresses.size(), 3u);
+    EXPECT_EQ(std::vector(addresses.begin(), addresses.begin() + 3), (std::vector<std::uint32_t>{0x1C00, 0x3C00, 0x7C00}));
+    for (std::size_t i = 3; i < addresses.size(); ++i) {
+        EXPECT_TRUE(addresses[i] == 0x7C00 || addresses[i] == 0x7C40) << std::hex << addresses[i];
+    }
+    const auto erased = host.programmer.erase(MemoryKind::Flash);
+    ASSERT_TRUE(erased.ok()) << status_text(erased);
+    EXPECT_EQ(erased.end_address, 0x7C00u);
+    const auto user = board.loader.flash().first(0x7C00);
+    EXPECT_TRUE(std::all_of(user.begin(), user.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(has_loader_layout(board.loader.loader_first_block()));
+}
+
+TEST(ChipIdentity, ATornWaitCountIsStillThisLoaderAndConfigureRepairsIt) {
+    // On the chips with 64-byte pages the block's two copies lie in different pages.
+    for (const char* chip : {"ATmega8", "ATmega88", "ATmega168", "ATmega328"}) {
+        SimFaults torn;
+        torn.torn_count = 1'234'567;
+        SimBoard board(chip, torn);
+        ASSERT_EQ(classify_loader_block(board.loader.loader_first_block()), LoaderBlockKind::TornCount);
+        Host host(board, chip);
+        const ChipIdentity id = host.programmer.identify_device();
+        ASSERT_TRUE(id.found()) << chip;
+        EXPECT_EQ(*id.loader_start, board.loader.model().loader_start);
+        EXPECT_TRUE(id.torn_count);
+        EXPECT_EQ(id.wait_count, SimLoader::kFactoryWaitCount);
+        EXPECT_EQ(id.second_wait_count, 1'234'567u);
+        EXPECT_EQ(torn_count_text(id),
+                  "Счётчик ожидания загрузчика разорван: две его копии различаются (666667 и 1234567). Операции "
+                  "выполняются; настройка загрузчика перепишет обе копии");
+
+        testing::TempDir dir;
+        const std::string hex = dir.write("p.hex", ProgrammerBench::hex_records(0, testing::pattern(300)) + ":00000001FF\r\n");
+        EXPECT_TRUE(host.programmer.write(MemoryKind::Flash, hex).ok()) << chip;
+        EXPECT_TRUE(host.programmer.verify(MemoryKind::Flash, hex).ok()) << chip;
+        const OperationOutcome configured = host.programmer.configure_loader("16", "2");
+        ASSERT_TRUE(configured.ok()) << chip << ": " << status_text(configured);
+        EXPECT_EQ(decode_wait_count(board.loader.loader_first_block(), 0), 2'666'667u);
+        EXPECT_EQ(decode_wait_count(board.loader.loader_first_block(), 1), 2'666'667u);
+        EXPECT_FALSE(host.programmer.identify_device().torn_count);
+        EXPECT_TRUE(torn_count_text(host.programmer.identify_device()).empty());
+    }
+    EXPECT_TRUE(torn_count_text(ChipIdentity{}).empty());
+}
+
+TEST(ChipIdentity, AShortOrMissingAnswerWhileItIsReadIsALineFault) {
+    // The selected model is one the chip would be taken for if a failed read were read as
+    // "no loader here": erasing 0..3BFF on an ATmega8 wraps over its own loader.
+    struct Case { const char* what; SimFaults faults; const char* says; };
+    SimFaults silent_first;
+    silent_first.mute_command = 1;
+    SimFaults missing_block;
+    missing_block.mute_command = 3;
+    SimFaults short_block;
+    short_block.short_block = true;
+    for (const Case& c : {Case{"a silent first answer", silent_first, "Загрузчик не ответил при опознании МК: команда 'A', адрес 1C00"},
+                          Case{"a missing block", missing_block, "Загрузчик не ответил при опознании МК: команда 'b', адрес 1C00"},
+                          Case{"a short block", short_block,
+                               "Загрузчик ответил не полностью при опознании МК: команда 'b', адрес 1C00, получено 100 байт из 128"}}) {
+        SimBoard board("ATmega8", c.faults);
+        const auto before = copy_of(board.loader.flash());
+        Host host(board, "ATmega168");
+        const OperationOutcome o = host.programmer.erase(MemoryKind::Flash);
+        EXPECT_EQ(o.result, Result::LinkFailure) << c.what;
+        EXPECT_TRUE(o.while_identifying) << c.what;
+        ASSERT_TRUE(o.link_failure) << c.what;
+        EXPECT_EQ(o.link_failure->address, 0x1C00u) << c.what;
+        EXPECT_EQ(status_text(o), c.says) << c.what;
+        for (std::uint8_t command : commands(board.loader)) EXPECT_FALSE(changes_memory(command)) << c.what;
+        EXPECT_EQ(copy_of(board.loader.flash()), before) << c.what;
+    }
+}
+
+TEST(ChipIdentity, ForceNeverLetsAnotherModelThrough) {
+    for (const char* selected : {"ATmega168", "ATmega328"}) {
+        SimBoard board("ATmega8");
+        const auto before = copy_of(board.loader.flash());
+        Host host(board, selected);
+        host.programmer.accept_unconfirmed_device();
+        for (const OperationOutcome& o : {host.programmer.erase(MemoryKind::Flash), host.programmer.configure_loader("16", "2")}) {
+            EXPECT_EQ(o.result, Result::Refused) << selected;
+            EXPECT_EQ(o.refusal, Refusal::WrongDevice) << selected;
+        }
+        EXPECT_EQ(copy_of(board.loader.flash()), before) << selected;
+    }
+}
+
+TEST(ChipIdentity, TheFileIsCheckedWithoutAByteToTheDevice) {
+    ProgrammerBench bench("ATmega328");
+    struct Case { const char* what; std::string path; Result result; Refusal refusal; };
+    const Case cases[] = {
+        {"missing", bench.dir.file("typo.hex"), Result::FileFailure, Refusal::None},
+        {"damaged", bench.dir.write("bad.hex", ":0100000011FF\r\n"), Result::FileFailure, Refusal::None},
+        {"reaching the loader", bench.hex_file("long.hex", 0x7C00, testing::pattern(16)), Result::Refused,
+         Refusal::DataOverLoader},
+        {"fits", bench.hex_file("good.hex", 0x7B00, testing::pattern(256)), Result::Success, Refusal::None},
+    };
+    for (const Case& c : cases) {
+        const OperationOutcome o = bench.programmer.check_file(MemoryKind::Flash, c.path);
+        EXPECT_EQ(o.result, c.result) << c.what;
+        EXPECT_EQ(o.refusal, c.refusal) << c.what;
+    }
+    const OperationOutcome eeprom =
+        bench.programmer.check_file(MemoryKind::Eeprom, bench.hex_file("big.eep", 0x3F0, testing::pattern(32)));
+    EXPECT_EQ(eeprom.refusal, Refusal::DataBeyondEeprom);
+    EXPECT_EQ(bench.commands_sent(), 0u);
+}
+
+TEST(ChipIdentity, ItsTextsSpeakBothLanguages) {
+    struct Restore {
+        ~Restore() { set_language(Language::Russian); }
+    } restore;
+    OperationOutcome identifying;
+    identifying.operation = Operation::Erase;
+    identifying.result = Result::LinkFailure;
+    identifying.link_failure = TransactionFailure{'b', 0x3C00, 128, 100};
+    identifying.while_identifying = true;
+    OperationOutcome out_of_step = identifying;
+    out_of_step.while_identifying = false;
+    out_of_step.operation = Operation::Read;
+    out_of_step.memory = MemoryKind::Eeprom;
+    out_of_step.link_failure->out_of_step = true;
+    OperationOutcome clock;
+    clock.operation = Operation::Configure;
+    clock.result = Result::Refused;
+    clock.refusal = Refusal::FoscOutOfRange;
+    clock.fosc_text = "0.016";
+    ChipIdentity torn;
+    torn.loader_start = 0x1C00;
+    torn.torn_count = true;
+    torn.wait_count = 1;
+    torn.second_wait_count = 2;
+    set_language(Language::English);
+    EXPECT_EQ(status_text(identifying),
+              "Incomplete answer from the loader while identifying the chip: command 'b', address 3C00, got 100 of 128 bytes");
+    EXPECT_EQ(status_text(out_of_step),
+              "The exchange with the loader fell out of step while reading EEPROM, address 3C00, and it did not answer the "
+              "sync: check the line and reset the board");
+    EXPECT_EQ(status_text(clock),
+              "Fosc 0.016 MHz is outside 1–20 MHz, the range these chips and this loader run at: with such a count the "
+              "loader may answer nobody after a reset. Nothing was sent to the device");
+    EXPECT_EQ(torn_count_text(torn),
+              "The loader's wait count is torn: its two copies differ (1 and 2). Operations go on; configuring the loader "
+              "rewrites both copies");
+}
+
 // Requests a stop once the host has written a given number of bytes.
 class StopAfter final : public ByteLink {
 public:
@@ -197,6 +396,51 @@ TEST(LoaderConfigurationSafety, ProgramsFirstAndErasesOnlyWhenTheBlockDidNotTake
     sent = commands(bench.board.loader);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'E'), 0);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'F'), 1);
+}
+
+TEST(LoaderConfigurationSafety, ABlockThatStillDiffersAfterTheEraseIsNotReportedDone) {
+    // Lock bits that guard the loader: its pages take neither `E` nor `F`.
+    SimFaults locked;
+    locked.loader_locked = true;
+    ProgrammerBench bench("ATmega328", locked);
+    const auto before = copy_of(bench.board.loader.loader_first_block());
+    const OperationOutcome o = bench.programmer.configure_loader("16", "2");
+    EXPECT_EQ(o.result, Result::Differences);
+    EXPECT_FALSE(o.ok());
+    EXPECT_GT(o.difference_count, 0u);
+    const auto sent = commands(bench.board.loader);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'E'), 2);  // the fallback was tried
+    EXPECT_EQ(status_text(o), "Загрузчик не принял настройку: по адресу 7C31 записано EA, прочитано E2");
+    EXPECT_EQ(copy_of(bench.board.loader.loader_first_block()), before);
+}
+
+TEST(LoaderConfigurationSafety, AClockOutsideOneToTwentyMHzNeedsConsent) {
+    struct Case { const char* fosc; const char* timeout; bool refused; };
+    const Case cases[] = {
+        {"0.016", "2", true},  // 16 with the point slipped: a 2 ms wait on the real board
+        {"0,999", "2", true}, {"20.001", "2", true}, {"160", "0.5", true},
+        {"1", "2", false},     {"20", "2", false},   {"16", "2", false}, {"7,3728", "1", false},
+    };
+    for (const Case& c : cases) {
+        ProgrammerBench bench;
+        const OperationOutcome o = bench.programmer.configure_loader(c.fosc, c.timeout);
+        if (!c.refused) {
+            EXPECT_TRUE(o.ok()) << c.fosc << ": " << status_text(o);
+            continue;
+        }
+        EXPECT_EQ(o.result, Result::Refused) << c.fosc;
+        EXPECT_EQ(o.refusal, Refusal::FoscOutOfRange) << c.fosc;
+        EXPECT_EQ(bench.commands_sent(), 0u) << c.fosc;
+        EXPECT_NE(status_text(o).find("вне диапазона 1–20 МГц"), std::string::npos) << status_text(o);
+        EXPECT_EQ(decode_wait_count(bench.board.loader.loader_first_block(), 0), SimLoader::kFactoryWaitCount);
+        const OperationOutcome agreed =
+            bench.programmer.configure_loader(c.fosc, c.timeout, no_progress(), {.allow_unusual_clock = true});
+        EXPECT_TRUE(agreed.ok()) << c.fosc << ": " << status_text(agreed);
+    }
+    ProgrammerBench bench;
+    EXPECT_EQ(status_text(bench.programmer.configure_loader("0,016", "2")),
+              "Частота Fosc 0.016 МГц вне диапазона 1–20 МГц, на котором работают эти МК и загрузчик: с таким "
+              "счётчиком загрузчик после сброса может никому не ответить. В устройство ничего не отправлено");
 }
 
 TEST(LoaderConfigurationSafety, AWaitUnderHalfASecondNeedsConsent) {

@@ -8,6 +8,7 @@
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "serial/serial_port.h"
+#include "support/busy_machine.h"
 #include "support/sim_process.h"
 #include "support/hex_image.h"
 #include "support/temp_dir.h"
@@ -23,10 +24,11 @@ TEST(EndToEnd, ExampleProgramAndDataRoundTripThroughZarvikSim) {
     const std::string eeprom_dump = dir.file("eeprom-dump.eep");
     testing::SimProcess sim({"--model", "ATmega328", "--dump-flash", QString::fromStdString(flash_dump),
                              "--dump-eeprom", QString::fromStdString(eeprom_dump)});
-    ASSERT_FALSE(sim.path().isEmpty());
+    ASSERT_TRUE(sim.ready()) << sim.failure();
 
+    // The board runs in another process: the host allows for a busy machine.
     SteadyClock clock;
-    SerialPort port(clock);
+    SerialPort port(clock, testing::patient_timeouts());
     ASSERT_TRUE(port.open(sim.path_string()));
     ASSERT_TRUE(port.set_speed(115200));
     auto state = std::make_unique<ProgrammerState>();

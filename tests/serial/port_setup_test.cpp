@@ -23,30 +23,54 @@ namespace {
 #if defined(_WIN32)
 // Wine rounds 76800, 100000, 125000 and 250000 to 38400 on the wire, so these are
 // checked here, on the DCB the port hands to SetCommState, not on a line.
-TEST(WindowsLineSetup, EverySpeedExactlyWith8N1AndOnlyTheFlowBitsCleared) {
+// Whatever the driver, or the program that used the port before, left in the DCB, the
+// line comes out the same: binary 8N1 with no flow control of any kind, nothing
+// replaced or dropped, and no error that would abort every later read.
+TEST(WindowsLineSetup, EverySpeedGivesTheWholeLineWhateverThePortHeld) {
+    struct Before { const char* what; DWORD flags; BYTE byte_size; BYTE parity; BYTE stop_bits; };
+    const Before befores[] = {
+        {"all flags off", 0, 8, NOPARITY, ONESTOPBIT},
+        {"all flags on, 7E2", ~DWORD{0}, 7, EVENPARITY, TWOSTOPBITS},
+        {"every other flag, 5O1.5", 0x5555, 5, ODDPARITY, ONE5STOPBITS},
+        // What a terminal program leaves: XON/XOFF both ways, hardware handshake, DSR
+        // sensitivity, abort on error.
+        {"a terminal's handshakes", (1u << 2) | (1u << 3) | (1u << 6) | (1u << 8) | (1u << 9) | (2u << 12) | (1u << 14),
+         8, MARKPARITY, ONESTOPBIT},
+    };
     for (int baud : kLineSpeeds) {
-        for (const DWORD flags_before : {DWORD{0}, ~DWORD{0}, DWORD{0x5555}}) {
+        for (const Before& b : befores) {
             DCB dcb{};
-            dcb.DCBlength = sizeof dcb;
-            reinterpret_cast<DWORD*>(&dcb.DCBlength)[2] = flags_before;  // the flag word follows BaudRate
+            dcb.DCBlength = 0;
+            reinterpret_cast<DWORD*>(&dcb.DCBlength)[2] = b.flags;  // the flag word follows BaudRate
             dcb.BaudRate = 9600;
-            dcb.ByteSize = 7;
-            dcb.StopBits = TWOSTOPBITS;
-            dcb.Parity = NOPARITY;
+            dcb.ByteSize = b.byte_size;
+            dcb.Parity = b.parity;
+            dcb.StopBits = b.stop_bits;
             dcb.XonChar = 0x11;
+            dcb.XoffChar = 0x13;
             w32::apply_loader_line(dcb, baud);
+            SCOPED_TRACE(std::to_string(baud) + ", " + b.what);
+            EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
             EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(baud));
             EXPECT_EQ(dcb.ByteSize, 8);
-            EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
             EXPECT_EQ(dcb.Parity, NOPARITY);
-            EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE)) << baud;
-            EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE)) << baud;
+            EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+            EXPECT_EQ(dcb.fBinary, 1u);
+            EXPECT_EQ(dcb.fParity, 0u);
+            EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+            EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
+            EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE));
+            EXPECT_EQ(dcb.fDsrSensitivity, 0u);
+            EXPECT_EQ(dcb.fOutX, 0u);  // an 0x13 in the data would stop our output
+            EXPECT_EQ(dcb.fInX, 0u);
+            EXPECT_EQ(dcb.fErrorChar, 0u);
+            EXPECT_EQ(dcb.fNull, 0u);  // a 0x00 in the data would be dropped
+            EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+            EXPECT_EQ(dcb.fAbortOnError, 0u);
+            // With XON/XOFF off the characters are unused; kept, as a driver refuses
+            // a DCB whose two are equal.
             EXPECT_EQ(dcb.XonChar, 0x11);
-            // Bits 1, 2, 4, 5, 6, 12 and 13: parity check, CTS flow, DTR control, DSR
-            // sensitivity, RTS control. Every other flag is the driver's.
-            const DWORD cleared = (1u << 1) | (1u << 2) | (1u << 4) | (1u << 5) | (1u << 6) | (1u << 12) | (1u << 13);
-            const DWORD flags_after = reinterpret_cast<const DWORD*>(&dcb.DCBlength)[2];
-            EXPECT_EQ(flags_after, flags_before & ~cleared) << baud << " " << flags_before;
+            EXPECT_EQ(dcb.XoffChar, 0x13);
         }
     }
 }
@@ -60,6 +84,43 @@ TEST(WindowsLineSetup, AllFiveTimeOutsAreFiftyMilliseconds) {
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 50u);
 }
 #endif
+
+TEST(LineSpeed, APortRunningAtAnotherSpeedIsTold) {
+    struct Case { int asked; int actual; bool runs; };
+    for (const Case& c : {Case{115200, 115200, true}, Case{250000, 250000, true},
+                          Case{76800, 76677, true},    // what an FTDI chip makes of 76800
+                          Case{76800, 38400, false},   // Wine 8
+                          Case{100000, 115200, false}, Case{250000, 38400, false},
+                          Case{4800, 4897, false},     // 2.02 %: with the chip's own error, past a UART's tolerance
+                          Case{4800, 4896, true},
+                          Case{115200, 0, false}}) {
+        EXPECT_EQ(runs_at_speed(c.asked, c.actual), c.runs) << c.asked << " " << c.actual;
+    }
+    EXPECT_EQ(speed_failure("COM5", 76800, 38400), "порт COM5 работает на 38400 бод, а не на 76800: драйвер не даёт этой скорости");
+    EXPECT_EQ(speed_failure("COM5", 76800, 0), "порт COM5 не принял скорость 76800 бод");
+}
+
+TEST(LineSpeed, TimeOnTheLineIsTenBitsAByteRoundedUp) {
+    EXPECT_EQ(line_time_ms(132, 4800), 275);  // a block with its command at the lowest speed
+    EXPECT_EQ(line_time_ms(4, 115200), 1);
+    EXPECT_EQ(line_time_ms(0, 4800), 0);
+    EXPECT_EQ(line_time_ms(128, 0), 0);  // no speed set: nothing to wait for
+}
+
+TEST(PortList, NamesSortAsNumbersForTheListing) {
+    std::vector<std::string> names = {"COM12", "COM3", "COM1", "COM10", "COM2", "\\\\.\\COM4"};
+    sort_ports_by_number(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM10", "COM12", "\\\\.\\COM4"}));
+    std::vector<std::string> linux_names = {"ttyUSB10", "ttyS1", "ttyUSB2", "ttyACM0", "/dev/pts/10", "/dev/pts/9"};
+    sort_ports_by_number(linux_names);
+    EXPECT_EQ(linux_names,
+              (std::vector<std::string>{"/dev/pts/9", "/dev/pts/10", "ttyACM0", "ttyS1", "ttyUSB2", "ttyUSB10"}));
+    EXPECT_TRUE(port_name_before("COM9", "COM10"));
+    EXPECT_FALSE(port_name_before("COM10", "COM9"));
+    EXPECT_FALSE(port_name_before("COM3", "COM3"));
+    EXPECT_TRUE(port_name_before("COM3", "COM3a"));
+    EXPECT_TRUE(port_name_before("COM007", "COM8"));  // leading zeros do not make a number larger
+}
 
 TEST(PortList, OverrideIsSplitOnThePlatformsSeparator) {
 #if defined(_WIN32)

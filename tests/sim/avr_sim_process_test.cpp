@@ -2,7 +2,9 @@
 // time, its UART on a pseudo-terminal that the host opens like a serial adapter.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <array>
 #include <csignal>
@@ -12,6 +14,7 @@
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "serial/serial_port.h"
+#include "support/busy_machine.h"
 #include "support/hex_image.h"
 #include "support/temp_dir.h"
 
@@ -28,7 +31,8 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     sim.setArguments({"--model", "ATmega328", "--dump-flash", QString::fromStdString(dump)});
     sim.start();
     ASSERT_TRUE(sim.waitForStarted(10000));
-    while (!sim.canReadLine() && sim.state() == QProcess::Running) sim.waitForReadyRead(100);
+    const QDeadlineTimer started(30000);
+    while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
     const QString path = QString::fromUtf8(sim.readLine()).trimmed();
     ASSERT_TRUE(path.startsWith("/dev/pts/")) << path.toStdString();
 
@@ -36,7 +40,7 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     // The board runs on wall time in another process; on a machine busy with other
     // work it can be descheduled for longer than the port's usual 250 ms, which is
     // not what this test is about. The host here waits longer.
-    SerialPort port(clock, ReadTimeouts{2000, 50, 500});
+    SerialPort port(clock, testing::patient_timeouts());
     ASSERT_TRUE(port.open(path.toStdString()));
     ASSERT_TRUE(port.set_speed(115200));
     auto state = std::make_unique<ProgrammerState>();
@@ -71,17 +75,26 @@ TEST(AvrSimProcess, CommandLineStartsTheProgramAndReachesTheLoaderAfterAReset) {
     sim.setArguments({"--model", "ATmega168"});
     sim.start();
     ASSERT_TRUE(sim.waitForStarted(10000));
-    while (!sim.canReadLine() && sim.state() == QProcess::Running) sim.waitForReadyRead(100);
+    const QDeadlineTimer started(30000);
+    while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
     const QString path = QString::fromUtf8(sim.readLine()).trimmed();
     ASSERT_FALSE(path.isEmpty());
     const QString blink = QStringLiteral(ZARVIK_BLINK_MODELS_DIR "/blink-atmega168.hex");
     auto cli = [&](const QStringList& args) {
         QProcess p;
+        // The board is held to wall time in its own process; on a busy machine it falls
+        // behind, and the program waits for its answers accordingly.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
+        p.setProcessEnvironment(env);
         p.start(QStringLiteral(ZARVIK_CLI_BINARY), QStringList{"-p", path, "-m", "ATmega168", "-q"} + args);
         p.waitForFinished(60000);
         return p.exitCode();
     };
-    EXPECT_EQ(cli({"write", "flash", blink, "start"}), 0);
+    // The loader waits one second after a reset as built; a program started on a busy
+    // machine can take longer than that to send its first byte. Eight seconds, set here
+    // by the host as a user would, leave it room.
+    EXPECT_EQ(cli({"write", "flash", blink, "configure", "16", "8", "start"}), 0);
     EXPECT_EQ(cli({"connect"}), 3);
     ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
     EXPECT_EQ(cli({"connect", "erase", "flash"}), 0);
