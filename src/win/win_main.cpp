@@ -4,21 +4,17 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/system_language.h"
 #include "platform/win_text.h"
 #include "text/language.h"
 #include "win/main_window.h"
 #include "zarvik_version.h"
 
 namespace {
-
-// Russian for a Russian Windows, English for any other, unless --lang says otherwise.
-zarvik::Language language_of_windows() {
-    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? zarvik::Language::Russian
-                                                                     : zarvik::Language::English;
-}
 
 std::string executable_path() {
     std::wstring path(MAX_PATH, L'\0');
@@ -51,7 +47,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     for (int i = 0; i < argc; ++i) args.push_back(zarvik::win::narrow(wide[i]));
     LocalFree(wide);
 
-    zarvik::set_language(language_of_windows());
+    // Russian for a Russian Windows, English for any other, unless --lang says otherwise.
+    zarvik::set_language(zarvik::system_language());
     zarvik::win::WindowOptions options;
     options.executable = executable_path();
     for (std::size_t i = 1; i < args.size(); ++i) {
