@@ -107,6 +107,8 @@ drive() {  # name script [zarvik args...]
 }
 
 title="Загрузчик (Zarvik) (Версия 1.0 полная)"
+# No settings from an earlier run: where Zarvik.ini is made is part of what is checked.
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Zarvik "$(dirname "$exe")/Zarvik.ini"
 setsid wineserver -p >/dev/null 2>&1 </dev/null
 set_dpi 96
 shots=$work/shots

@@ -26,6 +26,7 @@ ReadTimeouts with_extra_wait(ReadTimeouts timeouts) {
     // answers with fewer bytes than asked for is still read in its usual time.
     timeouts.total_constant_ms += ms;
     return timeouts;
+}
 
 bool runs_at_speed(int asked, int actual) {
     if (asked <= 0 || actual <= 0) return false;

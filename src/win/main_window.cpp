@@ -188,6 +188,7 @@ public:
         setting_text_ = true;
         SetWindowTextW(control, wide.c_str());
         setting_text_ = false;
+        if (id == ids::kConnectionLine) fit_connection_line();
     }
     void set_enabled(int id, bool enabled) override { EnableWindow(item(id), enabled ? TRUE : FALSE); }
     void set_items(int id, const std::vector<ListItem>& items) override {
@@ -316,6 +317,7 @@ private:
     HWND item(int id) const { return GetDlgItem(window_, id); }
     void initialize();
     void apply_dpi();
+    void fit_connection_line();
     INT_PTR handle(UINT message, WPARAM wp, LPARAM lp);
     void run_tasks();
 
@@ -377,15 +379,37 @@ void MainWindow::initialize() {
     if (!files.empty()) presenter_->on_files_given(files);
 }
 
+// The connection line's font: the template's 16 pixels at 96 dpi, grown with the
+// screen, and smaller where a text would not fit the line (a Tahoma stand-in may be
+// wider than Tahoma): the line never wraps and nothing around it moves.
+void MainWindow::fit_connection_line() {
+    HWND line = item(ids::kConnectionLine);
+    const std::wstring text = window_text(line);
+    RECT box;
+    GetClientRect(line, &box);
+    const int dpi = static_cast<int>(dpi_of(window_));
+    HDC dc = GetDC(line);
+    HFONT chosen = nullptr;
+    for (int pixels = 16; pixels >= 11; --pixels) {
+        HFONT font = CreateFontW(-MulDiv(pixels, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        SelectObject(dc, old);
+        chosen = font;
+        if (size.cx <= box.right - box.left || pixels == 11) break;
+        DeleteObject(font);
+    }
+    ReleaseDC(line, dc);
+    SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(chosen), TRUE);
+    if (line_font_ != nullptr) DeleteObject(line_font_);
+    line_font_ = chosen;
+}
+
 void MainWindow::apply_dpi() {
     const UINT dpi = dpi_of(window_);
-    // The template's 16 pixels at 96 dpi, grown with the screen.
-    HFONT font = CreateFontW(-MulDiv(16, static_cast<int>(dpi), 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                             DEFAULT_PITCH | FF_SWISS, L"Tahoma");
-    SendDlgItemMessageW(window_, ids::kConnectionLine, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (line_font_ != nullptr) DeleteObject(line_font_);
-    line_font_ = font;
+    fit_connection_line();
     const int side = MulDiv(16, static_cast<int>(dpi), 96);
     for (HICON icon : browse_icons_) DestroyIcon(icon);
     browse_icons_.clear();
