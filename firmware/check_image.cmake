@@ -1,6 +1,7 @@
-# Fails the build when a loader image leaves its 1 KB, or when the instructions the
+# Fails the build when a loader image leaves its 1 KB, when the instructions the
 # host patches with the wait count are not load-immediates at offsets 48, 50, 54 and
-# 82, 84, 88 of its first block.
+# 82, 84, 88 of its first block, or when that block does not carry our signature
+# "ZRVK", protocol version 1 and the chip's page in words (PAGE_WORDS) at 2-7.
 cmake_minimum_required(VERSION 3.25)
 file(READ ${HEX} text)
 string(REGEX MATCHALL ":[0-9A-Fa-f]+" records "${text}")
@@ -49,5 +50,17 @@ foreach(offset 48 50 54 82 84 88)
     message(FATAL_ERROR "${HEX}: no load-immediate at offset ${offset} of the first block")
   endif()
 endforeach()
+string(SUBSTRING "${block}" 4 12 signature)
+math(EXPR page_words_hex "${PAGE_WORDS}" OUTPUT_FORMAT HEXADECIMAL)
+string(SUBSTRING "${page_words_hex}" 2 -1 page_words_hex)
+string(LENGTH "${page_words_hex}" digits)
+if(digits LESS 2)
+  set(page_words_hex "0${page_words_hex}")
+endif()
+string(TOUPPER "5A52564B01${page_words_hex}" expected)
+string(TOUPPER "${signature}" signature)
+if(NOT signature STREQUAL expected)
+  message(FATAL_ERROR "${HEX}: the first block carries ${signature} at offset 2, not ${expected}")
+endif()
 math(EXPR size "${high} - ${low}")
 message(STATUS "${HEX}: ${size} bytes")

@@ -343,10 +343,6 @@ Exit codes:
         <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</source>
         <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</translation>
     </message>
-    <message>
-        <source>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</source>
-        <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s</translation>
-    </message>
 </context>
 <context>
     <name>port</name>
@@ -691,7 +687,7 @@ Exit codes:
     </message>
     <message>
         <source>Счётчик ожидания загрузчика разорван: две его копии различаются (%u и %u). Операции выполняются; настройка загрузчика перепишет обе копии</source>
-        <translation>The loader's wait count is torn: its two copies differ (%u and %u). Operations go on; configuring the loader rewrites both copies</translation>
+        <translation>The loader&apos;s wait count is torn: its two copies differ (%u and %u). Operations go on; configuring the loader rewrites both copies</translation>
     </message>
     <message>
         <source>это текст, а не запись Intel HEX (запись начинается с двоеточия)</source>

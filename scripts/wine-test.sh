@@ -221,6 +221,13 @@ else
   fail "console: the run under script failed"; cat -v "$work/console.txt" 2>/dev/null | head -20
 fi
 
+LC_ALL=C.UTF-8 script -qfec "wine $build/src/zarvik-cli.exe --lang ru --help" "$work/help.txt" </dev/null >/dev/null 2>&1
+if grep -q "Команды выполняются по порядку" "$work/help.txt" && ! grep -q $'\xEF\xBF\xBD' "$work/help.txt"; then
+  pass "console: the help in Russian"
+else
+  fail "console: the help"; cat -v "$work/help.txt" | head -20
+fi
+
 # 9. The language follows the Windows user interface language unless --lang says.
 out=$(LC_ALL=en_US.UTF-8 wcli --simulate start 2>&1)
 [[ "$out" == *"Program started."* ]] && pass "an English Windows: English" || fail "an English Windows: '$out'"

@@ -314,7 +314,7 @@ private slots:
         help.open(QIODevice::WriteOnly);
         help.write("Справка\n");
         ports_.clear();
-        modal_guard_ = std::make_unique<UnansweredModalGuard>(15000);
+        modal_guard_ = std::make_unique<UnansweredModalGuard>(5000);
     }
     void cleanup() {
         QDir::setCurrent(original_dir_);

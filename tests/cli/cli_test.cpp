@@ -288,6 +288,95 @@ TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
     }
 }
 
+// zarvik-cli started as a shell starts it: SIGPIPE at its default, which ends a
+// process (this test's runner may ignore it, and ignored signals are inherited), and
+// SIGHUP ignored where `nohup` asks for it, in the tests' environment. Its standard
+// output goes to `*out`.
+pid_t spawn_cli(std::vector<std::string> args, int* out, bool nohup = false) {
+    int pipe_ends[2];
+    if (::pipe(pipe_ends) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    if (!nohup) sigaddset(&defaults, SIGHUP);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    args.insert(args.begin(), ZARVIK_CLI_BINARY);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (const QString& variable : cli_environment().toStringList()) variables.push_back(variable.toStdString());
+    std::vector<char*> envp;
+    for (std::string& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    struct sigaction before {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    if (nohup) ::sigaction(SIGHUP, &ignore, &before);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, ZARVIK_CLI_BINARY, &actions, &attributes, argv.data(), envp.data()) != 0) pid = -1;
+    if (nohup) ::sigaction(SIGHUP, &before, nullptr);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(pipe_ends[1]);
+    *out = pipe_ends[0];
+    return pid;
+}
+
+TEST(Cli, UnderNohupAHangUpEndsNothing) {
+    testing::SimProcess sim({"--model", "ATmega8"});
+    int out = -1;
+    const pid_t pid = spawn_cli({"-p", sim.path_string(), "--json", "erase", "eeprom"}, &out, true);
+    ASSERT_GT(pid, 0);
+    std::string seen;
+    char buf[256];
+    ssize_t n = 0;
+    while (seen.find("progress") == std::string::npos && (n = ::read(out, buf, sizeof buf)) > 0) seen.append(buf, n);
+    ::kill(pid, SIGHUP);
+    while ((n = ::read(out, buf, sizeof buf)) > 0) seen.append(buf, n);
+    ::close(out);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+    EXPECT_NE(seen.find("\"outcome\":\"success\""), std::string::npos) << seen;
+}
+
+TEST(Cli, AReaderThatGoesAwayNeverEndsAConfiguration) {
+    // `zarvik-cli ... configure 16 2 | head -c1`: the reader leaves after the first
+    // byte, and every later line written to it fails. The configuration goes on to its
+    // end and says so by its exit code.
+    testing::TempDir dir;
+    const std::string dump = dir.file("flash.hex");
+    testing::SimProcess sim({"--model", "ATmega328", "--wire", "--dump-flash", QString::fromStdString(dump)});
+    // As a shell starts it, with SIGPIPE at its default, which ends a process (this
+    // test's runner may ignore it, and ignored signals are inherited).
+    int out = -1;
+    const pid_t pid = spawn_cli({"-p", sim.path_string(), "-b", "19200", "--json", "configure", "16", "2"}, &out);
+    ASSERT_GT(pid, 0);
+    char first = 0;
+    EXPECT_EQ(::read(out, &first, 1), 1);  // head -c1
+    ::close(out);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(sim.stop(), 0);
+    FlashImage flash;
+    ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(dump, flash.span())));
+    const std::span<const std::uint8_t, 128> block(flash.bytes.data() + 0x7C00, 128);
+    ASSERT_TRUE(has_loader_layout(block));
+    EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
+}
+
+
 // The loader's first block as a dump of the whole flash shows it.
 std::array<std::uint8_t, 128> block_in_dump(const std::string& dump, std::uint32_t at) {
     FlashImage flash;
@@ -385,87 +474,6 @@ TEST(Cli, ATornWaitCountIsNamedAndConfigureRepairsIt) {
     const auto block = block_in_dump(dump, 0x1C00);
     EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
     EXPECT_EQ(decode_wait_count(block, 1), 2'666'667u);
-
-// zarvik-cli started as a shell starts it: SIGPIPE at its default, which ends a
-// process (this test's runner may ignore it, and ignored signals are inherited), and
-// SIGHUP ignored where `nohup` asks for it. Its standard output goes to `*out`.
-pid_t spawn_cli(std::vector<std::string> args, int* out, bool nohup = false) {
-    int pipe_ends[2];
-    if (::pipe(pipe_ends) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    if (!nohup) sigaddset(&defaults, SIGHUP);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    args.insert(args.begin(), ZARVIK_CLI_BINARY);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    struct sigaction before {};
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    if (nohup) ::sigaction(SIGHUP, &ignore, &before);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, ZARVIK_CLI_BINARY, &actions, &attributes, argv.data(), environ) != 0) pid = -1;
-    if (nohup) ::sigaction(SIGHUP, &before, nullptr);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(pipe_ends[1]);
-    *out = pipe_ends[0];
-    return pid;
-}
-
-TEST(Cli, UnderNohupAHangUpEndsNothing) {
-    testing::SimProcess sim({"--model", "ATmega8"});
-    int out = -1;
-    const pid_t pid = spawn_cli({"-p", sim.path_string(), "--json", "erase", "eeprom"}, &out, true);
-    ASSERT_GT(pid, 0);
-    std::string seen;
-    char buf[256];
-    ssize_t n = 0;
-    while (seen.find("progress") == std::string::npos && (n = ::read(out, buf, sizeof buf)) > 0) seen.append(buf, n);
-    ::kill(pid, SIGHUP);
-    while ((n = ::read(out, buf, sizeof buf)) > 0) seen.append(buf, n);
-    ::close(out);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
-    EXPECT_NE(seen.find("\"outcome\":\"success\""), std::string::npos) << seen;
-}
-
-TEST(Cli, AReaderThatGoesAwayNeverEndsAConfiguration) {
-    // `zarvik-cli ... configure 16 2 | head -c1`: the reader leaves after the first
-    // byte, and every later line written to it fails. The configuration goes on to its
-    // end and says so by its exit code.
-    testing::TempDir dir;
-    const std::string dump = dir.file("flash.hex");
-    testing::SimProcess sim({"--model", "ATmega328", "--wire", "--dump-flash", QString::fromStdString(dump)});
-    // As a shell starts it, with SIGPIPE at its default, which ends a process (this
-    // test's runner may ignore it, and ignored signals are inherited).
-    int out = -1;
-    const pid_t pid = spawn_cli({"-p", sim.path_string(), "-b", "19200", "--json", "configure", "16", "2"}, &out);
-    ASSERT_GT(pid, 0);
-    char first = 0;
-    EXPECT_EQ(::read(out, &first, 1), 1);  // head -c1
-    ::close(out);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    ASSERT_EQ(sim.stop(), 0);
-    FlashImage flash;
-    ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(dump, flash.span())));
-    const std::span<const std::uint8_t, 128> block(flash.bytes.data() + 0x7C00, 128);
-    ASSERT_TRUE(has_loader_layout(block));
-    EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
 }
 
 TEST(Cli, MonitorShowsWhatTheDeviceSendsAndSendsWhatIsTyped) {

@@ -55,6 +55,9 @@ struct Bench {
         programmer.set_model(*find_device_model(model));
     }
 
+    // Only a whole sync takes the loader from its wait into its commands.
+    void sync() { ASSERT_EQ(programmer.connect(), HandshakeOutcome::Connected); }
+
     std::span<const std::uint8_t> loader_area() { return board.flash().subspan(board.chip().boot_start, 1024); }
 
     // What the chip says within `ms` of simulated time.
@@ -225,6 +228,7 @@ TEST(AvrCore, PagesChangeExactlyTheirSixtyFourBytesAndTheLoaderIsKept) {
         Block block;
         for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(0xA5 ^ i);
 
+        bench.sync();
         ASSERT_FALSE(bench.protocol.erase_flash_page(0x40));
         ASSERT_FALSE(bench.protocol.write_flash_block(0xC0, block, 1));
         ASSERT_FALSE(bench.protocol.write_flash_block(0x100, block, 2));
@@ -273,6 +277,7 @@ TEST(AvrCore, PagesChangeExactlyTheirSixtyFourBytesAndTheLoaderIsKept) {
 // two bytes, so bytes sent while the loader is halted programming flash are lost.
 TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     Bench bench("ATmega328");
+    bench.sync();
     Block read{};
     const std::int64_t before = bench.link.now_us();
     ASSERT_FALSE(bench.protocol.read_flash_block(0, read));
@@ -282,20 +287,23 @@ TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     EXPECT_GE(took, line);
     EXPECT_LE(took, line + 500);
 
-    // `E` then, without waiting for its acknowledgement, a sync: the loader is halted
-    // erasing while the sync arrives, so two bytes wait and two are lost.
+    // `E` then, without waiting for its acknowledgement, 16 more bytes: the loader
+    // takes what comes while it fills the page buffer, but the CPU is halted while
+    // the page erases, and of the bytes that arrive then two wait and the rest are
+    // lost. (A blank page would not be erased at all.)
+    std::fill_n(bench.board.flash().begin(), 64, 0x12);
     const std::array<std::uint8_t, 4> erase{'E', '0', '0', '0'};
     const std::array<std::uint8_t, 4> address{'A', 0, 0, 0};
-    const std::array<std::uint8_t, 4> sync{'U', 'U', 'U', 'U'};
+    const std::vector<std::uint8_t> noise(16, 'x');
     ASSERT_TRUE(bench.link.write(address));
     std::array<std::uint8_t, 4> ack{};
     ASSERT_EQ(bench.link.read(ack).count, 4u);
     ASSERT_TRUE(bench.link.write(erase));
-    ASSERT_TRUE(bench.link.write(sync));
+    ASSERT_TRUE(bench.link.write(noise));
     ASSERT_EQ(bench.link.read(ack).count, 4u);
-    std::array<std::uint8_t, 10> reply{};
-    EXPECT_EQ(bench.link.read(reply).count, 0u);
-    EXPECT_EQ(bench.board.overruns(), 2u);
+    EXPECT_GE(bench.board.overruns(), 10u);
+    EXPECT_LE(bench.board.overruns(), 14u);
+    EXPECT_EQ(bench.programmer.connect(), HandshakeOutcome::Connected);
 }
 
 // The chip's busy times show in when the loader answers: 4.5 ms to erase a flash
@@ -320,10 +328,16 @@ TEST(AvrCore, ChipBusyTimesShowInTheAcknowledgements) {
         SCOPED_TRACE(std::string(c.model) + " " + static_cast<char>(c.command[0]));
         Bench bench(c.model);
         if (c.other_half_filled) std::fill_n(bench.board.flash().begin() + 64, 64, 0x12);
+        // A page that is blank already is not erased again.
+        std::fill_n(bench.board.flash().begin(), 64, 0x34);
         // EEPROM that differs from what is written, so that every byte is written.
         std::fill_n(bench.board.eeprom().begin(), 128, 0x00);
         // A host that waits as long as `e` takes, not the port's 250 ms.
         AvrLink link(bench.board, 115200, ReadTimeouts{1000, 50, 50});
+        const std::array<std::uint8_t, 4> sync{'U', 'U', 'U', 'U'};
+        std::array<std::uint8_t, 6> loader{};
+        ASSERT_TRUE(link.write(sync));
+        ASSERT_EQ(link.read(loader).count, 6u);
         Block block{};
         block.fill(0x5A);
         std::array<std::uint8_t, 4> ack{};
