@@ -33,7 +33,16 @@ namespace {
 constexpr UINT kMsgTask = WM_APP + 1;
 constexpr UINT_PTR kScanTimer = 1;
 
-std::wstring ui_text(const char* context, const char* source) { return widen(tr_text(context, source)); }
+// A template's text in the current language. The window's texts are kept in the
+// Linguist files under the form's, the window's or the Qt class's context, so each is
+// looked up in turn; the first that translates it wins.
+std::string template_text(const std::string& source) {
+    for (const char* context : {"window", "CVelborDlg", "zarvik::CVelborDlg", "CHelpDlg", "CAboutDlg"}) {
+        const char* translated = tr_text(context, source.c_str());
+        if (source != translated) return translated;
+    }
+    return source;
+}
 
 // %1, %2, ... in order, as Qt's arg() fills them.
 std::wstring arg(std::wstring text, std::initializer_list<std::wstring> values) {
@@ -69,12 +78,12 @@ UINT dpi_of(HWND window) {
 
 // The texts of a dialog made from a Russian template, in the current language: each
 // control's text is looked up in the same tables as every other text of the program.
-void translate_dialog(HWND dialog, const char* context) {
+void translate_dialog(HWND dialog) {
     if (current_language() == Language::Russian) return;
-    const auto translate = [context](HWND window) {
+    const auto translate = [](HWND window) {
         const std::string source = narrow(window_text(window));
         if (source.empty()) return;
-        const char* translated = tr_text(context, source.c_str());
+        const std::string translated = template_text(source);
         if (source != translated) SetWindowTextW(window, widen(translated).c_str());
     };
     translate(dialog);
@@ -117,7 +126,7 @@ struct HelpShown {
 
 INT_PTR CALLBACK help_procedure(HWND dialog, UINT message, WPARAM wp, LPARAM lp) {
     if (message == WM_INITDIALOG) {
-        translate_dialog(dialog, "CHelpDlg");
+        translate_dialog(dialog);
         const auto* help = reinterpret_cast<const HelpShown*>(lp);
         SetWindowTextW(dialog, help->title.c_str());
         SetDlgItemTextW(dialog, ids::kHelpText, help->text.c_str());
@@ -338,12 +347,12 @@ private:
 };
 
 void MainWindow::initialize() {
-    translate_dialog(window_, "CVelborDlg");
+    translate_dialog(window_);
     if (current_language() != Language::Russian) {
         HMENU menu = GetMenu(window_);
-        ModifyMenuW(menu, ids::kHelpCommand, MF_BYCOMMAND | MF_STRING, ids::kHelpCommand, ui_text("zarvik::CVelborDlg", "Помощь").c_str());
+        ModifyMenuW(menu, ids::kHelpCommand, MF_BYCOMMAND | MF_STRING, ids::kHelpCommand, widen(template_text("Помощь")).c_str());
         ModifyMenuW(menu, ids::kAboutCommand, MF_BYCOMMAND | MF_STRING, ids::kAboutCommand,
-                    ui_text("zarvik::CVelborDlg", "О программе ...").c_str());
+                    widen(template_text("О программе ...")).c_str());
         DrawMenuBar(window_);
     }
     HICON big = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ZARVIK_IDR_ICON), IMAGE_ICON,
