@@ -96,7 +96,8 @@ run_dir=$work/run
 mkdir -p "$run_dir"
 drive() {  # name script [zarvik args...]
   local name=$1 script=$2; shift 2
-  (cd "$run_dir" && exec wine "$exe" "$@") >/dev/null 2>&1 &
+  # APP_LC: the locale Wine takes the Windows user interface language from.
+  (cd "$run_dir" && exec env ${APP_LC:+LC_ALL=$APP_LC} wine "$exe" "$@") >/dev/null 2>&1 &
   app_pid=$!
   if timeout 150 wine "$build/src/window_driver.exe" "$(winpath "$script")" >"$work/$name.log" 2>&1; then
     pass "$name"
@@ -105,6 +106,15 @@ drive() {  # name script [zarvik args...]
   fi
   stop_app
 }
+
+# A Russian and an English Windows need both locales, built from Debian's locale sources
+# as in wine-test.sh.
+export LOCPATH=$PWD/$build/locale
+mkdir -p "$LOCPATH"
+for l in ru_RU en_US; do
+  [ -d "$LOCPATH/$l.UTF-8" ] || localedef -i $l -f UTF-8 "$LOCPATH/$l.UTF-8" 2>/dev/null \
+    || { echo "wine-window: localedef $l failed (Debian package locales)"; exit 1; }
+done
 
 title="Загрузчик (Zarvik) (Версия 1.0 полная)"
 # No settings from an earlier run: where Zarvik.ini is made is part of what is checked.
@@ -250,8 +260,8 @@ STEPS
 drive "a wrong model is refused with a message" "$work/wrong.txt" --lang ru
 stop_sim
 
-# 5. Without --lang the window speaks the Windows UI language: English in this prefix,
-#    which runs under the C locale. A flash file given on the command line fills its path.
+# 5. Without --lang the window speaks the Windows UI language: English on an English
+#    Windows, Russian on a Russian one. A flash file given on the command line fills its path.
 cat >"$work/english.txt" <<STEPS
 window Loader (Zarvik) (Version 1.0, full)
 text 1 Connect
@@ -259,7 +269,14 @@ text 1047 Прошивка.hex
 close
 gone
 STEPS
-drive "the Windows UI language, and a file named on the command line" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
+APP_LC=en_US.UTF-8 drive "an English Windows: English; a file named on the command line" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
+cat >"$work/russian.txt" <<STEPS
+window $title
+text 1 Соединить
+close
+gone
+STEPS
+APP_LC=ru_RU.UTF-8 drive "a Russian Windows: Russian" "$work/russian.txt"
 
 # 6. At 144 dpi: the same window, larger, and nothing cut off.
 set_dpi 144
