@@ -37,9 +37,19 @@ if(TARGET zarvik)
   install(FILES ${PROJECT_SOURCE_DIR}/res/zarvik.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
           RENAME ${ZARVIK_APP_ID}.svg)
 endif()
+if(TARGET zarvik-win32)
+  # The native window, with the help it shows, beside the command line.
+  install(TARGETS zarvik-win32 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/LICENSE.txt DESTINATION .)
+endif()
 if(DEFINED ZARVIK_BLINK_HEX)
-  install(FILES ${PROJECT_SOURCE_DIR}/examples/blink/blink.c ${ZARVIK_BLINK_HEX} ${ZARVIK_BLINK_EEP}
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zarvik/examples/blink)
+  # The example's built files only where a build made them: packaging a build of
+  # the programs alone must not stop for want of them.
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/blink/blink.c DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zarvik/examples/blink)
+  install(FILES ${ZARVIK_BLINK_HEX} ${ZARVIK_BLINK_EEP} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zarvik/examples/blink OPTIONAL)
 endif()
 
 # Manual pages from the programs' own --help, where they can run here.
@@ -99,8 +109,34 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_FILE_NAME zarvik-${PROJECT_VERSION})
 if(WIN32)
-  # The Windows command line is one static .exe: a .zip is all it needs.
+  # A portable .zip to unpack anywhere, and an installer where makensis is there
+  # (Debian's nsis): a Start-menu entry, an uninstaller and an entry among the
+  # installed apps, which the NSIS generator writes under the Uninstall registry key.
+  set(CPACK_PACKAGE_FILE_NAME zarvik-${PROJECT_VERSION}-win64)
   set(CPACK_GENERATOR ZIP)
+  find_program(ZARVIK_MAKENSIS makensis)
+  if(ZARVIK_MAKENSIS)
+    list(APPEND CPACK_GENERATOR NSIS)
+  endif()
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/LICENSE.txt)
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY Zarvik)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Zarvik)
+  # A 64-bit installer for the 64-bit programs: it runs where no 32-bit layer is (a
+  # 64-bit-only Wine, say) and writes the 64-bit registry and Program Files.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  set(CPACK_NSIS_DISPLAY_NAME Zarvik)
+  set(CPACK_NSIS_PACKAGE_NAME Zarvik)
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/res/win/zarvik.ico)
+  set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/res/win/zarvik.ico)
+  set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\zarvik.exe")
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  set(CPACK_NSIS_MODIFY_PATH OFF)
+  set(CPACK_NSIS_EXECUTABLES_DIRECTORY bin)
+  if(TARGET zarvik-win32)
+    set(CPACK_PACKAGE_EXECUTABLES "zarvik;Zarvik")
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

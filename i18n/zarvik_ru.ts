@@ -713,6 +713,13 @@ Exit codes:
     </message>
 </context>
 <context>
+    <name>win</name>
+    <message>
+        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>zarvik::CVelborDlg</name>
     <message>
         <source>Помощь</source>

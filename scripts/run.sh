@@ -6,8 +6,9 @@
 # button. The tests are built by scripts/test.sh, not here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash scripts/setup.sh run
+# No tests here: GoogleTest belongs to the test list.
+cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_TESTS=OFF >/dev/null
 targets=(zarvik zarvik-cli example_blink)
 if cmake --build build-run --target help | grep -q '^zarvik-avr-sim:'; then targets+=(zarvik-avr-sim); fi
 cmake --build build-run --target "${targets[@]}"

@@ -1,21 +1,29 @@
 #!/usr/bin/env bash
-# Installs every Debian package Zarvik needs to build, test, fuzz and run.
+# Installs the Debian packages Zarvik needs, in two lists:
+#   scripts/setup.sh run    what building and running the programs needs (run.sh)
+#   scripts/setup.sh        that and everything the tests, fuzzing, lint, packaging
+#                           and the Windows build under Wine need (test.sh)
 # Safe to run again: when everything is present it only checks and returns.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git
+run_packages=(
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev
-  libgl-dev libxkbcommon-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  gcc-avr avr-libc binutils-avr srecord
-  clang libclang-rt-14-dev clang-tidy cppcheck
-  xvfb xauth fonts-dejavu-core
+  libgl-dev libxkbcommon-dev libcli11-dev
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
+  gcc-avr avr-libc binutils-avr
   libelf-dev simavr libsimavr-dev
-  mingw-w64 wine wine64 locales
+)
+test_packages=(
+  git libgtest-dev libgmock-dev libbenchmark-dev srecord
+  clang libclang-rt-14-dev clang-tidy cppcheck
+  xvfb xauth fonts-dejavu-core python3
+  mingw-w64 wine wine64 nsis locales
   dpkg-dev file lintian help2man appstream desktop-file-utils unzip
 )
+
+packages=("${run_packages[@]}")
+if [ "${1:-test}" != run ]; then packages+=("${test_packages[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do

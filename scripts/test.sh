@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Zarvik with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test,
 # then each fuzz target briefly over its corpus, then clang-tidy and cppcheck, then the
-# Windows build under Wine (scripts/wine-test.sh).
+# Windows build under Wine (scripts/wine-test.sh, scripts/wine-window-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -34,5 +34,8 @@ done
 # The Windows build: cross-built with MinGW-w64, its tests and zarvik-cli.exe run under
 # Wine against this build's zarvik-sim.
 if bash scripts/wine-test.sh "$build"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+# The native window, zarvik.exe, worked through its control ids under Wine, and its
+# installer.
+if bash scripts/wine-window-test.sh "$build"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$ctest_status" -eq 0 ] && [ "$failed" -eq 0 ]

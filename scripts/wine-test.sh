@@ -65,6 +65,7 @@ fi
 # encoding too: a Russian and an English Windows need both locales, built here from
 # Debian's locale sources rather than installed on the machine.
 export LOCPATH=$PWD/$build/locale
+mkdir -p "$LOCPATH"
 for l in ru_RU en_US; do
   [ -d "$LOCPATH/$l.UTF-8" ] || localedef -i $l -f UTF-8 "$LOCPATH/$l.UTF-8" 2>/dev/null \
     || { echo "wine: localedef $l failed (Debian package locales)"; exit 1; }

@@ -1,0 +1,393 @@
+#!/usr/bin/env bash
+# The native window under Wine: builds zarvik.exe and its driver with MinGW-w64, starts
+# the window on COM5 (a native zarvik-sim's terminal, as in wine-test.sh) on a virtual
+# display, and works it through its control ids as a user would: connect selects the
+# model; erase, write, verify and read flash and EEPROM with the files chosen in the
+# file dialogs; «Стоп» during an EEPROM erase; closing during an operation asks first;
+# a lost line; a wrong model refused. Then the installer: installed silently, the
+# installed programs run, the uninstaller removes them. Screenshots at 96 and 144 dpi
+# go to docs/ with ZARVIK_SCREENSHOTS=1.
+#
+#   scripts/wine-window-test.sh NATIVE_BUILD_DIR
+set -uo pipefail
+cd "$(dirname "$0")/.."
+native=${1:?usage: wine-window-test.sh NATIVE_BUILD_DIR}
+native=$(cd "$native" && pwd)
+# Wine needs a display: a virtual one unless there is one already.
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1600x1200x24" bash "$0" "$native"
+fi
+build=${ZARVIK_WINE_BUILD:-build-wine}
+sim=$native/src/zarvik-sim
+hex=$native/examples/blink/blink.hex
+eep=$native/examples/blink/blink.eep
+
+failures=0
+pass() { echo "wine-window: ok   $1"; }
+fail() { echo "wine-window: FAIL $1"; failures=$((failures + 1)); }
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DZARVIK_GUI=OFF >/dev/null || exit 1
+cmake --build "$build" -j2 --target zarvik-win32 window_driver zarvik-cli >/dev/null \
+  || { cmake --build "$build" -j1 --target zarvik-win32 window_driver 2>&1 | grep -E 'error' | head -20; exit 1; }
+
+export WINEPREFIX=$PWD/$build/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko prompts
+export ZARVIK_SERIAL_PORTS="COM5"
+work=$(mktemp -d)
+link=$WINEPREFIX/zarvik-com5
+sim_pid=
+app_pid=
+
+stop_sim() {
+  if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
+  sim_pid=
+}
+stop_app() {
+  if [ -n "$app_pid" ]; then
+    # A window that a failed step left open: ended by its process id.
+    for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -TERM "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null
+  fi
+  app_pid=
+}
+cleanup() {
+  [ "$BASHPID" = "$$" ] || return 0
+  stop_app
+  stop_sim
+  wineserver -k 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ ! -f "$WINEPREFIX/.zarvik-ready" ]; then
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  setsid wineboot -i >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$link" /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+  touch "$WINEPREFIX/.zarvik-ready"
+fi
+
+set_dpi() {  # Wine's LogPixels; a new wineserver picks it up
+  wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+  setsid wineserver -p >/dev/null 2>&1 </dev/null
+}
+
+start_sim() {  # args for zarvik-sim
+  stop_sim
+  rm -f "$link"
+  "$sim" --link "$link" "$@" >"$work/sim.out" 2>"$work/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -e "$link" ] && return 0; sleep 0.1; done
+  return 1
+}
+
+winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); echo "Z:${p//\//\\}"; }
+
+# Runs the window (args) from folder $run_dir and the driver on script $1; a failing
+# step is printed with the driver's reason.
+exe=$(cd "$build/src" && pwd)/zarvik.exe
+run_dir=$work/run
+mkdir -p "$run_dir"
+drive() {  # name script [zarvik args...]
+  local name=$1 script=$2; shift 2
+  # APP_LC: the locale Wine takes the Windows user interface language from.
+  (cd "$run_dir" && exec env ${APP_LC:+LC_ALL=$APP_LC} wine "$exe" "$@") >/dev/null 2>&1 &
+  app_pid=$!
+  if timeout 150 wine "$build/src/window_driver.exe" "$(winpath "$script")" >"$work/$name.log" 2>&1; then
+    pass "$name"
+  else
+    fail "$name"; cat "$work/$name.log"
+  fi
+  stop_app
+}
+
+# A Russian and an English Windows need both locales, built from Debian's locale sources
+# as in wine-test.sh.
+export LOCPATH=$PWD/$build/locale
+mkdir -p "$LOCPATH"
+for l in ru_RU en_US; do
+  [ -d "$LOCPATH/$l.UTF-8" ] || localedef -i $l -f UTF-8 "$LOCPATH/$l.UTF-8" 2>/dev/null \
+    || { echo "wine-window: localedef $l failed (Debian package locales)"; exit 1; }
+done
+
+title="Загрузчик (Zarvik) (Версия 1.0 полная)"
+# No settings from an earlier run: where Zarvik.ini is made is part of what is checked.
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Zarvik "$(dirname "$exe")/Zarvik.ini"
+setsid wineserver -p >/dev/null 2>&1 </dev/null
+set_dpi 96
+shots=$work/shots
+mkdir -p "$shots"
+cp "$hex" "$work/Прошивка.hex"
+cp "$eep" "$work/Данные.eep"
+
+# 1. The whole road on an ATmega328 while ATmega8 is selected: connect selects the
+#    model; each memory erased, written from the file chosen in the open dialog,
+#    verified and read into a file named in the save dialog.
+start_sim --model ATmega328 || fail "zarvik-sim did not start"
+cat >"$work/road.txt" <<STEPS
+window $title
+text 1001 ATmega8
+text 1012 Доступно 1 COM порт
+select 1000 COM5
+text 1012 Открыт порт COM5. Выберите скорость
+select 1010 115200
+text 1012 Установлена скорость 115200 бод
+click 1
+text 1012 Соединение установлено успешно!
+text 1001 ATmega328
+text 1013 в списке МК выбран ATmega328
+shot $(winpath "$shots/idle-96.bmp")
+click 1049
+file $(winpath "$work/Прошивка.hex")
+text 1047 Прошивка.hex
+click 1074
+text 1013 Стирание flash закончено!
+click 1024
+text 1013 Запись flash закончена!
+enabled 1025 1
+click 1025
+text 1013 flash записан правильно!
+click 1026
+file $(winpath "$work/Прочитано.hex")
+text 1013 Чтение flash закончено!
+click 1050
+file $(winpath "$work/Данные.eep")
+text 1048 Данные.eep
+click 1075
+text 1013 Стирание EEPROM закончено!
+click 1044
+text 1013 Запись EEPROM закончена!
+enabled 1045 1
+click 1045
+text 1013 EEPROM записан правильно!
+click 1046
+file $(winpath "$work/Прочитано.eep")
+text 1013 Чтение EEPROM закончено!
+set 1076 16
+click 2
+gone
+STEPS
+drive "connect selects the model; erase, write, verify, read flash and EEPROM through the file dialogs" "$work/road.txt" --lang ru
+# The same chip read by the Linux command line: the oracle for the window's file.
+"$native/src/zarvik-cli" -p "$link" -b 115200 -m ATmega328 read flash "$work/expected.hex" >/dev/null 2>&1
+if [ -s "$work/Прочитано.hex" ] && cmp -s "$work/Прочитано.hex" "$work/expected.hex"; then
+  pass "the flash read through the window is the written program"
+else
+  fail "the flash read through the window differs from the written program"
+fi
+[ -s "$work/Прочитано.eep" ] && pass "the EEPROM read was saved" || fail "no EEPROM file saved"
+# Zarvik.ini: none anywhere, so it was made beside the program (a build folder is no
+# installation), and exit wrote what was typed.
+ini=$(dirname "$exe")/Zarvik.ini
+if grep -q "Fosc	 = 16" "$ini" 2>/dev/null && [ ! -e "$run_dir/Zarvik.ini" ]; then
+  pass "Zarvik.ini made beside the program, the typed clock saved"
+else
+  fail "Zarvik.ini not where expected"; ls -la "$(dirname "$exe")" "$run_dir"; cat "$ini" 2>/dev/null
+fi
+rm -f "$ini"
+stop_sim
+
+# 2. «Стоп» during an EEPROM erase, on a line as slow as a real one at 4800 baud;
+#    closing the window meanwhile asks first, and No goes on.
+start_sim --model ATmega328 --wire || fail "zarvik-sim did not start"
+cat >"$work/stop.txt" <<STEPS
+window $title
+select 1000 COM5
+select 1010 4800
+text 1012 Установлена скорость 4800 бод
+select 1001 ATmega328
+click 1075
+text 1013 Стираем EEPROM
+enabled 1079 1
+enabled 1074 0
+progress 1060 1
+shot $(winpath "$shots/busy-96.bmp")
+close
+answer no Операция ещё не закончена
+text 1013 Стираем EEPROM
+click 1079
+text 1013 Прервано при стирании EEPROM
+enabled 1079 0
+enabled 1074 1
+click 1075
+progress 1060 1
+key ESC
+text 1013 Прервано при стирании EEPROM
+close
+gone
+STEPS
+drive "«Стоп» and Esc stop an EEPROM erase; closing during it asks, No is the default" "$work/stop.txt" --lang ru
+stop_sim
+
+# 3. The line goes away during a write: the status line names it.
+start_sim --model ATmega328 --line-gone-after 300 || fail "zarvik-sim did not start"
+cat >"$work/gone.txt" <<STEPS
+window $title
+select 1000 COM5
+select 1010 115200
+select 1001 ATmega328
+click 1049
+file $(winpath "$work/Прошивка.hex")
+text 1047 Прошивка.hex
+click 1024
+text 1013 Связь с портом потеряна при записи flash
+enabled 1024 1
+close
+gone
+STEPS
+drive "a lost line is reported, the window stays usable" "$work/gone.txt" --lang ru
+stop_sim
+
+# 4. An ATmega168 while ATmega328 is selected: refused, nothing written.
+start_sim --model ATmega168 || fail "zarvik-sim did not start"
+cat >"$work/wrong.txt" <<STEPS
+window $title
+select 1000 COM5
+select 1010 115200
+select 1001 ATmega328
+click 1074
+answer ok Подключён ATmega168 (загрузчик с адреса 3C00), а выбран ATmega328
+not-text 1013 закончено
+close
+gone
+STEPS
+drive "a wrong model is refused with a message" "$work/wrong.txt" --lang ru
+stop_sim
+
+# 5. Without --lang the window speaks the Windows UI language: English on an English
+#    Windows, Russian on a Russian one. A flash file given on the command line fills its path.
+cat >"$work/english.txt" <<STEPS
+window Loader (Zarvik) (Version 1.0, full)
+text 1 Connect
+text 1047 Прошивка.hex
+close
+gone
+STEPS
+APP_LC=en_US.UTF-8 drive "an English Windows: English; a file named on the command line" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
+cat >"$work/russian.txt" <<STEPS
+window $title
+text 1 Соединить
+close
+gone
+STEPS
+APP_LC=ru_RU.UTF-8 drive "a Russian Windows: Russian" "$work/russian.txt"
+
+# 6. At 144 dpi: the same window, larger, and nothing cut off.
+set_dpi 144
+start_sim --model ATmega328 --wire || fail "zarvik-sim did not start"
+cat >"$work/dpi.txt" <<STEPS
+window $title
+select 1000 COM5
+select 1010 4800
+text 1012 Установлена скорость 4800 бод
+shot $(winpath "$shots/idle-144.bmp")
+select 1001 ATmega328
+click 1075
+progress 1060 1
+shot $(winpath "$shots/busy-144.bmp")
+click 1079
+text 1013 Прервано
+close
+gone
+STEPS
+drive "at 144 dpi" "$work/dpi.txt" --lang ru
+stop_sim
+set_dpi 96
+width_of() { python3 -c "import struct,sys; d=open(sys.argv[1],'rb').read(); print(struct.unpack_from('<i', d, 18)[0])" "$1"; }
+if [ -s "$shots/idle-96.bmp" ] && [ -s "$shots/idle-144.bmp" ]; then
+  w96=$(width_of "$shots/idle-96.bmp"); w144=$(width_of "$shots/idle-144.bmp")
+  # Dialog units follow the font: 1.5 times the pixels, give or take the frame.
+  if [ $((w144 * 100 / w96)) -ge 135 ] && [ $((w144 * 100 / w96)) -le 165 ]; then
+    pass "144 dpi: the window is ${w144} px wide against ${w96} px at 96 dpi"
+  else
+    fail "144 dpi: ${w144} px against ${w96} px at 96 dpi"
+  fi
+fi
+if [ "${ZARVIK_SCREENSHOTS:-0}" = 1 ]; then
+  for s in idle-96 busy-96 idle-144 busy-144; do
+    [ -s "$shots/$s.bmp" ] && python3 scripts/bmp_to_png.py "$shots/$s.bmp" "docs/win32-$s.png"
+  done
+fi
+
+# 7. What a Windows user downloads: the portable .zip and the installer. The installer
+#    runs silently (/S), the installed programs run, the window keeps its settings per
+#    user (an installation's folder is not written to), the uninstaller removes it all.
+rm -f "$build"/zarvik-*-win64.*
+if (cd "$build" && cpack -G "ZIP;NSIS" >"$work/cpack.log" 2>&1); then
+  pass "cpack makes the .zip and the installer"
+else
+  fail "cpack"; tail -20 "$work/cpack.log"
+fi
+if unzip -q -o "$build"/zarvik-*-win64.zip -d "$work/zip" 2>/dev/null; then
+  top=$(ls -d "$work"/zip/*/ | head -1)
+  missing=
+  for f in bin/zarvik.exe bin/zarvik-cli.exe bin/Help.txt LICENSE.txt; do [ -f "$top/$f" ] || missing="$missing $f"; done
+  [ -z "$missing" ] && pass "the .zip holds zarvik.exe, zarvik-cli.exe, Help.txt and the licence" || fail "the .zip lacks$missing"
+  # One exe each, no DLL beside them: only Windows' own libraries are imported.
+  foreign=$(x86_64-w64-mingw32-objdump -p "$top/bin/zarvik.exe" | sed -n 's/.*DLL Name: //p' \
+    | grep -viE '^(advapi32|comctl32|comdlg32|gdi32|kernel32|msvcrt|setupapi|shell32|user32|ole32)\.dll$')
+  [ -z "$foreign" ] && [ -z "$(find "$top" -iname '*.dll')" ] && pass "zarvik.exe imports only Windows' own DLLs" \
+    || fail "zarvik.exe needs $foreign"
+else
+  fail "the .zip does not unpack"
+fi
+installer=$(ls "$build"/zarvik-*-win64.exe 2>/dev/null | head -1)
+programs="$WINEPREFIX/drive_c/Program Files/Zarvik"
+appdata_ini=$(find "$WINEPREFIX/drive_c/users" -path '*AppData/Roaming/Zarvik/Zarvik.ini' 2>/dev/null | head -1)
+[ -n "$appdata_ini" ] && rm -f "$appdata_ini"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zarvik'
+apps_entry() {
+  wine reg query "$uninstall_key" /v DisplayName 2>/dev/null | grep -q Zarvik && return 0
+  wine reg query "${uninstall_key/Software/Software\\Wow6432Node}" /v DisplayName 2>/dev/null | grep -q Zarvik
+}
+start_menu_entry() { find "$WINEPREFIX/drive_c" -path '*Start Menu*' -iname 'Zarvik.lnk' 2>/dev/null | grep -q .; }
+if [ -n "$installer" ] && timeout 120 wine "$installer" /S >/dev/null 2>&1 && [ -f "$programs/bin/zarvik.exe" ]; then
+  pass "the installer installs silently"
+  start_menu_entry && pass "a Start-menu entry" || fail "no Start-menu entry"
+  apps_entry && pass "an entry among the installed apps" || fail "no entry under the Uninstall key"
+  [ -f "$programs/Uninstall.exe" ] && pass "an uninstaller" || fail "no uninstaller"
+  if timeout 60 wine "$programs/bin/zarvik-cli.exe" --version </dev/null 2>/dev/null | grep -q '^zarvik-cli '; then
+    pass "the installed zarvik-cli.exe runs"
+  else
+    fail "the installed zarvik-cli.exe"
+  fi
+  cat >"$work/installed.txt" <<STEPS
+window $title
+text 1012 Доступно 1 COM порт
+set 1077 7
+click 2
+gone
+STEPS
+  saved=$exe
+  exe=$programs/bin/zarvik.exe
+  drive "the installed zarvik.exe runs" "$work/installed.txt" --lang ru
+  exe=$saved
+  appdata_ini=$(find "$WINEPREFIX/drive_c/users" -path '*AppData/Roaming/Zarvik/Zarvik.ini' 2>/dev/null | head -1)
+  if [ -n "$appdata_ini" ] && grep -q "time_out = 7" "$appdata_ini" && [ ! -e "$programs/bin/Zarvik.ini" ] && [ ! -e "$run_dir/Zarvik.ini" ]; then
+    pass "an installed window keeps Zarvik.ini in %APPDATA%\\Zarvik"
+  else
+    fail "the installed window's Zarvik.ini: ${appdata_ini:-none in AppData}"; ls "$programs/bin"
+  fi
+  timeout 60 wine "$programs/Uninstall.exe" /S >/dev/null 2>&1
+  # The uninstaller runs a copy of itself and returns at once: wait for its work.
+  for _ in $(seq 300); do [ -e "$programs/bin/zarvik.exe" ] || break; sleep 0.2; done
+  if [ ! -e "$programs/bin/zarvik.exe" ] && [ ! -e "$programs/bin/zarvik-cli.exe" ]; then
+    pass "the uninstaller removes the programs"
+  else
+    fail "the uninstaller left $(ls "$programs/bin" 2>/dev/null | tr '\n' ' ')"
+  fi
+  for _ in $(seq 100); do start_menu_entry || break; sleep 0.2; done
+  start_menu_entry && fail "the Start-menu entry stayed" || pass "the Start-menu entry is gone"
+  apps_entry && fail "the Apps entry stayed" || pass "the Apps entry is gone"
+else
+  fail "the installer ($installer) did not install"
+fi
+
+echo "wine-window: $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace zarvik::win {
+
+struct WindowOptions {
+    std::string executable;   // the running program's full path, UTF-8
+    std::string flash_file;   // given on the command line
+    std::string eeprom_file;
+};
+
+// Runs the main dialog until it ends; returns the process's exit code.
+int run_main_window(HINSTANCE instance, const WindowOptions& options);
+
+// Which path a dropped or named file fills: .hex and .elf the flash one, .eep the
+// EEPROM one; nothing for any other name.
+enum class FileSlot { None, Flash, Eeprom };
+FileSlot slot_for_file(const std::string& path);
+
+}  // namespace zarvik::win
