@@ -34,10 +34,6 @@
         <source>OK</source>
         <translation>OK</translation>
     </message>
-    <message>
-        <source>В папке программы отсутствует файл &quot;Help.txt&quot;</source>
-        <translation>The file &quot;Help.txt&quot; is missing from the program&apos;s folder</translation>
-    </message>
 </context>
 <context>
     <name>CVelborDlg</name>
@@ -148,14 +144,6 @@
     <message>
         <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
         <translation>Stop the operation after the current exchange with the loader (Esc)</translation>
-    </message>
-    <message>
-        <source>Файлы программной памяти flash (*.hex)</source>
-        <translation>Flash program files (*.hex)</translation>
-    </message>
-    <message>
-        <source>Файлы памяти данных EEPROM (*.eep)</source>
-        <translation>EEPROM data files (*.eep)</translation>
     </message>
 </context>
 <context>
@@ -707,6 +695,13 @@ Exit codes:
     </message>
 </context>
 <context>
+    <name>win</name>
+    <message>
+        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
+        <translation>The settings (the chip&apos;s clock and the wait) are kept in the file %1</translation>
+    </message>
+</context>
+<context>
     <name>window</name>
     <message>
         <source>Открыт порт %1. Выберите скорость</source>
@@ -822,61 +817,6 @@ Exit codes:
     <message>
         <source>О программе ...</source>
         <translation>About...</translation>
-    </message>
-    <message>
-        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
-        <translation>Cannot read %1 (%2): it is left as it is, and the values 8 and 5 are used</translation>
-    </message>
-    <message>
-        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
-        <translation>The loader&apos;s first block is being written right now. Stopping here would leave the board without a loader, so the window can be closed once the write is done.</translation>
-    </message>
-    <message>
-        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
-        <translation>The operation has not finished. Stop it and close the window?</translation>
-    </message>
-    <message>
-        <source>Не удалось сохранить настройки в файл %1: %2</source>
-        <translation>Cannot save the settings to %1: %2</translation>
-    </message>
-    <message>
-        <source>Записать такое время ожидания всё же?</source>
-        <translation>Write this wait anyway?</translation>
-    </message>
-    <message>
-        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
-        <translation>If the board&apos;s loader has a differently laid out first block, you can go on without the check. Go on?</translation>
-    </message>
-    <message>
-        <source>Открыт порт %1. Выберите скорость</source>
-        <translation>Port %1 is open. Choose a speed</translation>
-    </message>
-    <message>
-        <source>Не удалось открыть порт %1</source>
-        <translation>Cannot open port %1</translation>
-    </message>
-    <message>
-        <source>Установлена скорость %1 бод</source>
-        <translation>Speed set to %1 baud</translation>
-    </message>
-    <message>
-        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
-        <translation>Found an %1 (loader at %2): %3 is now selected in the MCU list</translation>
-    </message>
-    <message>
-        <source>Не удалось отправить команду запуска программы</source>
-        <translation>Could not send the start command</translation>
-    </message>
-    <message>
-        <source>Файл %1 уже существует. Заменить его?</source>
-        <translation>%1 already exists. Replace it?</translation>
-    </message>
-</context>
-<context>
-    <name>win</name>
-    <message>
-        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
-        <translation>The settings (the chip&apos;s clock and the wait) are kept in the file %1</translation>
     </message>
 </context>
 </TS>

@@ -27,15 +27,7 @@
 <context>
     <name>CHelpDlg</name>
     <message>
-        <source>Dialog</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>OK</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>В папке программы отсутствует файл &quot;Help.txt&quot;</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -151,14 +143,6 @@
     </message>
     <message>
         <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Файлы программной памяти flash (*.hex)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Файлы памяти данных EEPROM (*.eep)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -508,10 +492,6 @@ Exit codes:
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Время ожидания %.3g с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Подключён %s (загрузчик с адреса %.4X), а выбран %s: в устройство ничего не отправлено</source>
         <translation type="unfinished"></translation>
     </message>
@@ -720,65 +700,6 @@ Exit codes:
     </message>
 </context>
 <context>
-    <name>zarvik::CVelborDlg</name>
-    <message>
-        <source>Помощь</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>О программе ...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Сейчас записывается первый блок загрузчика. Прервать запись нельзя: плата осталась бы без загрузчика. Окно можно будет закрыть, когда запись закончится.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Операция ещё не закончена. Прервать её и закрыть окно?</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось сохранить настройки в файл %1: %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Записать такое время ожидания всё же?</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Если на плате загрузчик с другим первым блоком, можно продолжить без проверки. Продолжить?</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Открыт порт %1. Выберите скорость</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось открыть порт %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Установлена скорость %1 бод</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Подключён %1 (загрузчик с адреса %2): в списке МК выбран %3</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Не удалось отправить команду запуска программы</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Файл %1 уже существует. Заменить его?</source>
-        <translation type="unfinished"></translation>
-    </message>
-</context>
-<context>
     <name>window</name>
     <message>
         <source>Открыт порт %1. Выберите скорость</source>
@@ -882,6 +803,17 @@ Exit codes:
     </message>
     <message>
         <source>%1 отличается от файла в %2 байтах. </source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>zarvik::CVelborDlg</name>
+    <message>
+        <source>Помощь</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>О программе ...</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

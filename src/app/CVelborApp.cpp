@@ -13,6 +13,7 @@
 #include "app/control_ids.h"
 #include "app/dialog_support.h"
 #include "app/port_listing.h"
+#include "presenter/settings_location.h"
 #include "serial/port_scan.h"
 #include "zarvik_version.h"
 
@@ -80,7 +81,9 @@ int CVelborApp::init_instance(const QStringList& extra_ports, const QString& scr
         return list_usable_ports(candidates);
     };
     environment.describe_port = [](const QString& name) { return describe_port(name); };
-    environment.settings_folder = QDir::currentPath();
+    // The working folder, the program's or the per-user one: wherever a Zarvik.ini is.
+    environment.settings_folder = QString::fromStdString(
+        locate_settings_here(QCoreApplication::applicationFilePath().toStdString()).folder);
     CVelborDlg dialog(environment);
     dialog.give_files(files);
     QTimer shot;

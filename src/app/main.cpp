@@ -13,11 +13,12 @@
 #include "app/simulated_board.h"
 #endif
 #include "memory/device_model.h"
+#include "platform/system_language.h"
 #include "text/language.h"
 #include "zarvik_version.h"
 
 static int run(int argc, char** argv) {
-    zarvik::set_language(zarvik::language_for_arguments(argc, argv));
+    zarvik::set_language(zarvik::language_for_arguments(argc, argv, zarvik::system_language()));
     CLI::App cli{"Zarvik: the programmer's window."};
     std::string simulate;
     std::string screenshot;

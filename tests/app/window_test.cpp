@@ -1148,7 +1148,7 @@ private slots:
 
     // A question about an operation closes when that operation ends, and the window stays.
     void aQuestionAboutAnOperationClosesWithIt() {
-        testing::SimProcess board({"--model", "ATmega328", "--wire"});
+        testing::SimProcess board({"--model", "ATmega328", "--wire", "--plain-loader"});  // its EEPROM erase takes a while
         ports_ << board.path();
         auto w = make_window();
         open_board(*w, board.path());

@@ -56,8 +56,11 @@ protected:
         presenter->start();
     }
     // A board of `model` on the port `name`, listed by the scan.
-    SimLoader& board(const std::string& name, const char* model, SimFaults faults = {}) {
-        loaders.push_back(std::make_unique<SimLoader>(*find_device_model(model), faults));
+    // Tests that hold an operation at one exchange take a loader of the original kind:
+    // ours skips what already holds the value and sends no such exchange at all.
+    SimLoader& board(const std::string& name, const char* model, SimFaults faults = {},
+                     LoaderKind kind = LoaderKind::Ours) {
+        loaders.push_back(std::make_unique<SimLoader>(*find_device_model(model), faults, kind));
         boards.boards[name] = loaders.back().get();
         ports.push_back(name);
         return *loaders.back();
@@ -336,7 +339,7 @@ TEST_F(Presenter, OperationsNeedAnOpenPortAndAChosenFile) {
 }
 
 TEST_F(Presenter, DuringAnOperationOnlyStopAndExitAreLiveAndStopEndsItAfterOneExchange) {
-    SimLoader& chip = board("/dev/board", "ATmega328");
+    SimLoader& chip = board("/dev/board", "ATmega328", {}, LoaderKind::Plain);
     start();
     open_port("/dev/board");
     run(ids::kConnect);
@@ -577,7 +580,7 @@ TEST_F(Presenter, TheConnectionLineFollowsTheLink) {
     EXPECT_FALSE(presenter->connected());
 
     // A third board, whose line goes away in the middle of an erase.
-    SimLoader& third = board("/dev/third", "ATmega328");
+    SimLoader& third = board("/dev/third", "ATmega328", {}, LoaderKind::Plain);
     presenter->on_port_list_opening();
     choose(ids::kPortList, "/dev/third");
     presenter->on_choice(ids::kSpeedList, kSpeed115200);
@@ -794,7 +797,7 @@ TEST_F(Presenter, HelpComesInTheUsersLanguageAndSaysWhenItIsMissing) {
 }
 
 TEST_F(Presenter, TheSessionsEndWaitsForTheOperationUnderWay) {
-    board("/dev/board", "ATmega328");
+    board("/dev/board", "ATmega328", {}, LoaderKind::Plain);
     start();
     open_port("/dev/board");
     run(ids::kConnect);
