@@ -195,7 +195,7 @@ stop_sim
 
 # 2. «Стоп» during an EEPROM erase, on a line as slow as a real one at 4800 baud;
 #    closing the window meanwhile asks first, and No goes on.
-start_sim --model ATmega328 --wire || fail "zarvik-sim did not start"
+start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not start"
 cat >"$work/stop.txt" <<STEPS
 window $title
 select 1000 COM5
@@ -280,7 +280,7 @@ APP_LC=ru_RU.UTF-8 drive "a Russian Windows: Russian" "$work/russian.txt"
 
 # 6. At 144 dpi: the same window, larger, and nothing cut off.
 set_dpi 144
-start_sim --model ATmega328 --wire || fail "zarvik-sim did not start"
+start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not start"
 cat >"$work/dpi.txt" <<STEPS
 window $title
 select 1000 COM5
