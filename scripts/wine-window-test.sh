@@ -199,6 +199,7 @@ start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not st
 cat >"$work/stop.txt" <<STEPS
 window $title
 select 1000 COM5
+text 1012 Открыт порт COM5
 select 1010 4800
 text 1012 Установлена скорость 4800 бод
 select 1001 ATmega328
@@ -230,6 +231,7 @@ start_sim --model ATmega328 --line-gone-after 300 || fail "zarvik-sim did not st
 cat >"$work/gone.txt" <<STEPS
 window $title
 select 1000 COM5
+text 1012 Открыт порт COM5
 select 1010 115200
 select 1001 ATmega328
 click 1049
@@ -249,6 +251,7 @@ start_sim --model ATmega168 || fail "zarvik-sim did not start"
 cat >"$work/wrong.txt" <<STEPS
 window $title
 select 1000 COM5
+text 1012 Открыт порт COM5
 select 1010 115200
 select 1001 ATmega328
 click 1074
@@ -284,6 +287,7 @@ start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not st
 cat >"$work/dpi.txt" <<STEPS
 window $title
 select 1000 COM5
+text 1012 Открыт порт COM5
 select 1010 4800
 text 1012 Установлена скорость 4800 бод
 shot $(winpath "$shots/idle-144.bmp")
