@@ -23,7 +23,8 @@ for target in hex_loader settings protocol elf_loader; do
     limit=(-max_total_time=4)
   fi
   # New inputs go to a scratch folder; the kept corpus and every past finding are read.
-  if ! build-fuzz/fuzz/${target}_fuzz "${limit[@]}" -print_final_stats=1 -artifact_prefix="$work/" \
+  # An input that hangs fails within seconds, not after libFuzzer's twenty minutes.
+  if ! build-fuzz/fuzz/${target}_fuzz "${limit[@]}" -timeout=20 -print_final_stats=1 -artifact_prefix="$work/" \
        "$work" "${inputs[@]}" >"$work/log" 2>&1; then
     echo "fuzz $target: FAILED"; tail -40 "$work/log"; failed=1
     mkdir -p "$findings/$target"

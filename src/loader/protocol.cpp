@@ -21,6 +21,9 @@ TransactionFailure short_answer(std::uint8_t command, std::uint32_t address, std
 // The longest a drain waits for the line to fall quiet: a line that keeps talking is
 // not a loader waiting for its next packet, and the sync after it will say so.
 constexpr std::int64_t kLongestDrainMs = 2000;
+// And the most it throws away: a stale answer is never longer than a range of page
+// checks, and bytes that come faster than any clock can measure must not hold it forever.
+constexpr std::size_t kLongestDrainBytes = 16 * 1024;
 
 constexpr Packet kSyncPacket{command::kSync, command::kSync, command::kSync, command::kSync};
 
@@ -57,7 +60,7 @@ ReadResult LoaderProtocol::drain() {
     link_.discard_input();
     std::array<std::uint8_t, 1> byte{};
     const std::int64_t give_up = clock_.now_ms() + kLongestDrainMs;
-    while (clock_.now_ms() < give_up) {
+    for (std::size_t thrown = 0; thrown < kLongestDrainBytes && clock_.now_ms() < give_up; ++thrown) {
         // Quiet means a whole read's time-out without a byte.
         const ReadResult got = link_.read(byte);
         if (got.count == 0 || got.line_lost || got.interrupted) return got;

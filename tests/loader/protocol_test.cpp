@@ -214,20 +214,25 @@ TEST(Protocol, ALoaderThatNeverAnswersTheSyncAgainIsALineFault) {
     for (std::uint8_t b : board.sent()) EXPECT_EQ(b, 0x55);
 }
 
-// A line that never falls quiet: a byte every 10 ms, whatever is asked (a GPS on RX).
+// A line that never falls quiet: a byte every 10 ms, whatever is asked (a GPS on RX),
+// or with no time between them, as from a buffer that is never empty.
 class ChatteringLine final : public ByteLink {
 public:
-    explicit ChatteringLine(FakeClock& clock) : clock_(clock) {}
+    explicit ChatteringLine(FakeClock& clock, std::int64_t ms_per_byte = 10) : clock_(clock), ms_per_byte_(ms_per_byte) {}
     bool write(std::span<const std::uint8_t>) override { return true; }
     ReadResult read(std::span<std::uint8_t> into) override {
-        clock_.sleep_ms(10);
+        ++bytes_read;
+        clock_.sleep_ms(ms_per_byte_);
         into[0] = '$';
         return ReadResult{1, false};
     }
     void discard_input() override {}
 
+    std::size_t bytes_read = 0;
+
 private:
     FakeClock& clock_;
+    std::int64_t ms_per_byte_;
 };
 
 TEST(Protocol, ALineThatNeverFallsQuietIsDrainedForABoundedTime) {
@@ -246,6 +251,18 @@ TEST(Protocol, ALineThatNeverFallsQuietIsDrainedForABoundedTime) {
     const auto least = LoaderProtocol::kResyncAttempts * 2000 + (LoaderProtocol::kResyncAttempts - 1) * LoaderProtocol::kAbandonedPacketMs;
     EXPECT_GE(elapsed, least);
     EXPECT_LE(elapsed, least + LoaderProtocol::kResyncAttempts * 20);
+}
+
+TEST(Protocol, ALineFasterThanTheClockIsDrainedForABoundedNumberOfBytes) {
+    FakeClock clock;
+    ChatteringLine line(clock, 0);
+    LoaderProtocol protocol(line, clock);
+    Block into{};
+    ASSERT_TRUE(protocol.read_flash_block(0, into));
+    const auto failure = protocol.read_flash_block(0, into);
+    ASSERT_TRUE(failure);
+    EXPECT_TRUE(failure->out_of_step);
+    EXPECT_LE(line.bytes_read, 1 + LoaderProtocol::kResyncAttempts * (16 * 1024 + kIdentifySize));
 }
 
 TEST(Protocol, AnEchoingLineIsToldFromAShortBlock) {
