@@ -142,11 +142,7 @@ TransactionResult FastProtocol::ack_within(const Packet& packet, std::uint32_t a
 
 TransactionResult FastProtocol::write_eeprom_block(std::uint32_t address,
                                                    std::span<const std::uint8_t, kLoaderBlock> block, std::uint8_t count) {
-    std::array<std::uint8_t, 4 + kLoaderBlock> load{};
-    const Packet head = make_packet(command::kLoadBuffer, 0, 0, 0);
-    std::copy(head.begin(), head.end(), load.begin());
-    std::copy(block.begin(), block.end(), load.begin() + 4);
-    if (!link_.write(load)) return TransactionFailure{command::kLoadBuffer, address, 0, 0, true};
+    if (!link_.write(load_buffer_packet(block))) return TransactionFailure{command::kLoadBuffer, address, 0, 0, true};
     std::array<std::uint8_t, kAckSize> ack{};
     const ReadResult got = read_within(ack, kAnswerMarginMs);
     if (got.count != kAckSize) return short_answer(command::kLoadBuffer, address, kAckSize, got);

@@ -12,6 +12,14 @@ Packet address_packet(std::uint32_t address) {
                        static_cast<std::uint8_t>(address & 0xFF), 0x00);
 }
 
+std::array<std::uint8_t, 4 + kLoaderBlock> load_buffer_packet(std::span<const std::uint8_t, kLoaderBlock> block) {
+    std::array<std::uint8_t, 4 + kLoaderBlock> load{};
+    const Packet head = make_packet(command::kLoadBuffer, 0, 0, 0);
+    std::copy(head.begin(), head.end(), load.begin());
+    std::copy(block.begin(), block.end(), load.begin() + 4);
+    return load;
+}
+
 namespace {
 
 TransactionFailure short_answer(std::uint8_t command, std::uint32_t address, std::size_t expected, const ReadResult& got) {
@@ -23,7 +31,7 @@ TransactionFailure short_answer(std::uint8_t command, std::uint32_t address, std
 constexpr std::int64_t kLongestDrainMs = 2000;
 // And the most it throws away: a stale answer is never longer than a range of page
 // checks, and bytes that come faster than any clock can measure must not hold it forever.
-constexpr std::size_t kLongestDrainBytes = 16 * 1024;
+constexpr std::size_t kLongestDrainBytes = std::size_t{16} * 1024;
 
 constexpr Packet kSyncPacket{command::kSync, command::kSync, command::kSync, command::kSync};
 
@@ -111,13 +119,7 @@ TransactionResult LoaderProtocol::load_then_program(std::uint32_t address,
                                                     std::span<const std::uint8_t, kLoaderBlock> block,
                                                     const Packet& program, std::int64_t wait_ms) {
     if (auto failure = ensure_in_step(command::kLoadBuffer, address)) return failure;
-    // The packet and its block go out in one write: the same bytes on the wire,
-    // one system call fewer per block.
-    std::array<std::uint8_t, 4 + kLoaderBlock> load{};
-    const Packet head = make_packet(command::kLoadBuffer, 0, 0, 0);
-    std::copy(head.begin(), head.end(), load.begin());
-    std::copy(block.begin(), block.end(), load.begin() + 4);
-    if (!link_.write(load)) return TransactionFailure{command::kLoadBuffer, address, 0, 0, true};
+    if (!link_.write(load_buffer_packet(block))) return TransactionFailure{command::kLoadBuffer, address, 0, 0, true};
     std::array<std::uint8_t, kAckSize> ack{};
     const ReadResult got = read_answer(ack);
     if (got.count != kAckSize) return short_answer(command::kLoadBuffer, address, kAckSize, got);

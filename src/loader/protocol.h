@@ -37,6 +37,9 @@ using Block = std::array<std::uint8_t, kLoaderBlock>;
 Packet make_packet(std::uint8_t cmd, std::uint8_t a1, std::uint8_t a2, std::uint8_t a3);
 // Byte addresses travel high byte first.
 Packet address_packet(std::uint32_t address);
+// The buffer's load command and its block, to go out in one write: the same bytes on
+// the wire, one system call fewer per block.
+std::array<std::uint8_t, 4 + kLoaderBlock> load_buffer_packet(std::span<const std::uint8_t, kLoaderBlock> block);
 
 // A transaction whose answer did not (fully) arrive. Acknowledgement contents are
 // never examined; only their arrival is.
