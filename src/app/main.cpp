@@ -53,7 +53,9 @@ static int run(int argc, char** argv) {
 #if defined(ZARVIK_VIRTUAL_PORT_BOARD)
     std::unique_ptr<zarvik::SimulatedBoard> board;
     if (!simulate.empty()) {
-        board = std::make_unique<zarvik::SimulatedBoard>(*zarvik::find_device_model(simulate));
+        // The busy picture needs an erase that lasts: on our loader a blank EEPROM's is over at once.
+        board = std::make_unique<zarvik::SimulatedBoard>(*zarvik::find_device_model(simulate),
+                                                         busy_screenshot.empty() ? zarvik::LoaderKind::Ours : zarvik::LoaderKind::Plain);
         if (!board->start()) {
             std::fprintf(stderr, "zarvik: cannot open a virtual port for the simulated board\n");
             return 3;

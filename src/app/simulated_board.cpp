@@ -2,7 +2,7 @@
 
 namespace zarvik {
 
-SimulatedBoard::SimulatedBoard(const DeviceModel& model) : loader_(model), server_(loader_, true) {}
+SimulatedBoard::SimulatedBoard(const DeviceModel& model, LoaderKind kind) : loader_(model, {}, kind), server_(loader_, true) {}
 
 SimulatedBoard::~SimulatedBoard() {
     stop_.store(true);

@@ -15,7 +15,7 @@ namespace zarvik {
 // thread of this process, for everyone without hardware.
 class SimulatedBoard {
 public:
-    explicit SimulatedBoard(const DeviceModel& model);
+    explicit SimulatedBoard(const DeviceModel& model, LoaderKind kind = LoaderKind::Ours);
     ~SimulatedBoard();
     SimulatedBoard(const SimulatedBoard&) = delete;
     SimulatedBoard& operator=(const SimulatedBoard&) = delete;
