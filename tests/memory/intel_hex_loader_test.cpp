@@ -78,6 +78,12 @@ TEST(IntelHexLoader, DamagedFilesAreRefusedWithTheLine) {
     struct Case { const char* what; const char* text; HexError::Kind kind; std::size_t line; };
     const Case cases[] = {
         {"wrong checksum", ":0100000011EE\n:0100010022DD\n", HexError::Kind::BadChecksum, 2},
+        // Off by an even amount: a test of only the lowest bit of the sum lets these through.
+        {"checksum two too small", ":0100000011EC\n", HexError::Kind::BadChecksum, 1},
+        {"checksum off by 0x80", ":01000000116E\n", HexError::Kind::BadChecksum, 1},
+        {"one data bit flipped, the checksum as it was", ":0100000013EE\n", HexError::Kind::BadChecksum, 1},
+        {"a jmp turned into a call, the checksum as it was", ":040000000C94340028\n:040004000E94340024\n",
+         HexError::Kind::BadChecksum, 2},
         {"non-hex character in data", ":01000000G1EE\n", HexError::Kind::BadCharacter, 1},
         {"garbage after the checksum", ":0100000011EEx\n", HexError::Kind::BadCharacter, 1},
         {"record shorter than its count", "\n\n:10000000000102\n", HexError::Kind::ShortRecord, 3},
