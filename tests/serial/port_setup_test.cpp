@@ -10,7 +10,12 @@
 
 #include "serial/port_scan.h"
 #if defined(__linux__)
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
+
+#include "loader/clock.h"
+#include "serial/lying_driver.h"
 #endif
 #include "serial/serial_port.h"
 #if defined(_WIN32)
@@ -99,6 +104,38 @@ TEST(LineSpeed, APortRunningAtAnotherSpeedIsTold) {
     EXPECT_EQ(speed_failure("COM5", 76800, 38400), "порт COM5 работает на 38400 бод, а не на 76800: драйвер не даёт этой скорости");
     EXPECT_EQ(speed_failure("COM5", 76800, 0), "порт COM5 не принял скорость 76800 бод");
 }
+
+#if defined(__linux__)
+// The rule where it is used: a port whose driver reads back another speed than the
+// one asked for is refused by set_speed, with the speed it runs at named; one that
+// reads back a speed near enough is taken. A pseudo-terminal stands in for the
+// adapter; its driver is made to read back what a real one might.
+TEST(LineSpeed, SetSpeedRefusesAPortThatReadsBackAnotherSpeed) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    struct Case { int asked; int read_back; bool taken; };
+    for (const Case& c : {Case{115200, 0, true},  // the driver's own answer: what was set
+                          Case{76800, 76677, true}, Case{76800, 38400, false}, Case{115200, 57600, false},
+                          Case{250000, 38400, false}}) {
+        SCOPED_TRACE(std::to_string(c.asked) + " read back as " + std::to_string(c.read_back));
+        SteadyClock clock;
+        SerialPort port(clock);
+        ASSERT_TRUE(port.open(slave));
+        testing::driver_reads_back_speed(c.read_back);
+        const bool taken = port.set_speed(c.asked);
+        testing::driver_reads_back_speed(0);
+        EXPECT_EQ(taken, c.taken);
+        if (!c.taken) {
+            EXPECT_EQ(port.error_text(), speed_failure(port.name(), c.asked, c.read_back));
+        }
+        port.close();
+    }
+    ::close(master);
+}
+#endif
 
 TEST(LineSpeed, TimeOnTheLineIsTenBitsAByteRoundedUp) {
     EXPECT_EQ(line_time_ms(132, 4800), 275);  // a block with its command at the lowest speed
