@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdarg>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <variant>
@@ -35,6 +36,8 @@ constexpr std::array<AvrChip, 4> kChips{{
 constexpr std::int64_t kPageProgramUs = 4500;
 // SPMEN, once written, waits this many cycles for the SPM.
 constexpr std::uint64_t kSpmWindowCycles = 4;
+// Every address a 16-bit pointer can hold, and a little more for a word access at the last one.
+constexpr std::size_t kDataSpace = 0x10000 + 2;
 
 // SPMCSR (SPMCR on the ATmega8): the same bits on all four chips.
 constexpr std::uint8_t kSpmEn = 1 << 0;
@@ -105,6 +108,16 @@ AvrBoard::AvrBoard(std::string_view model, std::uint32_t frequency_hz) : frequen
     }
     avr_->custom.data = this;
     avr_init(avr_);
+    // The core checks a data address against the end of RAM only to complain: a
+    // program's load or store through any 16-bit pointer (a random program's, a stack
+    // run away) then goes to that address of its RAM array, past its end, and reads
+    // or overwrites the simulator's own memory. The array is made to span every
+    // address the core can form, so that such a program crashes the simulated chip
+    // and never the simulator.
+    auto* data = static_cast<std::uint8_t*>(std::calloc(kDataSpace, 1));
+    std::memcpy(data, avr_->data, avr_->ramend + 1u);
+    std::free(avr_->data);
+    avr_->data = data;
     avr_->frequency = frequency_hz;
     avr_->log = LOG_NONE;
     real_flash_ = avr_->flash;
@@ -188,6 +201,9 @@ void AvrBoard::reset() {
     avr_->reset_pc = chip_->boot_start;
     avr_reset(avr_);
     avr_->pc = chip_->boot_start;
+    // Also a core that crashed or slept with interrupts off runs again, as a chip does
+    // after its reset button.
+    avr_->state = cpu_Running;
     // The core leaves the transmitter on after a reset; the chip does not.
     avr_->data[ucsrb_] &= static_cast<uint8_t>(~(1u << uart_->txen.bit));
     std::fill(std::begin(page_buffer_), std::end(page_buffer_), 0xFFFF);

@@ -13,11 +13,15 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <thread>
 #include <utility>
 #include <variant>
 
 #include "memory/intel_hex_loader.h"
+#include "memory/intel_hex_writer.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "serial/serial_port.h"
@@ -183,6 +187,72 @@ TEST(AvrSimProcess, EndsOnSigtermWhileItsAnswersPileUpUnread) {
     if (sim.state() != QProcess::NotRunning) {
         sim.kill();
         sim.waitForFinished(10000);
+    }
+}
+
+// A program that never comes back to the loader, whatever it does: sends on the UART
+// without end, stores through a pointer far past RAM, loops on itself, or is random
+// bytes (as a new user tries the board). Started by the loader, it runs until the
+// reset button (SIGUSR1) brings the loader back, which then answers; started again,
+// it runs until SIGTERM, which ends the board with its memories dumped.
+TEST(AvrSimProcess, ResetsAndEndsWithItsMemoriesWhateverTheProgramDoes) {
+    testing::TempDir dir;
+    std::vector<std::uint8_t> random(0x7000);
+    std::mt19937 rng(20);
+    for (auto& b : random) b = static_cast<std::uint8_t>(rng());
+    const std::string random_hex = dir.file("random.hex");
+    std::ofstream(random_hex, std::ios::binary) << to_intel_hex(random);
+    for (const std::string& program : {std::string(ZARVIK_BUSY_PROGRAM_DIR "/busy_chatter.hex"),
+                                      std::string(ZARVIK_BUSY_PROGRAM_DIR "/busy_wild_pointer.hex"),
+                                      std::string(ZARVIK_BUSY_PROGRAM_DIR "/busy_tight_loop.hex"), random_hex}) {
+        SCOPED_TRACE(program);
+        const std::string flash_dump = dir.file("flash-dump.hex");
+        const std::string eeprom_dump = dir.file("eeprom-dump.hex");
+        std::filesystem::remove(flash_dump);
+        std::filesystem::remove(eeprom_dump);
+        QProcess sim;
+        sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+        sim.setArguments({"--model", "ATmega328", "--flash", QString::fromStdString(program), "--dump-flash",
+                          QString::fromStdString(flash_dump), "--dump-eeprom", QString::fromStdString(eeprom_dump)});
+        sim.start();
+        ASSERT_TRUE(sim.waitForStarted(10000));
+        const QDeadlineTimer started(30000);
+        while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
+        const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+        ASSERT_TRUE(path.startsWith("/dev/pts/")) << path.toStdString();
+
+        SteadyClock clock;
+        SerialPort port(clock, testing::patient_timeouts_for_a_paced_board());
+        ASSERT_TRUE(port.open(path.toStdString()));
+        ASSERT_TRUE(port.set_speed(115200));
+        auto run_program = [&] {
+            ProgrammerState state;
+            Programmer programmer(state, port, clock);
+            programmer.set_model(*find_device_model("ATmega328"));
+            // What a program sent before the reset may still be arriving and garble the
+            // first answer; the loader, once it has the sync, answers the next one.
+            HandshakeOutcome connected = programmer.connect();
+            for (int again = 0; again < 3 && connected != HandshakeOutcome::Connected; ++again) {
+                connected = programmer.connect();
+            }
+            EXPECT_EQ(connected, HandshakeOutcome::Connected);
+            EXPECT_TRUE(programmer.start_program());
+            // Long enough for the program to be well under way on an idle machine;
+            // on a busy one the board's signals are still what is tested.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        };
+        run_program();
+        ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
+        run_program();
+        port.close();
+        sim.terminate();
+        ASSERT_TRUE(sim.waitForFinished(10000));
+        EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().toStdString();
+        const auto expected = load_hex_image(program, 0x7C00);
+        const auto dumped = load_hex_image(flash_dump, 0x8000);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dumped.begin()));
+        EXPECT_TRUE(std::filesystem::exists(eeprom_dump));
     }
 }
 
