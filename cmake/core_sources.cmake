@@ -16,6 +16,7 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/memory/device_model.cpp
   ${zarvik_src}/memory/elf_loader.cpp
   ${zarvik_src}/memory/file_io.cpp
+  ${zarvik_src}/memory/file_kind.cpp
   ${zarvik_src}/memory/intel_hex_loader.cpp
   ${zarvik_src}/memory/intel_hex_writer.cpp
   ${zarvik_src}/loader/chip_identity.cpp

@@ -776,6 +776,10 @@ Exit codes:
         <translation>EEPROM data files</translation>
     </message>
     <message>
+        <source>Все файлы</source>
+        <translation>All files</translation>
+    </message>
+    <message>
         <source>В папке программы отсутствует файл &quot;%1&quot;</source>
         <translation>The file &quot;%1&quot; is missing from the program&apos;s folder</translation>
     </message>

@@ -774,6 +774,10 @@ Exit codes:
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Все файлы</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>В папке программы отсутствует файл &quot;%1&quot;</source>
         <translation type="unfinished"></translation>
     </message>

@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 
 #include "app/CAboutDlg.h"
 #include "app/CHelpDlg.h"
@@ -53,6 +54,7 @@ PresenterEnvironment presenter_environment(const CVelborDlg::Environment& enviro
     const QDir program(QCoreApplication::applicationDirPath());
     out.help_folders = {QDir::currentPath().toStdString(), program.path().toStdString(),
                         QDir::cleanPath(program.filePath(QStringLiteral("../share/zarvik"))).toStdString()};
+    out.documents_folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
     return out;
 }
 
@@ -156,6 +158,10 @@ void CVelborDlg::set_text(int id, const std::string& text) {
     }
 }
 
+void CVelborDlg::set_tooltip(int id, const std::string& text) {
+    if (QWidget* c = control(id)) c->setToolTip(qs(text));
+}
+
 void CVelborDlg::set_enabled(int id, bool enabled) {
     if (QWidget* c = control(id)) c->setEnabled(enabled);
 }
@@ -227,8 +233,15 @@ void CVelborDlg::close_question() {
 }
 
 std::optional<std::string> CVelborDlg::choose_file(const FileDialogRequest& request) {
-    const QString filter = qs(request.filter_name) + QStringLiteral(" (") + qs(request.pattern) + QStringLiteral(")");
-    QFileDialog dialog(this, QString(), QString(), filter);
+    QStringList filters;
+    for (const FileFilter& filter : request.filters) {
+        QStringList patterns;
+        for (const std::string& extension : filter.extensions) patterns << QStringLiteral("*.") + qs(extension);
+        if (patterns.isEmpty()) patterns << QStringLiteral("*");
+        filters << qs(filter.name) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QStringLiteral(")");
+    }
+    QFileDialog dialog(this, QString(), qs(request.folder));
+    dialog.setNameFilters(filters);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (request.mode == FileDialogMode::Save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -266,8 +279,9 @@ void CVelborDlg::reject() {
 }
 
 void CVelborDlg::keyPressEvent(QKeyEvent* event) {
-    // Esc is «Стоп» during an operation and the exit otherwise; the presenter knows which.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    // Esc is «Стоп» during an operation and nothing otherwise: it never closes the window
+    // (QDialog would). An open drop-down list takes its Esc before the window sees it.
+    if (event->key() == Qt::Key_Escape) {
         presenter_->on_escape();
         return;
     }

@@ -59,6 +59,7 @@ public:
     // --- MainView ---
     void post_to_ui(std::function<void()> task) override;
     void set_text(int id, const std::string& text) override;
+    void set_tooltip(int id, const std::string& text) override;
     void set_enabled(int id, bool enabled) override;
     void set_items(int id, const std::vector<ListItem>& items) override;
     void set_selection(int id, int index) override;

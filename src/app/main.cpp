@@ -13,6 +13,7 @@
 #include "app/simulated_board.h"
 #endif
 #include "memory/device_model.h"
+#include "memory/file_kind.h"
 #include "platform/system_language.h"
 #include "text/language.h"
 #include "zarvik_version.h"
@@ -42,8 +43,7 @@ static int run(int argc, char** argv) {
     QStringList files;
     for (const std::string& extra : cli.remaining()) {
         const QString path = QString::fromLocal8Bit(extra.c_str());
-        const QString suffix = QFileInfo(path).suffix().toLower();
-        if (!path.startsWith(QLatin1Char('-')) && (suffix == "hex" || suffix == "elf" || suffix == "eep")) {
+        if (!path.startsWith(QLatin1Char('-')) && zarvik::memory_for_file(path.toStdString())) {
             files << QFileInfo(path).absoluteFilePath();
         }
     }

@@ -1,42 +1,26 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "loader/clock.h"
-#include "memory/memory_image.h"
-#include "presenter/device_port.h"
+#include "presenter/device_session.h"
+#include "presenter/link_state.h"
 #include "presenter/main_view.h"
 #include "programmer/programmer_state.h"
 
 namespace zarvik {
 
-// What the presenter needs from the system, injected so that its tests use their own.
-struct PresenterEnvironment {
-    // The port scan: the names of the ports that can be used now, in any order.
-    std::function<std::vector<std::string>()> scan_ports;
-    // What the port list shows beside a name (an adapter's description); may be empty.
-    std::function<std::string(const std::string&)> describe_port;
-    // Makes the port the device thread talks through; the serial port when not given.
-    std::function<std::unique_ptr<DevicePort>(Clock&)> make_port;
-    // The device thread's clock; a steady clock when not given. Must outlive the
-    // presenter.
-    Clock* clock = nullptr;
-    // The folder Zarvik.ini is read from at start and written to at exit.
-    std::string settings_folder;
-    // Where the help file is looked for, in order (the working folder, beside the
-    // program, an installation's share folder). Help.txt in Russian, Help_en.txt in English.
-    std::vector<std::string> help_folders;
-};
-
-// Everything the main window decides: its state, which controls are enabled, the flow
-// of every button, the phase and status texts, the questions it asks, the settings
-// file, the port list and its rescans. The port and the programmer live on a device
-// thread of the presenter's own, so the window keeps painting while an operation waits
-// on the line; what the device thread reports comes back through
-// MainView::post_to_ui and is shown on the window's thread.
+// The main window's presenter. It routes what the user does to the presenter of the
+// panel concerned, each with a view interface of its own (panel_views.h):
+//  - PortPanel: the port scan and list, the speed and model lists, «Соединить»,
+//    «Старт программы», the connection line;
+//  - OperationRunner: operations on the device thread, their progress, the refusals
+//    asked about and run again, what is locked meanwhile, «Стоп»;
+//  - FilePanel: the file paths and their dialogs;
+//  - ExitSequence: closing, its question, the settings file;
+//  - the window's texts (window_texts.h).
+// It keeps the start-up, Help and About, and the loader's two texts.
 //
 // The window (Qt or Win32) only shows what it is told and passes on, on its own thread,
 // what the user does; it never looks at the programmer's state to decide anything.
@@ -51,8 +35,9 @@ public:
     MainPresenter(const MainPresenter&) = delete;
     MainPresenter& operator=(const MainPresenter&) = delete;
 
-    // The start-up sequence: fills the lists, reads the settings file, checks for the
-    // help file, starts the port scan. Once, when the view is ready to be shown.
+    // The start-up sequence: fills the lists, reads the settings file (and with it the
+    // last run's choices), checks for the help file, starts the port scan. Once, when
+    // the view is ready to be shown.
     void start();
 
     // --- What the user did ---
@@ -68,7 +53,8 @@ public:
     // The system says a device came or went (WM_DEVICECHANGE and the like).
     void on_devices_changed();
     void on_scan_tick();
-    // Esc: «Стоп» while an operation runs, otherwise the exit.
+    // Esc: «Стоп» while an operation runs, otherwise nothing. It never ends the program
+    // (a view lets an open drop-down list have it first).
     void on_escape();
     // The close box or «Выход»: the exit sequence; during an operation it asks first.
     void on_close();
@@ -86,9 +72,13 @@ public:
     bool port_open() const;
     // The link answered the last handshake and nothing since says it is gone.
     bool connected() const;
+    Link link() const;
+    Life life() const;
     // The text the presenter last gave a control (kStatusLine, kConnectionLine, kFosc,
     // kTimeout, kFlashPath, kEepromPath).
     std::string text(int id) const;
+    // The whole path of a memory's file (the field may show only its end).
+    std::string file_path(MemoryKind memory) const;
     // A copy of the programmer's state, taken on the device thread. While idle only.
     ProgrammerState programmer_state() const;
 

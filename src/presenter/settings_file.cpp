@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "memory/file_io.h"
+#include "presenter/text_encoding.h"
 
 namespace zarvik {
 namespace {
@@ -13,6 +14,27 @@ std::string path_in(const std::string& folder) {
     return folder.back() == '/' ? folder + kSettingsFileName : folder + "/" + kSettingsFileName;
 }
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The value that starts at `from`: up to the line's end (any control byte), blanks
+// trimmed, as UTF-8.
+std::string value_from(std::string_view text, std::size_t from) {
+    std::size_t end = from;
+    while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x20 && text[end] != 0x7F) ++end;
+    std::string_view value = text.substr(from, end - from);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    // An older file was written in Windows-1251.
+    return is_valid_utf8(value) ? std::string(value) : utf8_from_cp1251(value);
+}
+
+bool has_control_byte(std::string_view value) {
+    for (char c : value) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string settings_value(std::string_view text, std::string_view key) {
@@ -20,27 +42,51 @@ std::string settings_value(std::string_view text, std::string_view key) {
     if (key_at == std::string_view::npos) return {};
     const std::size_t equals = text.find('=', key_at);
     if (equals == std::string_view::npos) return {};
-    std::size_t end = equals + 1;
-    while (end < text.size()) {
-        const auto c = static_cast<unsigned char>(text[end]);
-        if (c < 0x20 || c >= 0x80) break;
-        ++end;
+    return value_from(text, equals + 1);
+}
+
+std::string settings_line_value(std::string_view text, std::string_view key) {
+    std::size_t line = 0;
+    while (line < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", line);
+        if (end == std::string_view::npos) end = text.size();
+        if (text.substr(line, end - line).starts_with(key)) {
+            std::size_t at = line + key.size();
+            while (at < end && is_blank(text[at])) ++at;
+            if (at < end && text[at] == '=') return value_from(text, at + 1);
+        }
+        line = end + 1;
     }
-    std::string_view value = text.substr(equals + 1, end - equals - 1);
-    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
-    return std::string(value);
+    return {};
 }
 
 LoaderSettings parse_settings(std::string_view text) {
     if (text.empty()) return {};
     // Like the C string it always was, the text ends at a zero byte.
     text = text.substr(0, text.find('\0'));
-    return LoaderSettings{settings_value(text, "Fosc"), settings_value(text, "time_out")};
+    LoaderSettings s;
+    s.fosc = settings_value(text, "Fosc");
+    s.timeout = settings_value(text, "time_out");
+    s.model = settings_line_value(text, kModelKey);
+    s.port = settings_line_value(text, kPortKey);
+    s.speed = settings_line_value(text, kSpeedKey);
+    s.flash_file = settings_line_value(text, kFlashFileKey);
+    s.eeprom_file = settings_line_value(text, kEepromFileKey);
+    return s;
 }
 
 std::string format_settings(const LoaderSettings& settings) {
-    return "Fosc\t = " + settings.fosc + "\r\ntime_out = " + settings.timeout + "\r\n";
+    std::string out = "Fosc\t = " + settings.fosc + "\r\ntime_out = " + settings.timeout + "\r\n";
+    const std::pair<const char*, const std::string*> lines[] = {
+        {kModelKey, &settings.model},         {kPortKey, &settings.port},
+        {kSpeedKey, &settings.speed},         {kFlashFileKey, &settings.flash_file},
+        {kEepromFileKey, &settings.eeprom_file},
+    };
+    for (const auto& [key, value] : lines) {
+        if (value->empty() || has_control_byte(*value)) continue;
+        out.append(key).append(" = ").append(*value).append("\r\n");
+    }
+    return out;
 }
 
 LoaderSettings load_settings(const std::string& folder, std::string* unreadable) {

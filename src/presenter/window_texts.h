@@ -1,9 +1,11 @@
 #pragma once
 
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <string_view>
-#include <initializer_list>
 
+#include "programmer/outcome.h"
 #include "text/language.h"
 
 namespace zarvik::window_text {
@@ -35,6 +37,7 @@ inline constexpr const char* kCannotCloseNow =
 inline constexpr const char* kAskReplace = ZARVIK_TEXT("window", "Файл %1 уже существует. Заменить его?");
 inline constexpr const char* kFlashFiles = ZARVIK_TEXT("window", "Файлы программной памяти flash");
 inline constexpr const char* kEepromFiles = ZARVIK_TEXT("window", "Файлы памяти данных EEPROM");
+inline constexpr const char* kAllFiles = ZARVIK_TEXT("window", "Все файлы");
 inline constexpr const char* kHelpMissing = ZARVIK_TEXT("window", "В папке программы отсутствует файл \"%1\"");
 inline constexpr const char* kHelpTitle = ZARVIK_TEXT("window", "Помощь");
 inline constexpr const char* kAboutTitle = ZARVIK_TEXT("window", "О программе");
@@ -52,4 +55,34 @@ inline constexpr const char* kDiffersMany = ZARVIK_TEXT("window", "%1 отлич
 // `text` in the current language with %1, %2, ... replaced by `values`, in order.
 std::string fill(const char* text, std::initializer_list<std::string_view> values);
 
+// The core's text about an operation, with what the window adds: the longest wait a
+// refused one could have been, and which memory differs in how many bytes (the plural
+// form the count takes).
+std::string operation_text(const OperationOutcome& outcome);
+
+// What a file path field shows: the path, or, when it is longer than the field holds,
+// its end with the file's whole name, after an ellipsis. The whole path goes in the
+// field's tooltip.
+inline constexpr std::size_t kPathFieldCharacters = 48;
+std::string shown_path(const std::string& path, std::size_t room = kPathFieldCharacters);
+
 }  // namespace zarvik::window_text
+
+namespace zarvik {
+
+class ControlView;
+
+// The texts the presenters last gave the window's controls, so that what the window
+// shows can be read back (MainPresenter::text) and a repeated text is not sent again.
+class ShownTexts {
+public:
+    explicit ShownTexts(ControlView& view) : view_(view) {}
+    void show(int id, const std::string& text);
+    const std::string& of(int id) const;
+
+private:
+    ControlView& view_;
+    std::map<int, std::string> texts_;
+};
+
+}  // namespace zarvik

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <dbt.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -173,10 +174,14 @@ public:
         return 0;
     }
 
-    // Esc pressed in the main window (not in a box over it): the presenter's to decide.
+    // Esc pressed in the main window (not in a box over it): «Стоп» during an operation,
+    // nothing otherwise. A drop-down list that is open keeps its Esc, which closes it.
     bool escape_pressed(const MSG& msg) {
         if (msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE || presenter_ == nullptr) return false;
         if (msg.hwnd != window_ && GetAncestor(msg.hwnd, GA_ROOT) != window_) return false;
+        for (int id : {ids::kPortList, ids::kSpeedList, ids::kModelList}) {
+            if (SendDlgItemMessageW(window_, id, CB_GETDROPPEDSTATE, 0, 0) != 0) return false;
+        }
         presenter_->on_escape();
         return true;
     }
@@ -198,6 +203,23 @@ public:
         SetWindowTextW(control, wide.c_str());
         setting_text_ = false;
         if (id == ids::kConnectionLine) fit_connection_line();
+    }
+    void set_tooltip(int id, const std::string& text) override {
+        if (tooltips_ == nullptr) {
+            tooltips_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
+            // A long path is shown whole, on as many lines as it needs.
+            SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, 600);
+        }
+        std::wstring wide = widen(text);
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = window_;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.uId = reinterpret_cast<UINT_PTR>(item(id));
+        tool.lpszText = wide.data();
+        SendMessageW(tooltips_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        if (!wide.empty()) SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
     void set_enabled(int id, bool enabled) override { EnableWindow(item(id), enabled ? TRUE : FALSE); }
     void set_items(int id, const std::vector<ListItem>& items) override {
@@ -260,16 +282,20 @@ public:
             reinterpret_cast<LPARAM>(window_));
     }
     std::optional<std::string> choose_file(const FileDialogRequest& request) override {
-        std::wstring filter = widen(request.filter_name) + L" (" + widen(request.pattern) + L")";
-        filter += L'\0';
-        filter += widen(request.pattern);
-        filter += L'\0';
-        if (request.mode == FileDialogMode::Open) {
-            filter += L"ELF (*.elf)";
+        // "name (*.hex;*.elf)" NUL "*.hex;*.elf" NUL ..., the list ended by a second NUL.
+        std::wstring filter;
+        for (const FileFilter& entry : request.filters) {
+            std::wstring patterns;
+            for (const std::string& extension : entry.extensions) {
+                patterns += (patterns.empty() ? L"*." : L";*.") + widen(extension);
+            }
+            if (patterns.empty()) patterns = L"*.*";
+            filter += widen(entry.name) + L" (" + patterns + L")";
             filter += L'\0';
-            filter += L"*.elf";
+            filter += patterns;
             filter += L'\0';
         }
+        const std::wstring folder = widen(request.folder);
         wchar_t name[MAX_PATH * 4] = {};
         OPENFILENAMEW ofn{};
         ofn.lStructSize = sizeof ofn;
@@ -277,7 +303,8 @@ public:
         ofn.lpstrFilter = filter.c_str();
         ofn.lpstrFile = name;
         ofn.nMaxFile = static_cast<DWORD>(std::size(name));
-        const std::wstring extension = widen(request.pattern.substr(request.pattern.find('.') + 1));
+        ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+        const std::wstring extension = widen(request.default_extension);
         ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR;
         if (request.mode == FileDialogMode::Save) {
             ofn.lpstrDefExt = extension.c_str();
@@ -336,6 +363,7 @@ private:
     HWND window_ = nullptr;
     std::unique_ptr<MainPresenter> presenter_;
     HFONT line_font_ = nullptr;
+    HWND tooltips_ = nullptr;
     std::vector<HICON> browse_icons_;
     std::vector<ListedPort> ports_;  // the last scan, for the port list's names
     std::mutex tasks_mutex_;
@@ -379,6 +407,10 @@ void MainWindow::initialize() {
     };
     environment.settings_folder = settings_.folder;
     environment.help_folders = {working_folder(), folder_of(options_.executable)};
+    wchar_t documents[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
+        environment.documents_folder = narrow(documents);
+    }
     presenter_ = std::make_unique<MainPresenter>(*this, std::move(environment));
     presenter_->start();
     std::vector<std::string> files;
@@ -455,7 +487,10 @@ INT_PTR MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
         } else if (code == BN_CLICKED || code == 1) {  // a button, a menu command or an accelerator
             // The dialog's loop sends Enter to the default button even while it is disabled.
             if (lp != 0 && !IsWindowEnabled(reinterpret_cast<HWND>(lp))) return TRUE;
-            if (id == ids::kExit) {
+            if (id == ids::kExit && lp == 0) {
+                // IDCANCEL from the dialog's own loop (Esc that reached it): never the exit.
+                presenter_->on_escape();
+            } else if (id == ids::kExit) {
                 presenter_->on_close();
             } else {
                 presenter_->on_command(id);
@@ -526,22 +561,9 @@ LRESULT CALLBACK escape_filter(int code, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-FileSlot slot_for_file(const std::string& path) {
-    const std::size_t dot = path.find_last_of('.');
-    const std::size_t slash = path.find_last_of("\\/");
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return FileSlot::None;
-    std::string extension = path.substr(dot);
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (extension == ".hex" || extension == ".elf") return FileSlot::Flash;
-    if (extension == ".eep") return FileSlot::Eeprom;
-    return FileSlot::None;
-}
-
 int run_main_window(HINSTANCE instance, const WindowOptions& options) {
     MainWindow window(instance, options);
-    // Esc goes to the presenter («Стоп» during an operation, else the exit). The dialog's
+    // Esc goes to the presenter («Стоп» during an operation, else nothing). The dialog's
     // own loop would make it the same command as «Выход», so it is taken first.
     g_window = &window;
     HHOOK hook = SetWindowsHookExW(WH_MSGFILTER, escape_filter, nullptr, GetCurrentThreadId());

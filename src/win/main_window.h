@@ -15,9 +15,4 @@ struct WindowOptions {
 // Runs the main dialog until it ends; returns the process's exit code.
 int run_main_window(HINSTANCE instance, const WindowOptions& options);
 
-// Which path a dropped or named file fills: .hex and .elf the flash one, .eep the
-// EEPROM one; nothing for any other name.
-enum class FileSlot { None, Flash, Eeprom };
-FileSlot slot_for_file(const std::string& path);
-
 }  // namespace zarvik::win

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "memory/file_kind.h"
 #include "platform/system_language.h"
 #include "platform/win_text.h"
 #include "text/language.h"
@@ -63,10 +64,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             return 0;
         } else {
             // A file dropped on the program's icon, or named by a shortcut.
-            switch (zarvik::win::slot_for_file(a)) {
-            case zarvik::win::FileSlot::Flash: options.flash_file = full_path(a); break;
-            case zarvik::win::FileSlot::Eeprom: options.eeprom_file = full_path(a); break;
-            case zarvik::win::FileSlot::None: break;
+            if (const auto memory = zarvik::memory_for_file(a)) {
+                (*memory == zarvik::MemoryKind::Flash ? options.flash_file : options.eeprom_file) = full_path(a);
             }
         }
         if (asked) zarvik::set_language(*asked);

@@ -448,7 +448,7 @@ private slots:
         auto pick = choose_file(ZARVIK_BLINK_HEX, &filter);
         click(*w, ids::kFlashBrowse);
         QVERIFY(pick->done());
-        QCOMPARE(filter, QString::fromUtf8("Файлы программной памяти flash (*.hex)"));
+        QCOMPARE(filter, QString::fromUtf8("Файлы программной памяти flash (*.hex *.elf);Все файлы (*)"));
         QCOMPARE(text(*w, ids::kFlashPath), QString(ZARVIK_BLINK_HEX));
 
         const auto status = [&] { return text(*w, ids::kStatusLine); };
@@ -470,7 +470,7 @@ private slots:
 
         auto pick_eep = choose_file(ZARVIK_BLINK_EEP, &filter);
         click(*w, ids::kEepromBrowse);
-        QCOMPARE(filter, QString::fromUtf8("Файлы памяти данных EEPROM (*.eep)"));
+        QCOMPARE(filter, QString::fromUtf8("Файлы памяти данных EEPROM (*.eep *.hex);Все файлы (*)"));
         run(*w, ids::kEepromWrite);
         QVERIFY2(status().startsWith(QString::fromUtf8("Запись EEPROM закончена!  Время записи: ")), qPrintable(status()));
         run(*w, ids::kEepromVerify);
@@ -1007,11 +1007,13 @@ private slots:
         click(*w, ids::kFlashBrowse);  // empties the status line and refreshes the window
         QVERIFY(cancel->done());
         QCOMPARE(fosc->text(), QString("16"));
-        QTest::keyClick(w.get(), Qt::Key_Escape);  // the exit sequence
+        QTest::keyClick(w.get(), Qt::Key_Escape);  // never the exit
+        QVERIFY(w->isVisible());
+        click(*w, ids::kExit);  // the exit sequence
         QVERIFY(!w->isVisible());
         QFile ini(file("Zarvik.ini"));
         ini.open(QIODevice::ReadOnly);
-        QCOMPARE(ini.readAll(), QByteArray("Fosc\t = 16\r\ntime_out = 5\r\n"));
+        QCOMPARE(ini.readAll(), QByteArray("Fosc\t = 16\r\ntime_out = 5\r\nlast_model = ATmega8\r\n"));
     }
 
     void settingsThatCannotBeSavedAreReported() {

@@ -40,6 +40,7 @@ public:
         wake_.notify_all();
     }
     void set_text(int id, const std::string& text) override { texts[id] = text; }
+    void set_tooltip(int id, const std::string& text) override { tooltips[id] = text; }
     void set_enabled(int id, bool enabled) override { this->enabled[id] = enabled; }
     void set_items(int id, const std::vector<ListItem>& items) override {
         this->items[id] = items;
@@ -92,7 +93,7 @@ public:
     void reset() {
         const std::lock_guard lock(mutex_);
         posted_.clear();
-        texts.clear(), enabled.clear(), items.clear(), selection.clear(), progress.clear(), progress_updates.clear();
+        texts.clear(), tooltips.clear(), enabled.clear(), items.clear(), selection.clear(), progress.clear(), progress_updates.clear();
         busy_cursor = scan_timer = closed = question_open = false;
         questions_closed = 0;
         messages.clear(), questions.clear(), answers.clear(), files.clear(), dialogs.clear(), helps.clear(), abouts.clear();
@@ -141,6 +142,7 @@ public:
     }
 
     std::map<int, std::string> texts;
+    std::map<int, std::string> tooltips;
     std::map<int, bool> enabled;
     std::map<int, std::vector<ListItem>> items;
     std::map<int, int> selection;

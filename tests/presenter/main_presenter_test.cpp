@@ -52,6 +52,7 @@ protected:
         environment.clock = &clock;
         environment.settings_folder = dir.path().string();
         environment.help_folders = {dir.path().string()};
+        environment.documents_folder = "/home/user/Documents";
         presenter = std::make_unique<MainPresenter>(view, environment);
         presenter->start();
     }
@@ -176,15 +177,19 @@ TEST_F(Presenter, PortAndSpeedChoicesSayWhatHappened) {
     presenter->on_command(ids::kConnect);
     EXPECT_EQ(view.messages.back().text, "Не выбрана скорость порта");
 
-    // A speed chosen for one port is not taken for the next one's.
+    // The chosen speed goes with a port chosen again: it is applied to it at once, and
+    // «Соединить» asks for nothing.
+    view.selection[ids::kSpeedList] = kSpeed115200;
     presenter->on_choice(ids::kSpeedList, kSpeed115200);
     ASSERT_EQ(connection(), "Установлена скорость 115200 бод");
     choose(ids::kPortList, "/dev/board");
-    EXPECT_EQ(view.selection[ids::kSpeedList], -1);
+    EXPECT_EQ(view.selection[ids::kSpeedList], kSpeed115200);
+    EXPECT_EQ(connection(), "Установлена скорость 115200 бод");
+    EXPECT_EQ(presenter->link(), Link::SpeedSet);
     const std::size_t shown = view.messages.size();
-    presenter->on_command(ids::kConnect);
-    ASSERT_EQ(view.messages.size(), shown + 1);
-    EXPECT_EQ(view.messages.back().text, "Не выбрана скорость порта");
+    run(ids::kConnect);
+    EXPECT_EQ(view.messages.size(), shown);
+    EXPECT_EQ(connection(), "Соединение установлено успешно!");
 }
 
 TEST_F(Presenter, ConnectTellsBothOutcomesAndSelectsTheModelThatAnswers) {
@@ -245,9 +250,10 @@ TEST_F(Presenter, FlashAndEepromThroughTheButtonsAndTheFileDialogs) {
     presenter->on_command(ids::kFlashBrowse);
     ASSERT_EQ(view.dialogs.size(), 1u);
     EXPECT_EQ(view.dialogs[0].mode, FileDialogMode::Open);
-    EXPECT_EQ(view.dialogs[0].filter_name, "Файлы программной памяти flash");
-    EXPECT_EQ(view.dialogs[0].pattern, "*.hex");
-    EXPECT_EQ(view.text(ids::kFlashPath), ZARVIK_BLINK_HEX);
+    EXPECT_EQ(view.dialogs[0].filters,
+              (std::vector<FileFilter>{{"Файлы программной памяти flash", {"hex", "elf"}}, {"Все файлы", {}}}));
+    EXPECT_EQ(view.tooltips[ids::kFlashPath], ZARVIK_BLINK_HEX);
+    EXPECT_EQ(presenter->file_path(MemoryKind::Flash), ZARVIK_BLINK_HEX);
 
     run(ids::kFlashErase);
     EXPECT_TRUE(starts_with(status(), "Стирание flash закончено!  Время стирания: ")) << status();
@@ -265,8 +271,8 @@ TEST_F(Presenter, FlashAndEepromThroughTheButtonsAndTheFileDialogs) {
 
     view.files.push_back(std::string(ZARVIK_BLINK_EEP));
     presenter->on_command(ids::kEepromBrowse);
-    EXPECT_EQ(view.dialogs.back().filter_name, "Файлы памяти данных EEPROM");
-    EXPECT_EQ(view.dialogs.back().pattern, "*.eep");
+    EXPECT_EQ(view.dialogs.back().filters,
+              (std::vector<FileFilter>{{"Файлы памяти данных EEPROM", {"eep", "hex"}}, {"Все файлы", {}}}));
     run(ids::kEepromWrite);
     EXPECT_TRUE(starts_with(status(), "Запись EEPROM закончена!  Время записи: ")) << status();
     run(ids::kEepromVerify);
@@ -429,7 +435,9 @@ TEST_F(Presenter, ClosingDuringAnOperationAsksFirstAndTheQuestionEndsWithTheOper
     boards.gate.open();
     ASSERT_TRUE(view.pump_until([this] { return view.closed; }));
     EXPECT_FALSE(presenter->busy());
-    EXPECT_EQ(settings(), "Fosc\t = 8\r\ntime_out = 5\r\n");
+    EXPECT_EQ(presenter->life(), Life::Closed);
+    EXPECT_EQ(settings(), "Fosc\t = 8\r\ntime_out = 5\r\nlast_model = ATmega328\r\nlast_port = /dev/board\r\n"
+                          "last_speed = 115200\r\n");
 }
 
 TEST_F(Presenter, TheLoadersOwnBlockIsNeverCutShort) {
@@ -570,8 +578,7 @@ TEST_F(Presenter, TheConnectionLineFollowsTheLink) {
     board("/dev/other", "ATmega328");
     presenter->on_port_list_opening();
     choose(ids::kPortList, "/dev/other");
-    EXPECT_EQ(connection(), "Открыт порт /dev/other. Выберите скорость");
-    presenter->on_choice(ids::kSpeedList, kSpeed115200);
+    EXPECT_EQ(connection(), "Установлена скорость 115200 бод");  // the speed chosen goes with it
     run(ids::kConnect);
     ASSERT_EQ(connection(), "Соединение установлено успешно!");
     presenter->on_command(ids::kStartProgram);
@@ -583,7 +590,6 @@ TEST_F(Presenter, TheConnectionLineFollowsTheLink) {
     SimLoader& third = board("/dev/third", "ATmega328", {}, LoaderKind::Plain);
     presenter->on_port_list_opening();
     choose(ids::kPortList, "/dev/third");
-    presenter->on_choice(ids::kSpeedList, kSpeed115200);
     run(ids::kConnect);
     ASSERT_EQ(connection(), "Соединение установлено успешно!");
     third.misbehave(SimFaults{.line_gone_after = 10});
@@ -707,16 +713,16 @@ TEST_F(Presenter, TheSettingsFileKeepsWhatWasTypedAndSaysWhenItCannot) {
     view.files.push_back(std::nullopt);
     presenter->on_command(ids::kFlashBrowse);  // empties the status line
     EXPECT_EQ(view.text(ids::kFosc), "16");
-    presenter->on_escape();  // the exit sequence
+    presenter->on_close();  // the exit sequence
     EXPECT_TRUE(view.closed);
-    EXPECT_EQ(settings(), "Fosc\t = 16\r\ntime_out = \xC6" "2\r\n");  // Windows-1251, as it always was
+    EXPECT_EQ(settings(), "Fosc\t = 16\r\ntime_out = Ж2\r\nlast_model = ATmega8\r\n");  // UTF-8 now
     presenter.reset();
 
-    // Read back: the value ends at the first byte above 0x7F, as it always did.
+    // Read back whole, Cyrillic included.
     view.reset();
     start();
     EXPECT_EQ(view.text(ids::kFosc), "16");
-    EXPECT_EQ(view.text(ids::kTimeout), "");
+    EXPECT_EQ(view.text(ids::kTimeout), "Ж2");
 
     // A file that cannot be written is reported, and the window still closes.
     std::filesystem::remove(dir.file("Zarvik.ini"));
@@ -750,7 +756,7 @@ TEST_F(Presenter, ASettingsFolderThatIsNotThereYetIsMade) {
     type(ids::kFosc, "12");
     presenter->on_close();
     EXPECT_TRUE(view.closed);
-    EXPECT_EQ(testing::read_file(folder + "/Zarvik.ini"), "Fosc\t = 12\r\ntime_out = 5\r\n");
+    EXPECT_EQ(testing::read_file(folder + "/Zarvik.ini"), "Fosc\t = 12\r\ntime_out = 5\r\nlast_model = ATmega8\r\n");
 }
 
 TEST_F(Presenter, HelpComesInTheUsersLanguageAndSaysWhenItIsMissing) {
@@ -813,6 +819,150 @@ TEST_F(Presenter, TheSessionsEndWaitsForTheOperationUnderWay) {
     ending.join();
     ASSERT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
     EXPECT_TRUE(starts_with(status(), "Прервано")) << status();
+}
+
+TEST_F(Presenter, ALostPortIsClosedAtOnceAndConnectOpensItAgainAtTheChosenSpeed) {
+    SimLoader& chip = board("/dev/board", "ATmega328", {}, LoaderKind::Plain);
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
+    ASSERT_EQ(presenter->link(), Link::Connected);
+    chip.misbehave(SimFaults{.line_gone_after = 10});  // the adapter is pulled
+    run(ids::kEepromErase);
+    EXPECT_EQ(connection(), "Связь с портом потеряна");
+    EXPECT_EQ(presenter->link(), Link::NoPort);
+    EXPECT_FALSE(presenter->port_open());
+    EXPECT_EQ(view.selection[ids::kSpeedList], kSpeed115200);  // the speed stays chosen
+
+    // Plugged back in (a board on the same name): «Соединить» alone, no port chosen
+    // again, no speed asked for.
+    loaders.push_back(std::make_unique<SimLoader>(*find_device_model("ATmega328"), SimFaults{}, LoaderKind::Plain));
+    boards.boards["/dev/board"] = loaders.back().get();
+    const std::size_t opened = boards.opened.size();
+    const std::size_t shown = view.messages.size();
+    run(ids::kConnect);
+    EXPECT_EQ(view.messages.size(), shown);
+    EXPECT_EQ(boards.opened.size(), opened + 1);
+    EXPECT_EQ(boards.opened.back(), "/dev/board");
+    EXPECT_EQ(connection(), "Соединение установлено успешно!");
+    EXPECT_EQ(presenter->link(), Link::Connected);
+}
+
+TEST_F(Presenter, EscStopsAnOperationAndNeverEndsTheProgram) {
+    board("/dev/board", "ATmega8");
+    start();
+    presenter->on_escape();
+    open_port("/dev/board");
+    presenter->on_escape();
+    EXPECT_FALSE(view.closed);
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(presenter->life(), Life::Running);
+    run(ids::kConnect);
+    EXPECT_EQ(connection(), "Соединение установлено успешно!");
+}
+
+TEST_F(Presenter, AClockOutsideTheRangeIsNamedBeforeTheWaitItGives) {
+    SimLoader& chip = board("/dev/board", "ATmega8");
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
+    const std::size_t sent = chip.log().size();
+    type(ids::kFosc, "99");
+    type(ids::kTimeout, "3");
+    run(ids::kConfigureLoader);
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_TRUE(contains(view.questions[0].text, "Частота Fosc 99 МГц вне диапазона 1–20 МГц")) << view.questions[0].text;
+    EXPECT_FALSE(contains(view.questions[0].text, "время ожидания")) << view.questions[0].text;
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(chip.log().size(), sent);
+    // Yes, the clock is meant: then the wait is what is wrong, and nothing is sent.
+    view.answers.push_back(true);
+    run(ids::kConfigureLoader);
+    ASSERT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_TRUE(starts_with(view.messages.back().text, "Задано слишком большое время ожидания")) << view.messages.back().text;
+    EXPECT_EQ(chip.log().size(), sent);
+}
+
+TEST_F(Presenter, TheLastModelPortSpeedAndFilesComeBack) {
+    board("/dev/board", "ATmega168");
+    std::filesystem::create_directory(testing::native(dir.file("Прошивки = новые")));
+    const std::string flash = dir.write("Прошивки = новые/blink.hex", ":0100000042BD\r\n:00000001FF\r\n");
+    (void)dir.write("Zarvik.ini", "Fosc\t = 16\r\ntime_out = 2\r\nlast_model = ATmega168\r\nlast_port = /dev/board\r\n"
+                                  "last_speed = 115200\r\nlast_flash_file = " + flash + "\r\nlast_eeprom_file = /tmp/d.eep\r\n");
+    start();
+    EXPECT_EQ(view.selection[ids::kModelList], 2);
+    EXPECT_EQ(view.selection[ids::kSpeedList], kSpeed115200);
+    EXPECT_EQ(presenter->file_path(MemoryKind::Flash), flash);
+    EXPECT_EQ(view.tooltips[ids::kFlashPath], flash);
+    EXPECT_EQ(presenter->file_path(MemoryKind::Eeprom), "/tmp/d.eep");
+    presenter->on_scan_tick();
+    EXPECT_EQ(view.selection[ids::kPortList], 0);
+    EXPECT_EQ(presenter->link(), Link::SpeedSet);
+    EXPECT_EQ(connection(), "Установлена скорость 115200 бод");
+    run(ids::kConnect);
+    run(ids::kFlashWrite);
+    EXPECT_TRUE(starts_with(status(), "Запись flash закончена!")) << status();
+    presenter->on_close();
+    EXPECT_EQ(settings(), "Fosc\t = 16\r\ntime_out = 2\r\nlast_model = ATmega168\r\nlast_port = /dev/board\r\n"
+                          "last_speed = 115200\r\nlast_flash_file = " + flash + "\r\nlast_eeprom_file = /tmp/d.eep\r\n");
+    presenter.reset();
+
+    // The port is not there this time: no error, the list shows what is.
+    view.reset();
+    ports = {"/dev/ttyUSB0"};
+    start();
+    presenter->on_scan_tick();
+    EXPECT_EQ(view.selection[ids::kPortList], -1);
+    EXPECT_FALSE(presenter->port_open());
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.item_texts(ids::kPortList), std::vector<std::string>{"/dev/ttyUSB0"});
+}
+
+TEST_F(Presenter, LooksTheWindowTakesFromThePresenter) {
+    SimLoader& chip = board("/dev/board", "ATmega328", {}, LoaderKind::Plain);
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
+
+    // A long path shows its end, the file's name whole; the tooltip holds all of it.
+    const std::string deep = "/home/user/" + std::string(60, 'd') + "/projects/blink.hex";
+    presenter->on_files_given({deep});
+    EXPECT_TRUE(view.text(ids::kFlashPath).ends_with("/projects/blink.hex")) << view.text(ids::kFlashPath);
+    EXPECT_TRUE(starts_with(view.text(ids::kFlashPath), "…")) << view.text(ids::kFlashPath);
+    EXPECT_EQ(view.tooltips[ids::kFlashPath], deep);
+    presenter->on_files_given({"/tmp/short.hex"});
+    EXPECT_EQ(view.text(ids::kFlashPath), "/tmp/short.hex");
+
+    // The first dialog opens in the documents, the next where the last file was.
+    presenter->on_files_given({});
+    view.files.push_back(std::string("/srv/firmware/data.eep"));
+    presenter->on_command(ids::kEepromBrowse);
+    view.files.push_back(std::nullopt);
+    presenter->on_command(ids::kFlashBrowse);
+    ASSERT_EQ(view.dialogs.size(), 2u);
+    EXPECT_EQ(view.dialogs[0].folder, "/home/user/Documents");  // the EEPROM has no file yet
+    EXPECT_EQ(view.dialogs[1].folder, "/srv/firmware");
+
+    // Every operation starts from empty bars: a full flash bar does not stay beside an
+    // EEPROM erase.
+    run(ids::kFlashErase);
+    ASSERT_EQ(view.progress[ids::kFlashProgress].first, view.progress[ids::kFlashProgress].second);
+    boards.gate.arm([](const Cancellation*) { return true; });
+    presenter->on_command(ids::kEepromErase);
+    EXPECT_EQ(view.progress[ids::kFlashProgress].first, 0u);
+    EXPECT_EQ(view.progress[ids::kEepromProgress].first, 0u);
+    ASSERT_TRUE(boards.gate.wait_until_held());
+    boards.gate.open();
+    ASSERT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
+    (void)chip;
+}
+
+TEST_F(Presenter, TheFirstDialogOpensInTheDocuments) {
+    start();
+    presenter->on_command(ids::kFlashBrowse);
+    ASSERT_EQ(view.dialogs.size(), 1u);
+    EXPECT_EQ(view.dialogs[0].folder, "/home/user/Documents");
 }
 
 }  // namespace

@@ -25,7 +25,10 @@ TEST(SettingsFile, ValuesAreLookedUpAsTheyAlwaysWere) {
         {"either order, first occurrence wins", "time_out = 9\r\nXFosc = 3\r\nFosc = 8\r\n", "3", "9"},
         {"only one key", "time_out = 9\r\n", "", "9"},
         {"last line without CR LF", "Fosc = 8\r\ntime_out = 4", "8", "4"},
-        {"a Cyrillic letter ends the value", "Fosc = 16\xD0\x9C\xD0\x93\xD1\x86\r\n", "16", ""},
+        // A value runs to its line's end in UTF-8 (the original cut it at the first byte
+        // of 0x80 and above); an older file's Windows-1251 is read as that.
+        {"UTF-8 to the line's end", "Fosc = 16\xD0\x9C\xD0\x93\xD1\x86\r\n", "16МГц", ""},
+        {"an older file's Windows-1251", "Fosc = 16\r\ntime_out = \xC6" "2\r\n", "16", "Ж2"},
         {"key without '=' anywhere after it", "time_out = 1\r\nFosc 8\r\n", "", "1"},
         {"a zero byte ends the text", std::string("Fosc = 8\r\n\0time_out = 4\r\n", 25), "8", ""},
         {"empty file means the defaults", "", "8", "5"},
@@ -35,6 +38,42 @@ TEST(SettingsFile, ValuesAreLookedUpAsTheyAlwaysWere) {
         EXPECT_EQ(s.fosc, c.fosc) << c.what;
         EXPECT_EQ(s.timeout, c.timeout) << c.what;
     }
+}
+
+TEST(SettingsFile, TheLastChoicesComeAfterTheTwoOriginalLinesAndReadBackWhole) {
+    LoaderSettings s;
+    s.fosc = "16";
+    s.timeout = "2";
+    s.model = "ATmega328";
+    s.port = "COM7";
+    s.speed = "115200";
+    s.flash_file = "C:\\Прошивки\\a=b Fosc time_out\\blink.hex";  // '=', the old keys, Cyrillic
+    s.eeprom_file = "/home/техник/data.eep";
+    const std::string text = format_settings(s);
+    EXPECT_TRUE(text.starts_with("Fosc\t = 16\r\ntime_out = 2\r\nlast_model = ATmega328\r\n")) << text;
+    EXPECT_EQ(parse_settings(text), s);
+    EXPECT_GT(text.size(), 25u);
+
+    // Longer than the 299 bytes the original read, and padded before the new lines.
+    LoaderSettings long_one = s;
+    long_one.flash_file = "/tmp/" + std::string(400, 'x') + "/blink.hex";
+    testing::TempDir dir;
+    ASSERT_FALSE(save_settings(dir.path().string(), long_one));
+    EXPECT_GT(testing::read_file(dir.file("Zarvik.ini")).size(), 299u);
+    EXPECT_EQ(load_settings(dir.path().string()), long_one);
+
+    // An older file has no such lines: nothing was chosen. A key is a line's own only.
+    const LoaderSettings old = parse_settings("Fosc\t = 8\r\ntime_out = 5\r\n");
+    EXPECT_EQ(old, LoaderSettings{});
+    EXPECT_EQ(parse_settings("Fosc = 8\r\nnot_last_port = COM1\r\nlast_port_x = COM2\r\n").port, "");
+    // No new key holds an old one's name, which is looked up anywhere in the file.
+    for (const char* key : {kModelKey, kPortKey, kSpeedKey, kFlashFileKey, kEepromFileKey}) {
+        EXPECT_EQ(std::string(key).find("Fosc"), std::string::npos) << key;
+        EXPECT_EQ(std::string(key).find("time_out"), std::string::npos) << key;
+    }
+    // A name with a line break in it cannot be a line's value: it is not kept.
+    s.flash_file = "a\nb.hex";
+    EXPECT_EQ(parse_settings(format_settings(s)).flash_file, "");
 }
 
 TEST(SettingsFile, FirstRunCreatesTheDefaultsAndExitRewritesThem) {

@@ -1,0 +1,307 @@
+#include "presenter/port_panel.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "loader/chip_identity.h"
+#include "programmer/status_texts.h"
+#include "serial/serial_port.h"
+
+namespace zarvik {
+namespace {
+
+namespace wt = window_text;
+
+const DeviceModel* model_for_loader_start(std::uint32_t start, const DeviceModel& selected) {
+    if (selected.loader_start == start) return &selected;
+    for (const auto& model : kDeviceModels) {
+        if (model.loader_start == start) return &model;
+    }
+    return nullptr;
+}
+
+std::string hex4(std::uint32_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%.4X", value);
+    return buffer;
+}
+
+int index_in(const std::vector<std::string>& list, const std::string& item) {
+    const auto at = std::find(list.begin(), list.end(), item);
+    return item.empty() || at == list.end() ? -1 : static_cast<int>(at - list.begin());
+}
+
+}  // namespace
+
+PortPanel::PortPanel(PortPanelView& view, DeviceSession& device, OperationRunner& runner, ShownTexts& texts,
+                     const PresenterEnvironment& environment)
+    : view_(view), device_(device), runner_(runner), texts_(texts), environment_(environment) {}
+
+void PortPanel::message(const std::string& text) { view_.show_message(tr_string("status", kErrorCaption), text); }
+
+void PortPanel::start(const std::string& model, const std::string& port, const std::string& speed) {
+    std::vector<ListItem> speeds;
+    std::vector<std::string> speed_texts;
+    for (int s : kLineSpeeds) {
+        speeds.push_back({std::to_string(s), {}});
+        speed_texts.push_back(std::to_string(s));
+    }
+    view_.set_items(ids::kSpeedList, speeds);
+    speed_index_ = index_in(speed_texts, speed);
+    view_.set_selection(ids::kSpeedList, speed_index_);
+    std::vector<ListItem> models;
+    for (const auto& m : kDeviceModels) models.push_back({std::string(m.name), {}});
+    view_.set_items(ids::kModelList, models);
+    model_ = find_device_model(model).value_or(kDefaultModel);
+    select_model(model_);
+    wanted_port_ = port;
+    view_.set_items(ids::kPortList, {});
+    view_.set_selection(ids::kPortList, -1);
+    scanning_ = true;
+    view_.set_scan_timer(true);
+}
+
+std::vector<std::string> PortPanel::scan() const {
+    std::vector<std::string> found = environment_.scan_ports ? environment_.scan_ports() : std::vector<std::string>{};
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+void PortPanel::fill_port_list(const std::vector<std::string>& ports) {
+    shown_ports_ = ports;
+    std::vector<ListItem> items;
+    items.reserve(ports.size());
+    for (const std::string& name : ports) {
+        items.push_back({name, environment_.describe_port ? environment_.describe_port(name) : std::string()});
+    }
+    view_.set_items(ids::kPortList, items);
+}
+
+void PortPanel::on_scan_tick() {
+    if (!scanning_) return;
+    const std::vector<std::string> found = scan();
+    if (found.empty()) {
+        if (!shown_ports_.empty()) fill_port_list({});
+        set_line(tr_string("status", kNoPorts));
+        return;
+    }
+    fill_port_list(found);
+    view_.set_selection(ids::kPortList, -1);
+    scanning_ = false;
+    view_.set_scan_timer(false);
+    set_line(port_count_text(static_cast<int>(found.size())));
+    // The last run's port, when it is there; when it is not, the list shows what is.
+    const int wanted = index_in(found, wanted_port_);
+    wanted_port_.clear();
+    if (wanted >= 0) {
+        view_.set_selection(ids::kPortList, wanted);
+        on_port_chosen(wanted);
+    }
+}
+
+void PortPanel::rescan() {
+    // The list as it is now, with the port this window holds open kept in it.
+    if (scanning_ || runner_.busy()) return;
+    std::vector<std::string> found = scan();
+    if (port_is_open(link_) && std::find(found.begin(), found.end(), port_name_) == found.end()) {
+        found.push_back(port_name_);
+        std::sort(found.begin(), found.end());
+    }
+    fill_port_list(found);
+    view_.set_selection(ids::kPortList, index_in(found, port_name_));
+}
+
+std::string PortPanel::open_chosen() {
+    bool opened = false;
+    bool applied = false;
+    std::string why;
+    const int baud = speed_index_ >= 0 ? kLineSpeeds[speed_index_] : 0;
+    device_.call([&] {
+        DevicePort& port = device_.port();
+        port.close();
+        opened = port.open(port_name_);
+        device_.forget_device();  // another line may lead to another chip
+        if (opened && baud != 0) {
+            applied = port.set_speed(baud);
+            if (!applied) why = port.error_text();
+        }
+    });
+    link_ = !opened ? Link::NoPort : applied ? Link::SpeedSet : Link::PortOpen;
+    if (opened && baud != 0 && !applied) {
+        speed_index_ = -1;
+        view_.set_selection(ids::kSpeedList, -1);
+        set_line(wt::fill(wt::kSpeedRefused, {std::to_string(baud)}));
+        return why;
+    }
+    if (!opened) {
+        set_line(wt::fill(wt::kPortNotOpened, {port_name_}));
+    } else if (applied) {
+        set_line(wt::fill(wt::kSpeedSet, {std::to_string(baud)}));
+    } else {
+        set_line(wt::fill(wt::kPortOpened, {port_name_}));
+    }
+    return {};
+}
+
+void PortPanel::on_port_chosen(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= shown_ports_.size()) return;
+    port_name_ = shown_ports_[static_cast<std::size_t>(index)];
+    // The chosen speed goes with the new port: no speed is asked for twice.
+    const std::string why = open_chosen();
+    if (!why.empty()) message(why);
+}
+
+void PortPanel::on_speed_chosen(int index) {
+    if (!port_is_open(link_)) {
+        speed_index_ = -1;
+        view_.set_selection(ids::kSpeedList, -1);
+        message(tr_string("status", kPortNotOpen));
+        return;
+    }
+    if (index < 0 || static_cast<std::size_t>(index) >= std::size(kLineSpeeds)) return;
+    const int baud = kLineSpeeds[index];
+    bool applied = false;
+    std::string why;
+    device_.call([&] {
+        applied = device_.port().set_speed(baud);
+        if (!applied) why = device_.port().error_text();
+    });
+    const std::string speed = std::to_string(baud);
+    if (applied) {
+        speed_index_ = index;
+        link_ = Link::SpeedSet;
+        set_line(wt::fill(wt::kSpeedSet, {speed}));
+        return;
+    }
+    speed_index_ = -1;
+    link_ = Link::PortOpen;
+    view_.set_selection(ids::kSpeedList, -1);
+    set_line(wt::fill(wt::kSpeedRefused, {speed}));
+    if (!why.empty()) message(why);
+}
+
+void PortPanel::on_model_chosen(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= kDeviceModels.size()) return;
+    model_ = kDeviceModels[static_cast<std::size_t>(index)];
+    const DeviceModel chosen = model_;
+    device_.call([this, chosen] { device_.programmer().set_model(chosen); });
+}
+
+void PortPanel::select_model(const DeviceModel& model) {
+    model_ = model;
+    for (std::size_t i = 0; i < kDeviceModels.size(); ++i) {
+        if (kDeviceModels[i].name == model.name) view_.set_selection(ids::kModelList, static_cast<int>(i));
+    }
+    device_.call([this, model] { device_.programmer().set_model(model); });
+}
+
+bool PortPanel::ensure_port() {
+    if (link_ == Link::NoPort && !port_name_.empty()) {
+        // Lost (or it would not open): the port is tried again, at the chosen speed.
+        const std::string why = open_chosen();
+        if (!why.empty()) message(why);
+    }
+    if (port_is_open(link_)) return true;
+    runner_.set_status({});
+    message(tr_string("status", kPortNotOpen));
+    return false;
+}
+
+void PortPanel::link_failed(bool line_lost) {
+    if (!line_lost) {
+        if (link_ == Link::Connected) link_ = Link::SpeedSet;
+        set_line(tr_string("window", wt::kLoaderSilent));
+        return;
+    }
+    // The adapter was pulled: the dead port is let go at once, so that it can be opened
+    // again when it is back; its name and speed stay chosen.
+    device_.call([this] { device_.port().close(); });
+    link_ = Link::NoPort;
+    set_line(tr_string("status", kLineLost));
+}
+
+void PortPanel::close_port() {
+    scanning_ = false;
+    view_.set_scan_timer(false);
+    device_.call([this] { device_.port().close(); });  // puts back the line settings the port had
+    link_ = Link::NoPort;
+}
+
+void PortPanel::on_connect() {
+    // The handshake alone needs the speed: the original asks for one before it, while
+    // the other operations run at whatever speed the port holds, as they always did.
+    if (link_ == Link::PortOpen) {
+        runner_.set_status({});
+        message(tr_string("status", kSpeedNotChosen));
+        return;
+    }
+    runner_.set_status({});
+    struct Result {
+        HandshakeOutcome handshake = HandshakeOutcome::NoLoader;
+        std::optional<ChipIdentity> identity;
+        std::optional<OperationOutcome> identity_failure;
+    };
+    auto result = std::make_shared<Result>();
+    const DeviceModel selected = model_;
+    runner_.run_task(
+        [this, result] {
+            Programmer& p = device_.programmer();
+            result->handshake = p.connect();
+            // Which chip answers, asked once for this connection: three block reads.
+            if (result->handshake == HandshakeOutcome::Connected) {
+                result->identity = p.identify_device();
+                result->identity_failure = p.identity_failure(Operation::Read, MemoryKind::Flash);
+            }
+        },
+        [this, result, selected] {
+            connected(result->handshake == HandshakeOutcome::Connected, result->handshake == HandshakeOutcome::LineLost,
+                      result->identity, result->identity_failure, selected);
+        });
+}
+
+void PortPanel::connected(bool handshake, bool line_lost, const std::optional<ChipIdentity>& identity,
+                          const std::optional<OperationOutcome>& identity_failure, const DeviceModel& selected) {
+    if (line_lost) {
+        link_failed(true);
+        return;
+    }
+    link_ = handshake ? Link::Connected : Link::SpeedSet;
+    set_line(tr_string("status", handshake ? kConnected : kNotConnected));
+    if (identity_failure) {
+        // The loader answered the handshake, then not the identity's reads: a line fault.
+        if (identity_failure->link_failure) link_failed(identity_failure->link_failure->line_lost);
+        if (link_ == Link::Connected) link_ = Link::SpeedSet;
+        runner_.set_status(status_text(*identity_failure));
+        return;
+    }
+    if (!identity || !identity->found()) return;
+    std::string said;
+    const DeviceModel* found = model_for_loader_start(*identity->loader_start, selected);
+    if (found != nullptr && found->loader_start != selected.loader_start) {
+        select_model(*found);
+        said = wt::fill(wt::kModelDetected, {chip_name(*identity->loader_start), hex4(*identity->loader_start), found->name});
+    }
+    // A configuration cut between the block's two pages: operations go on, and
+    // configuring the loader mends it.
+    const std::string torn = torn_count_text(*identity);
+    if (!torn.empty()) said += (said.empty() ? "" : ". ") + torn;
+    runner_.set_status(said);
+}
+
+void PortPanel::on_start_program() {
+    bool sent = false;
+    device_.call([this, &sent] { sent = device_.programmer().start_program(); });
+    if (sent) {
+        // The user program has the line now; the loader answers only after a reset.
+        link_ = Link::ProgramRunning;
+        set_line(tr_string("window", wt::kProgramRunning));
+    }
+    runner_.set_status(sent ? tr_string("status", kProgramStarted) : tr_string("window", wt::kStartNotSent));
+}
+
+std::string PortPanel::chosen_speed() const {
+    return speed_index_ >= 0 ? std::to_string(kLineSpeeds[speed_index_]) : std::string();
+}
+
+}  // namespace zarvik
