@@ -861,24 +861,6 @@ private slots:
         check_placement(help, 2);
     }
 
-    // Help opens where a reader starts: at the top, nothing selected, even with a text
-    // far longer than the field and the focus in it.
-    void helpOpensAtTheTopWithNothingSelected() {
-        QStringList lines;
-        for (int i = 0; i < 400; ++i) lines << QString("Строка справки %1").arg(i);
-        CHelpDlg help;
-        help.set_content({"Помощь", lines.join('\n').toStdString()});
-        help.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&help));
-        auto* text = help.findChild<QPlainTextEdit*>("ctl_1006");
-        text->setFocus();
-        QCoreApplication::processEvents();
-        QVERIFY(!text->textCursor().hasSelection());
-        QCOMPARE(text->textCursor().position(), 0);
-        QCOMPARE(text->verticalScrollBar()->value(), 0);
-        QVERIFY(text->verticalScrollBar()->maximum() > 0);
-    }
-
     // Opening a tty raises DTR, which resets many boards: a real port is listed by
     // looking, never by opening it. A node that the system shows as opened (inotify)
     // would give it away; one that another process holds is left out.
