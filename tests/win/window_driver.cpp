@@ -153,7 +153,27 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
 bool step(const std::string& verb, const std::string& a, const std::string& rest, std::string& why) {
     if (verb == "window") {
         const std::wstring title = widen(rest.empty() ? a : a + " " + rest);
-        if (!wait_for([&] { return (g_main = FindWindowW(L"#32770", title.c_str())) != nullptr && IsWindowVisible(g_main); })) {
+        // Blanks at the title's end do not count (NSIS ends its uninstaller's with one).
+        const auto titled = [](const std::wstring& wanted) -> HWND {
+            struct Search {
+                const std::wstring* wanted;
+                HWND found;
+            } search{&wanted, nullptr};
+            EnumWindows(
+                [](HWND w, LPARAM p) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(p);
+                    wchar_t cls[16] = {};
+                    GetClassNameW(w, cls, 16);
+                    std::wstring text = text_of(w);
+                    while (!text.empty() && text.back() == L' ') text.pop_back();
+                    if (wcscmp(cls, L"#32770") != 0 || text != *s->wanted || !IsWindowVisible(w)) return TRUE;
+                    s->found = w;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            return search.found;
+        };
+        if (!wait_for([&] { return (g_main = titled(title)) != nullptr; })) {
             why = "no window titled " + narrow(title);
             std::string ignored;
             step("list", "", "", ignored);
