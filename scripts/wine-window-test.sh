@@ -276,10 +276,17 @@ text 1047 Прошивка.hex
 shot $(winpath "$shots/idle-en-96.bmp")
 menu 57670
 help Loader (Zarvik) is a programmer
+select 1000 COM5
+select 1010 115200
+click 3
+text 1012 the loader is not listening
+shot $(winpath "$shots/started-en-96.bmp")
 close
 gone
 STEPS
+start_sim --model ATmega328 || fail "zarvik-sim did not start"
 APP_LC=en_US.UTF-8 drive "an English Windows: English; a file named on the command line; Help in English opens at its top" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
+stop_sim
 cat >"$work/russian.txt" <<STEPS
 window $title
 text 1 Соединить
@@ -316,13 +323,20 @@ gone
 STEPS
 drive "at 144 dpi" "$work/dpi.txt" --lang ru
 stop_sim
+start_sim --model ATmega328 || fail "zarvik-sim did not start"
 cat >"$work/dpi-en.txt" <<STEPS
 window Loader (Zarvik) (Version 1.0, full)
 shot $(winpath "$shots/idle-en-144.bmp")
+select 1000 COM5
+select 1010 115200
+click 3
+text 1012 the loader is not listening
+shot $(winpath "$shots/started-en-144.bmp")
 close
 gone
 STEPS
 drive "at 144 dpi in English" "$work/dpi-en.txt" --lang en
+stop_sim
 set_dpi 96
 width_of() { python3 -c "import struct,sys; d=open(sys.argv[1],'rb').read(); print(struct.unpack_from('<i', d, 18)[0])" "$1"; }
 if [ -s "$shots/idle-96.bmp" ] && [ -s "$shots/idle-144.bmp" ]; then
@@ -335,7 +349,7 @@ if [ -s "$shots/idle-96.bmp" ] && [ -s "$shots/idle-144.bmp" ]; then
   fi
 fi
 if [ "${ZARVIK_SCREENSHOTS:-0}" = 1 ]; then
-  for s in idle-96 busy-96 idle-144 busy-144 idle-en-96 idle-en-144 connect-144; do
+  for s in idle-96 busy-96 idle-144 busy-144 idle-en-96 idle-en-144 connect-144 started-en-96 started-en-144; do
     [ -s "$shots/$s.bmp" ] && python3 scripts/bmp_to_png.py "$shots/$s.bmp" "docs/win32-$s.png"
   done
 fi
