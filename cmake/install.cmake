@@ -38,12 +38,23 @@ if(TARGET zarvik)
           RENAME ${ZARVIK_APP_ID}.svg)
 endif()
 if(TARGET zarvik-win32)
-  # The native window, with the help it shows, beside the command line.
+  # The native window, with the help it shows in either language, beside the command line.
   install(TARGETS zarvik-win32 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/res/Help.txt ${PROJECT_SOURCE_DIR}/res/Help_en.txt DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 if(WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/LICENSE.txt DESTINATION .)
+  # The licence as a Windows user reads it: the notice in both languages, then the GNU
+  # GPL's own text, with Windows line ends for Notepad and the installer's licence page.
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/notice.txt zarvik_notice)
+  file(READ ${PROJECT_SOURCE_DIR}/COPYING zarvik_gpl)
+  set(zarvik_license "${zarvik_notice}\n${zarvik_gpl}")
+  string(REPLACE "\r\n" "\n" zarvik_license "${zarvik_license}")
+  string(REPLACE "\n" "\r\n" zarvik_license "${zarvik_license}")
+  file(WRITE ${PROJECT_BINARY_DIR}/LICENSE.txt "${zarvik_license}")
+  install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt ${PROJECT_SOURCE_DIR}/COPYING DESTINATION .)
+  # The mark of a portable copy: the .zip carries it beside the programs, and the
+  # installer removes it again (below), so an installed copy keeps its settings per user.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/portable.txt DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 if(DEFINED ZARVIK_BLINK_HEX)
   # The example's built files only where a build made them: packaging a build of
@@ -118,7 +129,7 @@ if(WIN32)
   if(ZARVIK_MAKENSIS)
     list(APPEND CPACK_GENERATOR NSIS)
   endif()
-  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/LICENSE.txt)
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Zarvik)
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Zarvik)
   # A 64-bit installer for the 64-bit programs: it runs where no 32-bit layer is (a
@@ -136,7 +147,29 @@ if(WIN32)
   set(CPACK_NSIS_EXECUTABLES_DIRECTORY bin)
   if(TARGET zarvik-win32)
     set(CPACK_PACKAGE_EXECUTABLES "zarvik;Zarvik")
+    # The last page's "Run Zarvik" box (MUI words it in the installer's language).
+    set(CPACK_NSIS_MUI_FINISHPAGE_RUN zarvik.exe)
   endif()
+  # The installer speaks the system's language: CPack's script loads Russian among its
+  # language tables, and NSIS starts in the one that matches the user's interface
+  # language, English otherwise.
+  set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "Delete \\\"$INSTDIR\\\\${CMAKE_INSTALL_BINDIR}\\\\portable.txt\\\"")
+  # The settings are the user's, not the installation's: asked, and kept when the
+  # uninstaller runs silently (/S). ReadEnvStr, not $APPDATA: the uninstaller of a
+  # machine-wide installation works in the all-users context, where $APPDATA names
+  # ProgramData.
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+  ReadEnvStr $R9 APPDATA
+  StrCmp $R9 \\\"\\\" zarvik_settings_done
+  IfFileExists \\\"$R9\\\\Zarvik\\\\*.*\\\" 0 zarvik_settings_done
+  StrCmp $LANGUAGE 1049 0 zarvik_settings_english
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \\\"Удалить и настройки Zarvik (частоту МК и время ожидания) из $R9\\\\Zarvik?\\\" /SD IDNO IDYES zarvik_settings_remove IDNO zarvik_settings_done
+  zarvik_settings_english:
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \\\"Also remove the Zarvik settings (the MCU clock and the wait time) from $R9\\\\Zarvik?\\\" /SD IDNO IDYES zarvik_settings_remove IDNO zarvik_settings_done
+  zarvik_settings_remove:
+  RMDir /r \\\"$R9\\\\Zarvik\\\"
+  zarvik_settings_done:
+")
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -23,6 +23,10 @@
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>Свободная программа: GNU GPL версии 3 или более поздней (GPL-3.0-or-later)</source>
+        <translation>Free software under the GNU GPL, version 3 or later (GPL-3.0-or-later)</translation>
+    </message>
 </context>
 <context>
     <name>CHelpDlg</name>
@@ -213,6 +217,18 @@
     <message>
         <source>остановлено: система завершает работу</source>
         <translation>stopped: the system is shutting down</translation>
+    </message>
+    <message>
+        <source> (всего различается %u байт)</source>
+        <translation> (%u byte differs)</translation>
+    </message>
+    <message>
+        <source> (всего различаются %u байта)</source>
+        <translation> (%u bytes differ)</translation>
+    </message>
+    <message>
+        <source> (всего различаются %u байт)</source>
+        <translation> (%u bytes differ)</translation>
     </message>
 </context>
 <context>
@@ -692,6 +708,18 @@ Exit codes:
     <message>
         <source>  (быстрый протокол)</source>
         <translation>  (fast protocol)</translation>
+    </message>
+    <message>
+        <source>%i мс</source>
+        <translation>%i ms</translation>
+    </message>
+    <message>
+        <source>Сравниваем Flash</source>
+        <translation>Verifying flash</translation>
+    </message>
+    <message>
+        <source>Сравниваем EEPROM</source>
+        <translation>Verifying EEPROM</translation>
     </message>
 </context>
 <context>

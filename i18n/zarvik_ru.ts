@@ -23,6 +23,10 @@
         <source>OK</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Свободная программа: GNU GPL версии 3 или более поздней (GPL-3.0-or-later)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CHelpDlg</name>
@@ -209,6 +213,18 @@
     </message>
     <message>
         <source>остановлено: система завершает работу</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (всего различается %u байт)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (всего различаются %u байта)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (всего различаются %u байт)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -689,6 +705,18 @@ Exit codes:
     </message>
     <message>
         <source>Время ожидания %s с короче 0,5 с: после сброса загрузчик почти сразу запустит программу, и связаться с ним сможет только программатор, который сам сбрасывает плату</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%i мс</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сравниваем Flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сравниваем EEPROM</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package as a user would install it, unpacks it into a scratch folder
-# and checks what it holds: the programs run from there, the desktop entry and the
-# AppStream metainfo validate, and lintian has nothing to say above information level
+# and checks what it holds: the programs run from there, the licence is the GNU GPL 3 or
+# later, the desktop entry and the AppStream metainfo validate, and lintian has nothing to say above information level
 # (what it does say is explained in packaging/lintian-overrides).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +30,7 @@ check "zarvik-sim --version" bash -c "[ \"\$('$root/usr/bin/zarvik-sim' --versio
 check "zarvik --version" bash -c "[ \"\$('$root/usr/bin/zarvik' --version)\" = 'zarvik $version' ]"
 check "man page" bash -c "zcat '$root/usr/share/man/man1/zarvik-cli.1.gz' | grep -q 'configure'"
 check "depends on Qt's libraries" bash -c "dpkg-deb -f '$deb' Depends | grep -q libqt6serialport6"
+check "the licence: GPL-3+, pointing to the system's copy" bash -c "grep -q '^License: GPL-3+' '$root/usr/share/doc/zarvik/copyright' && grep -q '/usr/share/common-licenses/GPL-3' '$root/usr/share/doc/zarvik/copyright' && grep -q 'GPL-3.0-or-later' '$root'/usr/share/metainfo/*.metainfo.xml"
 check "desktop-file-validate" desktop-file-validate "$root"/usr/share/applications/*.desktop
 check "appstreamcli validate" appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 check "lintian" lintian --fail-on error,warning --tag-display-limit 0 "$deb"

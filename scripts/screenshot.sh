@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the window under Xvfb, before and during an operation (an EEPROM erase on
-# a simulated board), on screens of 96 and 144 dpi: docs/window*.png. docs/window.png is
-# the window at 96 dpi during the erase.
+# a simulated board), on screens of 96 and 144 dpi, and idle in English too:
+# docs/window*.png. docs/window.png is the window at 96 dpi during the erase.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -21,6 +21,8 @@ for dpi in 96 144; do
     xvfb-run "${args[@]}" "$program" --simulate --screenshot "$docs/window-$dpi-idle.png"
   ZARVIK_SERIAL_PORTS= QT_SCALE_FACTOR=$(awk "BEGIN{print $dpi/96}") \
     xvfb-run "${args[@]}" "$program" --simulate --screenshot-busy "$docs/window-$dpi-busy.png"
+  ZARVIK_SERIAL_PORTS= QT_SCALE_FACTOR=$(awk "BEGIN{print $dpi/96}") \
+    xvfb-run "${args[@]}" "$program" --lang en --simulate --screenshot "$docs/window-$dpi-idle-en.png"
 done
 cp "$docs/window-96-busy.png" "$docs/window.png"
 ls -1 "$docs"/window*.png

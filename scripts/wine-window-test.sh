@@ -4,8 +4,12 @@
 # display, and works it through its control ids as a user would: connect selects the
 # model; erase, write, verify and read flash and EEPROM with the files chosen in the
 # file dialogs; «Стоп» during an EEPROM erase; closing during an operation asks first;
-# a lost line; a wrong model refused. Then the installer: installed silently, the
-# installed programs run, the uninstaller removes them. Screenshots at 96 and 144 dpi
+# a lost line; a wrong model refused; Help in either language opens at its top. Then
+# the .zip and the installer: what each carries (both helps, the licence, the portable
+# marker in the .zip only), the installer in the system's language, installed silently,
+# the installed programs run; the unpacked .zip keeps its own settings beside itself
+# while an installed copy's are in %APPDATA%; the uninstaller asks about the settings
+# and removes the rest. Screenshots at 96 and 144 dpi, idle in both languages and busy,
 # go to docs/ with ZARVIK_SCREENSHOTS=1.
 #
 #   scripts/wine-window-test.sh NATIVE_BUILD_DIR
@@ -182,11 +186,11 @@ else
   fail "the flash read through the window differs from the written program"
 fi
 [ -s "$work/Прочитано.eep" ] && pass "the EEPROM read was saved" || fail "no EEPROM file saved"
-# Zarvik.ini: none anywhere, so it was made beside the program (a build folder is no
-# installation), and exit wrote what was typed.
-ini=$(dirname "$exe")/Zarvik.ini
-if grep -q "Fosc	 = 16" "$ini" 2>/dev/null && [ ! -e "$run_dir/Zarvik.ini" ]; then
-  pass "Zarvik.ini made beside the program, the typed clock saved"
+# Zarvik.ini: none anywhere, and a build folder carries no portable marker, so it was
+# made per user, and exit wrote what was typed.
+ini=$(find "$WINEPREFIX/drive_c/users" -path '*AppData/Roaming/Zarvik/Zarvik.ini' 2>/dev/null | head -1)
+if [ -n "$ini" ] && grep -q "Fosc	 = 16" "$ini" && [ ! -e "$(dirname "$exe")/Zarvik.ini" ] && [ ! -e "$run_dir/Zarvik.ini" ]; then
+  pass "Zarvik.ini made in %APPDATA%\\Zarvik, the typed clock saved"
 else
   fail "Zarvik.ini not where expected"; ls -la "$(dirname "$exe")" "$run_dir"; cat "$ini" 2>/dev/null
 fi
@@ -269,17 +273,29 @@ cat >"$work/english.txt" <<STEPS
 window Loader (Zarvik) (Version 1.0, full)
 text 1 Connect
 text 1047 Прошивка.hex
+shot $(winpath "$shots/idle-en-96.bmp")
+menu 57670
+help Loader (Zarvik) is a programmer
+select 1000 COM5
+select 1010 115200
+click 3
+text 1012 the loader is not listening
+shot $(winpath "$shots/started-en-96.bmp")
 close
 gone
 STEPS
-APP_LC=en_US.UTF-8 drive "an English Windows: English; a file named on the command line" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
+start_sim --model ATmega328 || fail "zarvik-sim did not start"
+APP_LC=en_US.UTF-8 drive "an English Windows: English; a file named on the command line; Help in English opens at its top" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
+stop_sim
 cat >"$work/russian.txt" <<STEPS
 window $title
 text 1 Соединить
+menu 57670
+help с резидентным загрузчиком
 close
 gone
 STEPS
-APP_LC=ru_RU.UTF-8 drive "a Russian Windows: Russian" "$work/russian.txt"
+APP_LC=ru_RU.UTF-8 drive "a Russian Windows: Russian; Help in Russian opens at its top" "$work/russian.txt"
 
 # 6. At 144 dpi: the same window, larger, and nothing cut off.
 set_dpi 144
@@ -291,6 +307,11 @@ text 1012 Открыт порт COM5
 select 1010 4800
 text 1012 Установлена скорость 4800 бод
 shot $(winpath "$shots/idle-144.bmp")
+select 1010 115200
+click 1
+text 1012 Соединение
+shot $(winpath "$shots/connect-144.bmp")
+select 1010 4800
 select 1001 ATmega328
 click 1075
 progress 1060 1
@@ -301,6 +322,20 @@ close
 gone
 STEPS
 drive "at 144 dpi" "$work/dpi.txt" --lang ru
+stop_sim
+start_sim --model ATmega328 || fail "zarvik-sim did not start"
+cat >"$work/dpi-en.txt" <<STEPS
+window Loader (Zarvik) (Version 1.0, full)
+shot $(winpath "$shots/idle-en-144.bmp")
+select 1000 COM5
+select 1010 115200
+click 3
+text 1012 the loader is not listening
+shot $(winpath "$shots/started-en-144.bmp")
+close
+gone
+STEPS
+drive "at 144 dpi in English" "$work/dpi-en.txt" --lang en
 stop_sim
 set_dpi 96
 width_of() { python3 -c "import struct,sys; d=open(sys.argv[1],'rb').read(); print(struct.unpack_from('<i', d, 18)[0])" "$1"; }
@@ -314,7 +349,7 @@ if [ -s "$shots/idle-96.bmp" ] && [ -s "$shots/idle-144.bmp" ]; then
   fi
 fi
 if [ "${ZARVIK_SCREENSHOTS:-0}" = 1 ]; then
-  for s in idle-96 busy-96 idle-144 busy-144; do
+  for s in idle-96 busy-96 idle-144 busy-144 idle-en-96 idle-en-144 connect-144 started-en-96 started-en-144; do
     [ -s "$shots/$s.bmp" ] && python3 scripts/bmp_to_png.py "$shots/$s.bmp" "docs/win32-$s.png"
   done
 fi
@@ -331,8 +366,16 @@ fi
 if unzip -q -o "$build"/zarvik-*-win64.zip -d "$work/zip" 2>/dev/null; then
   top=$(ls -d "$work"/zip/*/ | head -1)
   missing=
-  for f in bin/zarvik.exe bin/zarvik-cli.exe bin/Help.txt LICENSE.txt; do [ -f "$top/$f" ] || missing="$missing $f"; done
-  [ -z "$missing" ] && pass "the .zip holds zarvik.exe, zarvik-cli.exe, Help.txt and the licence" || fail "the .zip lacks$missing"
+  for f in bin/zarvik.exe bin/zarvik-cli.exe bin/Help.txt bin/Help_en.txt bin/portable.txt LICENSE.txt COPYING; do
+    [ -f "$top/$f" ] || missing="$missing $f"
+  done
+  [ -z "$missing" ] && pass "the .zip holds both programs, both helps, the portable marker and the licence" || fail "the .zip lacks$missing"
+  if grep -q "GNU GENERAL PUBLIC LICENSE" "$top/COPYING" && grep -q "either version 3 of the License, or" "$top/LICENSE.txt" \
+    && grep -q "GNU GENERAL PUBLIC LICENSE" "$top/LICENSE.txt"; then
+    pass "the licence is the GNU GPL, version 3 or later"
+  else
+    fail "the licence files do not name the GNU GPL version 3 or later"
+  fi
   # One exe each, no DLL beside them: only Windows' own libraries are imported.
   foreign=$(x86_64-w64-mingw32-objdump -p "$top/bin/zarvik.exe" | sed -n 's/.*DLL Name: //p' \
     | grep -viE '^(advapi32|comctl32|comdlg32|gdi32|kernel32|msvcrt|setupapi|shell32|user32|ole32)\.dll$')
@@ -342,6 +385,33 @@ else
   fail "the .zip does not unpack"
 fi
 installer=$(ls "$build"/zarvik-*-win64.exe 2>/dev/null | head -1)
+# What CPack asked of NSIS: the licence page shows our licence, the last page has the
+# "Run Zarvik" box, and the installer carries a Russian language table.
+nsi=$build/_CPack_Packages/win64/NSIS/project.nsi
+if grep -q 'MUI_FINISHPAGE_RUN .*zarvik.exe' "$nsi" && grep -q 'MUI_LANGUAGE "Russian"' "$nsi" \
+  && grep -q 'MUI_PAGE_LICENSE .*LICENSE.txt' "$nsi"; then
+  pass "the installer's script: the licence page, the Run box, Russian"
+else
+  fail "the installer's script lacks the licence page, the Run box or Russian"
+fi
+# The installer speaks the system's language: its first page, shown and left.
+installer_language() {  # locale title
+  (exec env LC_ALL=$1 wine "$installer") >/dev/null 2>&1 &
+  local pid=$!
+  printf 'window %s\nshot %s\n' "$2" "$(winpath "$shots/installer-${1%%_*}.bmp")" >"$work/installer.txt"
+  if timeout 120 wine "$build/src/window_driver.exe" "$(winpath "$work/installer.txt")" >"$work/installer.log" 2>&1; then
+    pass "the installer on a ${1%%.*} Windows: $2"
+  else
+    fail "the installer on a ${1%%.*} Windows"; cat "$work/installer.log"
+  fi
+  kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+  wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+  setsid wineserver -p >/dev/null 2>&1 </dev/null
+}
+if [ -n "$installer" ]; then
+  installer_language ru_RU.UTF-8 "Установка Zarvik"
+  installer_language en_US.UTF-8 "Zarvik Setup"
+fi
 programs="$WINEPREFIX/drive_c/Program Files/Zarvik"
 appdata_ini=$(find "$WINEPREFIX/drive_c/users" -path '*AppData/Roaming/Zarvik/Zarvik.ini' 2>/dev/null | head -1)
 [ -n "$appdata_ini" ] && rm -f "$appdata_ini"
@@ -356,6 +426,11 @@ if [ -n "$installer" ] && timeout 120 wine "$installer" /S >/dev/null 2>&1 && [ 
   start_menu_entry && pass "a Start-menu entry" || fail "no Start-menu entry"
   apps_entry && pass "an entry among the installed apps" || fail "no entry under the Uninstall key"
   [ -f "$programs/Uninstall.exe" ] && pass "an uninstaller" || fail "no uninstaller"
+  if [ -f "$programs/bin/Help_en.txt" ] && [ -f "$programs/COPYING" ] && [ ! -e "$programs/bin/portable.txt" ]; then
+    pass "installed: both helps and the licence, no portable marker"
+  else
+    fail "installed: $(ls "$programs" "$programs/bin" | tr '\n' ' ')"
+  fi
   if timeout 60 wine "$programs/bin/zarvik-cli.exe" --version </dev/null 2>/dev/null | grep -q '^zarvik-cli '; then
     pass "the installed zarvik-cli.exe runs"
   else
@@ -378,7 +453,42 @@ STEPS
   else
     fail "the installed window's Zarvik.ini: ${appdata_ini:-none in AppData}"; ls "$programs/bin"
   fi
-  timeout 60 wine "$programs/Uninstall.exe" /S >/dev/null 2>&1
+  # The unpacked .zip beside that installed copy: its window keeps its own settings,
+  # made beside it, and leaves the installed copy's in %APPDATA% as they were.
+  if [ -n "${top:-}" ] && [ -n "$appdata_ini" ]; then
+    cat >"$work/portable.txt" <<STEPS
+window Loader (Zarvik) (Version 1.0, full)
+text 1077 5
+set 1077 9
+click 2
+gone
+STEPS
+    saved=$exe
+    exe=$top/bin/zarvik.exe
+    APP_LC=en_US.UTF-8 drive "the unpacked .zip's window runs" "$work/portable.txt"
+    exe=$saved
+    if grep -q "time_out = 9" "$top/bin/Zarvik.ini" 2>/dev/null && grep -q "time_out = 7" "$appdata_ini"; then
+      pass "a portable copy keeps its settings beside itself, not the installed copy's"
+    else
+      fail "the portable copy's settings: $(cat "$top/bin/Zarvik.ini" 2>/dev/null | tr '\r\n' '  ') / AppData: $(tr '\r\n' '  ' <"$appdata_ini")"
+    fi
+  fi
+  # The uninstaller, as a user runs it: it asks whether the settings go too; Yes.
+  cat >"$work/uninstall.txt" <<STEPS
+window Zarvik Uninstall
+click 1
+answer yes Also remove the Zarvik settings
+enabled 1 1
+click 1
+gone
+STEPS
+  (exec env LC_ALL=en_US.UTF-8 wine "$programs/Uninstall.exe") >/dev/null 2>&1 &
+  if timeout 150 wine "$build/src/window_driver.exe" "$(winpath "$work/uninstall.txt")" >"$work/uninstall.log" 2>&1; then
+    pass "the uninstaller asks whether to remove the settings"
+  else
+    fail "the uninstaller's question"; cat "$work/uninstall.log"
+  fi
+  [ -n "$appdata_ini" ] && [ ! -e "$appdata_ini" ] && pass "Yes removes %APPDATA%\\Zarvik" || fail "the settings stayed after Yes"
   # The uninstaller runs a copy of itself and returns at once: wait for its work.
   for _ in $(seq 300); do [ -e "$programs/bin/zarvik.exe" ] || break; sleep 0.2; done
   if [ ! -e "$programs/bin/zarvik.exe" ] && [ ! -e "$programs/bin/zarvik-cli.exe" ]; then

@@ -91,8 +91,18 @@ def ico_image(pixels):
     height = len(pixels); width = len(pixels[0])
     header = struct.pack("<IiiHHIIiiII", 40, width, height * 2, 1, 32, 0, 0, 0, 0, 0, 0)
     xor = b"".join(bytes(p) for row in reversed(pixels) for p in row)
+    # The alpha channel rules where it is drawn whole, but a disabled button draws the
+    # icon greyed from its AND mask (DrawState's DSS_DISABLED): an empty mask greys the
+    # whole square. A pixel less than half covered is transparent in the mask.
     mask_row = ((width + 31) // 32) * 4
-    mask = bytes(mask_row * height)  # the alpha channel rules
+    mask = bytearray()
+    for row in reversed(pixels):
+        bits = bytearray(mask_row)
+        for x, p in enumerate(row):
+            if p[3] < 128:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bits
+    mask = bytes(mask)
     return header + xor + mask
 
 def write_ico(path, images):

@@ -4,6 +4,8 @@
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
 
 #include "app/dialog_support.h"
 #include "ui_CHelpDlg.h"
@@ -28,6 +30,11 @@ CHelpDlg::~CHelpDlg() = default;
 void CHelpDlg::set_content(const HelpContent& help) {
     setWindowTitle(QString::fromStdString(help.title));
     ui_->ctl_1006->setPlainText(QString::fromStdString(help.text));
+    // Opened at the top with nothing selected, whatever the text field did before.
+    QTextCursor top = ui_->ctl_1006->textCursor();
+    top.movePosition(QTextCursor::Start);
+    ui_->ctl_1006->setTextCursor(top);
+    ui_->ctl_1006->verticalScrollBar()->setValue(0);
 }
 
 }  // namespace zarvik

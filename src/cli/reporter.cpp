@@ -5,6 +5,7 @@
 #include "cli/console.h"
 #include "text/language.h"
 #include "programmer/status_texts.h"
+#include "text/number_text.h"
 
 namespace zarvik::cli {
 namespace {
@@ -51,6 +52,20 @@ std::string cli_hint(const OperationOutcome& o) {
     }
 }
 
+// What the command line adds to a verify that found differences: how many bytes differ
+// in all, where the window's list of addresses stops at "и далее".
+std::string difference_count_text(const OperationOutcome& o) {
+    if (o.result != OperationOutcome::Result::Differences || o.operation == Operation::Configure) return {};
+    const std::string count = std::to_string(o.difference_count);
+    const PluralForm form = plural_form(count);
+    const char* text = form == PluralForm::One ? tr_text("cli", " (всего различается %u байт)")
+                       : form == PluralForm::Few ? tr_text("cli", " (всего различаются %u байта)")
+                                                 : tr_text("cli", " (всего различаются %u байт)");
+    char buf[96];
+    std::snprintf(buf, sizeof buf, text, o.difference_count);
+    return buf;
+}
+
 }  // namespace
 
 std::string json_escape(const std::string& text) {
@@ -91,6 +106,8 @@ void Reporter::begin(Operation operation, MemoryKind memory) {
 void Reporter::on_phase(Phase phase) {
     if (mode_ == Mode::Text && bar_) {
         clear_bar();
+        // A verify reads the chip back: the step is named for what it does.
+        if (operation_ == Operation::Verify && phase == Phase::Reading) phase = Phase::Verifying;
         print(err_, "%s\n", phase_text(phase, memory_).c_str());
     }
 }
@@ -147,7 +164,7 @@ void Reporter::clear_bar() {
 
 void Reporter::outcome(const OperationOutcome& o) {
     clear_bar();
-    const std::string text = status_text(o) + cli_hint(o);
+    const std::string text = status_text(o, TimeUnit::InLanguage) + difference_count_text(o) + cli_hint(o);
     if (mode_ == Mode::Json) {
         std::string line = "{\"event\":\"result\",\"operation\":\"" + std::string(operation_word(o.operation)) +
                            "\",\"memory\":\"" + memory_word(o.memory) + "\",\"outcome\":\"" + result_word(o.result) +

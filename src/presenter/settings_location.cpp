@@ -92,12 +92,11 @@ std::string settings_file_in(const std::string& folder) { return joined(folder, 
 
 SettingsLocation locate_settings(const SettingsPlaces& places,
                                  const std::function<bool(const std::string& path)>& exists) {
-    for (const std::string* folder : {&places.working, &places.executable, &places.per_user}) {
-        if (folder->empty()) continue;
-        if (exists(settings_file_in(*folder))) return {*folder, true};
-    }
-    if (places.executable_takes_settings && !places.executable.empty()) return {places.executable, false};
-    if (!places.per_user.empty()) return {places.per_user, false};
+    const auto at = [&exists](const std::string& folder) { return SettingsLocation{folder, exists(settings_file_in(folder))}; };
+    if (!places.working.empty() && exists(settings_file_in(places.working))) return {places.working, true};
+    if (places.portable && !places.executable.empty()) return at(places.executable);
+    if (!places.executable.empty() && exists(settings_file_in(places.executable))) return {places.executable, true};
+    if (!places.per_user.empty()) return at(places.per_user);
     // Nowhere else to go: the working folder, as before there was a choice.
     return {places.working, false};
 }
@@ -154,10 +153,11 @@ SettingsPlaces settings_places_for(const std::string& executable_path) {
         },
         kWindows);
     const std::string program_files = environment("ProgramFiles");
-    places.executable_takes_settings =
-        !places.executable.empty() &&
-        !is_installation_folder(places.executable, path_exists, program_files) &&
-        folder_writable(places.executable);
+    // A portable copy on a medium it cannot write to (a CD, a locked share) keeps its
+    // settings per user rather than losing them at every exit.
+    places.portable = !places.executable.empty() && path_exists(joined(places.executable, kPortableMarkerName)) &&
+                      !is_installation_folder(places.executable, path_exists, program_files) &&
+                      folder_writable(places.executable);
     return places;
 }
 

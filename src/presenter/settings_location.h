@@ -5,17 +5,24 @@
 
 namespace zarvik {
 
-// Where Zarvik.ini lives. A copy unpacked into a folder keeps its settings beside
-// itself; an installed copy cannot write under Program Files or /usr, and a desktop
-// launch starts in the home folder, so the working folder alone will not do.
+// Where Zarvik.ini lives. A portable copy (the unpacked .zip) keeps its settings beside
+// itself, whatever an installed copy keeps per user; an installed copy cannot write under
+// Program Files or /usr, and a desktop launch starts in the home folder, so the working
+// folder alone will not do.
 //
+// A portable copy is known by this file beside the program, which the .zip carries and
+// the installer does not leave behind. A text file, so that a user who wonders what it
+// is can open it and read why it is there.
+inline constexpr const char* kPortableMarkerName = "portable.txt";
+
 // The folders a search looks at, each without a trailing separator.
 struct SettingsPlaces {
     std::string working;     // the process's current folder
     std::string executable;  // the folder of the running program
     std::string per_user;    // %APPDATA%\Zarvik on Windows, $XDG_CONFIG_HOME/zarvik elsewhere
-    // The program's folder may hold a new file and is not an installation's.
-    bool executable_takes_settings = false;
+    // The program's folder holds the portable marker, is no installation's and may hold
+    // a new file.
+    bool portable = false;
 };
 
 struct SettingsLocation {
@@ -23,10 +30,12 @@ struct SettingsLocation {
     bool found = false;  // a Zarvik.ini was already there
 };
 
-// The working folder first, then the program's, then the per-user one: the first that
-// holds a Zarvik.ini (anything of that name counts, so a file the user cannot read is
-// never overwritten with the defaults). When none does, the program's folder if it
-// takes settings, otherwise the per-user one.
+// A Zarvik.ini in the working folder first, where the file has always been looked for
+// (anything of that name counts, so a file the user cannot read is never overwritten
+// with the defaults). Then a portable copy's own folder, found or made there: never the
+// per-user file, which belongs to an installed copy. Then, for any other copy, a file
+// already beside the program (an unpacked copy from before copies were marked), else
+// the per-user folder, found or made there.
 SettingsLocation locate_settings(const SettingsPlaces& places,
                                  const std::function<bool(const std::string& path)>& exists);
 
@@ -36,6 +45,7 @@ std::string per_user_settings_folder(const std::function<const char*(const char*
 
 // An installed copy: its folder, or the folder above it, holds the uninstaller the
 // installer put there, or it lies under a system prefix (Program Files, /usr, /opt).
+// A marker found there anyway (copied in by hand) does not make it portable.
 bool is_installation_folder(const std::string& folder, const std::function<bool(const std::string& path)>& exists,
                             const std::string& program_files = {});
 

@@ -12,7 +12,9 @@
 namespace zarvik {
 
 enum class Operation { Erase, Write, Verify, Read, Configure };
-enum class Phase { Erasing, Writing, Reading, Configuring };
+// Verifying: the reading of a verify, as a face names it; the operations themselves
+// report Reading for both.
+enum class Phase { Erasing, Writing, Reading, Verifying, Configuring };
 
 // Which commands an operation used: the plain four-byte protocol every loader knows,
 // or the checks and page frames of our own loader.

@@ -35,8 +35,8 @@ std::string operation_name(const OperationOutcome& o) {
     return {};
 }
 
-std::string success_text(const OperationOutcome& o) {
-    const std::string time = elapsed_text(o.elapsed_ms);
+std::string success_text(const OperationOutcome& o, TimeUnit unit) {
+    const std::string time = elapsed_text(o.elapsed_ms, unit);
     switch (o.operation) {
         case Operation::Erase:
             // The EEPROM text has always had a single blank before its time.
@@ -148,7 +148,11 @@ std::string torn_count_text(const ChipIdentity& identity) {
                   identity.wait_count, identity.second_wait_count);
 }
 
-std::string elapsed_text(std::int64_t ms) { return format("%i ms", static_cast<int>(ms)); }
+std::string elapsed_text(std::int64_t ms, TimeUnit unit) {
+    // The window has always written "ms", in Russian too; the command line writes the
+    // unit in the language it speaks.
+    return format(unit == TimeUnit::InLanguage ? tr_text("status", "%i мс") : "%i ms", static_cast<int>(ms));
+}
 
 std::string port_count_text(int count) {
     if (count <= 0) return tr_text("status", kNoPorts);
@@ -163,6 +167,7 @@ std::string phase_text(Phase phase, MemoryKind memory) {
         case Phase::Erasing: return flash ? tr_text("status", "Стираем Flash") : tr_text("status", "Стираем EEPROM");
         case Phase::Writing: return flash ? tr_text("status", "Записываем Flash") : tr_text("status", "Записываем EEPROM");
         case Phase::Reading: return flash ? tr_text("status", "Читаем Flash") : tr_text("status", "Читаем EEPROM");
+        case Phase::Verifying: return flash ? tr_text("status", "Сравниваем Flash") : tr_text("status", "Сравниваем EEPROM");
         case Phase::Configuring: return tr_text("status", "Настраиваем загрузчик");
     }
     return {};
@@ -193,12 +198,12 @@ std::string hex_error_text(const HexError& e) {
     return where;
 }
 
-std::string status_text(const OperationOutcome& o) {
+std::string status_text(const OperationOutcome& o, TimeUnit unit) {
     switch (o.result) {
         case OperationOutcome::Result::Success:
             // Our loader's own commands: the line says so, after the usual words.
-            if (o.road == Road::Fast) return success_text(o) + tr_text("status", "  (быстрый протокол)");
-            return success_text(o);
+            if (o.road == Road::Fast) return success_text(o, unit) + tr_text("status", "  (быстрый протокол)");
+            return success_text(o, unit);
         case OperationOutcome::Result::Differences: return differences_text(o);
         case OperationOutcome::Result::LinkFailure: return link_text(o);
         case OperationOutcome::Result::FileFailure:

@@ -12,10 +12,15 @@ namespace zarvik {
 // Every text the window's status line and the command line print about an operation,
 // built here only, in the current language (text/language.h). UTF-8.
 
+// How a time is written: "1234 ms" as the window has always shown it, in either
+// language, or with the unit in the current language ("1234 мс"), as the command line
+// writes it.
+enum class TimeUnit { AsWindow, InLanguage };
+
 std::string phase_text(Phase phase, MemoryKind memory);
-std::string status_text(const OperationOutcome& outcome);
+std::string status_text(const OperationOutcome& outcome, TimeUnit unit = TimeUnit::AsWindow);
 std::string hex_error_text(const HexError& error);
-std::string elapsed_text(std::int64_t ms);
+std::string elapsed_text(std::int64_t ms, TimeUnit unit = TimeUnit::AsWindow);
 // For a chip whose loader shows two different wait counts: what the user should know;
 // empty for any other identity.
 std::string torn_count_text(const ChipIdentity& identity);

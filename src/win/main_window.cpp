@@ -131,7 +131,13 @@ INT_PTR CALLBACK help_procedure(HWND dialog, UINT message, WPARAM wp, LPARAM lp)
         const auto* help = reinterpret_cast<const HelpShown*>(lp);
         SetWindowTextW(dialog, help->title.c_str());
         SetDlgItemTextW(dialog, ids::kHelpText, help->text.c_str());
-        return TRUE;
+        // The focus in the text, for the keyboard's scrolling, but given here: the
+        // dialog's own first focus would select the whole text and scroll to its end.
+        HWND text = GetDlgItem(dialog, ids::kHelpText);
+        SetFocus(text);
+        SendMessageW(text, EM_SETSEL, 0, 0);
+        SendMessageW(text, EM_SCROLLCARET, 0, 0);
+        return FALSE;
     }
     if (message == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
         EndDialog(dialog, LOWORD(wp));
@@ -142,6 +148,7 @@ INT_PTR CALLBACK help_procedure(HWND dialog, UINT message, WPARAM wp, LPARAM lp)
 
 INT_PTR CALLBACK about_procedure(HWND dialog, UINT message, WPARAM wp, LPARAM lp) {
     if (message == WM_INITDIALOG) {
+        translate_dialog(dialog);  // the licence line
         const auto* about = reinterpret_cast<const AboutContent*>(lp);
         SetWindowTextW(dialog, widen(about->title).c_str());
         SetDlgItemTextW(dialog, ZARVIK_IDC_ABOUT_NAME, widen(about->name).c_str());
@@ -421,8 +428,9 @@ void MainWindow::initialize() {
 }
 
 // The connection line's font: the template's 16 pixels at 96 dpi, grown with the
-// screen, and smaller where a text would not fit the line (a Tahoma stand-in may be
-// wider than Tahoma): the line never wraps and nothing around it moves.
+// screen. A long text wraps onto the line's second row in that same font, and only one
+// that would not fit both rows (a Tahoma stand-in may be wider than Tahoma) is drawn
+// smaller: nothing is cut and nothing around the line moves.
 void MainWindow::fit_connection_line() {
     HWND line = item(ids::kConnectionLine);
     const std::wstring text = window_text(line);
@@ -435,11 +443,11 @@ void MainWindow::fit_connection_line() {
         HFONT font = CreateFontW(-MulDiv(pixels, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
         HGDIOBJ old = SelectObject(dc, font);
-        SIZE size{};
-        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        RECT needed{0, 0, box.right - box.left, 0};
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
         SelectObject(dc, old);
         chosen = font;
-        if (size.cx <= box.right - box.left || pixels == 11) break;
+        if ((needed.bottom <= box.bottom && needed.right <= box.right) || pixels == 11) break;
         DeleteObject(font);
     }
     ReleaseDC(line, dc);

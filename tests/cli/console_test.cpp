@@ -13,6 +13,8 @@
 #include "cli/reporter.h"
 #include "loader/clock.h"
 #include "platform/system_language.h"
+#include "programmer/status_texts.h"
+#include "text/language.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -179,6 +181,98 @@ TEST(ProgressBar, AShorterBarBlanksWhatTheLongerOneLeft) {
     EXPECT_EQ(drawn.size() - second - 1, first_width) << testing::PrintToString(drawn);
     std::fclose(err);
     std::fclose(out);
+}
+
+// What the command line prints of a write with its verify, in each language: the verify
+// step is named for verifying, a mismatch says how many bytes differ beyond the listed
+// addresses, and the time's unit is the language's own.
+TEST(ReporterTexts, TheVerifyStepTheDifferenceCountAndTheTimeUnitInEachLanguage) {
+    struct Case {
+        Language language;
+        const char* verify_step;
+        const char* written;
+        const char* count;
+    };
+    const Case cases[] = {
+        {Language::Russian, "Сравниваем Flash\n", "Запись flash закончена!  Время записи: 1234 мс\n",
+         " и далее (всего различаются 25 байт)\n"},
+        {Language::English, "Verifying flash\n", "Flash written.  Time: 1234 ms\n", " and more (25 bytes differ)\n"},
+    };
+    for (const Case& c : cases) {
+        set_language(c.language);
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        ASSERT_NE(err, nullptr);
+        FakeClock clock;
+        {
+            Reporter reporter(Reporter::Mode::Text, true, clock, out, err);
+            reporter.begin(Operation::Write, MemoryKind::Flash);
+            reporter.on_phase(Phase::Writing);
+            OperationOutcome written;
+            written.operation = Operation::Write;
+            written.memory = MemoryKind::Flash;
+            written.result = OperationOutcome::Result::Success;
+            written.elapsed_ms = 1234;
+            reporter.outcome(written);
+            // The verify reads the chip back, and the programmer says so with Reading.
+            reporter.begin(Operation::Verify, MemoryKind::Flash);
+            reporter.on_phase(Phase::Reading);
+            OperationOutcome differs = written;
+            differs.operation = Operation::Verify;
+            differs.result = OperationOutcome::Result::Differences;
+            for (std::uint32_t a = 0; a < 25; ++a) differs.differences.push_back({0x100 + a, 0x0C, 0xFF});
+            differs.difference_count = 25;
+            reporter.outcome(differs);
+        }
+        const std::string shown = contents(err);
+        EXPECT_NE(shown.find(c.verify_step), std::string::npos) << shown;
+        EXPECT_EQ(shown.find(phase_text(Phase::Reading, MemoryKind::Flash)), std::string::npos) << shown;
+        const std::string printed = contents(out);
+        EXPECT_NE(printed.find(c.written), std::string::npos) << printed;
+        EXPECT_NE(printed.find(c.count), std::string::npos) << printed;
+        std::fclose(out);
+        std::fclose(err);
+    }
+    set_language(Language::Russian);
+}
+
+TEST(ReporterTexts, TheCountOfDifferingBytesTakesItsNumbersForm) {
+    struct Case {
+        std::uint32_t count;
+        const char* russian;
+        const char* english;
+    };
+    const Case cases[] = {
+        {1, "(всего различается 1 байт)", "(1 byte differs)"},
+        {3, "(всего различаются 3 байта)", "(3 bytes differ)"},
+        {11, "(всего различаются 11 байт)", "(11 bytes differ)"},
+        {21, "(всего различается 21 байт)", "(21 bytes differ)"},
+        {32768, "(всего различаются 32768 байт)", "(32768 bytes differ)"},
+    };
+    for (const Case& c : cases) {
+        for (const Language language : {Language::Russian, Language::English}) {
+            set_language(language);
+            std::FILE* out = std::tmpfile();
+            ASSERT_NE(out, nullptr);
+            FakeClock clock;
+            {
+                Reporter reporter(Reporter::Mode::Quiet, false, clock, out, out);
+                reporter.begin(Operation::Verify, MemoryKind::Eeprom);
+                OperationOutcome differs;
+                differs.operation = Operation::Verify;
+                differs.memory = MemoryKind::Eeprom;
+                differs.result = OperationOutcome::Result::Differences;
+                differs.differences.push_back({0x10, 1, 2});
+                differs.difference_count = c.count;
+                reporter.outcome(differs);
+            }
+            const std::string printed = contents(out);
+            EXPECT_NE(printed.find(language == Language::Russian ? c.russian : c.english), std::string::npos) << printed;
+            std::fclose(out);
+        }
+    }
+    set_language(Language::Russian);
 }
 
 #if defined(_WIN32)

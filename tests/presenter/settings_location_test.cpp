@@ -1,9 +1,13 @@
 #include "presenter/settings_location.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -21,25 +25,26 @@ constexpr const char* kSep = "/";
 
 std::string ini(const std::string& folder) { return folder + kSep + "Zarvik.ini"; }
 
-TEST(SettingsLocation, TheFirstFolderThatHoldsTheFileWinsElseTheProgramsOrThePerUserOne) {
+TEST(SettingsLocation, APortableCopyKeepsItsOwnFileAndAnyOtherCopyThePerUserOne) {
     const std::string work = "work", exe = "exe", user = "user";
     struct Case {
         const char* what;
         std::set<std::string> present;
-        bool exe_takes;
+        bool portable;
         std::string folder;
         bool found;
     };
     const Case cases[] = {
-        {"in the working folder", {ini(work), ini(exe), ini(user)}, true, work, true},
-        {"beside the program, not in the working folder", {ini(exe), ini(user)}, false, exe, true},
-        {"beside an installed program still counts", {ini(exe)}, false, exe, true},
-        {"only the per-user one", {ini(user)}, true, user, true},
-        {"none, a portable folder: created beside the program", {}, true, exe, false},
-        {"none, an installation: created per user", {}, false, user, false},
+        {"the working folder's file comes first", {ini(work), ini(exe), ini(user)}, true, work, true},
+        {"portable: its own file, not the installed copy's", {ini(exe), ini(user)}, true, exe, true},
+        {"portable, an installed copy's file per user: made beside the program", {ini(user)}, true, exe, false},
+        {"portable, no file anywhere: made beside the program", {}, true, exe, false},
+        {"unmarked, a file beside it from an older unpacked copy", {ini(exe), ini(user)}, false, exe, true},
+        {"installed: the per-user file", {ini(user)}, false, user, true},
+        {"installed, no file anywhere: made per user", {}, false, user, false},
     };
     for (const Case& c : cases) {
-        const SettingsPlaces places{work, exe, user, c.exe_takes};
+        const SettingsPlaces places{work, exe, user, c.portable};
         const SettingsLocation got =
             locate_settings(places, [&](const std::string& path) { return c.present.count(path) > 0; });
         EXPECT_EQ(got.folder, c.folder) << c.what;
@@ -101,32 +106,89 @@ TEST(SettingsLocation, AnInstallationIsKnownByItsUninstallerOrItsPlace) {
 #endif
 }
 
-// The real file system: a portable folder, then the same folder made an installation.
+void set_environment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    const std::wstring wide_name(name, name + std::strlen(name));
+    const std::filesystem::path wide_value = testing::native(value);
+    _wputenv_s(wide_name.c_str(), wide_value.wstring().c_str());
+#else
+    if (value.empty()) {
+        ::unsetenv(name);
+    } else {
+        ::setenv(name, value.c_str(), 1);
+    }
+#endif
+}
+
+// The real file system and environment: the program's folder as the .zip leaves it
+// (with the marker), as an installation leaves it, and unmarked; an installed copy's
+// settings are already in the per-user folder.
 class SettingsHere : public ::testing::Test {
 protected:
+#if defined(_WIN32)
+    static constexpr const char* kPerUserVariable = "APPDATA";
+    static constexpr const char* kPerUserName = "Zarvik";
+#else
+    static constexpr const char* kPerUserVariable = "XDG_CONFIG_HOME";
+    static constexpr const char* kPerUserName = "zarvik";
+#endif
     void SetUp() override {
         before_ = std::filesystem::current_path();
-        std::filesystem::create_directories(root_.path() / "work");
-        std::filesystem::create_directories(root_.path() / "prog");
+        const char* variable = std::getenv(kPerUserVariable);
+        variable_before_ = variable != nullptr ? variable : "";
+        for (const char* folder : {"work", "prog", "config"}) std::filesystem::create_directories(root_.path() / folder);
+        std::filesystem::create_directories(root_.path() / "config" / kPerUserName);
+        root_.write(std::string("config/") + kPerUserName + "/Zarvik.ini", "Fosc = 12\r\ntime_out = 7\r\n");
+        set_environment(kPerUserVariable, root_.file("config"));
         std::filesystem::current_path(root_.path() / "work");
     }
-    void TearDown() override { std::filesystem::current_path(before_); }
+    void TearDown() override {
+        std::filesystem::current_path(before_);
+        set_environment(kPerUserVariable, variable_before_);
+    }
     std::string prog() const { return root_.file("prog"); }
     std::string exe() const { return root_.file("prog/zarvik.exe"); }
+    std::string per_user() const { return root_.file(std::string("config/") + kPerUserName); }
+    static std::filesystem::path same(const std::string& folder) { return std::filesystem::path(testing::native(folder)); }
 
     testing::TempDir root_;
     std::filesystem::path before_;
+    std::string variable_before_;
 };
 
-TEST_F(SettingsHere, AWritablePortableFolderGetsTheNewFile) {
+TEST_F(SettingsHere, APortableCopyMakesItsOwnFileAndLeavesThePerUserOneAlone) {
+    root_.write(std::string("prog/") + kPortableMarkerName, "");
     const SettingsLocation got = locate_settings_here(exe());
-    EXPECT_EQ(std::filesystem::path(testing::native(got.folder)), std::filesystem::path(testing::native(prog())));
+    EXPECT_EQ(same(got.folder), same(prog()));
     EXPECT_FALSE(got.found);
-    // Nothing is left behind by the check that the folder is writable.
-    EXPECT_TRUE(std::filesystem::is_empty(testing::native(prog())));
+    // Nothing is left behind by the check that the folder is writable: the marker alone.
+    const auto entries = std::distance(std::filesystem::directory_iterator(testing::native(prog())),
+                                       std::filesystem::directory_iterator());
+    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(load_settings(got.folder).timeout, "5") << "the installed copy's settings were taken";
+}
+
+TEST_F(SettingsHere, AnUnmarkedOrInstalledCopyUsesThePerUserFile) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"unmarked", {}},
+        {"installed, with a marker copied in by hand", {"prog/Uninstall.exe", std::string("prog/") + kPortableMarkerName}},
+    };
+    for (const Case& c : cases) {
+        for (const std::string& file : c.files) root_.write(file, "");
+        const SettingsLocation got = locate_settings_here(exe());
+        EXPECT_EQ(same(got.folder), same(per_user())) << c.what;
+        EXPECT_TRUE(got.found) << c.what;
+        EXPECT_EQ(load_settings(got.folder).timeout, "7") << c.what;
+        EXPECT_FALSE(std::filesystem::exists(testing::native(prog() + kSep + "Zarvik.ini"))) << c.what;
+    }
 }
 
 TEST_F(SettingsHere, AFileInTheWorkingFolderIsUsedAndRewrittenThere) {
+    root_.write(std::string("prog/") + kPortableMarkerName, "");
     root_.write("work/Zarvik.ini", "Fosc = 16\r\ntime_out = 3\r\n");
     root_.write("prog/Zarvik.ini", "Fosc = 1\r\ntime_out = 1\r\n");
     const SettingsLocation got = locate_settings_here(exe());
@@ -135,13 +197,6 @@ TEST_F(SettingsHere, AFileInTheWorkingFolderIsUsedAndRewrittenThere) {
     ASSERT_FALSE(save_settings(got.folder, {"20", "4"}).has_value());
     EXPECT_EQ(testing::read_file(root_.file("work/Zarvik.ini")), "Fosc\t = 20\r\ntime_out = 4\r\n");
     EXPECT_EQ(testing::read_file(root_.file("prog/Zarvik.ini")), "Fosc = 1\r\ntime_out = 1\r\n");
-}
-
-TEST_F(SettingsHere, AnInstalledProgramsFolderIsLeftAlone) {
-    root_.write("prog/Uninstall.exe", "");
-    const SettingsLocation got = locate_settings_here(exe());
-    EXPECT_NE(std::filesystem::path(testing::native(got.folder)), std::filesystem::path(testing::native(prog())));
-    EXPECT_FALSE(std::filesystem::exists(testing::native(prog() + kSep + "Zarvik.ini")));
 }
 
 }  // namespace

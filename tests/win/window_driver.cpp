@@ -21,6 +21,9 @@
 //   print ID                  print the control's text
 //   shot FILE                 save the window as it is on the screen (BMP)
 //   key ESC                   press Esc in the window
+//   menu ID                   choose the menu command ID
+//   help SUBSTRING            wait for the help window, whose text holds SUBSTRING
+//                             and opened at its top with nothing selected; close it
 //   close                     the close box
 //   gone                      wait until the window has gone
 // Every wait gives up after a minute: far longer than anything takes here, so a
@@ -150,7 +153,27 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
 bool step(const std::string& verb, const std::string& a, const std::string& rest, std::string& why) {
     if (verb == "window") {
         const std::wstring title = widen(rest.empty() ? a : a + " " + rest);
-        if (!wait_for([&] { return (g_main = FindWindowW(L"#32770", title.c_str())) != nullptr && IsWindowVisible(g_main); })) {
+        // Blanks at the title's end do not count (NSIS ends its uninstaller's with one).
+        const auto titled = [](const std::wstring& wanted) -> HWND {
+            struct Search {
+                const std::wstring* wanted;
+                HWND found;
+            } search{&wanted, nullptr};
+            EnumWindows(
+                [](HWND w, LPARAM p) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(p);
+                    wchar_t cls[16] = {};
+                    GetClassNameW(w, cls, 16);
+                    std::wstring text = text_of(w);
+                    while (!text.empty() && text.back() == L' ') text.pop_back();
+                    if (wcscmp(cls, L"#32770") != 0 || text != *s->wanted || !IsWindowVisible(w)) return TRUE;
+                    s->found = w;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            return search.found;
+        };
+        if (!wait_for([&] { return (g_main = titled(title)) != nullptr; })) {
             why = "no window titled " + narrow(title);
             std::string ignored;
             step("list", "", "", ignored);
@@ -284,6 +307,40 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
         if (target == nullptr || !IsWindowEnabled(target)) target = g_main;
         PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+        return true;
+    }
+    if (verb == "menu") {
+        PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(control_id(a), 0), 0);
+        return true;
+    }
+    if (verb == "help") {
+        const std::wstring wanted = widen(rest.empty() ? a : a + " " + rest);
+        constexpr int kHelpText = 1006;
+        HWND help = nullptr;
+        if (!wait_for([&] {
+                return (help = owned_dialog([&](HWND w) {
+                            HWND t = GetDlgItem(w, kHelpText);
+                            return t != nullptr && text_of(t).find(wanted) != std::wstring::npos;
+                        })) != nullptr;
+            })) {
+            why = "no help window with '" + narrow(wanted) + "'";
+            return false;
+        }
+        Sleep(300);  // whatever the dialog does once shown has been done
+        HWND text = GetDlgItem(help, kHelpText);
+        DWORD start = 0, end = 0;
+        SendMessageW(text, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        const LRESULT top = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
+        click(GetDlgItem(help, IDOK));
+        if (start != end || start != 0 || top != 0) {
+            why = "help opened with " + std::to_string(end - start) + " characters selected from " + std::to_string(start) +
+                  ", first line shown " + std::to_string(top);
+            return false;
+        }
+        if (!wait_for([&] { return !IsWindow(help); })) {
+            why = "the help window stayed open";
+            return false;
+        }
         return true;
     }
     if (verb == "close") {
