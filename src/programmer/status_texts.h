@@ -13,7 +13,12 @@ namespace zarvik {
 // built here only, in the current language (text/language.h). UTF-8.
 
 std::string phase_text(Phase phase, MemoryKind memory);
+// The outcome's text, followed by the advice about the loader when it carries one.
 std::string status_text(const OperationOutcome& outcome);
+// The outcome's text alone.
+std::string outcome_text(const OperationOutcome& outcome);
+// For our loader of protocol version 1: why it gets the plain road, and to replace it.
+const char* replace_loader_text();
 std::string hex_error_text(const HexError& error);
 std::string elapsed_text(std::int64_t ms);
 // For a chip whose loader shows two different wait counts: what the user should know;

@@ -83,7 +83,7 @@ TEST(CliFastRoad, ALoaderWithoutTheSignatureSeesExactlyTheBytesOfProtocolSpec) {
     // Our loader told to keep to the plain road, a loader of the original kind left to
     // choose, and our loader left to choose.
     struct Board { QStringList sim; QStringList host; const char* road; };
-    const Board boards[] = {{{}, {"--protocol", "spec"}, "plain"},
+    const Board boards[] = {{{}, {"--protocol", "plain"}, "plain"},
                             {{"--plain-loader"}, {}, "plain"},
                             {{"--plain-loader"}, {"--protocol", "auto"}, "plain"},
                             {{}, {}, "fast"}};
