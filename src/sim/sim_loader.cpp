@@ -385,7 +385,9 @@ void SimLoader::run_frame(Answer& answer, std::int64_t now_us) {
             const std::uint32_t units = (n + 31) % 32 + 1;
             for (std::uint32_t u = 0; u < units; ++u) put32(out, unit_check(flash, address + u * 128));
             frame_answer(answer, letter, address, out);
-            answer.busy_us = kUnitCheckUs * units;
+            // The first check before the answer begins; the loader computes each next one
+            // while the one before it goes out.
+            answer.busy_us = kUnitCheckUs;
             break;
         }
         case session_command::kReadFlash:
