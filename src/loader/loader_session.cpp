@@ -114,12 +114,12 @@ TransactionResult LoaderSession::status_answer(std::uint8_t letter, std::uint32_
 
 TransactionResult LoaderSession::exchange(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data,
                                           std::span<std::uint8_t> into, std::int64_t budget_ms) {
-    if (auto failure = ready(letter, address)) return failure;
+    if (auto failure = ready(address)) return failure;
     if (!link_.write(session_frame(letter, address, data))) return fail(TransactionFailure{letter, address, 0, 0, true});
     return answer(letter, address, into, budget_ms);
 }
 
-TransactionResult LoaderSession::ready(std::uint8_t letter, std::uint32_t address) {
+TransactionResult LoaderSession::ready(std::uint32_t address) {
     if (needs_resync_) {
         if (auto failure = resync()) {
             failure->address = address;
@@ -128,11 +128,10 @@ TransactionResult LoaderSession::ready(std::uint8_t letter, std::uint32_t addres
     }
     if (open_) return std::nullopt;
     if (auto failure = open(page_words_)) {
-        // The opening failed on the way to `letter`: the failure is that command's.
-        if (failure->command == session_command::kOpen) failure->address = address;
+        // The opening failed on the way to `letter`: the failure names the command's address.
+        failure->address = address;
         return failure;
     }
-    (void)letter;
     return std::nullopt;
 }
 
@@ -185,7 +184,7 @@ TransactionResult LoaderSession::read(MemoryKind memory, std::uint32_t address, 
 
 TransactionResult LoaderSession::erase_range(std::uint32_t address, std::uint32_t units) {
     const std::array<std::uint8_t, 1> count{static_cast<std::uint8_t>(units)};
-    if (auto failure = ready(session_command::kRangeErase, address)) return failure;
+    if (auto failure = ready(address)) return failure;
     if (!link_.write(session_frame(session_command::kRangeErase, address, count))) {
         return fail(TransactionFailure{session_command::kRangeErase, address, 0, 0, true});
     }
@@ -204,7 +203,7 @@ TransactionResult LoaderSession::write_eeprom(std::uint32_t address, std::span<c
 }
 
 TransactionResult LoaderSession::start() {
-    if (auto failure = ready(session_command::kStart, 0)) return failure;
+    if (auto failure = ready(0)) return failure;
     if (!link_.write(session_frame(session_command::kStart, 0, {}))) {
         return fail(TransactionFailure{session_command::kStart, 0, 0, 0, true});
     }

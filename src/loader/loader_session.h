@@ -118,7 +118,8 @@ public:
     ReadResult read_within(std::span<std::uint8_t> into, std::int64_t budget_ms);
 
 private:
-    TransactionResult ready(std::uint8_t letter, std::uint32_t address);
+    // Brings the loader back after a failure and opens the session when needed.
+    TransactionResult ready(std::uint32_t address);
     // Sends a request and reads its answer of `expected` data bytes into `into`.
     TransactionResult exchange(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data,
                                std::span<std::uint8_t> into, std::int64_t budget_ms);
