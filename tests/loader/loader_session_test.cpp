@@ -42,7 +42,7 @@ TEST(Signature, OurMarkWithItsVersionAndNothingForAnyOtherLoader) {
         other[at] = static_cast<std::uint8_t>(other[at] ^ 0x20);
         EXPECT_FALSE(find_signature(other).has_value()) << at;
     }
-    for (const std::uint8_t version : {0, 1, 3}) {
+    for (const std::uint8_t version : std::initializer_list<std::uint8_t>{0, 1, 3}) {
         Block other = block;
         other[6] = version;
         ASSERT_TRUE(find_signature(other).has_value());
