@@ -55,7 +55,7 @@ std::vector<double> run_road(const std::vector<Step>& steps, const char* road, s
     BoardProcess board(board_args);
     if (!board.ok()) return ms;
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        if (std::string(road) == "spec" && !steps[i].plain_too) continue;
+        if (std::string(road) == "plain" && !steps[i].plain_too) continue;
         std::vector<std::string> args{ZARVIK_CLI_BINARY, "-q", "-p", board.path(), "-b", "115200", "-m", "ATmega328",
                                       "--protocol", road};
         args.insert(args.end(), steps[i].args.begin(), steps[i].args.end());
@@ -103,19 +103,19 @@ int main(int argc, char** argv) {
     const std::vector<Step> latency_steps{{"write + verify, --latency 16", {"write", "flash", image}, true}};
 
     std::printf("zarvik-avr-sim ATmega328 16 MHz, 115200 baud, whole zarvik-cli runs; %zu bytes of flash, %zu of EEPROM;\n"
-                "%d round(s), medians. Fast: --protocol auto (our loader's commands); plain: --protocol spec.\n\n",
+                "%d round(s), medians. Fast: --protocol auto (our loader's commands); plain: --protocol plain.\n\n",
                 flash_bytes, eeprom_bytes, rounds);
     std::vector<std::vector<double>> fast(steps.size()), plain(steps.size()), fast_latency(1), plain_latency(1);
     bool latency_ok = true;
     for (int r = 0; r < rounds; ++r) {
         const auto f = run_road(steps, "auto", {});
-        const auto p = run_road(steps, "spec", {});
+        const auto p = run_road(steps, "plain", {});
         for (std::size_t i = 0; i < steps.size(); ++i) {
             if (f[i] >= 0) fast[i].push_back(f[i]);
             if (p[i] >= 0) plain[i].push_back(p[i]);
         }
         const auto fl = run_road(latency_steps, "auto", {"--latency", "16"});
-        const auto pl = run_road(latency_steps, "spec", {"--latency", "16"});
+        const auto pl = run_road(latency_steps, "plain", {"--latency", "16"});
         if (fl[0] < 0 || pl[0] < 0) latency_ok = false;
         if (fl[0] >= 0) fast_latency[0].push_back(fl[0]);
         if (pl[0] >= 0) plain_latency[0].push_back(pl[0]);

@@ -21,7 +21,9 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/memory/intel_hex_writer.cpp
   ${zarvik_src}/loader/chip_identity.cpp
   ${zarvik_src}/loader/clock.cpp
-  ${zarvik_src}/loader/fast_protocol.cpp
+  ${zarvik_src}/loader/loader_signature.cpp
+  ${zarvik_src}/loader/loader_session.cpp
+  ${zarvik_src}/programmer/partial_pages.cpp
   ${zarvik_src}/loader/handshake.cpp
   ${zarvik_src}/loader/protocol.cpp
   ${zarvik_src}/loader/wait_count.cpp

@@ -348,8 +348,8 @@ Exit codes:
         <translation>go on with a loader whose first block is not recognised, and accept a wait under 0.5 s or a clock outside 1-20 MHz; never another model than --model</translation>
     </message>
     <message>
-        <source>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</source>
-        <translation>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</translation>
+        <source>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</source>
+        <translation>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</translation>
     </message>
 </context>
 <context>
@@ -720,6 +720,30 @@ Exit codes:
     <message>
         <source>Сравниваем EEPROM</source>
         <translation>Verifying EEPROM</translation>
+    </message>
+    <message>
+        <source>. Из этого кадра в память ничего не записано</source>
+        <translation>. Nothing of this frame was written to memory</translation>
+    </message>
+    <message>
+        <source>. Этот кадр записан в память</source>
+        <translation>. This frame was written to memory</translation>
+    </message>
+    <message>
+        <source>. Что записано из этого кадра, неизвестно: запишите файл ещё раз</source>
+        <translation>. What was written of this frame is unknown: write the file again</translation>
+    </message>
+    <message>
+        <source>Ответ загрузчика не прошёл проверку CRC-32 при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation>The loader&apos;s answer failed its CRC-32 check while %s: command &apos;%c&apos;, address %.4X</translation>
+    </message>
+    <message>
+        <source>Загрузчик отказался выполнить команду при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation>The loader refused a command while %s: command &apos;%c&apos;, address %.4X</translation>
+    </message>
+    <message>
+        <source>Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик</source>
+        <translation>The loader speaks version 1 of the fast protocol, so the plain protocol is used with it. Replace the loader with a new one: with the old one, a single bad byte on the line can damage the EEPROM or the loader itself</translation>
     </message>
 </context>
 <context>

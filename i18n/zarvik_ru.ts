@@ -346,8 +346,8 @@ Exit codes:
         <translation>продолжать с загрузчиком, чей первый блок не распознан, принять ожидание короче 0,5 с или частоту вне 1–20 МГц; другую модель, чем --model, — никогда</translation>
     </message>
     <message>
-        <source>auto: our loader&apos;s fast commands when its first block shows them; spec: only the plain four-byte commands</source>
-        <translation>auto: быстрые команды нашего загрузчика, когда его первый блок их показывает; spec: только обычные четырёхбайтовые команды</translation>
+        <source>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</source>
+        <translation>auto: проверяемый сеанс нашего загрузчика, когда его первый блок показывает версию протокола 2; plain: только обычные четырёхбайтовые команды</translation>
     </message>
 </context>
 <context>
@@ -717,6 +717,29 @@ Exit codes:
     </message>
     <message>
         <source>Сравниваем EEPROM</source>
+    </message>
+    <message>
+        <source>. Из этого кадра в память ничего не записано</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>. Этот кадр записан в память</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>. Что записано из этого кадра, неизвестно: запишите файл ещё раз</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ответ загрузчика не прошёл проверку CRC-32 при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик отказался выполнить команду при %s: команда &apos;%c&apos;, адрес %.4X</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -68,7 +68,7 @@ struct Options {
     std::string simulate;  // "@" when given without a model
     bool quiet = false;
     bool json = false;
-    std::string protocol = "auto";  // "spec": the four-byte protocol only, even with our loader
+    std::string protocol = "auto";  // "plain": the four-byte protocol only, even with our loader
     std::vector<std::string> words;
 };
 
@@ -178,7 +178,7 @@ private:
         programmer_ = std::make_unique<Programmer>(*state_, *link, clock_);
         programmer_->set_model(model);
         programmer_->set_cancellation(&g_cancel);
-        if (options_.protocol == "spec") programmer_->set_road_choice(RoadChoice::Plain);
+        if (options_.protocol == "plain") programmer_->set_road_choice(RoadChoice::Plain);
         const HandshakeOutcome handshake = programmer_->connect();
         reporter_.connection(handshake == HandshakeOutcome::Connected, announce);
         if (handshake != HandshakeOutcome::Connected) {
@@ -355,8 +355,8 @@ static int run(cli::Console& console) {
         ->capture_default_str();
     app.add_flag("--no-verify", options.no_verify, tr_text("cli-help", "do not verify after write"));
     app.add_option("--protocol", options.protocol,
-                   tr_text("cli-help", "auto: our loader's fast commands when its first block shows them; spec: only the plain four-byte commands"))
-        ->check(CLI::IsMember({"auto", "spec"}))
+                   tr_text("cli-help", "auto: our loader's checked session when its first block shows protocol version 2; plain: only the plain four-byte commands"))
+        ->check(CLI::IsMember({"auto", "plain"}))
         ->capture_default_str();
     std::string lang;
     app.add_option("--lang", lang, tr_text("cli-help", "language of the messages: en or ru (default: the system's; Russian when unset)"))

@@ -172,6 +172,7 @@ void Reporter::outcome(const OperationOutcome& o) {
                            "\",\"bytes\":" + std::to_string(o.bytes()) + ",\"milliseconds\":" +
                            std::to_string(o.elapsed_ms) + ",\"text\":\"" + json_escape(text) + "\"";
         if (!o.path.empty()) line += ",\"file\":\"" + json_escape(o.path) + "\"";
+        if (o.advice == LoaderAdvice::ReplaceVersion1) line += ",\"advice\":\"replace-loader\"";
         if (o.result == OperationOutcome::Result::Differences) {
             line += ",\"difference_count\":" + std::to_string(o.difference_count) + ",\"differences\":[";
             for (std::size_t i = 0; i < o.differences.size(); ++i) {

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "loader/fast_protocol.h"
+#include "loader/loader_signature.h"
 #include "loader/protocol.h"
 
 namespace zarvik {

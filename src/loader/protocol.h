@@ -41,6 +41,16 @@ Packet address_packet(std::uint32_t address);
 // the wire, one system call fewer per block.
 std::array<std::uint8_t, 4 + kLoaderBlock> load_buffer_packet(std::span<const std::uint8_t, kLoaderBlock> block);
 
+// What a failed session frame that was to change the chip left there, as a check of
+// its unit told after the loader was brought back: the loader programs nothing of a
+// frame that failed its own check, but an answer lost on the way back says nothing.
+enum class FrameEffect : std::uint8_t {
+    NotAsked,        // not a writing frame, or the check could not be taken
+    NothingWritten,  // the unit holds what it held before the frame
+    Written,         // the unit holds the frame's bytes
+    Unknown,         // the unit holds neither
+};
+
 // A transaction whose answer did not (fully) arrive. Acknowledgement contents are
 // never examined; only their arrival is.
 struct TransactionFailure {
@@ -57,6 +67,8 @@ struct TransactionFailure {
     bool echoed = false;        // what came was the bytes the host had sent: a line that loops back
     bool out_of_step = false;   // after an earlier short or missing answer, the loader did not
                                 // answer the sync that was to bring it back in step
+    bool bad_check = false;     // a session answer came whole, but its CRC-32 did not match
+    FrameEffect frame_effect = FrameEffect::NotAsked;
 };
 
 using TransactionResult = std::optional<TransactionFailure>;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "programmer/partial_pages.h"
 #include "programmer/stopwatch.h"
 
 namespace zarvik {
@@ -43,7 +44,7 @@ bool holds_sync(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-std::uint8_t page_words_for(const DeviceModel& model) { return model.loader_start == 0x1C00 ? 32 : 64; }
+std::uint8_t page_words_for(const DeviceModel& model) { return static_cast<std::uint8_t>(chip_page_bytes(model) / 2); }
 
 std::uint32_t halting_section_for(const DeviceModel& model) {
     // The chips' NRWW sections: 1 KB below the loader on the ATmega8/88 and ATmega168,
@@ -55,8 +56,8 @@ std::uint32_t halting_section_for(const DeviceModel& model) {
     }
 }
 
-FastRoad::FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock, LoaderProtocol& plain)
-    : state_(state), clock_(clock), plain_(plain), fast_(link, clock) {}
+FastRoad::FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock)
+    : state_(state), clock_(clock), session_(link, clock) {}
 
 OperationOutcome FastRoad::interrupted(OperationOutcome o, std::uint32_t address) const {
     o.result = Result::Interrupted;
@@ -71,17 +72,29 @@ OperationOutcome FastRoad::failed(OperationOutcome o, const TransactionFailure& 
     return o;
 }
 
-TransactionResult FastRoad::take_checks(MemoryKind memory, std::uint32_t units, std::vector<std::uint32_t>& checks) {
-    checks.assign(units, 0);
-    for (std::uint32_t u = 0; u < units; u += 256) {
-        const std::uint32_t n = std::min<std::uint32_t>(256, units - u);
-        if (auto failure = fast_.checks(memory, u * kCheckUnit, std::span(checks).subspan(u, n))) return failure;
-    }
-    return std::nullopt;
+TransactionResult FastRoad::open() {
+    if (session_.is_open() && !session_.needs_resync()) return std::nullopt;
+    return session_.open(page_words_for(state_.model));
 }
 
-TransactionResult FastRoad::read_plain(MemoryKind memory, std::uint32_t address, Block& into) {
-    return memory == MemoryKind::Flash ? plain_.read_flash_block(address, into) : plain_.read_eeprom_block(address, into);
+TransactionResult FastRoad::take_checks(MemoryKind memory, std::uint32_t units, std::vector<std::uint32_t>& checks) {
+    checks.assign(units, 0);
+    if (auto failure = open()) return failure;
+    return session_.checks(memory, 0, checks);
+}
+
+FrameEffect FastRoad::judge(MemoryKind memory, std::uint32_t unit, std::uint32_t before, std::uint32_t after) {
+    std::array<std::uint32_t, 1> now{};
+    // The session's next command brings the loader back first (sync, silence, opening).
+    if (open() || session_.checks(memory, unit, now)) return FrameEffect::NotAsked;
+    if (now[0] == after) return FrameEffect::Written;
+    if (now[0] == before) return FrameEffect::NothingWritten;
+    return FrameEffect::Unknown;
+}
+
+TransactionResult FastRoad::start() {
+    if (auto failure = open()) return failure;
+    return session_.start();
 }
 
 OperationOutcome FastRoad::erase(OperationOutcome o, ProgressObserver& progress) {
@@ -92,47 +105,37 @@ OperationOutcome FastRoad::erase(OperationOutcome o, ProgressObserver& progress)
     progress.on_range(size);
     progress.on_position(0);
     Stopwatch watch(clock_);
+    auto done = [&](OperationOutcome out) {
+        out.elapsed_ms = watch.elapsed();
+        return out;
+    };
+    if (auto failure = open()) return done(failed(o, *failure));
     if (flash) {
         // The loader skips the pages that are blank already.
         for (std::uint32_t a = 0; a < size; a += kEraseChunkUnits * kCheckUnit) {
-            if (stop_asked()) {
-                o.elapsed_ms = watch.elapsed();
-                return interrupted(o, a);
-            }
+            if (stop_asked()) return done(interrupted(o, a));
             const std::uint32_t units = std::min<std::uint32_t>(kEraseChunkUnits, (size - a) / kCheckUnit);
-            if (auto failure = fast_.erase_range(a, units)) {
-                o.elapsed_ms = watch.elapsed();
-                return failed(o, *failure);
-            }
+            if (auto failure = session_.erase_range(a, units)) return done(failed(o, *failure));
             progress.on_position(a + units * kCheckUnit);
         }
-        o.elapsed_ms = watch.elapsed();
-        return o;
+        return done(o);
     }
-    // EEPROM: only the blocks whose check is not that of a blank block.
+    // EEPROM: a write of blank bytes, only into the units whose check is not a blank one.
     std::vector<std::uint32_t> checks;
-    if (auto failure = take_checks(MemoryKind::Eeprom, units_for(size), checks)) {
-        o.elapsed_ms = watch.elapsed();
-        return failed(o, *failure);
-    }
+    if (auto failure = take_checks(MemoryKind::Eeprom, units_for(size), checks)) return done(failed(o, *failure));
     Block blank{};
     blank.fill(kBlank);
     const std::uint32_t blank_check = crc32(blank);
     for (std::uint32_t a = 0; a < size; a += kCheckUnit) {
         if (checks[a / kCheckUnit] != blank_check) {
-            if (stop_asked()) {
-                o.elapsed_ms = watch.elapsed();
-                return interrupted(o, a);
-            }
-            if (auto failure = fast_.erase_eeprom_block(a)) {
-                o.elapsed_ms = watch.elapsed();
-                return failed(o, *failure);
+            if (stop_asked()) return done(interrupted(o, a));
+            if (auto failure = write_eeprom_unit(a, blank, checks[a / kCheckUnit], blank_check)) {
+                return done(failed(o, *failure));
             }
         }
         progress.on_position(a + kCheckUnit);
     }
-    o.elapsed_ms = watch.elapsed();
-    return o;
+    return done(o);
 }
 
 OperationOutcome FastRoad::write(OperationOutcome o, ProgressObserver& progress) {
@@ -142,53 +145,50 @@ OperationOutcome FastRoad::write(OperationOutcome o, ProgressObserver& progress)
 }
 
 OperationOutcome FastRoad::write_flash(OperationOutcome o, ProgressObserver& progress) {
-    // The file's 64-byte pages; bytes of a unit outside them are never changed.
-    const std::uint32_t start = o.first_address / kFlashPageBytes * kFlashPageBytes;
-    const std::uint32_t end = (o.end_address + kFlashPageBytes - 1) / kFlashPageBytes * kFlashPageBytes;
-    o.first_address = start;
-    o.end_address = end;
-    progress.on_range(end);
+    // Whole chip pages: the file's bytes, and the chip's own where the file leaves a
+    // page partly uncovered.
+    const std::uint32_t file_first = o.first_address;
+    const std::uint32_t file_end = o.end_address;
+    const PageSpan span = chip_page_span(file_first, file_end, chip_page_bytes(state_.model));
+    o.first_address = span.start;
+    o.end_address = std::max(span.start, span.end);
+    progress.on_range(o.end_address);
     progress.on_position(0);
     const auto image = image_of(state_, MemoryKind::Flash);
     Stopwatch watch(clock_);
+    auto done = [&](OperationOutcome out) {
+        out.elapsed_ms = watch.elapsed();
+        return out;
+    };
     // From address 0, so that the same checks can stand in for the verify that follows.
     std::vector<std::uint32_t> checks;
-    if (auto failure = take_checks(MemoryKind::Flash, units_for(end), checks)) {
-        o.elapsed_ms = watch.elapsed();
-        return failed(o, *failure);
+    const std::uint32_t units = units_for(o.end_address);
+    if (auto failure = take_checks(MemoryKind::Flash, units, checks)) return done(failed(o, *failure));
+    const UnitReader read_unit = [&](std::uint32_t a, std::span<std::uint8_t, kLoaderBlock> into) {
+        return session_.read(MemoryKind::Flash, a, into);
+    };
+    if (auto failure = keep_bytes_outside_file(image, file_first, file_end, span, read_unit)) {
+        return done(failed(o, *failure));
     }
     std::vector<Frame> frames;
-    for (std::uint32_t a = start / kCheckUnit * kCheckUnit; a < end; a += kCheckUnit) {
-        const std::uint32_t from = std::max(a, start);
-        const std::uint32_t to = std::min(a + kCheckUnit, end);
-        if (from == a && to == a + kCheckUnit) {
-            if (unit_check(image, a) == checks[a / kCheckUnit]) continue;
-        } else {
-            // Half a unit is the file's: its check covers the other half too, which the
-            // chip keeps, so that half is compared byte by byte instead.
-            if (stop_asked()) {
-                o.elapsed_ms = watch.elapsed();
-                return interrupted(o, a);
-            }
-            if (auto failure = plain_.read_flash_block(a, state_.block)) {
-                o.elapsed_ms = watch.elapsed();
-                return failed(o, *failure);
-            }
-            if (std::equal(image.begin() + from, image.begin() + to, state_.block.begin() + (from - a))) continue;
-        }
-        Frame frame{from, page_frame(from, image.subspan(from, to - from))};
+    for (std::uint32_t a = span.start / kCheckUnit * kCheckUnit; a < span.end; a += kCheckUnit) {
+        // The image holds the chip's bytes outside the file: the unit's check compares.
+        const std::uint32_t wanted = unit_check(image, a);
+        if (wanted == checks[a / kCheckUnit]) continue;
+        const std::uint32_t from = std::max(a, span.start);
+        const std::uint32_t to = std::min(a + kCheckUnit, span.end);
+        Frame frame{from, page_frame(from, image.subspan(from, to - from)), a, checks[a / kCheckUnit], wanted};
         frame.alone = holds_sync(frame.bytes) || to > halting_section_for(state_.model);
         frames.push_back(std::move(frame));
     }
     if (frames.empty()) {
         fresh_ = FreshChecks{MemoryKind::Flash, checks, clock_.now_ms()};
-        progress.on_position(end);
-        o.elapsed_ms = watch.elapsed();
-        return o;
+        progress.on_position(o.end_address);
+        return done(o);
     }
-    o = stream(o, frames, end, progress);
-    o.elapsed_ms = watch.elapsed();
-    return o;
+    o = stream(o, frames, o.end_address, progress);
+    if (o.ok()) o = confirm(o, frames, units);
+    return done(o);
 }
 
 OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t end,
@@ -210,49 +210,101 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
     // frame that reached it, and the host must know which.
     CancellationHold hold(cancel_);
     bool stopping = false;
+    auto fail_at = [&](TransactionFailure failure, std::size_t index) {
+        // The loader programs nothing of a frame that failed its check; whether this one
+        // was programmed, the check of its unit tells once the loader is back.
+        failure.interrupted = false;
+        if (!failure.line_lost) {
+            const Frame& f = frames[index];
+            failure.frame_effect = judge(MemoryKind::Flash, f.unit, f.before, f.after);
+            // Brought back, the loader has finished every frame it took before.
+            if (failure.frame_effect != FrameEffect::NotAsked) report_confirmed(index);
+        }
+        o.result = Result::LinkFailure;
+        o.link_failure = failure;
+        o.stopped_address = reported;
+        return o;
+    };
     while (answered < frames.size()) {
         stopping = stopping || stop_asked();
         while (!stopping && sent < frames.size() && sent - answered < kFramesInFlight) {
             const bool alone = frames[sent].alone || (sent > answered && frames[sent - 1].alone);
             if (alone && sent > answered) break;
-            if (!fast_.send_frame(frames[sent].bytes)) {
-                o.result = Result::LinkFailure;
-                o.link_failure = TransactionFailure{fast_command::kPageProgram, frames[sent].address, 0, 0, true};
-                o.stopped_address = reported;
-                return o;
+            if (!session_.send_frame(frames[sent].bytes)) {
+                return fail_at(TransactionFailure{session_command::kPageProgram, frames[sent].address, 0, 0, true}, sent);
             }
             ++sent;
         }
         if (sent == answered) break;  // stopping, and nothing left in flight
-        if (auto failure = fast_.frame_answer(frames[answered].address, kFrameAnswerBudgetMs)) {
-            // A refusal is an answer: the frames before it are programmed. After anything
-            // else, only a sync that comes back tells.
-            if (failure->wrong_answer && failure->status < kOtherAddress) report_confirmed(answered);
-            if (!failure->line_lost && fast_.resync()) report_confirmed(answered);
-            failure->interrupted = false;
-            o.result = Result::LinkFailure;
-            o.link_failure = *failure;
-            o.stopped_address = reported;
-            return o;
+        if (auto failure = session_.frame_answer(frames[answered].address, kFrameAnswerBudgetMs)) {
+            return fail_at(*failure, answered);
         }
         ++answered;
         report_confirmed(answered - 1);
     }
     if (answered == 0) return interrupted(o, frames.front().address);
-    // Any answer confirms the frames taken before it; four bytes of a check do it
-    // without waiting for a sync's time-out.
+    // Any answer confirms the frames taken before it: the check of the last frame's
+    // unit does it, and must show that frame's bytes.
     std::array<std::uint32_t, 1> last{};
-    const std::uint32_t last_unit = frames[answered - 1].address / kCheckUnit * kCheckUnit;
-    if (auto failure = fast_.checks(MemoryKind::Flash, last_unit, last)) {
-        failure->interrupted = false;
+    const Frame& final_frame = frames[answered - 1];
+    if (auto failure = session_.checks(MemoryKind::Flash, final_frame.unit, last)) return fail_at(*failure, answered - 1);
+    if (last[0] != final_frame.after) {
+        TransactionFailure f{session_command::kFlashChecks, final_frame.unit, 4, 4};
+        f.wrong_answer = true;
+        f.status = last[0];
+        f.frame_effect = last[0] == final_frame.before ? FrameEffect::NothingWritten : FrameEffect::Unknown;
+        session_.lose_step();
         o.result = Result::LinkFailure;
-        o.link_failure = *failure;
+        o.link_failure = f;
         o.stopped_address = reported;
         return o;
     }
     report_confirmed(answered);
     if (stopping) return interrupted(o, answered < frames.size() ? frames[answered].address : end);
     return o;
+}
+
+OperationOutcome FastRoad::confirm(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t units) {
+    std::vector<std::uint32_t> after;
+    if (auto failure = take_checks(MemoryKind::Flash, units, after)) return failed(o, *failure);
+    const auto image = image_of(state_, MemoryKind::Flash);
+    Block chip{};
+    for (const Frame& f : frames) {
+        if (after[f.unit / kCheckUnit] == f.after) continue;
+        // The chip does not hold what was sent: the bytes say where.
+        if (auto failure = session_.read(MemoryKind::Flash, f.unit, chip)) return failed(o, *failure);
+        std::uint32_t found = 0;
+        for (std::uint32_t i = 0; i < kCheckUnit; ++i) {
+            const std::uint32_t a = f.unit + i;
+            if (image[a] == chip[i]) continue;
+            if (o.differences.size() < OperationOutcome::kMaxListedDifferences) o.differences.push_back({a, image[a], chip[i]});
+            ++o.difference_count;
+            ++found;
+        }
+        if (found == 0) {
+            // The check says the unit differs, its bytes say it does not: one of the
+            // loader's answers is wrong, so neither can be trusted.
+            TransactionFailure wrong{session_command::kFlashChecks, f.unit, 4, 4};
+            wrong.wrong_answer = true;
+            wrong.status = after[f.unit / kCheckUnit];
+            return failed(o, wrong);
+        }
+    }
+    if (o.difference_count > 0) {
+        o.result = Result::Differences;
+        return o;
+    }
+    fresh_ = FreshChecks{MemoryKind::Flash, after, clock_.now_ms()};
+    return o;
+}
+
+TransactionResult FastRoad::write_eeprom_unit(std::uint32_t address, std::span<const std::uint8_t> data,
+                                              std::uint32_t before, std::uint32_t after) {
+    auto failure = session_.write_eeprom(address, data);
+    if (failure && !failure->line_lost && !failure->interrupted) {
+        failure->frame_effect = judge(MemoryKind::Eeprom, address / kCheckUnit * kCheckUnit, before, after);
+    }
+    return failure;
 }
 
 OperationOutcome FastRoad::write_eeprom(OperationOutcome o, ProgressObserver& progress) {
@@ -263,42 +315,34 @@ OperationOutcome FastRoad::write_eeprom(OperationOutcome o, ProgressObserver& pr
     progress.on_range(end);
     progress.on_position(0);
     Stopwatch watch(clock_);
+    auto done = [&](OperationOutcome out) {
+        out.elapsed_ms = watch.elapsed();
+        return out;
+    };
     std::vector<std::uint32_t> checks;
-    if (auto failure = take_checks(MemoryKind::Eeprom, units_for(end), checks)) {
-        o.elapsed_ms = watch.elapsed();
-        return failed(o, *failure);
-    }
-    bool wrote = false;
+    if (auto failure = take_checks(MemoryKind::Eeprom, units_for(end), checks)) return done(failed(o, *failure));
     for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
         const auto n = std::min<std::uint32_t>(kCheckUnit, end - a);
-        bool same = false;
-        if (n == kCheckUnit) {
-            same = unit_check(image, a) == checks[a / kCheckUnit];
-        } else {
-            // The last block is the file's only in part: compare just that part.
-            if (auto failure = plain_.read_eeprom_block(a, state_.block)) {
-                o.elapsed_ms = watch.elapsed();
-                return failed(o, *failure);
-            }
-            same = std::equal(image.begin() + a, image.begin() + a + n, state_.block.begin());
+        // The unit as it is to be: for the file's last, partly covered unit, the chip's
+        // bytes past the file's end stay as they are.
+        Block wanted{};
+        if (n < kCheckUnit) {
+            if (auto failure = session_.read(MemoryKind::Eeprom, a, wanted)) return done(failed(o, *failure));
         }
-        if (!same) {
-            if (stop_asked()) {
-                o.elapsed_ms = watch.elapsed();
-                return interrupted(o, a);
+        std::copy_n(image.begin() + a, n, wanted.begin());
+        const std::uint32_t wanted_check = crc32(wanted);
+        if (wanted_check != checks[a / kCheckUnit]) {
+            if (stop_asked()) return done(interrupted(o, a));
+            if (auto failure = write_eeprom_unit(a, image.subspan(a, n), checks[a / kCheckUnit], wanted_check)) {
+                return done(failed(o, *failure));
             }
-            std::copy_n(image.begin() + a, kBlockSize, state_.block.begin());
-            if (auto failure = fast_.write_eeprom_block(a, state_.block, static_cast<std::uint8_t>(n))) {
-                o.elapsed_ms = watch.elapsed();
-                return failed(o, *failure);
-            }
-            wrote = true;
+            checks[a / kCheckUnit] = wanted_check;
         }
         progress.on_position(a + n);
     }
-    if (!wrote) fresh_ = FreshChecks{MemoryKind::Eeprom, checks, clock_.now_ms()};
-    o.elapsed_ms = watch.elapsed();
-    return o;
+    // Every `D` answer carried the check of what the EEPROM holds: the checks stand.
+    fresh_ = FreshChecks{MemoryKind::Eeprom, checks, clock_.now_ms()};
+    return done(o);
 }
 
 OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress) {
@@ -314,6 +358,10 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
     progress.on_range(end);
     progress.on_position(0);
     Stopwatch watch(clock_);
+    auto done = [&](OperationOutcome out) {
+        out.elapsed_ms = watch.elapsed();
+        return out;
+    };
     std::vector<std::uint32_t> checks;
     const bool fresh = fresh_ && fresh_->memory == memory && fresh_->checks.size() >= units &&
                        clock_.now_ms() - fresh_->taken_ms <= kFreshChecksMs;
@@ -321,8 +369,7 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
         checks = fresh_->checks;
     } else if (auto failure = take_checks(memory, units, checks)) {
         forget_checks();
-        o.elapsed_ms = watch.elapsed();
-        return failed(o, *failure);
+        return done(failed(o, *failure));
     }
     forget_checks();
     for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
@@ -332,16 +379,10 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
             progress.on_position(a + n);
             continue;
         }
-        // A unit whose check differs, and the file's last part of a unit, are read back
-        // the plain way: the differences are listed from the bytes themselves.
-        if (stop_asked()) {
-            o.elapsed_ms = watch.elapsed();
-            return interrupted(o, a);
-        }
-        if (auto failure = read_plain(memory, a, state_.block)) {
-            o.elapsed_ms = watch.elapsed();
-            return failed(o, *failure);
-        }
+        // A unit whose check differs, and the file's last part of a unit, are read back:
+        // the differences are listed from the bytes themselves.
+        if (stop_asked()) return done(interrupted(o, a));
+        if (auto failure = session_.read(memory, a, state_.block)) return done(failed(o, *failure));
         std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
         std::uint32_t found = 0;
         for (std::uint32_t i = a; i < a + n; ++i) {
@@ -355,18 +396,37 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
         if (n == kCheckUnit && found == 0) {
             // The loader's check says the unit differs, its bytes say it does not: one of
             // its answers is wrong, so neither can be trusted.
-            TransactionFailure f{memory == MemoryKind::Flash ? fast_command::kFlashChecks : fast_command::kEepromChecks, a,
-                                 4, 4};
+            TransactionFailure f{memory == MemoryKind::Flash ? session_command::kFlashChecks : session_command::kEepromChecks,
+                                 a, 4, 4};
             f.wrong_answer = true;
             f.status = checks[a / kCheckUnit];
-            o.elapsed_ms = watch.elapsed();
-            return failed(o, f);
+            return done(failed(o, f));
         }
         progress.on_position(a + n);
     }
-    o.elapsed_ms = watch.elapsed();
     if (o.difference_count > 0) o.result = Result::Differences;
-    return o;
+    return done(o);
+}
+
+OperationOutcome FastRoad::read(OperationOutcome o, std::uint32_t count, ProgressObserver& progress) {
+    o.road = Road::Fast;
+    forget_checks();
+    const auto readback = readback_of(state_, o.memory);
+    progress.on_range(count);
+    progress.on_position(0);
+    Stopwatch watch(clock_);
+    auto done = [&](OperationOutcome out) {
+        out.elapsed_ms = watch.elapsed();
+        return out;
+    };
+    if (auto failure = open()) return done(failed(o, *failure));
+    for (std::uint32_t a = 0; a < count; a += kBlockSize) {
+        if (stop_asked()) return done(interrupted(o, a));
+        if (auto failure = session_.read(o.memory, a, state_.block)) return done(failed(o, *failure));
+        std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
+        progress.on_position(a + kBlockSize);
+    }
+    return done(o);
 }
 
 }  // namespace zarvik

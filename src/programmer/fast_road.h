@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "loader/cancellation.h"
-#include "loader/fast_protocol.h"
+#include "loader/loader_session.h"
 #include "loader/protocol.h"
 #include "programmer/outcome.h"
 #include "programmer/programmer_state.h"
@@ -20,13 +20,15 @@ std::uint8_t page_words_for(const DeviceModel& model);
 // a frame reaching above it is answered only once programmed.
 std::uint32_t halting_section_for(const DeviceModel& model);
 
-// Erase, write and verify with our own loader's commands: checks instead of read-back,
-// only the units that differ written, page frames streamed three deep, EEPROM answers
-// awaited instead of slept for. Every operation starts once the chip is confirmed, and
-// returns the same outcome as the plain road would, with `road` set to Fast.
+// Every operation with our own loader, as frames of its checked session: checks instead
+// of read-back, only the units that differ written, page frames streamed three deep,
+// EEPROM writes confirmed by the check of what the EEPROM holds afterwards. Every
+// operation starts once the chip is confirmed, and returns the same outcome as the
+// plain road would, with `road` set to Fast. The session opens with the first
+// operation and stays open until the programmer ends it before a plain exchange.
 class FastRoad {
 public:
-    FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock, LoaderProtocol& plain);
+    FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock);
 
     void set_cancellation(Cancellation* cancel) { cancel_ = cancel; }
 
@@ -35,6 +37,18 @@ public:
     // `o` holds the range of the file already loaded into the image.
     OperationOutcome write(OperationOutcome o, ProgressObserver& progress);
     OperationOutcome verify(OperationOutcome o, ProgressObserver& progress);
+    // `count` bytes from address 0 into the read-back buffer.
+    OperationOutcome read(OperationOutcome o, std::uint32_t count, ProgressObserver& progress);
+    // `S` inside the session; nothing when the loader answered it.
+    TransactionResult start();
+
+    // The session is open, or a failed exchange left the loader to be brought back:
+    // either way a sync must come before any plain exchange.
+    bool session_pending() const { return session_.is_open() || session_.needs_resync(); }
+    // Ends the session with a sync answered "Loader" (nothing when none is open).
+    TransactionResult end_session() { return session_.end(); }
+    // Someone else's plain sync has ended it (a new connection).
+    void forget_session() { session_.forget(); }
 
     // Another exchange is about to change what the chip holds, or time has passed:
     // checks taken earlier no longer stand for it.
@@ -44,6 +58,9 @@ private:
     struct Frame {
         std::uint32_t address;
         std::vector<std::uint8_t> bytes;
+        std::uint32_t unit;        // the 128-byte unit it lies in
+        std::uint32_t before = 0;  // that unit's check before it, and once it is programmed
+        std::uint32_t after = 0;
         // Nothing else in flight with it: its bytes hold 55 55 55 55, or the chip stops
         // reading the line while it programs.
         bool alone = false;
@@ -58,18 +75,26 @@ private:
     OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const;
     OperationOutcome interrupted(OperationOutcome o, std::uint32_t address) const;
     TransactionResult take_checks(MemoryKind memory, std::uint32_t units, std::vector<std::uint32_t>& checks);
-    TransactionResult read_plain(MemoryKind memory, std::uint32_t address, Block& into);
+    TransactionResult open();
+    // After a failed frame that was to change `unit`: brings the loader back and tells
+    // from the unit's check whether the frame was programmed.
+    FrameEffect judge(MemoryKind memory, std::uint32_t unit, std::uint32_t before, std::uint32_t after);
     OperationOutcome write_flash(OperationOutcome o, ProgressObserver& progress);
     OperationOutcome write_eeprom(OperationOutcome o, ProgressObserver& progress);
+    // Writes `data` at `address` with `D` and names what a failure left in the unit.
+    TransactionResult write_eeprom_unit(std::uint32_t address, std::span<const std::uint8_t> data, std::uint32_t before,
+                                        std::uint32_t after);
     // Streams the frames; `o` comes back Interrupted or LinkFailure with the progress
     // standing where every frame below it is confirmed programmed.
     OperationOutcome stream(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t end,
                             ProgressObserver& progress);
+    // After the stream: every unit's check taken again, each written unit's compared
+    // with what was sent. Differences are listed from the unit's bytes.
+    OperationOutcome confirm(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t units);
 
     ProgrammerState& state_;
     Clock& clock_;
-    LoaderProtocol& plain_;
-    FastProtocol fast_;
+    LoaderSession session_;
     Cancellation* cancel_ = nullptr;
     std::optional<FreshChecks> fresh_;
 };

@@ -35,6 +35,11 @@ void compare(OperationOutcome& o, const Block& wanted, const Block& found) {
 
 OperationOutcome Programmer::configure_loader(const std::string& fosc_mhz_text, const std::string& timeout_s_text,
                                               ProgressObserver& progress, ConfigureOptions options) {
+    return advised(configure_unadvised(fosc_mhz_text, timeout_s_text, progress, options));
+}
+
+OperationOutcome Programmer::configure_unadvised(const std::string& fosc_mhz_text, const std::string& timeout_s_text,
+                                                 ProgressObserver& progress, ConfigureOptions options) {
     fast_.forget_checks();
     OperationOutcome o;
     o.operation = Operation::Configure;
@@ -65,6 +70,9 @@ OperationOutcome Programmer::configure_loader(const std::string& fosc_mhz_text, 
     o.first_address = at;
     o.end_address = at + static_cast<std::uint32_t>(kBlockSize);
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
+    // Configuration goes plain, outside any session: `B A F` of the first block, whose
+    // guard in our loader programs only the count, then the read-back.
+    if (auto failure = leave_session()) return failed(o, *failure);
     protocol_.discard_stale_input();
     progress.on_range(4);
     progress.on_position(0);

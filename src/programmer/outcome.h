@@ -19,8 +19,15 @@ enum class Phase { Erasing, Writing, Reading, Verifying, Configuring };
 // Which commands an operation used: the plain four-byte protocol every loader knows,
 // or the checks and page frames of our own loader.
 enum class Road { Plain, Fast };
-// Auto takes the fast road when the loader's first block carries our signature.
+// Auto takes the fast road when the loader's first block carries our signature with
+// the protocol version this host speaks (2); any other loader gets the plain road.
 enum class RoadChoice { Auto, Plain };
+
+// Advice about the loader, given with every outcome on its connection.
+enum class LoaderAdvice {
+    None,
+    ReplaceVersion1,  // our loader of protocol version 1: plain road only, and it should be replaced
+};
 
 struct Difference {
     std::uint32_t address;
@@ -79,6 +86,7 @@ struct OperationOutcome {
     std::string device_name;           // WrongDevice: the chip found ("ATmega8/88")
     std::uint32_t device_loader_start = 0;  // WrongDevice: where its loader is
     std::string selected_name;         // WrongDevice, DeviceNotConfirmed: the model chosen
+    LoaderAdvice advice = LoaderAdvice::None;
 
     bool ok() const { return result == Result::Success; }
     std::uint32_t bytes() const { return end_address - first_address; }

@@ -9,6 +9,7 @@
 #include "memory/file_io.h"
 #include "memory/intel_hex_loader.h"
 #include "memory/intel_hex_writer.h"
+#include "programmer/partial_pages.h"
 #include "programmer/stopwatch.h"
 
 namespace zarvik {
@@ -37,19 +38,26 @@ auto readback_of(State& s, MemoryKind m) {
 }  // namespace
 
 Programmer::Programmer(ProgrammerState& state, ByteLink& link, Clock& clock)
-    : state_(state), clock_(clock), protocol_(link, clock), fast_(state, link, clock, protocol_) {}
+    : state_(state), clock_(clock), protocol_(link, clock), fast_(state, link, clock) {}
 
 HandshakeOutcome Programmer::connect() {
     identity_.reset();
     fast_.forget_checks();
     unconfirmed_accepted_ = false;
+    // The sync ends a session the loader was in (or its hunt).
     const HandshakeOutcome outcome = connect_to_loader(protocol_);
+    fast_.forget_session();
     synced_ = outcome == HandshakeOutcome::Connected;
     return outcome;
 }
 
 const ChipIdentity& Programmer::identify_device() {
     if (!identity_ || identity_->failure) {
+        if (auto failure = leave_session()) {
+            identity_ = ChipIdentity{};
+            identity_->failure = failure;
+            return *identity_;
+        }
         // Whatever the sync gets back, the block reads below tell the line's state.
         if (!synced_) synced_ = connect_to_loader(protocol_) == HandshakeOutcome::Connected;
         protocol_.discard_stale_input();
@@ -107,15 +115,44 @@ OperationOutcome Programmer::failed(OperationOutcome o, const TransactionFailure
 
 bool Programmer::start_program() {
     fast_.forget_checks();
+    if (fast_.session_pending()) {
+        // Plain packets are not taken inside a session: `S` goes as a frame.
+        const auto failure = fast_.start();
+        return !failure || !failure->line_lost;
+    }
     return protocol_.start_program();
+}
+
+TransactionResult Programmer::leave_session() {
+    if (!fast_.session_pending()) return std::nullopt;
+    return fast_.end_session();
 }
 
 Road Programmer::road() {
     if (road_choice_ == RoadChoice::Plain) return Road::Plain;
     const ChipIdentity& id = identify_device();
-    // A loader that names another page size than its chip has misreports: plain road.
-    if (!id.signature || !id.found() || id.signature->page_words != page_words_for(state_.model)) return Road::Plain;
+    // Only the version whose session this host speaks; version 1's frames could turn
+    // into plain commands after one lost byte, and a later version is unknown here. A
+    // loader that names another page size than its chip has misreports: plain road.
+    if (!id.signature || !id.found() || !id.signature->speaks_session() ||
+        id.signature->page_words != page_words_for(state_.model)) {
+        return Road::Plain;
+    }
     return Road::Fast;
+}
+
+LoaderAdvice Programmer::loader_advice() {
+    const ChipIdentity& id = identify_device();
+    if (id.found() && id.signature && id.signature->version == kUnsafeFastProtocolVersion) return LoaderAdvice::ReplaceVersion1;
+    return LoaderAdvice::None;
+}
+
+OperationOutcome Programmer::advised(OperationOutcome o) const {
+    if (identity_ && identity_->found() && identity_->signature &&
+        identity_->signature->version == kUnsafeFastProtocolVersion) {
+        o.advice = LoaderAdvice::ReplaceVersion1;
+    }
+    return o;
 }
 
 std::uint32_t Programmer::capacity_for(MemoryKind memory) const {
@@ -127,6 +164,10 @@ std::span<const std::uint8_t> Programmer::read_back(MemoryKind memory) const {
 }
 
 OperationOutcome Programmer::erase(MemoryKind memory, ProgressObserver& progress) {
+    return advised(erase_unadvised(memory, progress));
+}
+
+OperationOutcome Programmer::erase_unadvised(MemoryKind memory, ProgressObserver& progress) {
     OperationOutcome o = begin(Operation::Erase, memory);
     const std::uint32_t size = capacity_for(memory);
     const std::uint32_t step = memory == MemoryKind::Flash ? kFlashPageBytes : kBlockSize;
@@ -135,6 +176,7 @@ OperationOutcome Programmer::erase(MemoryKind memory, ProgressObserver& progress
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
     if (road() == Road::Fast) return fast_.erase(o, progress);
+    if (auto failure = leave_session()) return failed(o, *failure);
     progress.on_range(size);
     progress.on_position(0);
     Stopwatch watch(clock_);
@@ -182,6 +224,11 @@ OperationOutcome Programmer::check_file(MemoryKind memory, const std::string& pa
 
 OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, ProgressObserver& progress,
                                    WriteOptions options) {
+    return advised(write_unadvised(memory, path, progress, options));
+}
+
+OperationOutcome Programmer::write_unadvised(MemoryKind memory, const std::string& path, ProgressObserver& progress,
+                                             WriteOptions options) {
     progress.on_phase(Phase::Writing);
     OperationOutcome o = load_file(begin(Operation::Write, memory), path);
     if (!o.ok()) return o;
@@ -189,18 +236,30 @@ OperationOutcome Programmer::write(MemoryKind memory, const std::string& path, P
     protocol_.discard_stale_input();
     // Our loader's page frames erase what they program: no page erase of their own.
     if (road() == Road::Fast) return fast_.write(o, progress);
+    if (auto failure = leave_session()) return failed(o, *failure);
     return memory == MemoryKind::Flash ? write_flash(o, progress, options) : write_eeprom(o, progress);
 }
 
 OperationOutcome Programmer::write_flash(OperationOutcome o, ProgressObserver& progress, WriteOptions options) {
-    // Flash is programmed in whole 64-byte pages.
-    const std::uint32_t start = o.first_address / kFlashPageBytes * kFlashPageBytes;
-    const std::uint32_t end = (o.end_address + kFlashPageBytes - 1) / kFlashPageBytes * kFlashPageBytes;
-    o.first_address = start;
-    o.end_address = end;
+    // Flash is programmed in whole chip pages (64 or 128 bytes). Deliberately unlike
+    // the byte-for-byte 0xFF fill of plain writes: the bytes of the file's first and
+    // last chip pages that the file does not cover are read first and written back as
+    // the chip held them, so that writing a file never erases the user's data beside it.
+    const PageSpan span = chip_page_span(o.first_address, o.end_address, chip_page_bytes(state_.model));
+    const std::uint32_t start = span.start;
+    const std::uint32_t end = std::max(span.start, span.end);
     progress.on_range(end);
     progress.on_position(0);
     Stopwatch watch(clock_);
+    const UnitReader read_unit = [&](std::uint32_t a, std::span<std::uint8_t, kLoaderBlock> into) {
+        return protocol_.read_flash_block(a, into);
+    };
+    if (auto failure = keep_bytes_outside_file(state_.flash_image.bytes, o.first_address, o.end_address, span, read_unit)) {
+        o.elapsed_ms = watch.elapsed();
+        return failed(o, *failure);
+    }
+    o.first_address = start;
+    o.end_address = end;
     for (std::uint32_t a = start; a < end; a += kBlockSize) {
         if (cancelled()) {
             o.elapsed_ms = watch.elapsed();
@@ -255,6 +314,8 @@ OperationOutcome Programmer::fetch(OperationOutcome o, std::uint32_t count, Prog
     auto readback = readback_of(state_, o.memory);
     std::fill_n(readback.begin(), capacity_for(o.memory), kBlank);
     protocol_.discard_stale_input();
+    if (road() == Road::Fast) return fast_.read(o, count, progress);
+    if (auto failure = leave_session()) return failed(o, *failure);
     progress.on_range(count);
     progress.on_position(0);
     Stopwatch watch(clock_);
@@ -277,6 +338,10 @@ OperationOutcome Programmer::fetch(OperationOutcome o, std::uint32_t count, Prog
 }
 
 OperationOutcome Programmer::verify(MemoryKind memory, const std::string& path, ProgressObserver& progress) {
+    return advised(verify_unadvised(memory, path, progress));
+}
+
+OperationOutcome Programmer::verify_unadvised(MemoryKind memory, const std::string& path, ProgressObserver& progress) {
     OperationOutcome o = load_file(begin(Operation::Verify, memory), path);
     if (!o.ok()) return o;
     // The device is compared from address 0: below the file's first record it must be blank.
@@ -304,7 +369,7 @@ OperationOutcome Programmer::verify(MemoryKind memory, const std::string& path, 
 OperationOutcome Programmer::read(MemoryKind memory, ProgressObserver& progress) {
     OperationOutcome o = begin(Operation::Read, memory);
     o.end_address = capacity_for(memory);
-    return fetch(o, o.end_address, progress);
+    return advised(fetch(o, o.end_address, progress));
 }
 
 OperationOutcome Programmer::save_read(OperationOutcome o, const std::string& path) {

@@ -52,12 +52,15 @@ public:
         road_choice_ = choice;
         fast_.forget_checks();
     }
-    // The road erase, write and verify take on this connection (asks the chip once).
+    // The road erase, write, verify and read take on this connection (asks the chip once).
     Road road();
+    // What the connection's loader calls for (asks the chip once).
+    LoaderAdvice loader_advice();
 
     // A new connection: the chip's identity is asked again before the next operation
     // that touches memory.
     HandshakeOutcome connect();
+    // Inside a session, `S` as a frame (answered); otherwise the plain `S`.
     bool start_program();
 
     // Which chip is on the line, read once per connection (three block reads at most)
@@ -84,6 +87,8 @@ public:
     // past the EEPROM, leaves the chip as it was. Success, FileFailure or Refused.
     OperationOutcome check_file(MemoryKind memory, const std::string& path);
 
+    // Every outcome of an operation on this connection carries the advice about the
+    // loader (`advice`), whatever its result.
     OperationOutcome erase(MemoryKind memory, ProgressObserver& progress = no_progress());
     OperationOutcome write(MemoryKind memory, const std::string& path, ProgressObserver& progress = no_progress(),
                            WriteOptions options = {});
@@ -103,6 +108,15 @@ public:
     void set_model(const DeviceModel& model) { state_.model = model; }
 
 private:
+    OperationOutcome advised(OperationOutcome o) const;
+    OperationOutcome erase_unadvised(MemoryKind memory, ProgressObserver& progress);
+    OperationOutcome write_unadvised(MemoryKind memory, const std::string& path, ProgressObserver& progress,
+                                     WriteOptions options);
+    OperationOutcome verify_unadvised(MemoryKind memory, const std::string& path, ProgressObserver& progress);
+    OperationOutcome configure_unadvised(const std::string& fosc_mhz_text, const std::string& timeout_s_text,
+                                         ProgressObserver& progress, ConfigureOptions options);
+    // Ends an open session (a sync answered "Loader") before a plain exchange.
+    TransactionResult leave_session();
     // Nothing when the chip may be touched; otherwise the outcome to return.
     std::optional<OperationOutcome> refuse_unless_confirmed(const OperationOutcome& o);
     bool cancelled() const { return cancel_ != nullptr && cancel_->requested(); }

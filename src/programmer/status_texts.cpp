@@ -82,7 +82,29 @@ std::string differences_text(const OperationOutcome& o) {
     return text;
 }
 
+std::string link_failure_text(const OperationOutcome& o);
+
+// What a failed frame that was to change the chip left there.
+std::string frame_effect_text(const TransactionFailure& f) {
+    switch (f.frame_effect) {
+        case FrameEffect::NothingWritten: return tr_text("status", ". Из этого кадра в память ничего не записано");
+        case FrameEffect::Written: return tr_text("status", ". Этот кадр записан в память");
+        case FrameEffect::Unknown: return tr_text("status", ". Что записано из этого кадра, неизвестно: запишите файл ещё раз");
+        case FrameEffect::NotAsked: break;
+    }
+    return {};
+}
+
 std::string link_text(const OperationOutcome& o) {
+    return link_failure_text(o) + frame_effect_text(*o.link_failure);
+}
+
+std::string advice_text(const OperationOutcome& o) {
+    if (o.advice != LoaderAdvice::ReplaceVersion1) return {};
+    return std::string(" ") + replace_loader_text();
+}
+
+std::string link_failure_text(const OperationOutcome& o) {
     const TransactionFailure& f = *o.link_failure;
     // The identity is read before the first operation that touches memory, by whichever
     // operation that is: the text says which of the two failed.
@@ -93,6 +115,14 @@ std::string link_text(const OperationOutcome& o) {
     if (f.out_of_step) {
         return format(tr_text("status", "Обмен с загрузчиком сбился при %s, адрес %.4X, и на синхронизацию он не ответил: проверьте линию и сбросьте плату"),
                       during.c_str(), f.address);
+    }
+    if (f.wrong_answer && f.bad_check) {
+        return format(tr_text("status", "Ответ загрузчика не прошёл проверку CRC-32 при %s: команда '%c', адрес %.4X"),
+                      operation_name(o).c_str(), f.command, f.address);
+    }
+    if (f.wrong_answer && f.status == 2) {
+        return format(tr_text("status", "Загрузчик отказался выполнить команду при %s: команда '%c', адрес %.4X"),
+                      operation_name(o).c_str(), f.command, f.address);
     }
     if (f.wrong_answer) {
         return format(tr_text("status", "Загрузчик ответил неверно при %s: команда '%c', адрес %.4X"),
@@ -141,6 +171,10 @@ std::string refusal_text(const OperationOutcome& o) {
 }
 
 }  // namespace
+
+const char* replace_loader_text() {
+    return tr_text("status", "Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик");
+}
 
 std::string torn_count_text(const ChipIdentity& identity) {
     if (!identity.found() || !identity.torn_count) return {};
@@ -198,7 +232,9 @@ std::string hex_error_text(const HexError& e) {
     return where;
 }
 
-std::string status_text(const OperationOutcome& o, TimeUnit unit) {
+std::string status_text(const OperationOutcome& o, TimeUnit unit) { return outcome_text(o, unit) + advice_text(o); }
+
+std::string outcome_text(const OperationOutcome& o, TimeUnit unit) {
     switch (o.result) {
         case OperationOutcome::Result::Success:
             // Our loader's own commands: the line says so, after the usual words.

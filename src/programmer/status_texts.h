@@ -18,7 +18,12 @@ namespace zarvik {
 enum class TimeUnit { AsWindow, InLanguage };
 
 std::string phase_text(Phase phase, MemoryKind memory);
+// The outcome's text, followed by the advice about the loader when it carries one.
 std::string status_text(const OperationOutcome& outcome, TimeUnit unit = TimeUnit::AsWindow);
+// The outcome's text alone.
+std::string outcome_text(const OperationOutcome& outcome, TimeUnit unit = TimeUnit::AsWindow);
+// For our loader of protocol version 1: why it gets the plain road, and to replace it.
+const char* replace_loader_text();
 std::string hex_error_text(const HexError& error);
 std::string elapsed_text(std::int64_t ms, TimeUnit unit = TimeUnit::AsWindow);
 // For a chip whose loader shows two different wait counts: what the user should know;

@@ -73,16 +73,22 @@ static int run(int argc, char** argv) {
     faults_group->add_option("--torn-count", faults.torn_count,
                              "start with this wait count in the loader's second copy only, as a configuration cut short leaves it");
     faults_group->add_option("--drop-byte", faults.drop_byte, "lose the N-th byte the host sends");
+    faults_group->add_option("--flip-byte", faults.flip_byte, "flip the lowest bit of the N-th byte the host sends");
     faults_group->add_option("--corrupt-at", faults.corrupt_at, "program the flash byte at this address with a bit flipped");
     faults_group->add_option("--wrong-check-at", faults.wrong_check_at,
                              "answer the flash check of the 128-byte unit at this address wrongly");
     bool plain_loader = false;
     app.add_flag("--plain-loader", plain_loader,
                  "a loader of the original kind: no signature in its first block, only the four-byte commands");
+    bool version1_loader = false;
+    app.add_flag("--version1-loader", version1_loader,
+                 "our loader with a protocol-version-1 signature: a host gives it the plain road only, and so does this board");
     CLI11_PARSE(app, argc, argv);
 
     zarvik::SimLoader loader(*zarvik::find_device_model(model_name), faults,
-                             plain_loader ? zarvik::LoaderKind::Plain : zarvik::LoaderKind::Ours);
+                             plain_loader      ? zarvik::LoaderKind::Plain
+                             : version1_loader ? zarvik::LoaderKind::OursVersion1
+                                               : zarvik::LoaderKind::Ours);
     if (!flash_in.empty() && !load_into(flash_in, loader.flash().first(loader.model().loader_start), "flash")) return 4;
     if (!eeprom_in.empty() && !load_into(eeprom_in, loader.eeprom(), "EEPROM")) return 4;
 

@@ -42,6 +42,7 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
     std::int64_t rx_arrival_us = 0;  // when the host's last byte reached the chip
     std::int64_t tx_free_us = 0;     // when the chip's line to the host is idle again
     SimLoader::Answer answer;
+    bool tentative = false;  // the last of `outgoing` is a hunt's sync answer, due after a quiet line
     std::uint8_t buf[512];
     LatencyBuffer adapter(latency_us_);
 
@@ -97,7 +98,16 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
         for (ssize_t i = 0; i < n; ++i) {
             // Bytes written at once still cross the wire one after another.
             rx_arrival_us = std::max(received, rx_arrival_us) + byte_us;
-            if (!loader_.receive(buf[i], rx_arrival_us, answer)) continue;
+            const bool due = loader_.receive(buf[i], rx_arrival_us, answer);
+            if (answer.withdraw_last && tentative && !outgoing.empty() && outgoing.back().sent == 0) {
+                // The loader took back the answer it would have sent after a quiet line.
+                outgoing.pop_back();
+            }
+            tentative = false;
+            if (!due) continue;
+            // Behind an adapter's latency buffer an answer cannot be taken back; the
+            // host never sends more before a sync's answer anyway.
+            tentative = answer.quiet_us > 0 && !adapter.enabled();
             const std::int64_t start = std::max(rx_arrival_us + answer.busy_us + loader_.extra_delay_us(), tx_free_us);
             tx_free_us = start + byte_us * static_cast<std::int64_t>(answer.bytes.size());
             if (adapter.enabled()) {

@@ -14,6 +14,7 @@ struct SimFaults {
     bool garbage = false;              // every answer byte is noise
     std::int64_t line_gone_after = -1; // the line disappears after this many host bytes
     std::int64_t drop_byte = -1;       // this (1-based) host byte is lost on the line
+    std::int64_t flip_byte = -1;       // this (1-based) host byte arrives with its lowest bit flipped
     std::int64_t corrupt_at = -1;      // the flash byte at this address is programmed with a bit flipped
     std::int64_t wrong_check_at = -1;  // our loader's check of the unit at this address comes back wrong
     bool loader_locked = false;        // the lock bits guard the loader's pages: `E` and `F`

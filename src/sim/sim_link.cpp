@@ -21,12 +21,19 @@ bool SimLink::write(std::span<const std::uint8_t> bytes) {
     SimLoader::Answer answer;
     for (std::uint8_t b : bytes) {
         t += byte_us;
-        if (loader_.receive(b, t, answer)) {
+        const bool due = loader_.receive(b, t, answer);
+        if (answer.withdraw_last) {
+            // The loader took back the answer it would have sent after a quiet line.
+            for (; tentative_ > 0 && !pending_.empty(); --tentative_) pending_.pop_back();
+        }
+        tentative_ = 0;
+        if (due) {
             std::int64_t at = std::max(t + answer.busy_us + loader_.extra_delay_us(), rx_free_us_);
             for (std::uint8_t out : answer.bytes) {
                 at += byte_us;
                 pending_.push_back({at, out});
-                    }
+            }
+            if (answer.quiet_us > 0) tentative_ = answer.bytes.size();
             rx_free_us_ = at;
         }
         if (loader_.line_gone()) break;

@@ -36,6 +36,7 @@ private:
     int baud_;
     ReadTimeouts timeouts_;
     std::deque<Pending> pending_;
+    std::size_t tentative_ = 0;    // bytes at the end of `pending_` that a next host byte withdraws
     std::int64_t tx_free_us_ = 0;  // when the host-to-chip line is idle again
     std::int64_t rx_free_us_ = 0;  // when the chip-to-host line is idle again
 };

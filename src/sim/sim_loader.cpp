@@ -1,8 +1,10 @@
 #include "sim/sim_loader.h"
 
 #include <algorithm>
+#include <string_view>
 
-#include "loader/fast_protocol.h"
+#include "loader/loader_session.h"
+#include "loader/loader_signature.h"
 #include "loader/protocol.h"
 #include "loader/wait_count.h"
 
@@ -17,6 +19,28 @@ constexpr std::int64_t kEepromByteUs = 3400;
 
 constexpr std::array<std::uint8_t, 4> kAck{'O', 'K', '\r', '\n'};
 constexpr std::int64_t kUnitCheckUs = 300;  // a nibble-table CRC of 128 bytes at 16 MHz
+constexpr std::string_view kPlainLetters = "UABFDfdbEeS";
+constexpr std::string_view kSessionLetters = "ZCcRrXWDS";
+constexpr std::array<std::uint8_t, 4> kMagic{'Z', 'R', 'V', 'K'};
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// The twelve bytes whose low nibbles hold the wait count, in both copies.
+bool count_byte(std::size_t offset) {
+    for (const auto& offsets : {kWaitCountOffsetsFirst, kWaitCountOffsetsSecond}) {
+        for (const std::size_t o : offsets) {
+            if (offset == o || offset == o + 1) return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -37,6 +61,8 @@ SimLoader::SimLoader(const DeviceModel& model, SimFaults faults, LoaderKind kind
             first[offsets[k] + 1] = 0xE0;
         }
     }
+    // Both copies of the count stand in eight equal bytes, as in the firmware.
+    std::copy(first.begin() + 48, first.begin() + 56, first.begin() + 82);
     patch_wait_count(first, kFactoryWaitCount);
     if (faults_.torn_count >= 0) {
         std::array<std::uint8_t, 128> torn{};
@@ -48,7 +74,11 @@ SimLoader::SimLoader(const DeviceModel& model, SimFaults faults, LoaderKind kind
     chip_page_ = model_.loader_start == 0x1C00 ? 64 : 128;
     halting_from_ = model_.loader_start == 0x7C00 ? 0x7000 : model_.loader_start - 0x400;
     if (kind_ == LoaderKind::Ours) put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2));
+    if (kind_ == LoaderKind::OursVersion1) {
+        put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2), kUnsafeFastProtocolVersion);
+    }
 }
+
 
 bool SimLoader::writable(std::uint32_t at) const {
     return !faults_.loader_locked || at % flash_size() < model_.loader_start;
@@ -71,6 +101,14 @@ void SimLoader::settle(std::int64_t now_us) {
 
 void SimLoader::finish_programming() { settle(INT64_MAX); }
 
+std::int64_t SimLoader::finish_before_command(std::int64_t now_us) {
+    // Every frame taken is programmed before the loader acts on another command.
+    if (programming_.empty()) return 0;
+    const std::int64_t waited = std::max<std::int64_t>(0, busy_until_us_ - now_us);
+    finish_programming();
+    return waited;
+}
+
 std::uint32_t SimLoader::unit_check(bool flash, std::uint32_t address) const {
     std::array<std::uint8_t, 128> unit{};
     const std::uint32_t limit = flash ? flash_size() : model_.eeprom_size;
@@ -81,16 +119,6 @@ std::uint32_t SimLoader::unit_check(bool flash, std::uint32_t address) const {
     std::uint32_t check = crc32(unit);
     if (flash && faults_.wrong_check_at >= 0 && address % limit == static_cast<std::uint32_t>(faults_.wrong_check_at)) check ^= 1;
     return check;
-}
-
-void SimLoader::status_answer(Answer& answer, std::uint32_t address, std::uint8_t status, std::int64_t now_us) {
-    answer.bytes = {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF), status};
-    if (status == 0) return;
-    // A refusal is an answer like any other: it comes once every frame taken before is
-    // programmed. Then the loader takes nothing until a sync.
-    answer.busy_us = std::max<std::int64_t>(0, busy_until_us_ - now_us);
-    finish_programming();
-    locked_ = true;
 }
 
 void SimLoader::ack(Answer& answer, std::int64_t busy_us) {
@@ -107,61 +135,65 @@ void SimLoader::garble(Answer& answer) {
     }
 }
 
+void SimLoader::hunt() {
+    mode_ = Mode::Hunt;
+    sync_run_ = 0;
+    packet_fill_ = 0;
+    loading_block_ = false;
+    in_frame_ = false;
+    frame_.clear();
+    session_sync_ = 0;
+}
+
 bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) {
+    answer.bytes.clear();
+    answer.busy_us = 0;
+    answer.quiet_us = 0;
+    answer.withdraw_last = false;
     if (line_gone_) return false;
     log_.push_back({now_us, byte});
     ++host_bytes_;
-    if ((packet_fill_ > 0 || loading_block_) && now_us - last_byte_us_ > kAbandonAfterUs) {
+    const bool silence = now_us - last_byte_us_ > kAbandonAfterUs;
+    if (silence && (packet_fill_ > 0 || loading_block_)) {
         packet_fill_ = 0;
         loading_block_ = false;
     }
-    if (frame_need_ > 0 && now_us - last_byte_us_ > kAbandonAfterUs) {
+    if (silence && (in_frame_ || session_sync_ > 0)) {
         // A frame cut short by silence is dropped unanswered, and what comes after is
         // never taken for a command: nothing until a sync.
-        frame_need_ = 0;
-        frame_.clear();
-        locked_ = true;
-        sync_run_ = 0;
+        hunt();
+    }
+    if (tentative_until_us_ >= 0) {
+        if (now_us < tentative_until_us_) {
+            // The sync was followed by more bytes: data of frames sent ahead, not a host
+            // that waits for the answer. The loader keeps hunting.
+            answer.withdraw_last = true;
+            const int run = sync_run_;
+            hunt();
+            // A longer run of `U` followed by silence still ends in a sync.
+            sync_run_ = run;
+        }
+        tentative_until_us_ = -1;
     }
     last_byte_us_ = now_us;
-    answer.bytes.clear();
-    answer.busy_us = 0;
     settle(now_us);
     // While the CPU is halted for a page of the NRWW section, the UART keeps two bytes
     // and loses the rest.
     const bool halted = now_us < halted_until_us_;
     halted_bytes_ = halted ? halted_bytes_ + 1 : 0;
+    if (faults_.flip_byte > 0 && host_bytes_ == faults_.flip_byte) byte ^= 0x01;
     if ((faults_.drop_byte > 0 && host_bytes_ == faults_.drop_byte) || halted_bytes_ > 2) {
         // Lost on the line, or overrun: the loader never sees it.
     } else if (faults_.echo) {
         answer.bytes.push_back(byte);
-    } else if (locked_) {
-        sync_run_ = byte == command::kSync ? sync_run_ + 1 : 0;
-        if (sync_run_ == 4) {
-            answer.busy_us = std::max<std::int64_t>(0, busy_until_us_ - now_us);
-            finish_programming();
-            locked_ = false;
-            sync_run_ = 0;
-            packet_fill_ = 0;
-            const char* id = "Loader";
-            answer.bytes.assign(id, id + 6);
-        }
-    } else if (frame_need_ > 0) {
-        frame_.push_back(byte);
-        if (frame_.size() == frame_need_) take_frame(answer, now_us);
-    } else if (loading_block_) {
-        buffer_[block_fill_++] = byte;
-        if (block_fill_ == buffer_.size()) {
-            loading_block_ = false;
-            ack(answer);
-        }
+    } else if (mode_ == Mode::Hunt) {
+        take_hunt_byte(byte, answer, now_us);
+    } else if (in_frame_) {
+        take_frame_byte(byte, answer, now_us);
+    } else if (mode_ == Mode::Session) {
+        take_session_byte(byte, answer, now_us);
     } else {
-        packet_[packet_fill_++] = byte;
-        if (packet_fill_ == packet_.size()) {
-            packet_fill_ = 0;
-            ++commands_;
-            execute(answer, now_us);
-        }
+        take_plain_byte(byte, answer, now_us);
     }
     if (faults_.line_gone_after >= 0 && host_bytes_ >= faults_.line_gone_after) {
         // The board goes with its line (powered by the same cable): what was still
@@ -173,56 +205,206 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
     }
     if (answer.bytes.empty() || faults_.silent || (faults_.mute_command > 0 && commands_ == faults_.mute_command) || started_) {
         // After `S` the user program runs and the loader is gone until the next reset.
+        if (answer.quiet_us > 0) tentative_until_us_ = -1;
+        answer.bytes.clear();
         return false;
     }
     if (faults_.garbage) garble(answer);
+    if (start_after_answer_) started_ = true;
     return true;
 }
 
-void SimLoader::take_frame(Answer& answer, std::int64_t now_us) {
-    const std::uint32_t address = static_cast<std::uint32_t>(frame_[0] << 8 | frame_[1]);
-    const std::size_t n = frame_need_ - 3 - 4;
-    frame_need_ = 0;
-    const std::uint32_t sent = static_cast<std::uint32_t>(frame_[3 + n]) | static_cast<std::uint32_t>(frame_[4 + n]) << 8 |
-                               static_cast<std::uint32_t>(frame_[5 + n]) << 16 | static_cast<std::uint32_t>(frame_[6 + n]) << 24;
-    if (crc32(std::span(frame_).first(3 + n)) != sent) {
-        status_answer(answer, address, 1, now_us);
+void SimLoader::take_hunt_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us) {
+    sync_run_ = byte == command::kSync ? sync_run_ + 1 : 0;
+    if (sync_run_ < 4) return;
+    // Answered only once the line has stayed quiet: frames sent ahead may hold 55 55 55 55.
+    ++commands_;
+    mode_ = Mode::Plain;
+    answer.busy_us = finish_before_command(now_us) + kHuntQuietUs;
+    answer.quiet_us = kHuntQuietUs;
+    tentative_until_us_ = now_us + kHuntQuietUs;
+    const char* id = "Loader";
+    answer.bytes.assign(id, id + 6);
+}
+
+void SimLoader::take_session_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us) {
+    if (session_sync_ > 0 || byte == command::kSync) {
+        // A `U` where a frame would start begins a sync; it ends the session.
+        if (byte != command::kSync) {
+            hunt();
+            return;
+        }
+        if (++session_sync_ < 4) return;
+        session_sync_ = 0;
+        ++commands_;
+        mode_ = Mode::Plain;
+        answer.busy_us = finish_before_command(now_us);
+        const char* id = "Loader";
+        answer.bytes.assign(id, id + 6);
         return;
     }
+    if (kSessionLetters.find(static_cast<char>(byte)) == std::string_view::npos) {
+        hunt();
+        return;
+    }
+    in_frame_ = true;
+    frame_.assign(1, byte);
+}
+
+void SimLoader::take_frame_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us) {
+    frame_.push_back(byte);
+    if (frame_.size() == 2 && frame_[1] > kMaxFrameData) {
+        hunt();
+        return;
+    }
+    if (frame_.size() < 2 || frame_.size() < 4u + frame_[1] + 4u) return;
+    in_frame_ = false;
+    const std::size_t len = frame_[1];
+    if (crc32(std::span(frame_).first(4 + len)) != le32(frame_.data() + 4 + len)) {
+        // A frame that fails its check runs nothing and gets no answer: its address may
+        // be the damaged part.
+        hunt();
+        return;
+    }
+    ++commands_;
+    run_frame(answer, now_us);
+}
+
+void SimLoader::take_plain_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us) {
+    if (loading_block_) {
+        buffer_[block_fill_++] = byte;
+        if (block_fill_ == buffer_.size()) {
+            loading_block_ = false;
+            ack(answer);
+        }
+        return;
+    }
+    if (guarded() && packet_fill_ == 0) {
+        if (byte == session_command::kOpen && kind_ == LoaderKind::Ours) {
+            in_frame_ = true;
+            frame_.assign(1, byte);
+            return;
+        }
+        if (kPlainLetters.find(static_cast<char>(byte)) == std::string_view::npos) {
+            // An unknown letter: nothing of this packet runs, and the loader hunts.
+            hunt();
+            return;
+        }
+    }
+    if (guarded() && packet_fill_ > 0 && packet_[0] == command::kSync && byte != command::kSync) {
+        hunt();
+        return;
+    }
+    packet_[packet_fill_++] = byte;
+    if (packet_fill_ == packet_.size()) {
+        packet_fill_ = 0;
+        ++commands_;
+        execute(answer, now_us);
+    }
+}
+
+void SimLoader::frame_answer(Answer& answer, std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data) {
+    answer.bytes = session_frame(letter, address, data);
+}
+
+void SimLoader::refuse(Answer& answer, std::uint8_t letter, std::uint32_t address, std::int64_t now_us) {
+    // A refusal comes once every frame taken before is programmed; then the loader hunts.
+    const std::array<std::uint8_t, 1> status{kStatusRefused};
+    frame_answer(answer, letter, address, status);
+    answer.busy_us = std::max<std::int64_t>(0, busy_until_us_ - now_us);
+    finish_programming();
+    hunt();
+}
+
+void SimLoader::page_frame(Answer& answer, std::uint32_t address, std::span<const std::uint8_t> data, std::int64_t now_us) {
     // The frame leaves RAM for the page buffer once the one before it is programmed;
-    // then it programs while the next comes in.
+    // then it programs while the next comes in. Pages whose content does not change are
+    // not touched; a page programs as an erase and a write.
     const std::int64_t taken = std::max(now_us, busy_until_us_);
     const std::uint32_t first_page = address / chip_page_;
-    const std::uint32_t last_page = (address + static_cast<std::uint32_t>(n) - 1) / chip_page_;
-    busy_until_us_ = taken + (last_page - first_page + 1) * (kPageEraseUs + kPageProgramUs);
-    programming_.push_back({busy_until_us_, address, std::vector<std::uint8_t>(frame_.begin() + 3, frame_.begin() + 3 + static_cast<std::ptrdiff_t>(n))});
-    status_answer(answer, address, 0, now_us);
+    const std::uint32_t last_page = (address + static_cast<std::uint32_t>(data.size()) - 1) / chip_page_;
+    std::int64_t busy = 0;
+    for (std::uint32_t page = first_page; page <= last_page; ++page) {
+        bool same = true;
+        for (std::uint32_t a = std::max(page * chip_page_, address);
+             a < std::min((page + 1) * chip_page_, address + static_cast<std::uint32_t>(data.size())); ++a) {
+            same = same && flash_[a] == data[a - address];
+        }
+        if (!same) busy += kPageEraseUs + kPageProgramUs;
+    }
+    busy_until_us_ = taken + busy;
+    programming_.push_back({busy_until_us_, address, std::vector<std::uint8_t>(data.begin(), data.end())});
+    const std::array<std::uint8_t, 1> done{kStatusDone};
+    frame_answer(answer, session_command::kPageProgram, address, done);
     answer.busy_us = taken - now_us;
-    if (kind_ == LoaderKind::Ours && address + n > halting_from_) {
+    if (address + data.size() > halting_from_) {
         // The CPU stops while such a page programs: answered once it is done.
         halted_until_us_ = busy_until_us_;
         answer.busy_us = busy_until_us_ - now_us;
     }
 }
 
-void SimLoader::fast_command(Answer& answer, std::int64_t now_us) {
-    const std::uint32_t address = static_cast<std::uint32_t>(packet_[1] << 8 | packet_[2]);
-    const std::uint32_t n = packet_[3] == 0 ? 256 : packet_[3];
-    switch (packet_[0]) {
-        case fast_command::kFlashChecks:
-        case fast_command::kEepromChecks: {
-            const bool flash = packet_[0] == fast_command::kFlashChecks;
-            for (std::uint32_t u = 0; u < n; ++u) {
-                const std::uint32_t check = unit_check(flash, address + u * 128);
-                for (int i = 0; i < 4; ++i) answer.bytes.push_back(static_cast<std::uint8_t>(check >> (8 * i)));
-            }
+void SimLoader::run_frame(Answer& answer, std::int64_t now_us) {
+    const std::uint8_t letter = frame_[0];
+    const std::size_t len = frame_[1];
+    const std::uint32_t address = static_cast<std::uint32_t>(frame_[2] << 8 | frame_[3]);
+    const std::span<const std::uint8_t> data(frame_.data() + 4, len);
+    const bool opening = letter == session_command::kOpen;
+    if (mode_ != Mode::Session && !opening) {
+        hunt();
+        return;
+    }
+    if (opening) {
+        if (len != kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), data.begin())) {
+            hunt();
+            return;
+        }
+        mode_ = Mode::Session;
+        std::vector<std::uint8_t> greeting{kSessionProtocolVersion, static_cast<std::uint8_t>(chip_page_ / 2)};
+        put32(greeting, kClockHz);
+        frame_answer(answer, letter, address, greeting);
+        answer.busy_us = finish_before_command(now_us);
+        return;
+    }
+    if (letter == session_command::kPageProgram) {
+        if (address % 64 != 0 || (len != 64 && len != 128) || address + len > model_.loader_start) {
+            refuse(answer, letter, address, now_us);
+            return;
+        }
+        page_frame(answer, address, data, now_us);
+        return;
+    }
+    const std::int64_t waited = finish_before_command(now_us);
+    const std::uint32_t n = len == 1 ? data[0] : 0;
+    std::vector<std::uint8_t> out;
+    switch (letter) {
+        case session_command::kFlashChecks:
+        case session_command::kEepromChecks: {
+            if (len != 1 || address % 128 != 0) return refuse(answer, letter, address, now_us);
+            const bool flash = letter == session_command::kFlashChecks;
+            const std::uint32_t units = (n + 31) % 32 + 1;
+            for (std::uint32_t u = 0; u < units; ++u) put32(out, unit_check(flash, address + u * 128));
+            frame_answer(answer, letter, address, out);
+            // The first check before the answer begins; the loader computes each next one
+            // while the one before it goes out.
             answer.busy_us = kUnitCheckUs;
             break;
         }
-        case fast_command::kRangeErase: {
-            if (address % 128 != 0 || address + n * 128 > model_.loader_start) {
-                answer.bytes = {packet_[1], packet_[2], 2};
-                break;
+        case session_command::kReadFlash:
+        case session_command::kReadEeprom: {
+            if (len != 1) return refuse(answer, letter, address, now_us);
+            const bool flash = letter == session_command::kReadFlash;
+            const std::uint32_t limit = flash ? flash_size() : model_.eeprom_size;
+            for (std::uint32_t i = 0; i < (n + 127) % 128 + 1; ++i) {
+                const std::uint32_t at = (address + i) % limit;
+                out.push_back(flash ? flash_[at] : eeprom_[at]);
+            }
+            frame_answer(answer, letter, address, out);
+            break;
+        }
+        case session_command::kRangeErase: {
+            if (len != 1 || n == 0 || address % 128 != 0 || address + n * 128 > model_.loader_start) {
+                return refuse(answer, letter, address, now_us);
             }
             std::int64_t busy = 0;
             for (std::uint32_t page = address; page < address + n * 128; page += chip_page_) {
@@ -231,19 +413,65 @@ void SimLoader::fast_command(Answer& answer, std::int64_t now_us) {
                 std::fill_n(first, chip_page_, std::uint8_t{0xFF});
                 busy += kPageEraseUs;
             }
-            answer.bytes = {packet_[1], packet_[2], 0};
+            out.push_back(kStatusDone);
+            frame_answer(answer, letter, address, out);
             answer.busy_us = busy;
             break;
         }
-        case fast_command::kPageProgram:
-            if (address % 64 != 0 || (packet_[3] != 64 && packet_[3] != 128) || address + packet_[3] > model_.loader_start) {
-                status_answer(answer, address, 2, now_us);
-                break;
+        case session_command::kWriteEeprom: {
+            if (len == 0) return refuse(answer, letter, address, now_us);
+            std::uint32_t written = 0;
+            std::vector<std::uint8_t> now_held;
+            for (std::size_t i = 0; i < len; ++i) {
+                std::uint8_t& cell = eeprom_[(address + i) % model_.eeprom_size];
+                if (cell != data[i]) ++written;
+                cell = data[i];
             }
-            frame_.assign(packet_.begin() + 1, packet_.end());
-            frame_need_ = 3 + packet_[3] + 4;
+            for (std::size_t i = 0; i < len; ++i) now_held.push_back(eeprom_[(address + i) % model_.eeprom_size]);
+            put32(out, crc32(now_held));
+            frame_answer(answer, letter, address, out);
+            answer.busy_us = kEepromByteUs * written;
             break;
-        default: break;
+        }
+        case session_command::kStart: {
+            if (len != 0) return refuse(answer, letter, address, now_us);
+            out.push_back(kStatusDone);
+            frame_answer(answer, letter, address, out);
+            // The program starts once the answer has left: it is sent, and then nothing.
+            mode_ = Mode::Plain;
+            start_after_answer_ = true;
+            break;
+        }
+        default: hunt(); return;
+    }
+    answer.busy_us += waited;
+}
+
+bool SimLoader::loader_block_change_allowed() const {
+    // Only the twelve nibbles of the count may differ from the chip's block, and both
+    // copies in the new block must be equal.
+    const std::uint8_t* chip = flash_.data() + model_.loader_start;
+    for (std::size_t i = 0; i < 128; ++i) {
+        const std::uint8_t mask = count_byte(i) ? 0xF0 : 0xFF;
+        if ((buffer_[i] & mask) != (chip[i] & mask)) return false;
+    }
+    return std::equal(buffer_.begin() + 48, buffer_.begin() + 56, buffer_.begin() + 82);
+}
+
+void SimLoader::write_flash_buffer(std::uint32_t page, std::uint32_t pages) {
+    const std::uint32_t size = flash_size();
+    const std::uint32_t end = page + pages * kFlashPageBytes;
+    const std::uint32_t loader = model_.loader_start;
+    if (guarded() && end > loader && page < size) {
+        // Our loader's own section: only the exact first block, and only its count.
+        if (page != loader || pages != 2 || !loader_block_change_allowed()) return;
+        if (std::equal(buffer_.begin(), buffer_.end(), flash_.begin() + loader)) return;
+        if (!writable(loader)) return;
+        std::copy(buffer_.begin(), buffer_.end(), flash_.begin() + loader);
+        return;
+    }
+    for (std::uint32_t i = 0; i < pages * kFlashPageBytes; ++i) {
+        if (writable(page + i)) program_flash(page + i, flash_[(page + i) % size] & buffer_[i]);
     }
 }
 
@@ -251,13 +479,8 @@ void SimLoader::execute(Answer& answer, std::int64_t now_us) {
     const std::uint8_t a1 = packet_[1];
     const std::uint8_t a2 = packet_[2];
     const std::uint32_t size = flash_size();
-    // Every frame taken is programmed before the loader acts on another command.
-    std::int64_t waited = 0;
-    if (packet_[0] != fast_command::kPageProgram && !programming_.empty()) {
-        waited = std::max<std::int64_t>(0, busy_until_us_ - now_us);
-        finish_programming();
-    }
-    const bool ours = kind_ == LoaderKind::Ours;
+    const std::int64_t waited = finish_before_command(now_us);
+    const bool ours = kind_ != LoaderKind::Plain;
     switch (packet_[0]) {
         case command::kSync:
             if (a1 == command::kSync && a2 == command::kSync && packet_[3] == command::kSync) {
@@ -277,9 +500,7 @@ void SimLoader::execute(Answer& answer, std::int64_t now_us) {
             // The chip ignores the address bits past its flash and EEPROM: addresses wrap.
             const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
             const std::uint32_t pages = std::min<std::uint32_t>(a2, 2);
-            for (std::uint32_t i = 0; i < pages * kFlashPageBytes; ++i) {
-                if (writable(page + i)) program_flash(page + i, flash_[(page + i) % size] & buffer_[i]);
-            }
+            write_flash_buffer(page, pages);
             ack(answer, kPageProgramUs * pages);
             break;
         }
@@ -311,7 +532,10 @@ void SimLoader::execute(Answer& answer, std::int64_t now_us) {
             break;
         case command::kEraseFlashPage: {
             const std::uint32_t page = address_ % size & ~(kFlashPageBytes - 1);
-            if (writable(page)) std::fill_n(flash_.begin() + page, kFlashPageBytes, std::uint8_t{0xFF});
+            // Ours erases nothing of its own section.
+            if (writable(page) && !(ours && page >= model_.loader_start)) {
+                std::fill_n(flash_.begin() + page, kFlashPageBytes, std::uint8_t{0xFF});
+            }
             ack(answer, kPageEraseUs);
             break;
         }
@@ -329,8 +553,7 @@ void SimLoader::execute(Answer& answer, std::int64_t now_us) {
             started_ = true;
             break;
         default:
-            // The loader ignores what it does not know; only ours knows the fast road.
-            if (ours) fast_command(answer, now_us);
+            // A loader of the original kind ignores what it does not know.
             break;
     }
     answer.busy_us += waited;

@@ -10,10 +10,12 @@
 
 namespace zarvik {
 
-// Which loader the board carries: ours, with its signature in the first block and the
-// checks, range erase and page frames of the fast road, or one of the original kind
-// that knows only the four-byte commands.
-enum class LoaderKind { Ours, Plain };
+// Which loader the board carries: ours, with its signature (protocol version 2) in the
+// first block and the checked session; ours as it would stand with a version-1
+// signature, which a host gives the plain road only (this board then speaks plain only,
+// with the hunt and the guard of its first block); or one of the original kind that
+// knows only the four-byte commands.
+enum class LoaderKind { Ours, OursVersion1, Plain };
 
 // A stand-in for the resident loader: the chip's flash and EEPROM, the current
 // address, the 128-byte buffer, and the commands the host relies on. Memory behaves
@@ -29,6 +31,12 @@ public:
     struct Answer {
         std::vector<std::uint8_t> bytes;
         std::int64_t busy_us = 0;
+        // The answer stands only when no byte from the host comes within this time
+        // after the byte that completed it: a hunting loader's sync.
+        std::int64_t quiet_us = 0;
+        // This byte came within the quiet time of the last such answer: the link drops
+        // that answer's bytes (set whether or not an answer is due now).
+        bool withdraw_last = false;
     };
 
     // Takes one byte from the host at time `now_us`. Returns true when an answer is due
@@ -68,6 +76,15 @@ public:
     // Half a packet or block followed by this much silence is given up, as our
     // loader firmware does, so that a host can bring the two sides back in step.
     static constexpr std::int64_t kAbandonAfterUs = 500'000;
+    // The silence after a sync that a hunting loader waits for before it answers.
+    static constexpr std::int64_t kHuntQuietUs = 20'000;
+    // The clock our loader says it was built for.
+    static constexpr std::uint32_t kClockHz = 16'000'000;
+
+    // Where our loader stands: four-byte packets, hunting for a sync after a line
+    // error, or inside a checked session.
+    enum class Mode { Plain, Hunt, Session };
+    Mode mode() const { return mode_; }
 
 private:
     struct Programming {
@@ -77,9 +94,19 @@ private:
     };
 
     void execute(Answer& answer, std::int64_t now_us);
-    void fast_command(Answer& answer, std::int64_t now_us);
-    void take_frame(Answer& answer, std::int64_t now_us);
-    void status_answer(Answer& answer, std::uint32_t address, std::uint8_t status, std::int64_t now_us);
+    void write_flash_buffer(std::uint32_t page, std::uint32_t pages);
+    bool loader_block_change_allowed() const;
+    bool guarded() const { return kind_ != LoaderKind::Plain; }
+    void take_plain_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us);
+    void take_session_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us);
+    void take_hunt_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us);
+    void take_frame_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us);
+    void hunt();
+    void run_frame(Answer& answer, std::int64_t now_us);
+    void page_frame(Answer& answer, std::uint32_t address, std::span<const std::uint8_t> data, std::int64_t now_us);
+    void frame_answer(Answer& answer, std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data);
+    void refuse(Answer& answer, std::uint8_t letter, std::uint32_t address, std::int64_t now_us);
+    std::int64_t finish_before_command(std::int64_t now_us);
     void settle(std::int64_t now_us);
     void program_flash(std::uint32_t address, std::uint8_t value);
     std::uint32_t unit_check(bool flash, std::uint32_t address) const;
@@ -91,14 +118,16 @@ private:
     SimFaults faults_;
     LoaderKind kind_;
     std::uint32_t chip_page_ = 64;          // the chip's flash page in bytes
-    std::vector<std::uint8_t> frame_;       // a page frame being taken in
-    std::size_t frame_need_ = 0;            // its length with the check, once `W` came
+    Mode mode_ = Mode::Plain;
+    std::vector<std::uint8_t> frame_;       // a session frame (or the opening `Z`) being taken in
+    bool in_frame_ = false;
+    int session_sync_ = 0;                  // `U`s counted where a frame would start
+    std::int64_t tentative_until_us_ = -1;  // a hunt's sync answer stands if the line stays quiet until then
     std::vector<Programming> programming_;  // frames taken, programming in the background
     std::int64_t busy_until_us_ = 0;        // the last frame is programmed by then
     std::uint32_t halting_from_ = 0;        // pages from here up program with the CPU halted
     std::int64_t halted_until_us_ = 0;      // the CPU is halted until then, and keeps two bytes
     int halted_bytes_ = 0;
-    bool locked_ = false;                   // after a refused frame: nothing until a sync
     int sync_run_ = 0;
     std::array<std::uint8_t, 32768> flash_{};
     std::array<std::uint8_t, 4096> eeprom_{};
@@ -113,6 +142,7 @@ private:
     int commands_ = 0;
     bool line_gone_ = false;
     bool started_ = false;
+    bool start_after_answer_ = false;  // `S` in a session: the program starts once its answer has left
     std::uint32_t noise_ = 0x2545F491;
     std::vector<LoggedByte> log_;
 };

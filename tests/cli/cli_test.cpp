@@ -560,7 +560,7 @@ TEST(Cli, WriteAloneReplacesAnotherProgramAndTakesElf) {
     for (const Case& c : {Case{{"write", "flash", ZARVIK_BLINK_ELF, "write", "eeprom", ZARVIK_BLINK_ELF}, 0},
                           Case{{"write", "flash", ZARVIK_BLINK_HEX}, 0},
                           Case{{"--erase", "all", "write", "flash", ZARVIK_BLINK_HEX}, 0},
-                          Case{{"--protocol", "spec", "write", "flash", ZARVIK_BLINK_HEX}, 0},
+                          Case{{"--protocol", "plain", "write", "flash", ZARVIK_BLINK_HEX}, 0},
                           // Trusting blank pages that are not: the plain road's `F` only clears bits.
                           Case{{"--erase", "none", "write", "flash", ZARVIK_BLINK_HEX}, 1, {"--plain-loader"}},
                           // Our loader's frames erase what they program.

@@ -48,12 +48,23 @@ std::vector<std::uint8_t> logged_bytes(const std::string& path) {
     return out;
 }
 
-// The command letters in a wire log, data of `B` and `W` skipped.
+// The command letters in a wire log: plain packets (the data of `B` skipped) until a
+// `Z` opens a session, then frames until a sync ends it.
 std::string letters(const std::vector<std::uint8_t>& bytes) {
     std::string out;
+    bool session = false;
     for (std::size_t i = 0; i + 3 < bytes.size();) {
-        out.push_back(static_cast<char>(bytes[i]));
-        i += bytes[i] == 'B' ? 4 + 128 : bytes[i] == 'W' ? 4 + bytes[i + 3] + 4 : 4;
+        const std::uint8_t c = bytes[i];
+        out.push_back(static_cast<char>(c));
+        if (c == 'U') {
+            session = false;
+            i += 4;
+        } else if (session || c == 'Z') {
+            session = true;
+            i += 4 + bytes[i + 1] + 4;
+        } else {
+            i += c == 'B' ? 4 + 128 : 4;
+        }
     }
     return out;
 }
@@ -76,14 +87,14 @@ std::string random_hex(testing::TempDir& dir, const std::string& name, std::size
     return path;
 }
 
-TEST(CliFastRoad, ALoaderWithoutTheSignatureSeesExactlyTheBytesOfProtocolSpec) {
+TEST(CliFastRoad, ALoaderWithoutTheSignatureSeesExactlyTheBytesOfThePlainProtocol) {
     testing::TempDir dir;
     const QStringList commands{"--json", "-m", "ATmega168", "write", "flash", ZARVIK_BLINK_HEX, "verify", "flash",
                                ZARVIK_BLINK_HEX, "write", "eeprom", ZARVIK_BLINK_EEP};
     // Our loader told to keep to the plain road, a loader of the original kind left to
     // choose, and our loader left to choose.
     struct Board { QStringList sim; QStringList host; const char* road; };
-    const Board boards[] = {{{}, {"--protocol", "spec"}, "plain"},
+    const Board boards[] = {{{}, {"--protocol", "plain"}, "plain"},
                             {{"--plain-loader"}, {}, "plain"},
                             {{"--plain-loader"}, {"--protocol", "auto"}, "plain"},
                             {{}, {}, "fast"}};
@@ -107,19 +118,24 @@ TEST(CliFastRoad, ALoaderWithoutTheSignatureSeesExactlyTheBytesOfProtocolSpec) {
     for (const std::size_t plain : {0u, 1u, 2u}) {
         EXPECT_EQ(letters(wires[plain]).find_first_not_of("UABFDfdbEeS"), std::string::npos) << letters(wires[plain]);
     }
-    // Our loader left to choose: the checks and frames, no page erase, no block load.
+    // Our loader left to choose: after the identity's plain reads, a session of checks,
+    // frames and reads, no page erase, no block load.
     const std::string fast = letters(wires[3]);
+    const std::size_t opened = fast.find('Z');
+    ASSERT_NE(opened, std::string::npos) << fast;
+    EXPECT_EQ(fast.substr(0, opened), "UAfbAfbAfb");
     EXPECT_NE(fast.find('W'), std::string::npos) << fast;
-    EXPECT_EQ(fast.find_first_of("EF"), std::string::npos) << fast;
+    EXPECT_EQ(fast.find_first_not_of("ZCcWRrD", opened), std::string::npos) << fast;
 }
 
 TEST(CliFastRoad, ADroppedByteFailsTheWriteEvenWithoutVerifyAndChangesNoOtherPage) {
     testing::TempDir dir;
     const std::string program = random_hex(dir, "p.hex", 0x2000, 21);
     const std::string dump = dir.file("dump.hex");
-    // The sync (4 bytes), three block reads for the chip (36), the checks (4); then
-    // frames of 136 bytes: the byte lost is inside the sixth.
-    const std::int64_t dropped = 4 + 36 + 4 + 5 * 136 + 50;
+    // The sync (4 bytes), three block reads for the chip (36), the session's opening
+    // (12), two frames of checks (18); then frames of 136 bytes: the byte lost is
+    // inside the sixth.
+    const std::int64_t dropped = 4 + 36 + 12 + 18 + 5 * 136 + 50;
     CliRun r;
     {
         testing::SimProcess sim({"--model", "ATmega328", "--drop-byte", QString::number(dropped), "--dump-flash",
@@ -132,8 +148,9 @@ TEST(CliFastRoad, ADroppedByteFailsTheWriteEvenWithoutVerifyAndChangesNoOtherPag
     ASSERT_EQ(done.size(), 1u) << r.out;
     EXPECT_EQ(done[0]["outcome"], "link-error");
     EXPECT_EQ(done[0]["road"], "fast");
-    EXPECT_NE(done[0]["text"].toString().indexOf(QString::fromUtf8("Загрузчик ответил неверно при записи flash")), -1)
-        << r.out;
+    const QString text = done[0]["text"].toString();
+    EXPECT_NE(text.indexOf(QString::fromUtf8("при записи flash: команда 'W', адрес 0280")), -1) << r.out;
+    EXPECT_NE(text.indexOf(QString::fromUtf8("Из этого кадра в память ничего не записано")), -1) << r.out;
 
     FlashImage wanted, chip;
     ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(program, wanted.span())));
@@ -141,6 +158,30 @@ TEST(CliFastRoad, ADroppedByteFailsTheWriteEvenWithoutVerifyAndChangesNoOtherPag
     for (std::uint32_t a = 0; a < 0x2000; ++a) {
         ASSERT_EQ(chip.bytes[a], a < 5 * 128 ? wanted.bytes[a] : 0xFF) << "at " << a;
     }
+}
+
+TEST(CliFastRoad, OurLoaderOfVersionOneGetsThePlainRoadAndTheAdviceToReplaceIt) {
+    testing::TempDir dir;
+    const std::string log = dir.file("log");
+    CliRun r;
+    {
+        testing::SimProcess sim({"--model", "ATmega88", "--version1-loader", "--log", QString::fromStdString(log)});
+        r = cli({"-p", sim.path(), "--json", "-m", "ATmega88", "write", "flash", ZARVIK_BLINK_HEX});
+        ASSERT_EQ(sim.stop(), 0);
+    }
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const auto done = results(r.out);
+    ASSERT_EQ(done.size(), 2u) << r.out;  // the write and its verify
+    for (const QJsonObject& o : done) {
+        EXPECT_EQ(o["road"], "plain");
+        EXPECT_EQ(o["advice"], "replace-loader");
+        EXPECT_NE(o["text"].toString().indexOf(QString::fromUtf8("Замените загрузчик новым")), -1) << r.out;
+    }
+    EXPECT_EQ(letters(logged_bytes(log)).find_first_not_of("UABFDfdbEeS"), std::string::npos);
+    // In English too, in the text a person reads.
+    testing::SimProcess sim({"--model", "ATmega88", "--version1-loader"});
+    const CliRun english = cli({"-p", sim.path(), "--lang", "en", "-m", "ATmega88", "verify", "flash", ZARVIK_BLINK_HEX});
+    EXPECT_NE(english.out.find("Replace the loader"), std::string::npos) << english.out << english.err;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <random>
 
+#include "loader/wait_count.h"
+#include "programmer/partial_pages.h"
 #include "programmer/status_texts.h"
 #include "support/programmer_fixture.h"
 
@@ -17,18 +19,27 @@ using Result = OperationOutcome::Result;
 
 struct Sent {
     std::uint8_t command;
-    std::uint32_t address;  // a1 a2 as an address
-    std::uint8_t a3;
+    std::uint32_t address;
+    std::uint8_t len;    // a session frame's data length
+    std::uint8_t first;  // its first data byte (the count of `C`, `R`, `X`)
+    std::size_t at;      // where it starts in the board's log
 };
 
-// The packets the board saw, with the data of `B` and `W` skipped.
+// The frames the board saw in a session, a sync counted as one `U`.
 std::vector<Sent> packets(const SimLoader& loader) {
     std::vector<Sent> out;
     const auto& log = loader.log();
     for (std::size_t i = 0; i + 3 < log.size();) {
         const std::uint8_t c = log[i].byte;
-        out.push_back({c, static_cast<std::uint32_t>(log[i + 1].byte << 8 | log[i + 2].byte), log[i + 3].byte});
-        i += c == 'B' ? 4 + 128 : c == 'W' ? 4 + log[i + 3].byte + 4 : 4;
+        if (c == 'U') {
+            out.push_back({c, 0, 0, 0, i});
+            i += 4;
+            continue;
+        }
+        const std::uint8_t len = log[i + 1].byte;
+        out.push_back({c, static_cast<std::uint32_t>(log[i + 2].byte << 8 | log[i + 3].byte), len,
+                       len > 0 && i + 4 < log.size() ? log[i + 4].byte : std::uint8_t{0}, i});
+        i += 4 + len + 4;
     }
     return out;
 }
@@ -62,11 +73,19 @@ struct FastBench : ProgrammerBench {
     std::span<std::uint8_t> eeprom() { return board.loader.eeprom(); }
 };
 
+// The command letters of plain four-byte packets, the data of `B` skipped.
+std::string plain_letters(const SimLoader& loader) {
+    std::string out;
+    const auto& log = loader.log();
+    for (std::size_t i = 0; i + 3 < log.size(); i += log[i].byte == 'B' ? 4 + 128 : 4) out.push_back(static_cast<char>(log[i].byte));
+    return out;
+}
+
 bool holds(std::span<const std::uint8_t> memory, std::uint32_t at, const std::vector<std::uint8_t>& data) {
     return std::equal(data.begin(), data.end(), memory.begin() + at);
 }
 
-TEST(FastRoad, WritesAndVerifiesEveryModelWithChecksAndFramesOnly) {
+TEST(FastRoad, WritesAndVerifiesEveryModelWithSessionFramesOnly) {
     for (const char* model : {"ATmega8", "ATmega88", "ATmega168", "ATmega328"}) {
         FastBench bench(model);
         const std::uint32_t area = find_device_model(model)->loader_start;
@@ -79,17 +98,19 @@ TEST(FastRoad, WritesAndVerifiesEveryModelWithChecksAndFramesOnly) {
         const auto v = bench.programmer.verify(MemoryKind::Flash, file);
         ASSERT_TRUE(v.ok()) << model << ": " << status_text(v);
         EXPECT_TRUE(holds(bench.flash(), 0, program)) << model;
-        // No page erase before the frames, no plain write, no read-back.
+        // The session's opening, checks and frames; nothing plain, no read-back.
         const std::string sent = letters(bench.board.loader);
-        EXPECT_EQ(sent.find_first_of("EFBAfbU"), std::string::npos) << model << ": " << sent;
+        EXPECT_EQ(sent.find_first_not_of("ZCW"), std::string::npos) << model << ": " << sent;
+        EXPECT_EQ(sent.front(), 'Z');
         EXPECT_EQ(only(bench.board.loader, 'W').size(), area / 128) << model;
-        for (const Sent& w_frame : only(bench.board.loader, 'W')) EXPECT_EQ(w_frame.a3, 128);
+        for (const Sent& w_frame : only(bench.board.loader, 'W')) EXPECT_EQ(w_frame.len, 128);
+        for (const Sent& c : only(bench.board.loader, 'C')) EXPECT_LE(c.first, 32);
         // The status line names the road.
         EXPECT_NE(status_text(w).find("быстрый протокол"), std::string::npos);
     }
 }
 
-TEST(FastRoad, OnlyTheUnitsThatDifferAreWrittenAndTheSameImageAgainIsOneCheck) {
+TEST(FastRoad, OnlyTheUnitsThatDifferAreWrittenAndTheSameImageAgainIsOneSetOfChecks) {
     FastBench bench;
     const auto program = random_bytes(0x2000, 4);
     const std::string file = bench.hex_file("p.hex", 0, program);
@@ -106,13 +127,14 @@ TEST(FastRoad, OnlyTheUnitsThatDifferAreWrittenAndTheSameImageAgainIsOneCheck) {
     EXPECT_EQ(frames[0].address, 0x1200u);
     EXPECT_TRUE(holds(bench.flash(), 0, program));
 
-    // Nothing differs: one check exchange is the write, and it stands in for the verify.
+    // Nothing differs: the checks of the 64 units (two frames) are the write, and they
+    // stand in for the verify.
     bench.board.loader.misbehave({});
     const std::int64_t before = bench.board.clock.now_ms();
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
     const auto verify = bench.programmer.verify(MemoryKind::Flash, file);
     ASSERT_TRUE(verify.ok()) << status_text(verify);
-    EXPECT_EQ(letters(bench.board.loader), "C");
+    EXPECT_EQ(letters(bench.board.loader), "CC");
     EXPECT_LT(bench.board.clock.now_ms() - before, 100);
 
     // Another operation in between, and the verify takes its own checks.
@@ -120,56 +142,55 @@ TEST(FastRoad, OnlyTheUnitsThatDifferAreWrittenAndTheSameImageAgainIsOneCheck) {
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
     ASSERT_TRUE(bench.programmer.read(MemoryKind::Eeprom).ok());
     ASSERT_TRUE(bench.programmer.verify(MemoryKind::Flash, file).ok());
-    EXPECT_EQ(only(bench.board.loader, 'C').size(), 2u);
+    EXPECT_EQ(only(bench.board.loader, 'C').size(), 4u);
+    EXPECT_EQ(only(bench.board.loader, 'r').size(), 8u);  // the read, in session frames
 }
 
-TEST(FastRoad, PartlyCoveredUnitsAtTheEndsKeepTheBytesOutsideTheFilesPages) {
-    struct Case { std::uint32_t address; std::size_t size; std::vector<std::uint32_t> frames; std::vector<int> lengths; };
-    const Case cases[] = {
-        // Pages 0x40..0x13F: half a unit, a whole one, half a unit.
-        {0x50, 0xE0, {0x40, 0x80, 0x100}, {64, 128, 64}},
-        // One page in the upper half of a unit.
-        {0x1C0, 8, {0x1C0}, {64}},
-        // One page in the lower half of the model's last unit.
-        {0x7B80, 64, {0x7B80}, {64}},
-    };
+TEST(Programmer, BytesOfTheFilesFirstAndLastChipPagesOutsideTheFileAreKeptOnBothRoads) {
+    struct Case { std::uint32_t address; std::size_t size; };
+    const Case cases[] = {{0x50, 0xE0}, {0x1C0, 8}, {0x1B85, 3}, {0x7B80, 64}, {0x100, 0x80}};
     for (const Case& c : cases) {
         for (const char* model : {"ATmega88", "ATmega328"}) {
-            if (c.address >= find_device_model(model)->loader_start) continue;
-            FastBench bench(model);
-            const auto before = random_bytes(0x1C00 > c.address ? 0x1C00 : 0x7C00, 9);
-            std::copy(before.begin(), before.end(), bench.flash().begin());
-            const auto data = random_bytes(c.size, 10);
-            const std::string file = bench.hex_file("p.hex", c.address, data);
-            const auto w = bench.programmer.write(MemoryKind::Flash, file);
-            ASSERT_TRUE(w.ok()) << status_text(w);
-            const auto frames = only(bench.board.loader, 'W');
-            ASSERT_EQ(frames.size(), c.frames.size()) << model << " " << c.address;
-            for (std::size_t i = 0; i < frames.size(); ++i) {
-                EXPECT_EQ(frames[i].address, c.frames[i]);
-                EXPECT_EQ(frames[i].a3, c.lengths[i]);
+            const std::uint32_t area = find_device_model(model)->loader_start;
+            if (c.address + c.size > area) continue;
+            for (const LoaderKind kind : {LoaderKind::Ours, LoaderKind::Plain}) {
+                ProgrammerBench bench(model, {}, kind);
+                const auto before = random_bytes(area, 9);
+                std::copy(before.begin(), before.end(), bench.board.loader.flash().begin());
+                const auto data = random_bytes(c.size, 10);
+                const std::string file = bench.hex_file("p.hex", c.address, data);
+                // The plain road's `F` only clears bits: its pages are erased first.
+                const auto w = bench.programmer.write(MemoryKind::Flash, file, no_progress(), {.erase_pages = true});
+                const char* road = kind == LoaderKind::Ours ? "fast" : "plain";
+                ASSERT_TRUE(w.ok()) << model << " " << road << ": " << status_text(w);
+                // The file's bytes, and every other byte as it was.
+                for (std::uint32_t a = 0; a < area; ++a) {
+                    const bool in_file = a >= c.address && a < c.address + c.size;
+                    ASSERT_EQ(bench.board.loader.flash()[a], in_file ? data[a - c.address] : before[a])
+                        << model << " " << road << " " << c.address << " at " << a;
+                }
+                // The range written is whole chip pages.
+                const std::uint32_t page = chip_page_bytes(*find_device_model(model));
+                EXPECT_EQ(w.first_address % page, 0u);
+                EXPECT_EQ(w.end_address % page, 0u);
+                if (kind == LoaderKind::Ours) {
+                    for (const Sent& f : only(bench.board.loader, 'W')) EXPECT_EQ(f.len % page, 0u) << model;
+                }
             }
-            // The file's bytes, 0xFF in its pages around them, and nothing else changed.
-            const std::uint32_t page_start = c.address / 64 * 64;
-            const std::uint32_t page_end = static_cast<std::uint32_t>((c.address + c.size + 63) / 64 * 64);
-            for (std::uint32_t a = 0; a < before.size(); ++a) {
-                std::uint8_t want = before[a];
-                if (a >= page_start && a < page_end) want = 0xFF;
-                if (a >= c.address && a < c.address + c.size) want = data[a - c.address];
-                ASSERT_EQ(bench.flash()[a], want) << model << " at " << a;
-            }
-            const auto v = bench.programmer.verify(MemoryKind::Flash, file);
-            // Below the file the chip holds another program, which the verify reports.
-            EXPECT_EQ(v.result, page_start > 0 ? Result::Differences : Result::Success) << status_text(v);
         }
     }
 }
 
-TEST(FastRoad, AByteCorruptedInOnePageIsCaughtByTheCheckedVerify) {
+TEST(FastRoad, AByteCorruptedOnTheChipIsReportedByTheWriteAndByTheVerify) {
     FastBench bench("ATmega168", {.corrupt_at = 0x2345});
     const auto program = random_bytes(0x3C00, 5);
     const std::string file = bench.hex_file("p.hex", 0, program);
-    ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
+    // The write takes the checks again after its frames: no success for a byte the chip
+    // does not hold, also without a verify.
+    const auto w = bench.programmer.write(MemoryKind::Flash, file);
+    ASSERT_EQ(w.result, Result::Differences) << status_text(w);
+    ASSERT_EQ(w.differences.size(), 1u);
+    EXPECT_EQ(w.differences[0].address, 0x2345u);
     bench.board.loader.misbehave({.corrupt_at = 0x2345});
     const auto v = bench.programmer.verify(MemoryKind::Flash, file);
     ASSERT_EQ(v.result, Result::Differences) << status_text(v);
@@ -178,29 +199,34 @@ TEST(FastRoad, AByteCorruptedInOnePageIsCaughtByTheCheckedVerify) {
     EXPECT_EQ(v.differences[0].expected, program[0x2345]);
     EXPECT_EQ(v.difference_count, 1u);
     EXPECT_EQ(status_text(v), "Ошибка по адресу: 2345 ");
-    // Only the unit whose check differs was read back, the plain way.
-    const auto reads = only(bench.board.loader, 'A');
+    // Only the unit whose check differs was read back.
+    const auto reads = only(bench.board.loader, 'R');
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].address, 0x2300u);
 }
 
 TEST(FastRoad, ALoaderThatAnswersACheckWronglyEndsInAnError) {
     const auto program = random_bytes(0x1000, 6);
-    // During the write (the unit is written for nothing, then the verify disagrees
+    // During the write (the unit is written for nothing, then its check still disagrees
     // with the bytes), or only during the verify.
-    for (const bool from_the_start : {true, false}) {
+    struct Case { bool from_the_start; const char* text; };
+    for (const Case c : {Case{true, "Загрузчик ответил неверно при записи flash: команда 'C', адрес 0800"},
+                         Case{false, "Загрузчик ответил неверно при сравнении flash: команда 'C', адрес 0800"}}) {
         FastBench bench("ATmega328");
-        if (from_the_start) bench.board.loader.misbehave({.wrong_check_at = 0x0800});
+        if (c.from_the_start) bench.board.loader.misbehave({.wrong_check_at = 0x0800});
         const std::string file = bench.hex_file("p.hex", 0, program);
-        const auto w = bench.programmer.write(MemoryKind::Flash, file);
-        ASSERT_TRUE(w.ok()) << status_text(w);
-        bench.board.loader.misbehave({.wrong_check_at = 0x0800});
-        const auto v = bench.programmer.verify(MemoryKind::Flash, file);
-        EXPECT_EQ(v.result, Result::LinkFailure) << status_text(v);
-        ASSERT_TRUE(v.link_failure.has_value());
-        EXPECT_TRUE(v.link_failure->wrong_answer);
-        EXPECT_EQ(v.link_failure->address, 0x0800u);
-        EXPECT_EQ(status_text(v), "Загрузчик ответил неверно при сравнении flash: команда 'C', адрес 0800");
+        auto o = bench.programmer.write(MemoryKind::Flash, file);
+        if (!c.from_the_start) {
+            ASSERT_TRUE(o.ok()) << status_text(o);
+            bench.board.loader.misbehave({.wrong_check_at = 0x0800});
+            bench.board.clock.sleep_ms(3000);  // the write's own checks no longer stand
+            o = bench.programmer.verify(MemoryKind::Flash, file);
+        }
+        EXPECT_EQ(o.result, Result::LinkFailure) << status_text(o);
+        ASSERT_TRUE(o.link_failure.has_value());
+        EXPECT_TRUE(o.link_failure->wrong_answer);
+        EXPECT_EQ(o.link_failure->address, 0x0800u);
+        EXPECT_EQ(status_text(o), c.text);
     }
 }
 
@@ -237,10 +263,16 @@ TEST(FastRoad, AStopInTheMiddleReportsOnlyPagesThatAreWritten) {
     EXPECT_EQ(std::count(bench.flash().begin() + reported, bench.flash().begin() + 0x4000, 0xFF), 0x4000 - reported);
 }
 
+// The opening (12 bytes) and two frames of checks (9 bytes each) come before the page
+// frames, 136 bytes each, of a 0x2000-byte image.
+constexpr std::int64_t kBeforeFrames = 12 + 2 * 9;
+constexpr std::int64_t kFrameBytes = 8 + 128;
+
 TEST(FastRoad, ALostLineInTheMiddleReportsNoPageThatWasNotConfirmed) {
     const auto program = random_bytes(0x2000, 8);
     // The line (and the board's power with it) goes at several points inside the stream.
-    for (const std::int64_t gone_after : {4 + 1000, 4 + 5 * 136, 4 + 5 * 136 + 70, 4 + 20 * 136 + 3}) {
+    for (const std::int64_t gone_after : {kBeforeFrames + 1000, kBeforeFrames + 5 * kFrameBytes,
+                                          kBeforeFrames + 5 * kFrameBytes + 70, kBeforeFrames + 20 * kFrameBytes + 3}) {
         FastBench bench("ATmega328", {.line_gone_after = gone_after});
         const std::string file = bench.hex_file("p.hex", 0, program);
         RecordingProgress progress;
@@ -256,27 +288,40 @@ TEST(FastRoad, ALostLineInTheMiddleReportsNoPageThatWasNotConfirmed) {
     }
 }
 
-TEST(FastRoad, ADroppedByteChangesNoOtherPageAndFailsEvenWithoutVerify) {
+TEST(FastRoad, AByteLostOrChangedChangesNoOtherPageFailsEvenWithoutVerifyAndSaysWhatWasWritten) {
     const auto old_program = random_bytes(0x2000, 11);
     const auto program = random_bytes(0x2000, 12);
-    // In the data of the 6th frame, in its check, and in the last frame of all.
-    for (const std::int64_t dropped : {4 + 5 * 136 + 60, 4 + 5 * 136 + 135, 4 + 63 * 136 + 10}) {
+    struct Case { SimFaults faults; std::int64_t at; };
+    // In the data of the 6th frame, in its check, in its address, in the last frame.
+    std::vector<Case> cases;
+    for (const std::int64_t at : {kBeforeFrames + 5 * kFrameBytes + 60, kBeforeFrames + 5 * kFrameBytes + 135,
+                                  kBeforeFrames + 5 * kFrameBytes + 3, kBeforeFrames + 63 * kFrameBytes + 10}) {
+        cases.push_back({{.drop_byte = at}, at});
+        cases.push_back({{.flip_byte = at}, at});
+    }
+    for (const Case& c : cases) {
         FastBench bench("ATmega328");
         std::copy(old_program.begin(), old_program.end(), bench.flash().begin());
-        bench.board.loader.misbehave({.drop_byte = dropped});
+        bench.board.loader.misbehave(c.faults);
         const std::string file = bench.hex_file("p.hex", 0, program);
         RecordingProgress progress;
         const auto w = bench.programmer.write(MemoryKind::Flash, file, progress);
-        ASSERT_FALSE(w.ok()) << dropped;
-        EXPECT_EQ(w.result, Result::LinkFailure) << status_text(w);
-        // The frame that lost the byte (the C packet is 4 bytes, each frame 136).
-        const auto broken = static_cast<std::uint32_t>((dropped - 5) / 136 * 128);
-        const std::uint32_t reported = progress.positions.back();
-        EXPECT_LE(reported, broken);
+        ASSERT_EQ(w.result, Result::LinkFailure) << c.at << ": " << status_text(w);
+        // The frame that lost or changed the byte, named with what it left on the chip.
+        const auto broken = static_cast<std::uint32_t>((c.at - kBeforeFrames - 1) / kFrameBytes * 128);
+        EXPECT_EQ(w.link_failure->command, 'W');
+        EXPECT_EQ(w.link_failure->address, broken) << c.at;
+        EXPECT_EQ(w.link_failure->frame_effect, FrameEffect::NothingWritten) << c.at;
+        char where[8];
+        std::snprintf(where, sizeof where, "%.4X", broken);
+        const std::string text = status_text(w);
+        EXPECT_NE(text.find(std::string("при записи flash: команда 'W', адрес ") + where), std::string::npos) << text;
+        EXPECT_NE(text.find("Из этого кадра в память ничего не записано"), std::string::npos) << text;
+        EXPECT_LE(progress.positions.back(), broken);
         // Below it the new program, from it on the old one: no page half written, none
         // written at a wrong address.
         for (std::uint32_t a = 0; a < 0x2000; ++a) {
-            ASSERT_EQ(bench.flash()[a], a < broken ? program[a] : old_program[a]) << dropped << " at " << a;
+            ASSERT_EQ(bench.flash()[a], a < broken ? program[a] : old_program[a]) << c.at << " at " << a;
         }
         // The loader was brought back to taking commands: the write can simply be repeated.
         bench.board.loader.misbehave({});
@@ -284,6 +329,22 @@ TEST(FastRoad, ADroppedByteChangesNoOtherPageAndFailsEvenWithoutVerify) {
         ASSERT_TRUE(again.ok()) << status_text(again);
         EXPECT_TRUE(holds(bench.flash(), 0, program));
         EXPECT_EQ(only(bench.board.loader, 'W').front().address, broken);
+    }
+}
+
+TEST(FastRoad, NoAnswerToAnyConfirmationAfterTheLastFrameIsASuccess) {
+    // 64 units: the opening, two frames of checks, 64 page frames, the check that
+    // confirms the last frame, then the two frames of checks taken again. A loader that
+    // answers every frame but one of these must not give a written flash.
+    const auto program = random_bytes(0x2000, 17);
+    for (const int muted : {67, 68, 69, 70}) {
+        FastBench bench("ATmega328");
+        bench.board.loader.misbehave({.mute_command = muted});
+        const std::string file = bench.hex_file("p.hex", 0, program);
+        const auto w = bench.programmer.write(MemoryKind::Flash, file);
+        EXPECT_EQ(w.result, Result::LinkFailure) << muted << ": " << status_text(w);
+        ASSERT_TRUE(w.link_failure.has_value()) << muted;
+        EXPECT_EQ(w.link_failure->command, muted == 67 ? 'W' : 'C') << muted;
     }
 }
 
@@ -298,7 +359,7 @@ TEST(FastRoad, FramesThatHoldASyncTravelAlone) {
     // next one only after its own answer: the log shows the host waiting on each side.
     const auto& log = bench.board.loader.log();
     std::vector<std::int64_t> starts;
-    for (std::size_t i = 4; i < log.size() && log[i].byte == 'W'; i += 136) starts.push_back(log[i].time_us);
+    for (const Sent& w : only(bench.board.loader, 'W')) starts.push_back(log[w.at].time_us);
     ASSERT_EQ(starts.size(), 16u);
     EXPECT_EQ(starts[1], starts[0]);  // streamed
     EXPECT_GT(starts[4], starts[3]);  // waits before the frame that holds 55 55 55 55
@@ -318,12 +379,12 @@ TEST(FastRoad, FlashEraseIsRangeErasesThatLeaveTheLoader) {
         EXPECT_TRUE(holds(bench.flash(), area, loader));
         const auto erases = only(bench.board.loader, 'X');
         ASSERT_FALSE(erases.empty());
-        EXPECT_EQ(erases.back().address + 128u * (erases.back().a3 == 0 ? 256 : erases.back().a3), area) << model;
-        EXPECT_EQ(letters(bench.board.loader).find_first_not_of('X'), std::string::npos);
+        EXPECT_EQ(erases.back().address + 128u * erases.back().first, area) << model;
+        EXPECT_EQ(letters(bench.board.loader), "Z" + std::string(erases.size(), 'X'));
     }
 }
 
-TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersWithoutFixedWaits) {
+TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersConfirmedByTheLoadersCheck) {
     FastBench bench;
     const auto data = random_bytes(300, 14);
     const std::string file = bench.hex_file("d.eep", 0, data);
@@ -336,18 +397,19 @@ TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersWithoutFixedWaits) {
     EXPECT_LT(bench.board.clock.now_ms() - t0, 300 * 9 - 500);
     const auto d = only(bench.board.loader, 'D');
     ASSERT_EQ(d.size(), 3u);
-    EXPECT_EQ(d[2].address >> 8, 44u);  // n of the last block, in a1
+    EXPECT_EQ(d[2].len, 44u);
 
-    // The same data again: checks, one plain read of the part-covered last block, no D.
+    // The same data again: checks, one read of the partly covered last block, no D.
     bench.board.loader.misbehave({});
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Eeprom, file).ok());
     EXPECT_TRUE(only(bench.board.loader, 'D').empty()) << letters(bench.board.loader);
     ASSERT_TRUE(bench.programmer.verify(MemoryKind::Eeprom, file).ok());
 
-    // Erase: only the three blocks that hold data; then a blank EEPROM costs one check.
+    // Erase: blank bytes written only into the three blocks that hold data; then a
+    // blank EEPROM costs one frame of checks.
     bench.board.loader.misbehave({});
     ASSERT_TRUE(bench.programmer.erase(MemoryKind::Eeprom).ok());
-    EXPECT_EQ(only(bench.board.loader, 'e').size(), 3u);
+    EXPECT_EQ(only(bench.board.loader, 'D').size(), 3u);
     EXPECT_EQ(std::count(bench.eeprom().begin(), bench.eeprom().end(), 0xFF), 1024);
     bench.board.loader.misbehave({});
     const std::int64_t t1 = bench.board.clock.now_ms();
@@ -356,9 +418,31 @@ TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersWithoutFixedWaits) {
     EXPECT_LT(bench.board.clock.now_ms() - t1, 100);
 }
 
-TEST(FastRoad, ALoaderWithoutTheSignatureGetsExactlyThePlainRoad) {
-    // The same operations with our loader held to the plain road, and with a loader of
-    // the original kind left to choose: byte for byte the same wire, no new letter.
+TEST(FastRoad, AnEepromByteChangedOnTheWayInFailsTheWriteAndWritesNothingOfItsFrame) {
+    const auto data = random_bytes(200, 18);
+    // The opening (12) and one frame of checks (9), then `D` of 128 bytes: a byte of its
+    // data, of its address, of its check; then a byte of the second `D`.
+    for (const std::int64_t at : {21 + 4 + 50, 21 + 3, 21 + 136, 21 + 136 + 8 + 4 + 20}) {
+        FastBench bench;
+        std::fill(bench.eeprom().begin(), bench.eeprom().end(), 0x5A);
+        bench.board.loader.misbehave({.flip_byte = at});
+        const std::string file = bench.hex_file("d.eep", 0, data);
+        const auto w = bench.programmer.write(MemoryKind::Eeprom, file);
+        ASSERT_EQ(w.result, Result::LinkFailure) << at << ": " << status_text(w);
+        const std::uint32_t broken = at <= 21 + 136 ? 0 : 128;
+        EXPECT_EQ(w.link_failure->command, 'D');
+        EXPECT_EQ(w.link_failure->address, broken);
+        EXPECT_EQ(w.link_failure->frame_effect, FrameEffect::NothingWritten) << at;
+        for (std::uint32_t a = 0; a < 1024; ++a) {
+            ASSERT_EQ(bench.eeprom()[a], a < broken ? data[a] : 0x5A) << at << " at " << a;
+        }
+    }
+}
+
+TEST(FastRoad, ALoaderWithoutTheSignatureOrOfVersionOneGetsExactlyThePlainRoad) {
+    // The same operations with our loader held to the plain road, with a loader of the
+    // original kind and with ours of version 1 left to choose: byte for byte the same
+    // wire, no new letter. Version 1 comes with the advice to replace the loader.
     const auto program = random_bytes(0x900, 15);
     const auto data = random_bytes(200, 16);
     auto run = [&](LoaderKind kind, RoadChoice choice) {
@@ -367,30 +451,38 @@ TEST(FastRoad, ALoaderWithoutTheSignatureGetsExactlyThePlainRoad) {
         const std::string file = bench.hex_file("p.hex", 0x40, program);
         const std::string eep = bench.hex_file("d.eep", 0, data);
         EXPECT_EQ(bench.programmer.road(), Road::Plain);
-        EXPECT_TRUE(bench.programmer.erase(MemoryKind::Flash).ok());
-        const auto w = bench.programmer.write(MemoryKind::Flash, file, no_progress(), {.erase_pages = true});
-        EXPECT_TRUE(w.ok());
-        EXPECT_EQ(w.road, Road::Plain);
-        EXPECT_TRUE(bench.programmer.verify(MemoryKind::Flash, file).ok());
-        EXPECT_TRUE(bench.programmer.write(MemoryKind::Eeprom, eep).ok());
-        EXPECT_TRUE(bench.programmer.erase(MemoryKind::Eeprom).ok());
-        EXPECT_EQ(status_text(w).find("быстрый"), std::string::npos);
-        for (const Sent& p : packets(bench.board.loader)) {
-            EXPECT_NE(std::string("UABFDfdbEeS").find(static_cast<char>(p.command)), std::string::npos) << p.command;
+        const LoaderAdvice advice = kind == LoaderKind::OursVersion1 ? LoaderAdvice::ReplaceVersion1 : LoaderAdvice::None;
+        EXPECT_EQ(bench.programmer.loader_advice(), advice);
+        std::vector<OperationOutcome> outcomes;
+        outcomes.push_back(bench.programmer.erase(MemoryKind::Flash));
+        outcomes.push_back(bench.programmer.write(MemoryKind::Flash, file, no_progress(), {.erase_pages = true}));
+        outcomes.push_back(bench.programmer.verify(MemoryKind::Flash, file));
+        outcomes.push_back(bench.programmer.write(MemoryKind::Eeprom, eep));
+        outcomes.push_back(bench.programmer.erase(MemoryKind::Eeprom));
+        for (const auto& o : outcomes) {
+            EXPECT_TRUE(o.ok()) << status_text(o);
+            EXPECT_EQ(o.road, Road::Plain);
+            EXPECT_EQ(o.advice, advice);
+            EXPECT_EQ(status_text(o).find("быстрый протокол"), std::string::npos);
+            EXPECT_EQ(status_text(o).find("Замените загрузчик новым") != std::string::npos,
+                      advice == LoaderAdvice::ReplaceVersion1) << status_text(o);
         }
+        EXPECT_EQ(plain_letters(bench.board.loader).find_first_not_of("UABFDfdbEeS"), std::string::npos);
         return bench.board.sent();
     };
     const auto plain_loader = run(LoaderKind::Plain, RoadChoice::Auto);
     const auto forced = run(LoaderKind::Ours, RoadChoice::Plain);
+    const auto version1 = run(LoaderKind::OursVersion1, RoadChoice::Auto);
     EXPECT_FALSE(plain_loader.empty());
     EXPECT_EQ(plain_loader, forced);
+    EXPECT_EQ(plain_loader, version1);
 }
 
 TEST(FastRoad, ASignatureWithAnotherPageSizeOrVersionKeepsThePlainRoad) {
     struct Case { const char* model; std::uint8_t version; std::uint8_t page_words; Road road; };
-    for (const Case& c : {Case{"ATmega8", 1, 32, Road::Fast}, Case{"ATmega8", 1, 64, Road::Plain},
-                          Case{"ATmega328", 1, 64, Road::Fast}, Case{"ATmega328", 1, 32, Road::Plain},
-                          Case{"ATmega328", 2, 64, Road::Plain}}) {
+    for (const Case& c : {Case{"ATmega8", 2, 32, Road::Fast}, Case{"ATmega8", 2, 64, Road::Plain},
+                          Case{"ATmega328", 2, 64, Road::Fast}, Case{"ATmega328", 2, 32, Road::Plain},
+                          Case{"ATmega328", 1, 64, Road::Plain}, Case{"ATmega328", 3, 64, Road::Plain}}) {
         testing::SimBoard board(c.model, {}, LoaderKind::Ours);
         const std::uint32_t start = find_device_model(c.model)->loader_start;
         board.loader.flash()[start + 6] = c.version;
@@ -400,6 +492,24 @@ TEST(FastRoad, ASignatureWithAnotherPageSizeOrVersionKeepsThePlainRoad) {
         programmer.set_model(*find_device_model(c.model));
         EXPECT_EQ(programmer.road(), c.road) << c.model << " v" << int{c.version} << " " << int{c.page_words};
     }
+}
+
+TEST(FastRoad, PlainExchangesComeOnlyAfterTheSessionIsEndedByASync) {
+    FastBench bench;
+    const std::string file = bench.hex_file("p.hex", 0, random_bytes(0x100, 19));
+    ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
+    // Configuration leaves the session: the sync, then `A f b`, `B A F`, `A f b`.
+    bench.board.loader.misbehave({});
+    const auto c = bench.programmer.configure_loader("16", "2");
+    ASSERT_TRUE(c.ok()) << status_text(c);
+    EXPECT_EQ(plain_letters(bench.board.loader), "UAfbBAFAfb");
+    EXPECT_EQ(decode_wait_count(bench.board.loader.loader_first_block(), 0), 2'666'667u);
+    // The next operation opens the session again; start is a frame in it, answered.
+    bench.board.loader.misbehave({});
+    ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
+    EXPECT_EQ(letters(bench.board.loader).front(), 'Z');
+    ASSERT_TRUE(bench.programmer.start_program());
+    EXPECT_EQ(letters(bench.board.loader).back(), 'S');
 }
 
 }  // namespace

@@ -53,15 +53,19 @@ TEST(FlashOperations, EraseCoversTheUserAreaOfTheModel) {
 }
 
 TEST(FlashOperations, WriteAlignsToPagesAndSendsPageCounts) {
-    struct Case { std::uint32_t address; std::size_t size; std::vector<std::uint32_t> blocks; std::vector<int> pages;
-                  std::uint32_t range; std::uint32_t last_position; };
+    // Whole chip pages: 64 bytes on the ATmega8, 128 on the ATmega328.
+    struct Case { const char* model; std::uint32_t address; std::size_t size; std::vector<std::uint32_t> blocks;
+                  std::vector<int> pages; std::uint32_t range; std::uint32_t last_position; };
     const Case cases[] = {
-        {0x0000, 16, {0x0000}, {1}, 0x40, 0x80},
-        {0x0000, 192, {0x0000, 0x0080}, {2, 1}, 0xC0, 0x100},
-        {0x0110, 100, {0x0100}, {2}, 0x180, 0x180},
+        {"ATmega8", 0x0000, 16, {0x0000}, {1}, 0x40, 0x80},
+        {"ATmega8", 0x0000, 192, {0x0000, 0x0080}, {2, 1}, 0xC0, 0x100},
+        {"ATmega8", 0x0110, 100, {0x0100}, {2}, 0x180, 0x180},
+        {"ATmega328", 0x0000, 16, {0x0000}, {2}, 0x80, 0x80},
+        {"ATmega328", 0x0000, 192, {0x0000, 0x0080}, {2, 2}, 0x100, 0x100},
+        {"ATmega328", 0x0110, 100, {0x0100}, {2}, 0x180, 0x180},
     };
     for (const Case& c : cases) {
-        ProgrammerBench bench;
+        ProgrammerBench bench(c.model);
         bench.programmer.erase(MemoryKind::Flash);
         const auto data = pattern(c.size);
         const std::string file = bench.hex_file("p.hex", c.address, data);
@@ -310,15 +314,17 @@ TEST(FlashOperations, AWriteThatErasesItsPagesReplacesAnotherProgram) {
         if (sent[i] == 'A' && i + 4 < sent.size() && sent[i + 4] == 'E') erased.push_back(sent[i + 1] << 8 | sent[i + 2]);
         i += sent[i] == 'B' ? 132 : 4;
     }
-    EXPECT_EQ(erased, (std::vector<std::uint32_t>{0x40, 0x80, 0xC0, 0x100, 0x140}));  // exactly the pages written
+    // Exactly the pages written: the ATmega328's 128-byte pages that the file touches.
+    EXPECT_EQ(erased, (std::vector<std::uint32_t>{0x00, 0x40, 0x80, 0xC0, 0x100, 0x140}));
     const auto flash = bench.board.loader.flash();
-    // The pages written hold the file (blank where the file has no byte), the rest the old program.
+    // The pages written hold the file, every other byte the old program: the bytes of
+    // the file's first and last chip pages outside the file were read and written back.
     EXPECT_TRUE(std::equal(old_program.begin(), old_program.begin() + 0x40, flash.begin()));
     EXPECT_TRUE(std::equal(old_program.begin() + 0x180, old_program.end(), flash.begin() + 0x180));
     EXPECT_TRUE(bench.programmer.verify(MemoryKind::Flash, hex).result != OperationOutcome::Result::Success);  // 0..3F old
     const auto file = testing::pattern(300, 99);
     EXPECT_TRUE(std::equal(file.begin(), file.end(), flash.begin() + 0x40));
-    EXPECT_TRUE(std::all_of(flash.begin() + 0x40 + 300, flash.begin() + 0x180, [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(std::equal(old_program.begin() + 0x40 + 300, old_program.begin() + 0x180, flash.begin() + 0x40 + 300));
 
     // Without the erase, programming only clears bits: the old program shows through.
     testing::ProgrammerBench plain;

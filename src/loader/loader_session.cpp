@@ -1,0 +1,286 @@
+#include "loader/loader_session.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace zarvik {
+namespace {
+
+constexpr std::uint8_t hi(std::uint32_t address) { return static_cast<std::uint8_t>((address >> 8) & 0xFF); }
+constexpr std::uint8_t lo(std::uint32_t address) { return static_cast<std::uint8_t>(address & 0xFF); }
+
+constexpr std::array<std::uint8_t, 4> kMagic{'Z', 'R', 'V', 'K'};
+constexpr std::array<std::uint8_t, 4> kSync{command::kSync, command::kSync, command::kSync, command::kSync};
+constexpr std::size_t kGreetingSize = 6;
+constexpr std::size_t kHeader = 4;
+constexpr std::size_t kCheckBytes = 4;
+// The longest a drain waits for the line to fall quiet, and the most it throws away.
+constexpr std::int64_t kLongestDrainMs = 2000;
+constexpr std::size_t kLongestDrainBytes = std::size_t{16} * 1024;
+// A loader drops a frame it received only in part after half a second of silence.
+constexpr std::int64_t kAbandonedFrameMs = 600;
+constexpr int kResyncAttempts = 3;
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+TransactionFailure short_answer(std::uint8_t letter, std::uint32_t address, std::size_t expected, const ReadResult& got) {
+    return TransactionFailure{letter, address, expected, got.count, got.line_lost, got.interrupted};
+}
+
+TransactionFailure wrong_answer(std::uint8_t letter, std::uint32_t address, std::size_t expected, std::uint32_t status) {
+    TransactionFailure f{letter, address, expected, expected};
+    f.wrong_answer = true;
+    f.status = status;
+    return f;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> session_frame(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data) {
+    std::vector<std::uint8_t> frame;
+    frame.reserve(kHeader + data.size() + kCheckBytes);
+    frame.insert(frame.end(), {letter, static_cast<std::uint8_t>(data.size()), hi(address), lo(address)});
+    frame.insert(frame.end(), data.begin(), data.end());
+    const std::uint32_t check = crc32(frame);
+    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<std::uint8_t>(check >> (8 * i)));
+    return frame;
+}
+
+ReadResult LoaderSession::read_within(std::span<std::uint8_t> into, std::int64_t budget_ms) {
+    const std::int64_t deadline = clock_.now_ms() + budget_ms;
+    ReadResult total;
+    // Each read ends by the link's own time-outs; an answer that comes only when the
+    // chip is done is awaited across several, up to the budget.
+    for (int reads = 0; total.count < into.size(); ++reads) {
+        const std::int64_t before = clock_.now_ms();
+        const ReadResult got = link_.read(into.subspan(total.count));
+        total.count += got.count;
+        total.line_lost = got.line_lost;
+        total.interrupted = got.interrupted;
+        if (got.line_lost || got.interrupted || total.count == into.size()) break;
+        const std::int64_t now = clock_.now_ms();
+        // A link whose read returns at once and empty (no time passes) must not spin.
+        if (now >= deadline || (got.count == 0 && now == before && reads > 1000)) break;
+    }
+    return total;
+}
+
+TransactionResult LoaderSession::fail(TransactionFailure failure) {
+    lose_step();
+    return failure;
+}
+
+TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t address, std::span<std::uint8_t> into,
+                                        std::int64_t budget_ms) {
+    const std::size_t expected = kHeader + into.size() + kCheckBytes;
+    std::array<std::uint8_t, kHeader + kMaxFrameData + kCheckBytes> frame{};
+    ReadResult got = read_within(std::span(frame).first(kHeader), budget_ms);
+    if (got.count != kHeader) return fail(short_answer(letter, address, expected, got));
+    if (frame[0] != letter) return fail(wrong_answer(letter, address, expected, kOtherLetter | frame[0]));
+    if (frame[2] != hi(address) || frame[3] != lo(address)) {
+        // Above 0xFF, so that it is never taken for a status.
+        return fail(wrong_answer(letter, address, expected, kOtherAddress | static_cast<std::uint32_t>(frame[2] << 8 | frame[3])));
+    }
+    const std::size_t len = frame[1];
+    // A refusal is a one-byte status where more was asked for; any other length is
+    // not an answer this host can read by count.
+    if (len != into.size() && len != 1) {
+        return fail(wrong_answer(letter, address, expected, kOtherLetter | static_cast<std::uint32_t>(len)));
+    }
+    got = read_within(std::span(frame).subspan(kHeader, len + kCheckBytes), kAnswerMarginMs);
+    if (got.count != len + kCheckBytes) {
+        return fail(short_answer(letter, address, expected, ReadResult{kHeader + got.count, got.line_lost, got.interrupted}));
+    }
+    if (crc32(std::span(frame).first(kHeader + len)) != le32(frame.data() + kHeader + len)) {
+        TransactionFailure f = wrong_answer(letter, address, expected, 0);
+        f.bad_check = true;
+        return fail(f);
+    }
+    if (len != into.size()) return fail(wrong_answer(letter, address, expected, frame[kHeader]));
+    std::copy_n(frame.begin() + kHeader, len, into.begin());
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::status_answer(std::uint8_t letter, std::uint32_t address, std::int64_t budget_ms) {
+    std::array<std::uint8_t, 1> status{};
+    if (auto failure = answer(letter, address, status, budget_ms)) return failure;
+    if (status[0] != kStatusDone) return fail(wrong_answer(letter, address, kHeader + 1 + kCheckBytes, status[0]));
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::exchange(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data,
+                                          std::span<std::uint8_t> into, std::int64_t budget_ms) {
+    if (auto failure = ready(address)) return failure;
+    if (!link_.write(session_frame(letter, address, data))) return fail(TransactionFailure{letter, address, 0, 0, true});
+    return answer(letter, address, into, budget_ms);
+}
+
+TransactionResult LoaderSession::ready(std::uint32_t address) {
+    if (needs_resync_) {
+        if (auto failure = resync()) {
+            failure->address = address;
+            return failure;
+        }
+    }
+    if (open_) return std::nullopt;
+    if (auto failure = open(page_words_)) {
+        // The opening failed on the way to `letter`: the failure names the command's address.
+        failure->address = address;
+        return failure;
+    }
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::open(std::uint8_t page_words) {
+    page_words_ = page_words;
+    if (needs_resync_) {
+        if (auto failure = resync()) return failure;
+    }
+    if (!link_.write(session_frame(session_command::kOpen, 0, kMagic))) {
+        return fail(TransactionFailure{session_command::kOpen, 0, 0, 0, true});
+    }
+    std::array<std::uint8_t, kGreetingSize> greeting{};
+    if (auto failure = answer(session_command::kOpen, 0, greeting, kAnswerMarginMs)) return failure;
+    greeting_ = SessionGreeting{greeting[0], greeting[1], le32(greeting.data() + 2)};
+    if (greeting_.version != kSessionProtocolVersion || greeting_.page_words != page_words) {
+        return fail(wrong_answer(session_command::kOpen, 0, kHeader + kGreetingSize + kCheckBytes,
+                                 static_cast<std::uint32_t>(greeting_.version << 8 | greeting_.page_words)));
+    }
+    open_ = true;
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::checks(MemoryKind memory, std::uint32_t address, std::span<std::uint32_t> checks) {
+    const std::uint8_t letter = memory == MemoryKind::Flash ? session_command::kFlashChecks : session_command::kEepromChecks;
+    std::array<std::uint8_t, 4 * kChecksPerFrame> bytes{};
+    for (std::size_t done = 0; done < checks.size();) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(kChecksPerFrame, checks.size() - done));
+        const std::uint32_t at = address + static_cast<std::uint32_t>(done) * kCheckUnit;
+        const std::array<std::uint8_t, 1> count{static_cast<std::uint8_t>(n)};
+        if (auto failure = exchange(letter, at, count, std::span(bytes).first(4 * n), kAnswerMarginMs + n * 2)) {
+            return failure;
+        }
+        for (std::uint32_t i = 0; i < n; ++i) checks[done + i] = le32(bytes.data() + 4 * i);
+        done += n;
+    }
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::read(MemoryKind memory, std::uint32_t address, std::span<std::uint8_t> into) {
+    const std::uint8_t letter = memory == MemoryKind::Flash ? session_command::kReadFlash : session_command::kReadEeprom;
+    for (std::size_t done = 0; done < into.size();) {
+        const std::size_t n = std::min(kMaxFrameData, into.size() - done);
+        const std::uint32_t at = address + static_cast<std::uint32_t>(done);
+        const std::array<std::uint8_t, 1> count{static_cast<std::uint8_t>(n)};
+        if (auto failure = exchange(letter, at, count, into.subspan(done, n), kAnswerMarginMs)) return failure;
+        done += n;
+    }
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::erase_range(std::uint32_t address, std::uint32_t units) {
+    const std::array<std::uint8_t, 1> count{static_cast<std::uint8_t>(units)};
+    if (auto failure = ready(address)) return failure;
+    if (!link_.write(session_frame(session_command::kRangeErase, address, count))) {
+        return fail(TransactionFailure{session_command::kRangeErase, address, 0, 0, true});
+    }
+    // Two 64-byte pages a unit on the smaller chips, about 4.5 ms an erase.
+    return status_answer(session_command::kRangeErase, address, kAnswerMarginMs + static_cast<std::int64_t>(units) * 2 * 10);
+}
+
+TransactionResult LoaderSession::write_eeprom(std::uint32_t address, std::span<const std::uint8_t> data) {
+    std::array<std::uint8_t, 4> check{};
+    const std::int64_t budget = kAnswerMarginMs + kEepromByteWaitMs * static_cast<std::int64_t>(data.size());
+    if (auto failure = exchange(session_command::kWriteEeprom, address, data, check, budget)) return failure;
+    // What the EEPROM holds now, not only that the frame arrived.
+    const std::uint32_t found = le32(check.data());
+    if (found != crc32(data)) return fail(wrong_answer(session_command::kWriteEeprom, address, 4, found));
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::start() {
+    if (auto failure = ready(0)) return failure;
+    if (!link_.write(session_frame(session_command::kStart, 0, {}))) {
+        return fail(TransactionFailure{session_command::kStart, 0, 0, 0, true});
+    }
+    auto failure = status_answer(session_command::kStart, 0, kAnswerMarginMs);
+    // The program runs now (or the loader hunts): either way no session is open.
+    open_ = false;
+    return failure;
+}
+
+bool LoaderSession::send_frame(std::span<const std::uint8_t> frame) {
+    if (link_.write(frame)) return true;
+    lose_step();
+    return false;
+}
+
+TransactionResult LoaderSession::frame_answer(std::uint32_t address, std::int64_t budget_ms) {
+    return status_answer(session_command::kPageProgram, address, budget_ms);
+}
+
+TransactionResult LoaderSession::end() {
+    if (!open_ && !needs_resync_) return std::nullopt;
+    if (!needs_resync_) {
+        // Inside a session a `U` where a frame would start begins a sync, answered at once.
+        if (!link_.write(kSync)) return fail(TransactionFailure{command::kSync, 0, 0, 0, true});
+        std::array<std::uint8_t, 6> reply{};
+        const ReadResult got = read_within(reply, kAnswerMarginMs);
+        if (got.count == reply.size() && std::string_view(reinterpret_cast<const char*>(reply.data()), 6) == "Loader") {
+            open_ = false;
+            return std::nullopt;
+        }
+        if (got.line_lost || got.interrupted) return fail(short_answer(command::kSync, 0, reply.size(), got));
+        lose_step();
+    }
+    return resync();
+}
+
+TransactionResult LoaderSession::resync() {
+    open_ = false;
+    needs_resync_ = true;
+    std::size_t heard = 0;
+    for (int attempt = 0; attempt < kResyncAttempts; ++attempt) {
+        // The first sync may only fill up a frame the loader is still taking in; after
+        // a pause the loader drops such a frame and hunts, and the next sync stands alone.
+        if (attempt > 0) clock_.sleep_ms(kAbandonedFrameMs);
+        // Frames sent ahead are still being answered: let them come and drop them.
+        link_.discard_input();
+        std::array<std::uint8_t, 1> byte{};
+        const std::int64_t give_up = clock_.now_ms() + kLongestDrainMs;
+        ReadResult got;
+        for (std::size_t thrown = 0; thrown < kLongestDrainBytes && clock_.now_ms() < give_up; ++thrown) {
+            got = link_.read(byte);
+            if (got.count == 0 || got.line_lost || got.interrupted) break;
+        }
+        if (!got.line_lost && !got.interrupted) {
+            if (!link_.write(kSync)) {
+                got.line_lost = true;
+            } else {
+                // A hunting loader answers only once the line has been quiet after the sync.
+                std::array<std::uint8_t, 6> reply{};
+                got = read_within(reply, kHuntQuietMs + kAnswerMarginMs);
+                if (got.count == reply.size() &&
+                    std::string_view(reinterpret_cast<const char*>(reply.data()), 6) == "Loader") {
+                    needs_resync_ = false;
+                    return std::nullopt;
+                }
+                heard = got.count;
+            }
+        }
+        if (got.line_lost || got.interrupted) {
+            TransactionFailure failure{command::kSync, 0, 0, 0, got.line_lost, got.interrupted};
+            failure.out_of_step = true;
+            return failure;
+        }
+    }
+    TransactionFailure failure{command::kSync, 0, kIdentifySize, heard};
+    failure.out_of_step = true;
+    return failure;
+}
+
+}  // namespace zarvik

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "loader/byte_link.h"
+#include "loader/clock.h"
+#include "loader/loader_signature.h"
+#include "loader/protocol.h"
+#include "memory/memory_image.h"
+
+namespace zarvik {
+
+// The letters of our loader's checked session (firmware/PROTOCOL.md). Inside a session
+// each goes out as a frame `letter len hi lo data crc32`, and each answer comes back
+// as one; a loader of the original kind never sees any of them.
+namespace session_command {
+inline constexpr std::uint8_t kOpen = 'Z';
+inline constexpr std::uint8_t kFlashChecks = 'C';
+inline constexpr std::uint8_t kEepromChecks = 'c';
+inline constexpr std::uint8_t kReadFlash = 'R';
+inline constexpr std::uint8_t kReadEeprom = 'r';
+inline constexpr std::uint8_t kRangeErase = 'X';
+inline constexpr std::uint8_t kPageProgram = 'W';
+inline constexpr std::uint8_t kWriteEeprom = 'D';
+inline constexpr std::uint8_t kStart = 'S';
+}  // namespace session_command
+
+// Every check is over a 128-byte unit.
+inline constexpr std::uint32_t kCheckUnit = 128;
+inline constexpr std::size_t kMaxFrameData = 128;
+inline constexpr std::uint32_t kChecksPerFrame = 32;
+inline constexpr std::uint32_t kMaxEraseUnits = 255;
+// At most this many page-program frames may await their answer.
+inline constexpr std::size_t kFramesInFlight = 3;
+// The silence after a sync that a hunting loader waits for before it answers.
+inline constexpr std::int64_t kHuntQuietMs = 20;
+// How long the host waits for an answer that comes only when the chip is done: the
+// chip's worst time plus the usual margin for an answer on the line.
+inline constexpr std::int64_t kAnswerMarginMs = 500;
+// A wrong answer's `status` when the answer named another address than the request's.
+inline constexpr std::uint32_t kOtherAddress = 0x10000;
+// A wrong answer's `status` when it carried another letter than the request's.
+inline constexpr std::uint32_t kOtherLetter = 0x20000;
+// Status of a session answer: done, or refused (the loader then hunts).
+inline constexpr std::uint8_t kStatusDone = 0;
+inline constexpr std::uint8_t kStatusRefused = 2;
+
+// A frame as it goes on the wire: letter, length, address high byte first, the data,
+// then the CRC-32 of all of it, low byte first.
+std::vector<std::uint8_t> session_frame(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data);
+inline std::vector<std::uint8_t> page_frame(std::uint32_t address, std::span<const std::uint8_t> data) {
+    return session_frame(session_command::kPageProgram, address, data);
+}
+
+// What the loader says when the session opens (and to every ping).
+struct SessionGreeting {
+    std::uint8_t version = 0;
+    std::uint8_t page_words = 0;
+    std::uint32_t clock_hz = 0;
+};
+
+// The host side of the checked session. Every answer is read by count and checked
+// whole (letter, address, length, CRC-32): anything else is a failure, never data.
+// After any failure the loader may be hunting for a sync, or still answering frames
+// sent ahead: the next command first brings it back (sync, the loader's silence, a
+// fresh opening), so no command is ever sent to a loader out of step.
+class LoaderSession {
+public:
+    LoaderSession(ByteLink& link, Clock& clock) : link_(link), clock_(clock) {}
+
+    bool is_open() const { return open_; }
+    // True when the last exchange failed and the loader has not been brought back yet.
+    bool needs_resync() const { return needs_resync_; }
+    // Opens the session (or pings it): the answer must name version 2 and `page_words`.
+    TransactionResult open(std::uint8_t page_words);
+    const SessionGreeting& greeting() const { return greeting_; }
+
+    // `C` or `c`: the checks of `checks.size()` units from `address`, in frames of 32.
+    TransactionResult checks(MemoryKind memory, std::uint32_t address, std::span<std::uint32_t> checks);
+    // `R` or `r`: `into.size()` bytes from `address`, in frames of 128.
+    TransactionResult read(MemoryKind memory, std::uint32_t address, std::span<std::uint8_t> into);
+    // `X`: erases the non-blank pages of `units` units (1..255) from `address`.
+    TransactionResult erase_range(std::uint32_t address, std::uint32_t units);
+    // `D`: writes 1..128 bytes; the answer's check must be that of the bytes sent,
+    // read back from the EEPROM after writing.
+    TransactionResult write_eeprom(std::uint32_t address, std::span<const std::uint8_t> data);
+    // `S`: the loader answers, then starts the program; the session is over.
+    TransactionResult start();
+
+    // A `W` frame without waiting for its answer; false when the line is gone.
+    bool send_frame(std::span<const std::uint8_t> frame);
+    // The answer to the oldest frame in flight, which was sent for `address`.
+    TransactionResult frame_answer(std::uint32_t address, std::int64_t budget_ms);
+    // Marks the exchange failed: the next command brings the loader back first.
+    void lose_step() {
+        open_ = false;
+        needs_resync_ = true;
+    }
+
+    // Ends the session with a sync, answered "Loader", before any plain exchange.
+    // Nothing is sent when no session is open and none failed.
+    TransactionResult end();
+    // A plain sync was sent by someone else (a new connection): the loader is in
+    // plain mode now.
+    void forget() {
+        open_ = false;
+        needs_resync_ = false;
+    }
+    // After a failure: lets what was sent go out, drops what comes, sends the sync and
+    // waits for "Loader" with room for the loader's silence; three tries, the later
+    // ones after a pause that makes the loader drop a frame it had half received.
+    TransactionResult resync();
+
+    // Reads exactly `into.size()` bytes, taking up to `budget_ms`.
+    ReadResult read_within(std::span<std::uint8_t> into, std::int64_t budget_ms);
+
+private:
+    // Brings the loader back after a failure and opens the session when needed.
+    TransactionResult ready(std::uint32_t address);
+    // Sends a request and reads its answer of `expected` data bytes into `into`.
+    TransactionResult exchange(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data,
+                               std::span<std::uint8_t> into, std::int64_t budget_ms);
+    TransactionResult answer(std::uint8_t letter, std::uint32_t address, std::span<std::uint8_t> into,
+                             std::int64_t budget_ms);
+    TransactionResult status_answer(std::uint8_t letter, std::uint32_t address, std::int64_t budget_ms);
+    TransactionResult fail(TransactionFailure failure);
+
+    ByteLink& link_;
+    Clock& clock_;
+    bool open_ = false;
+    bool needs_resync_ = false;
+    std::uint8_t page_words_ = 0;
+    SessionGreeting greeting_;
+};
+
+}  // namespace zarvik
