@@ -124,24 +124,10 @@ void OperationRunner::over() {
     if (question_open_) view_.close_question();
 }
 
-std::optional<OperationOutcome> OperationRunner::clock_first(const OperationOutcome& outcome,
-                                                             const OperationAttempt& attempt) {
-    if (outcome.operation != Operation::Configure || outcome.result != OperationOutcome::Result::Refused) return {};
-    if (attempt.allow_unusual_clock || outcome.refusal == Refusal::FoscOutOfRange ||
-        outcome.refusal == Refusal::FoscNotNumber) {
-        return {};
-    }
-    const auto mhz = parse_number(with_decimal_points(outcome.fosc_text));
-    if (!mhz || (*mhz >= kLowestFoscMhz && *mhz <= kHighestFoscMhz)) return {};
-    OperationOutcome clock = outcome;
-    clock.refusal = Refusal::FoscOutOfRange;
-    return clock;
-}
-
 void OperationRunner::ended(const OperationOutcome& reported, MemoryKind memory, const std::string& phase,
                             const Work& work, const Finish& finish, OperationAttempt attempt) {
     if (reported.link_failure && link_failed) link_failed(reported.link_failure->line_lost);
-    const OperationOutcome outcome = clock_first(reported, attempt).value_or(reported);
+    const OperationOutcome& outcome = reported;
     using Result = OperationOutcome::Result;
     // A refusal the user may overrule: asked Yes/No, No the default; Yes runs it again.
     if (outcome.result == Result::Refused) {

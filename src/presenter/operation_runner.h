@@ -84,9 +84,6 @@ private:
     void over();
     void ended(const OperationOutcome& outcome, MemoryKind memory, const std::string& phase, const Work& work,
                const Finish& finish, OperationAttempt attempt);
-    // A configuration refused for anything while its clock is outside what these chips
-    // run at: the clock is named first, since it is most likely the slip.
-    static std::optional<OperationOutcome> clock_first(const OperationOutcome& outcome, const OperationAttempt& attempt);
 
     OperationView& view_;
     DeviceSession& device_;

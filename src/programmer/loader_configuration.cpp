@@ -50,6 +50,18 @@ OperationOutcome Programmer::configure_unadvised(const std::string& fosc_mhz_tex
     o.timeout_text = wait.timeout_text;
     o.wait_seconds = wait.seconds;
     o.longest_wait_seconds = wait.longest_seconds;
+    // A clock outside what these chips run at is most likely a slip (99 for 9.9, 0.016
+    // for 16), and everything computed from it is wrong too: it is named first, before
+    // what it makes of the wait.
+    if (wait.kind != WaitCount::Kind::FoscNotNumber && wait.kind != WaitCount::Kind::Negative &&
+        !options.allow_unusual_clock) {
+        const auto fosc_mhz = parse_number(wait.fosc_text);
+        if (fosc_mhz && (*fosc_mhz < kLowestFoscMhz || *fosc_mhz > kHighestFoscMhz)) {
+            o.result = Result::Refused;
+            o.refusal = Refusal::FoscOutOfRange;
+            return o;
+        }
+    }
     if (wait.kind == WaitCount::Kind::Ok && wait.seconds < kShortestSafeWaitSeconds && !options.allow_short_wait) {
         o.result = Result::Refused;
         o.refusal = Refusal::WaitTooShort;
@@ -58,12 +70,6 @@ OperationOutcome Programmer::configure_unadvised(const std::string& fosc_mhz_tex
     if (wait.kind != WaitCount::Kind::Ok) {
         o.result = Result::Refused;
         o.refusal = refusal_for(wait.kind);
-        return o;
-    }
-    const double fosc_mhz = parse_number(wait.fosc_text).value_or(0.0);
-    if ((fosc_mhz < kLowestFoscMhz || fosc_mhz > kHighestFoscMhz) && !options.allow_unusual_clock) {
-        o.result = Result::Refused;
-        o.refusal = Refusal::FoscOutOfRange;
         return o;
     }
     const std::uint32_t at = state_.model.loader_start;

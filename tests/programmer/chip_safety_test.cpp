@@ -441,6 +441,14 @@ TEST(LoaderConfigurationSafety, AClockOutsideOneToTwentyMHzNeedsConsent) {
             bench.programmer.configure_loader(c.fosc, c.timeout, no_progress(), {.allow_unusual_clock = true});
         EXPECT_TRUE(agreed.ok()) << c.fosc << ": " << status_text(agreed);
     }
+    // A typo is named as the clock, before what it makes of the wait: 99 MHz with a
+    // 3 s wait would overflow the count, and 0.016 with 0.1 s would be too short.
+    for (const auto& [fosc, timeout] : {std::pair{"99", "3"}, std::pair{"0.016", "0.1"}}) {
+        ProgrammerBench typo;
+        const OperationOutcome o = typo.programmer.configure_loader(fosc, timeout);
+        EXPECT_EQ(o.refusal, Refusal::FoscOutOfRange) << fosc << ": " << status_text(o);
+        EXPECT_EQ(typo.commands_sent(), 0u);
+    }
     ProgrammerBench bench;
     EXPECT_EQ(status_text(bench.programmer.configure_loader("0,016", "2")),
               "Частота Fosc 0,016 МГц вне диапазона 1–20 МГц, на котором работают эти МК и загрузчик: с таким "
@@ -456,7 +464,10 @@ TEST(LoaderConfigurationSafety, AWaitUnderHalfASecondNeedsConsent) {
         EXPECT_TRUE(bench.programmer.configure_loader("16", timeout, no_progress(), {.allow_short_wait = true}).ok());
     }
     ProgrammerBench bench;
-    EXPECT_EQ(bench.programmer.configure_loader("0", "5").refusal, Refusal::WaitTooShort);  // count 1 at any time
+    // A clock of 0 makes count 1 at any time, but it is the clock that is wrong: named first.
+    EXPECT_EQ(bench.programmer.configure_loader("0", "5").refusal, Refusal::FoscOutOfRange);
+    EXPECT_EQ(bench.programmer.configure_loader("0", "5", no_progress(), {.allow_unusual_clock = true}).refusal,
+              Refusal::WaitTooShort);
     EXPECT_TRUE(bench.programmer.configure_loader("16", "0,5").ok());
 }
 
