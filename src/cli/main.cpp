@@ -204,11 +204,9 @@ private:
         }
         if (!id.found()) return kOk;
         if (!options_.model_given) {
-            for (const auto& model : kDeviceModels) {
-                if (model.loader_start != *id.loader_start) continue;
-                programmer_->set_model(model);
-                reporter_.device(chip_name(model.loader_start), model.loader_start);
-                break;
+            if (const DeviceModel* model = model_for_loader_start(*id.loader_start, kDefaultModel)) {
+                programmer_->set_model(*model);
+                reporter_.device(chip_name(model->loader_start), model->loader_start);
             }
         }
         if (id.torn_count) reporter_.warning(torn_count_text(id));

@@ -12,14 +12,6 @@ namespace {
 
 namespace wt = window_text;
 
-const DeviceModel* model_for_loader_start(std::uint32_t start, const DeviceModel& selected) {
-    if (selected.loader_start == start) return &selected;
-    for (const auto& model : kDeviceModels) {
-        if (model.loader_start == start) return &model;
-    }
-    return nullptr;
-}
-
 std::string hex4(std::uint32_t value) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%.4X", value);
