@@ -10,7 +10,7 @@
 
 #include "memory/file_kind.h"
 #include "platform/system_language.h"
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 #include "text/language.h"
 #include "win/main_window.h"
 #include "zarvik_version.h"
