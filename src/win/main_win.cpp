@@ -1,3 +1,4 @@
+// Twin in the Qt window: src/app/main.cpp with src/app/CVelborApp.cpp.
 // zarvik.exe: the programmer's native Windows window.
 #include <windows.h>
 

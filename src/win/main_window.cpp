@@ -1,3 +1,4 @@
+// Twin in the Qt window: src/app/CVelborDlg.cpp (and CHelpDlg.cpp, CAboutDlg.cpp for the two boxes here).
 #include "win/main_window.h"
 
 #include <commctrl.h>
