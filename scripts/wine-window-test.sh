@@ -94,6 +94,10 @@ start_sim() {  # args for zarvik-sim
   return 1
 }
 
+# The window remembers the last port, speed and model in %APPDATA%\Zarvik\Zarvik.ini;
+# a step that starts from nothing chosen forgets what the run before it chose.
+forget_choices() { rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Zarvik/Zarvik.ini; }
+
 winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); echo "Z:${p//\//\\}"; }
 
 # Runs the window (args) from folder $run_dir and the driver on script $1; a failing
@@ -230,6 +234,7 @@ text 1013 Прервано при стирании EEPROM
 close
 gone
 STEPS
+forget_choices
 drive "«Стоп» and Esc stop an EEPROM erase; closing during it asks, No is the default" "$work/stop.txt" --lang ru
 stop_sim
 
@@ -250,6 +255,7 @@ enabled 1024 1
 close
 gone
 STEPS
+forget_choices
 drive "a lost line is reported, the window stays usable" "$work/gone.txt" --lang ru
 stop_sim
 
@@ -267,6 +273,7 @@ not-text 1013 закончено
 close
 gone
 STEPS
+forget_choices
 drive "a wrong model is refused with a message" "$work/wrong.txt" --lang ru
 stop_sim
 
@@ -300,6 +307,7 @@ text 1013 Стирание flash закончено!
 close
 gone
 STEPS
+forget_choices
 drive "Esc closes an open drop-down list and never ends the program" "$work/esc.txt" --lang ru
 stop_sim
 
@@ -344,6 +352,7 @@ text 1013 Стирание flash закончено!
 close
 gone
 STEPS
+forget_choices
 drive "a replugged port: the lost line named, Connect opens it again at the chosen speed" "$work/replug.txt" --lang ru
 touch "$work/unplug" "$work/plug"  # a run that failed early leaves the helper waiting
 wait "$plugger" 2>/dev/null
@@ -368,6 +377,7 @@ close
 gone
 STEPS
 start_sim --model ATmega328 || fail "zarvik-sim did not start"
+forget_choices
 APP_LC=en_US.UTF-8 drive "an English Windows: English; a file named on the command line; Help in English opens at its top" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
 stop_sim
 cat >"$work/russian.txt" <<STEPS
@@ -378,6 +388,7 @@ help с резидентным загрузчиком
 close
 gone
 STEPS
+forget_choices
 APP_LC=ru_RU.UTF-8 drive "a Russian Windows: Russian; Help in Russian opens at its top" "$work/russian.txt"
 
 # 8. At 144 dpi: the same window, larger, and nothing cut off.
@@ -404,6 +415,7 @@ text 1013 Прервано
 close
 gone
 STEPS
+forget_choices
 drive "at 144 dpi" "$work/dpi.txt" --lang ru
 stop_sim
 start_sim --model ATmega328 || fail "zarvik-sim did not start"
@@ -418,6 +430,7 @@ shot $(winpath "$shots/started-en-144.bmp")
 close
 gone
 STEPS
+forget_choices
 drive "at 144 dpi in English" "$work/dpi-en.txt" --lang en
 stop_sim
 set_dpi 96
