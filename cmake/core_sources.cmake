@@ -38,6 +38,6 @@ set(ZARVIK_CORE_SOURCES
 )
 # Windows: UTF-8 paths and texts become UTF-16 at the system's edge.
 if(WIN32)
-  list(APPEND ZARVIK_CORE_SOURCES ${zarvik_src}/platform/win_text.cpp)
+  list(APPEND ZARVIK_CORE_SOURCES ${zarvik_src}/platform/text_win.cpp)
 endif()
 set(ZARVIK_CORE_INCLUDES ${zarvik_src} ${PROJECT_BINARY_DIR}/generated)

@@ -4,7 +4,10 @@
 # display, and works it through its control ids as a user would: connect selects the
 # model; erase, write, verify and read flash and EEPROM with the files chosen in the
 # file dialogs; «Стоп» during an EEPROM erase; closing during an operation asks first;
-# a lost line; a wrong model refused; Help in either language opens at its top. Then
+# a lost line; a wrong model refused; Esc with nothing running and Esc in an open
+# drop-down list, neither of which ends the program; a board unplugged and plugged
+# back in, which Connect opens again at the chosen speed; Help in either language
+# opens at its top. Then
 # the .zip and the installer: what each carries (both helps, the licence, the portable
 # marker in the .zip only), the installer in the system's language, installed silently,
 # the installed programs run; the unpacked .zip keeps its own settings beside itself
@@ -90,6 +93,10 @@ start_sim() {  # args for zarvik-sim
   for _ in $(seq 50); do [ -e "$link" ] && return 0; sleep 0.1; done
   return 1
 }
+
+# The window remembers the last port, speed and model in %APPDATA%\Zarvik\Zarvik.ini;
+# a step that starts from nothing chosen forgets what the run before it chose.
+forget_choices() { rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Zarvik/Zarvik.ini; }
 
 winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); echo "Z:${p//\//\\}"; }
 
@@ -227,6 +234,7 @@ text 1013 Прервано при стирании EEPROM
 close
 gone
 STEPS
+forget_choices
 drive "«Стоп» and Esc stop an EEPROM erase; closing during it asks, No is the default" "$work/stop.txt" --lang ru
 stop_sim
 
@@ -247,6 +255,7 @@ enabled 1024 1
 close
 gone
 STEPS
+forget_choices
 drive "a lost line is reported, the window stays usable" "$work/gone.txt" --lang ru
 stop_sim
 
@@ -264,10 +273,93 @@ not-text 1013 закончено
 close
 gone
 STEPS
+forget_choices
 drive "a wrong model is refused with a message" "$work/wrong.txt" --lang ru
 stop_sim
 
-# 5. Without --lang the window speaks the Windows UI language: English on an English
+# 5. Esc never ends the program: with nothing running it does nothing, and in an open
+#    drop-down list it closes the list and leaves its choice alone. Each later step
+#    is posted after the Esc, so the window that takes it has taken the Esc first.
+start_sim --model ATmega8 || fail "zarvik-sim did not start"
+cat >"$work/esc.txt" <<STEPS
+window $title
+select 1000 COM5
+text 1012 Открыт порт COM5
+key ESC
+key ESC 1000
+select 1010 9600
+text 1012 Установлена скорость 9600 бод
+drop 1001
+key ESC 1001
+dropped 1001 0
+text 1001 ATmega8
+drop 1010
+key ESC 1010
+dropped 1010 0
+text 1010 9600
+select 1010 115200
+text 1012 Установлена скорость 115200 бод
+click 1
+text 1012 Соединение установлено успешно!
+key ESC
+click 1074
+text 1013 Стирание flash закончено!
+close
+gone
+STEPS
+forget_choices
+drive "Esc closes an open drop-down list and never ends the program" "$work/esc.txt" --lang ru
+stop_sim
+
+# 6. The board is unplugged and plugged back in: its terminal goes away (the simulated
+#    board ends) and a new one comes under the same COM5. The operation under way names
+#    the lost line; «Соединить» alone opens COM5 again at the speed still chosen.
+start_sim --model ATmega328 || fail "zarvik-sim did not start"
+rm -f "$work/unplug" "$work/unplugged" "$work/plug" "$work/plugged" "$work/replugged.pid"
+(
+  for _ in $(seq 1500); do [ -e "$work/unplug" ] && break; sleep 0.1; done
+  kill -TERM "$sim_pid" 2>/dev/null
+  for _ in $(seq 100); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
+  rm -f "$link"
+  touch "$work/unplugged"
+  for _ in $(seq 1500); do [ -e "$work/plug" ] && break; sleep 0.1; done
+  "$sim" --link "$link" --model ATmega328 >"$work/sim2.out" 2>"$work/sim2.err" &
+  echo $! >"$work/replugged.pid"
+  for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+  touch "$work/plugged"
+) &
+plugger=$!
+cat >"$work/replug.txt" <<STEPS
+window $title
+select 1000 COM5
+text 1012 Открыт порт COM5
+select 1010 115200
+text 1012 Установлена скорость 115200 бод
+click 1
+text 1012 Соединение установлено успешно!
+signal $(winpath "$work/unplug")
+await $(winpath "$work/unplugged")
+click 1074
+text 1012 Связь с портом потеряна
+enabled 1 1
+signal $(winpath "$work/plug")
+await $(winpath "$work/plugged")
+text 1010 115200
+click 1
+text 1012 Соединение установлено успешно!
+click 1074
+text 1013 Стирание flash закончено!
+close
+gone
+STEPS
+forget_choices
+drive "a replugged port: the lost line named, Connect opens it again at the chosen speed" "$work/replug.txt" --lang ru
+touch "$work/unplug" "$work/plug"  # a run that failed early leaves the helper waiting
+wait "$plugger" 2>/dev/null
+[ -s "$work/replugged.pid" ] && { kill -TERM "$(cat "$work/replugged.pid")" 2>/dev/null; }
+stop_sim
+
+# 7. Without --lang the window speaks the Windows UI language: English on an English
 #    Windows, Russian on a Russian one. A flash file given on the command line fills its path.
 cat >"$work/english.txt" <<STEPS
 window Loader (Zarvik) (Version 1.0, full)
@@ -285,6 +377,7 @@ close
 gone
 STEPS
 start_sim --model ATmega328 || fail "zarvik-sim did not start"
+forget_choices
 APP_LC=en_US.UTF-8 drive "an English Windows: English; a file named on the command line; Help in English opens at its top" "$work/english.txt" "$(winpath "$work/Прошивка.hex")"
 stop_sim
 cat >"$work/russian.txt" <<STEPS
@@ -295,9 +388,10 @@ help с резидентным загрузчиком
 close
 gone
 STEPS
+forget_choices
 APP_LC=ru_RU.UTF-8 drive "a Russian Windows: Russian; Help in Russian opens at its top" "$work/russian.txt"
 
-# 6. At 144 dpi: the same window, larger, and nothing cut off.
+# 8. At 144 dpi: the same window, larger, and nothing cut off.
 set_dpi 144
 start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not start"
 cat >"$work/dpi.txt" <<STEPS
@@ -321,6 +415,7 @@ text 1013 Прервано
 close
 gone
 STEPS
+forget_choices
 drive "at 144 dpi" "$work/dpi.txt" --lang ru
 stop_sim
 start_sim --model ATmega328 || fail "zarvik-sim did not start"
@@ -335,6 +430,7 @@ shot $(winpath "$shots/started-en-144.bmp")
 close
 gone
 STEPS
+forget_choices
 drive "at 144 dpi in English" "$work/dpi-en.txt" --lang en
 stop_sim
 set_dpi 96
@@ -354,7 +450,7 @@ if [ "${ZARVIK_SCREENSHOTS:-0}" = 1 ]; then
   done
 fi
 
-# 7. What a Windows user downloads: the portable .zip and the installer. The installer
+# 9. What a Windows user downloads: the portable .zip and the installer. The installer
 #    runs silently (/S), the installed programs run, the window keeps its settings per
 #    user (an installation's folder is not written to), the uninstaller removes it all.
 rm -f "$build"/zarvik-*-win64.*

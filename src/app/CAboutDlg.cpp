@@ -1,3 +1,4 @@
+// Twin in the Win32 window: about_procedure in src/win/main_window.cpp.
 #include "app/CAboutDlg.h"
 
 #include <QApplication>
@@ -7,12 +8,18 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLayout>
+#include <QPushButton>
 #include <QStyle>
 
 #include "app/dialog_support.h"
 #include "ui_CAboutDlg.h"
 
 namespace zarvik {
+namespace {
+
+constexpr int kOk = 1;  // the template's OK button (IDOK)
+
+}  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {
     ui_->setupUi(this);
@@ -22,7 +29,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
     // The template's 20 dialog units: as large as a message box's icon in this style.
     const int side = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
     ui_->icon->setPixmap(window_icon().pixmap(QSize(side, side), devicePixelRatioF()));
-    connect(ui_->ctl_1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(qobject_cast<QPushButton*>(find_control(this, kOk)), &QPushButton::clicked, this, &QDialog::accept);
     fit_title();
 }
 

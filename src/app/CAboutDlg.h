@@ -1,3 +1,4 @@
+// Twin in the Win32 window: about_procedure in src/win/main_window.cpp (template IDD_ABOUT in src/win/zarvik.rc).
 #pragma once
 
 #include <QDialog>

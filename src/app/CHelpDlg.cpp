@@ -1,3 +1,4 @@
+// Twin in the Win32 window: help_procedure in src/win/main_window.cpp.
 #include "app/CHelpDlg.h"
 
 #include <QFontMetrics>
@@ -8,9 +9,15 @@
 #include <QTextCursor>
 
 #include "app/dialog_support.h"
+#include "presenter/control_ids.h"
 #include "ui_CHelpDlg.h"
 
 namespace zarvik {
+namespace {
+
+constexpr int kOk = 1;  // the template's OK button (IDOK)
+
+}  // namespace
 
 CHelpDlg::CHelpDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CHelpDlg>()) {
     ui_->setupUi(this);
@@ -19,22 +26,25 @@ CHelpDlg::CHelpDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     // The template's field of 356 by 344 dialog units: 89 average characters by 43
     // lines of the font. The window may be made larger to read more at once.
     const QFontMetrics metrics(font());
-    ui_->ctl_1006->setMinimumSize(metrics.averageCharWidth() * 60, metrics.lineSpacing() * 20);
+    auto* ok = qobject_cast<QPushButton*>(find_control(this, kOk));
+    text()->setMinimumSize(metrics.averageCharWidth() * 60, metrics.lineSpacing() * 20);
     resize(metrics.averageCharWidth() * 89 + 2 * layout()->contentsMargins().left(),
-           metrics.lineSpacing() * 43 + ui_->ctl_1->sizeHint().height() + 3 * layout()->spacing());
-    connect(ui_->ctl_1, &QPushButton::clicked, this, &QDialog::accept);
+           metrics.lineSpacing() * 43 + ok->sizeHint().height() + 3 * layout()->spacing());
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 CHelpDlg::~CHelpDlg() = default;
 
+QPlainTextEdit* CHelpDlg::text() const { return qobject_cast<QPlainTextEdit*>(find_control(this, ids::kHelpText)); }
+
 void CHelpDlg::set_content(const HelpContent& help) {
     setWindowTitle(QString::fromStdString(help.title));
-    ui_->ctl_1006->setPlainText(QString::fromStdString(help.text));
+    text()->setPlainText(QString::fromStdString(help.text));
     // Opened at the top with nothing selected, whatever the text field did before.
-    QTextCursor top = ui_->ctl_1006->textCursor();
+    QTextCursor top = text()->textCursor();
     top.movePosition(QTextCursor::Start);
-    ui_->ctl_1006->setTextCursor(top);
-    ui_->ctl_1006->verticalScrollBar()->setValue(0);
+    text()->setTextCursor(top);
+    text()->verticalScrollBar()->setValue(0);
 }
 
 }  // namespace zarvik

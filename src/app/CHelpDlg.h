@@ -1,3 +1,4 @@
+// Twin in the Win32 window: help_procedure in src/win/main_window.cpp (template IDD_HELP in src/win/zarvik.rc).
 #pragma once
 
 #include <QDialog>
@@ -5,6 +6,8 @@
 #include <memory>
 
 #include "presenter/main_view.h"
+
+class QPlainTextEdit;
 
 namespace Ui {
 class CHelpDlg;
@@ -23,6 +26,9 @@ public:
     void set_content(const HelpContent& help);
 
 private:
+    // The help's text field (ids::kHelpText).
+    QPlainTextEdit* text() const;
+
     std::unique_ptr<Ui::CHelpDlg> ui_;
 };
 

@@ -1,3 +1,4 @@
+// Twin in the Win32 window: src/win/main_win.cpp (the program's start and its message loop).
 #pragma once
 
 #include <QApplication>

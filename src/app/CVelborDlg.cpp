@@ -1,3 +1,4 @@
+// Twin in the Win32 window: src/win/main_window.cpp (MainWindow).
 #include "app/CVelborDlg.h"
 
 #include <QApplication>
@@ -78,18 +79,19 @@ CVelborDlg::CVelborDlg(const Environment& environment, QWidget* parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     // As wide as the template's status line: 58 average characters of the dialog font.
     const int character = QFontMetrics(font()).averageCharWidth();
-    ui_->ctl_1013->setMinimumWidth(character * 58);
+    control(ids::kStatusLine)->setMinimumWidth(character * 58);
     // The template's widths for the short fields, in characters of the font.
-    for (QLineEdit* edit : {ui_->ctl_1076, ui_->ctl_1077}) edit->setMaximumWidth(character * 10);
-    for (QComboBox* list : {static_cast<QComboBox*>(ui_->ctl_1000), ui_->ctl_1010}) list->setMinimumContentsLength(7);
+    for (int id : {ids::kFosc, ids::kTimeout}) control(id)->setMaximumWidth(character * 10);
+    for (int id : {ids::kPortList, ids::kSpeedList}) control_as<QComboBox>(id)->setMinimumContentsLength(7);
     setWindowIcon(window_icon());
     QFont line_font(QStringLiteral("Tahoma"));
     line_font.setStyleHint(QFont::SansSerif);
     // The template's 16 pixels at 96 dpi, in points so that it grows with the screen.
     line_font.setPointSizeF(12);
     line_font.setWeight(QFont::Normal);
-    ui_->ctl_1012->setFont(line_font);
-    for (QPushButton* browse : {ui_->ctl_1049, ui_->ctl_1050}) {
+    control(ids::kConnectionLine)->setFont(line_font);
+    for (int id : {ids::kFlashBrowse, ids::kEepromBrowse}) {
+        auto* browse = control_as<QPushButton>(id);
         browse->setIcon(browse_icon());
         browse->setIconSize(QSize(17, 16));
     }
@@ -101,28 +103,28 @@ CVelborDlg::CVelborDlg(const Environment& environment, QWidget* parent)
                    ids::kEepromErase, ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead, ids::kFlashBrowse,
                    ids::kEepromBrowse, ids::kStartProgram, ids::kConfigureLoader}) {
         if (id == ids::kExit) {
-            connect(static_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, [this] { reject(); });
+            connect(control_as<QPushButton>(id), &QPushButton::clicked, this, [this] { reject(); });
             continue;
         }
-        connect(static_cast<QPushButton*>(control(id)), &QPushButton::clicked, this,
-                [this, id] { presenter_->on_command(id); });
+        connect(control_as<QPushButton>(id), &QPushButton::clicked, this, [this, id] { presenter_->on_command(id); });
     }
     connect(stop_button(), &QPushButton::clicked, this, [this] { presenter_->on_command(ids::kStop); });
     connect(help, &QAction::triggered, this, [this] { presenter_->on_command(ids::kHelpCommand); });
     connect(about, &QAction::triggered, this, [this] { presenter_->on_command(ids::kAboutCommand); });
-    for (QComboBox* list : {static_cast<QComboBox*>(ui_->ctl_1000), ui_->ctl_1001, ui_->ctl_1010}) {
-        const int id = list == ui_->ctl_1000 ? ids::kPortList : list == ui_->ctl_1001 ? ids::kModelList : ids::kSpeedList;
-        connect(list, &QComboBox::activated, this, [this, id](int index) { presenter_->on_choice(id, index); });
+    for (int id : {ids::kPortList, ids::kModelList, ids::kSpeedList}) {
+        connect(control_as<QComboBox>(id), &QComboBox::activated, this,
+                [this, id](int index) { presenter_->on_choice(id, index); });
     }
-    connect(ui_->ctl_1000, &PortListBox::aboutToShowPopup, this, [this] { presenter_->on_port_list_opening(); });
-    connect(&timer1_, &QTimer::timeout, this, [this] { presenter_->on_scan_tick(); });
-    connect(ui_->ctl_1076, &QLineEdit::textEdited, this,
-            [this](const QString& t) { presenter_->on_text_edited(ids::kFosc, t.toStdString()); });
-    connect(ui_->ctl_1077, &QLineEdit::textEdited, this,
-            [this](const QString& t) { presenter_->on_text_edited(ids::kTimeout, t.toStdString()); });
+    connect(control_as<PortListBox>(ids::kPortList), &PortListBox::aboutToShowPopup, this,
+            [this] { presenter_->on_port_list_opening(); });
+    connect(&port_scan_timer_, &QTimer::timeout, this, [this] { presenter_->on_scan_tick(); });
+    for (int id : {ids::kFosc, ids::kTimeout}) {
+        connect(control_as<QLineEdit>(id), &QLineEdit::textEdited, this,
+                [this, id](const QString& t) { presenter_->on_text_edited(id, t.toStdString()); });
+    }
 
     presenter_->start();
-    ui_->ctl_1->setFocus();
+    control(ids::kConnect)->setFocus();
 }
 
 CVelborDlg::~CVelborDlg() {
@@ -167,7 +169,7 @@ void CVelborDlg::set_enabled(int id, bool enabled) {
 }
 
 void CVelborDlg::set_items(int id, const std::vector<ListItem>& items) {
-    auto* list = qobject_cast<QComboBox*>(control(id));
+    auto* list = control_as<QComboBox>(id);
     if (list == nullptr) return;
     list->clear();
     for (const ListItem& item : items) {
@@ -178,13 +180,13 @@ void CVelborDlg::set_items(int id, const std::vector<ListItem>& items) {
 }
 
 void CVelborDlg::set_selection(int id, int index) {
-    if (auto* list = qobject_cast<QComboBox*>(control(id)); list != nullptr && list->currentIndex() != index) {
+    if (auto* list = control_as<QComboBox>(id); list != nullptr && list->currentIndex() != index) {
         list->setCurrentIndex(index);
     }
 }
 
 void CVelborDlg::set_progress(int id, std::uint32_t value, std::uint32_t maximum) {
-    auto* bar = qobject_cast<QProgressBar*>(control(id));
+    auto* bar = control_as<QProgressBar>(id);
     if (bar == nullptr) return;
     const int top = static_cast<int>(std::max<std::uint32_t>(maximum, 1));
     if (bar->maximum() != top) bar->setRange(0, top);
@@ -207,9 +209,9 @@ void CVelborDlg::set_busy(bool busy) {
 
 void CVelborDlg::set_scan_timer(bool running) {
     if (running) {
-        timer1_.start(MainPresenter::kScanIntervalMs);
+        port_scan_timer_.start(MainPresenter::kScanIntervalMs);
     } else {
-        timer1_.stop();
+        port_scan_timer_.stop();
     }
 }
 
@@ -267,7 +269,7 @@ void CVelborDlg::show_about(const AboutContent& about) {
 
 void CVelborDlg::close_window() {
     closing_ = true;
-    timer1_.stop();
+    port_scan_timer_.stop();
     QDialog::done(QDialog::Rejected);
 }
 

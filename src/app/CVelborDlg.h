@@ -1,3 +1,4 @@
+// Twin in the Win32 window: src/win/main_window.cpp (MainWindow, over the IDD_MAIN template of src/win/zarvik.rc).
 #pragma once
 
 #include <QDialog>
@@ -44,6 +45,7 @@ public:
     explicit CVelborDlg(const Environment& environment, QWidget* parent = nullptr);
     ~CVelborDlg() override;
 
+    // A control by its template id (presenter/control_ids.h), «Стоп» included.
     QWidget* control(int id) const;
     QPushButton* stop_button() const;
     QMenuBar* menu_bar() const { return menu_; }
@@ -84,9 +86,16 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // A control by its id as the kind of widget it is; null when it is another kind.
+    template <typename Widget>
+    Widget* control_as(int id) const {
+        return qobject_cast<Widget*>(control(id));
+    }
+
     std::unique_ptr<Ui::CVelborDlg> ui_;
     QMenuBar* menu_ = nullptr;
-    QTimer timer1_;
+    // Looks for ports again while none is there (the presenter starts and stops it).
+    QTimer port_scan_timer_;
     // What the device thread hands back runs here, on the window's thread.
     TaskRunner* window_tasks_;
     // The question open now; a nested one puts back the one it covered.

@@ -1,3 +1,4 @@
+// Twin in the Win32 window: src/win/main_win.cpp.
 // zarvik: the programmer's window.
 #include <CLI/CLI.hpp>
 

@@ -10,7 +10,7 @@
 
 #include "cli/console.h"
 #include "cli/console_text.h"
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 
 namespace zarvik::cli {
 

@@ -9,7 +9,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -7,7 +7,7 @@
 
 #include "presenter/settings_file.h"
 #if defined(_WIN32)
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 #endif
 
 namespace zarvik {

@@ -17,7 +17,7 @@ inline constexpr int kLineSpeeds[] = {4800, 9600, 19200, 38400, 76800, 100000, 1
 // control, DTR and RTS inactive, reads bounded by the link's time-outs from the moment
 // the port is open. Closing puts back the line settings the port had before it opened.
 //
-// One implementation per platform (serial_posix.cpp, serial_w32.cpp), no Qt, so the
+// One implementation per platform (serial_posix.cpp, serial_win.cpp), no Qt, so the
 // command line ships without it. Names are what the user types: COM3 or \\.\COM12 on
 // Windows; ttyUSB0 (meaning /dev/ttyUSB0) or a full path elsewhere.
 class SerialPort final : public ByteLink {

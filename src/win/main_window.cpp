@@ -1,3 +1,4 @@
+// Twin in the Qt window: src/app/CVelborDlg.cpp (and CHelpDlg.cpp, CAboutDlg.cpp for the two boxes here).
 #include "win/main_window.h"
 
 #include <commctrl.h>
@@ -17,15 +18,15 @@
 #include <deque>
 #include <mutex>
 
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 #include "presenter/control_ids.h"
 #include "presenter/main_presenter.h"
 #include "presenter/main_view.h"
 #include "presenter/settings_file.h"
 #include "presenter/settings_location.h"
 #include "text/language.h"
-#include "win/port_list_w32.h"
-#include "win/win_ids.h"
+#include "win/port_list_win.h"
+#include "win/resource_ids_win.h"
 
 namespace zarvik::win {
 namespace {

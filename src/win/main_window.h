@@ -1,3 +1,4 @@
+// Twin in the Qt window: src/app/CVelborDlg.h.
 #pragma once
 
 #include <windows.h>

@@ -144,6 +144,26 @@ TEST_F(Presenter, TheScanRunsUntilAPortIsThereThenListsThemSortedAsText) {
     EXPECT_EQ(view.selection[ids::kPortList], -1);
 }
 
+// The connection line counts the ports the scan found, the word after its number.
+TEST_F(Presenter, TheScanCountsThePortsItFound) {
+    struct Case {
+        int count;
+        const char* line;
+    };
+    for (const Case& c : {Case{1, "Доступно 1 COM порт"}, Case{3, "Доступно 3 COM порта"},
+                          Case{5, "Доступно 5 COM портов"}, Case{21, "Доступно 21 COM портов"}}) {
+        presenter.reset();
+        view.reset();
+        ports.clear();
+        for (int i = c.count; i > 0; --i) ports.push_back("/dev/ttyFAKE" + std::to_string(i));
+        start();
+        presenter->on_scan_tick();
+        EXPECT_EQ(connection(), c.line);
+        EXPECT_EQ(view.item_texts(ids::kPortList).size(), static_cast<std::size_t>(c.count));
+        EXPECT_FALSE(presenter->scanning());
+    }
+}
+
 TEST_F(Presenter, PortAndSpeedChoicesSayWhatHappened) {
     board("/dev/board", "ATmega8");
     ports.push_back("/dev/zarvik-none");
@@ -467,8 +487,10 @@ TEST_F(Presenter, RefusalsExplainInABoxOrAskYesNoWithNoByDefault) {
     open_port("/dev/board");
     run(ids::kConnect);
 
-    // Another model chosen by hand: refused in a box, nothing sent, no phase text left.
+    // Another model chosen by hand: the operations take it, and it is refused in a box,
+    // nothing sent, no phase text left.
     choose(ids::kModelList, "ATmega328");
+    EXPECT_EQ(presenter->programmer_state().model.loader_start, 0x7C00u);
     const std::size_t sent = chip.log().size();
     run(ids::kFlashErase);
     ASSERT_EQ(view.messages.size(), 1u);
@@ -624,6 +646,12 @@ TEST_F(Presenter, NumbersFollowTheLanguageAndCountedWordsTheirNumber) {
         run(ids::kConfigureLoader);
         EXPECT_EQ(status(), c.status);
     }
+    // The clock written goes back into its field as the settings file keeps it: with a point.
+    set_language(Language::Russian);
+    type(ids::kFosc, "7,3728");
+    type(ids::kTimeout, "5");
+    run(ids::kConfigureLoader);
+    EXPECT_EQ(view.text(ids::kFosc), "7.3728");
     set_language(Language::Russian);
 
     // The wait too long for the clock: the window names the limit too.

@@ -19,7 +19,7 @@
 #endif
 #include "serial/serial_port.h"
 #if defined(_WIN32)
-#include "serial/w32_line.h"
+#include "serial/line_win.h"
 #endif
 
 namespace zarvik {
@@ -53,7 +53,7 @@ TEST(WindowsLineSetup, EverySpeedGivesTheWholeLineWhateverThePortHeld) {
             dcb.StopBits = b.stop_bits;
             dcb.XonChar = 0x11;
             dcb.XoffChar = 0x13;
-            w32::apply_loader_line(dcb, baud);
+            win::apply_loader_line(dcb, baud);
             SCOPED_TRACE(std::to_string(baud) + ", " + b.what);
             EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
             EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(baud));
@@ -81,7 +81,7 @@ TEST(WindowsLineSetup, EverySpeedGivesTheWholeLineWhateverThePortHeld) {
 }
 
 TEST(WindowsLineSetup, AllFiveTimeOutsAreFiftyMilliseconds) {
-    const COMMTIMEOUTS t = w32::loader_timeouts();
+    const COMMTIMEOUTS t = win::loader_timeouts();
     EXPECT_EQ(t.ReadIntervalTimeout, 50u);
     EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 50u);
     EXPECT_EQ(t.ReadTotalTimeoutConstant, 50u);

@@ -20,7 +20,12 @@
 //   set ID TEXT               type TEXT into an edit
 //   print ID                  print the control's text
 //   shot FILE                 save the window as it is on the screen (BMP)
-//   key ESC                   press Esc in the window
+//   key ESC [ID]              press Esc in the window, or in control ID (which has the
+//                             focus, as an open drop-down list has)
+//   drop ID                   open a drop-down list as a click on it does
+//   dropped ID 0|1            wait until the list is (not) open
+//   signal FILE               make FILE, for the script that runs the driver
+//   await FILE                wait until that script has made FILE
 //   menu ID                   choose the menu command ID
 //   help SUBSTRING            wait for the help window, whose text holds SUBSTRING
 //                             and opened at its top with nothing selected; close it
@@ -190,6 +195,22 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
             0);
         return true;
     }
+    if (verb == "signal") {
+        const std::string path = rest.empty() ? a : a + " " + rest;
+        HANDLE made = CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (made == INVALID_HANDLE_VALUE) {
+            why = "cannot make " + path;
+            return false;
+        }
+        CloseHandle(made);
+        return true;
+    }
+    if (verb == "await") {
+        const std::wstring path = widen(rest.empty() ? a : a + " " + rest);
+        if (wait_for([&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; })) return true;
+        why = "nothing made " + narrow(path);
+        return false;
+    }
     if (g_main == nullptr || !IsWindow(g_main)) {
         if (verb == "gone") return true;
         why = "the window is not there";
@@ -301,13 +322,39 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
         return save_bitmap(g_main, a) || (why = "cannot write " + a, false);
     }
     if (verb == "key") {
-        // The key as the keyboard delivers it, to the control that has the focus: «Стоп»
-        // during an operation, and the window's own loop makes of it what it would.
-        HWND target = GetDlgItem(g_main, 1079);
+        // The key as the keyboard delivers it, to the control that has the focus: the
+        // one named, or «Стоп» during an operation; the window's own loop makes of it
+        // what it would.
+        HWND target = rest.empty() ? GetDlgItem(g_main, 1079) : GetDlgItem(g_main, control_id(rest));
+        if (!rest.empty() && target == nullptr) {
+            why = "no control " + rest;
+            return false;
+        }
         if (target == nullptr || !IsWindowEnabled(target)) target = g_main;
         PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
         return true;
+    }
+    if (verb == "drop") {
+        // A click on the list: it takes the focus and opens, and keeps the mouse.
+        if (control == nullptr) {
+            why = "no control " + a;
+            return false;
+        }
+        RECT r;
+        GetClientRect(control, &r);
+        const LPARAM at = MAKELPARAM((r.right - r.left) / 2, (r.bottom - r.top) / 2);
+        PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(control, WM_LBUTTONUP, 0, at);
+        if (wait_for([&] { return SendMessageW(control, CB_GETDROPPEDSTATE, 0, 0) != 0; })) return true;
+        why = "list " + a + " did not open";
+        return false;
+    }
+    if (verb == "dropped") {
+        const bool want = rest == "1";
+        if (wait_for([&] { return (SendMessageW(control, CB_GETDROPPEDSTATE, 0, 0) != 0) == want; })) return true;
+        why = "list " + a + (want ? " stays closed" : " stays open");
+        return false;
     }
     if (verb == "menu") {
         PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(control_id(a), 0), 0);

@@ -1,4 +1,4 @@
-#include "win/port_list_w32.h"
+#include "win/port_list_win.h"
 
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 #include "serial/port_scan.h"
 
 namespace zarvik::win {

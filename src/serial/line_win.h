@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-namespace zarvik::w32 {
+namespace zarvik::win {
 
 // The whole line, whatever the driver or the program before held: the speed, 8 data
 // bits, no parity, one stop bit, binary, no XON/XOFF either way, no CTS or DSR flow
@@ -22,6 +22,6 @@ void apply_loader_line(DCB& dcb, int baud);
 // after a byte with no further one.
 COMMTIMEOUTS loader_timeouts();
 
-}  // namespace zarvik::w32
+}  // namespace zarvik::win
 
 #endif

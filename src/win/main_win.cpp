@@ -1,3 +1,4 @@
+// Twin in the Qt window: src/app/main.cpp with src/app/CVelborApp.cpp.
 // zarvik.exe: the programmer's native Windows window.
 #include <windows.h>
 
@@ -10,7 +11,7 @@
 
 #include "memory/file_kind.h"
 #include "platform/system_language.h"
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 #include "text/language.h"
 #include "win/main_window.h"
 #include "zarvik_version.h"

@@ -4,15 +4,15 @@
 
 #include <algorithm>
 
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 #include "text/language.h"
 #include "serial/port_scan.h"
 #include "serial/serial_port.h"
-#include "serial/w32_line.h"
+#include "serial/line_win.h"
 
 namespace zarvik {
 
-namespace w32 {
+namespace win {
 
 void apply_loader_line(DCB& dcb, int baud) {
     dcb.DCBlength = sizeof(DCB);
@@ -45,7 +45,7 @@ COMMTIMEOUTS loader_timeouts() {
     return t;
 }
 
-}  // namespace w32
+}  // namespace win
 
 struct SerialPort::Native {
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -121,7 +121,7 @@ bool SerialPort::open(const std::string& name) {
     }
     native_->have_saved = ::GetCommTimeouts(h, &native_->saved_timeouts) != FALSE;
     // Reads are bounded from the start, and the board is kept out of reset.
-    COMMTIMEOUTS timeouts = w32::loader_timeouts();
+    COMMTIMEOUTS timeouts = win::loader_timeouts();
     ::SetCommTimeouts(h, &timeouts);
     ::EscapeCommFunction(h, CLRDTR);
     ::EscapeCommFunction(h, CLRRTS);
@@ -148,9 +148,9 @@ bool SerialPort::set_speed(int baud) {
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
     ::GetCommState(h, &dcb);
-    w32::apply_loader_line(dcb, baud);
+    win::apply_loader_line(dcb, baud);
     const bool taken = ::SetCommState(h, &dcb) != FALSE;
-    COMMTIMEOUTS timeouts = w32::loader_timeouts();
+    COMMTIMEOUTS timeouts = win::loader_timeouts();
     ::SetCommTimeouts(h, &timeouts);
     // A driver may take a speed it cannot make and set a near one instead: only the
     // speed read back says what the line runs at.

@@ -1,4 +1,4 @@
-#include "platform/win_text.h"
+#include "platform/text_win.h"
 
 #if defined(_WIN32)
 
