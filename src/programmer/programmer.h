@@ -60,7 +60,7 @@ public:
     // A new connection: the chip's identity is asked again before the next operation
     // that touches memory.
     HandshakeOutcome connect();
-    // Inside a session, `S` as a frame (answered); otherwise the plain `S`.
+    // The plain `S`, after the sync that ends a session.
     bool start_program();
 
     // Which chip is on the line, read once per connection (three block reads at most)

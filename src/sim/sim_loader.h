@@ -105,7 +105,6 @@ private:
     void run_frame(Answer& answer, std::int64_t now_us);
     void page_frame(Answer& answer, std::uint32_t address, std::span<const std::uint8_t> data, std::int64_t now_us);
     void frame_answer(Answer& answer, std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data);
-    void refuse(Answer& answer, std::uint8_t letter, std::uint32_t address, std::int64_t now_us);
     std::int64_t finish_before_command(std::int64_t now_us);
     void settle(std::int64_t now_us);
     void program_flash(std::uint32_t address, std::uint8_t value);
@@ -142,7 +141,7 @@ private:
     int commands_ = 0;
     bool line_gone_ = false;
     bool started_ = false;
-    bool start_after_answer_ = false;  // `S` in a session: the program starts once its answer has left
+    std::int64_t answered_us_ = 0;     // when the last answer was due to go out
     std::uint32_t noise_ = 0x2545F491;
     std::vector<LoggedByte> log_;
 };
