@@ -406,7 +406,9 @@ restart:
   ldi r16, hi8(RAMEND_)
   out SPH_, r16
   brtc next
-  ldi r20, 4
+  ldi r20, 3
+3:
+  inc r20
 1:
   rcall getc
   cpi r16, 'U'
@@ -419,7 +421,7 @@ restart:
   rcall poll
   cp r2, r28
   cpc r3, r29
-  brne hunt
+  brne 3b                               ; a fifth U: the last four may be the sync
   sbiw r24, 1
   brne 2b
 sync_answer:
@@ -717,31 +719,13 @@ page_loop:
   cpc r31, r15
   brsh checked
   ldi r21, PAGE_BYTES / 2
-  clr r22                               ; set when a word changes
+  clr r22                               ; set when a byte changes
 fill:
-  lpm r0, Z+
-  lpm r1, Z
-  sbiw r30, 1
-  movw r16, r0
-  cp r30, r12
-  cpc r31, r13
-  brlo have
-  cp r30, r14
-  cpc r31, r15
-  brsh have
-  brts 1f
-  ld r0, X+
-  ld r1, X+
-  rjmp have
-1:
-  clr r0
-  dec r0
-  mov r1, r0
-have:
-  cpse r0, r16
-  ser r22
-  cpse r1, r17
-  ser r22
+  rcall pick
+  mov r0, r16
+  rcall pick
+  mov r1, r16
+  sbiw r30, 2
   ldi r16, (1 << SPMEN)
   rcall do_spm
   adiw r30, 2
@@ -761,6 +745,28 @@ have:
   rcall do_spm
   adiw r30, 2
   rjmp page_loop
+
+; r16 = what the flash byte at Z is to hold: the byte from X on (T clear) or 0xFF
+; (T set) inside [r13:r12, r15:r14), what it holds outside; r22 set when it changes.
+; Byte by byte, so that a range of odd address or length keeps its neighbours. Z
+; advances. Clobbers r17.
+pick:
+  lpm r17, Z
+  mov r16, r17
+  cp r30, r12
+  cpc r31, r13
+  brlo 1f
+  cp r30, r14
+  cpc r31, r15
+  brsh 1f
+  ldi r16, 0xFF
+  brts 1f
+  ld r16, X+
+1:
+  cpse r16, r17
+  ser r22
+  adiw r30, 1
+  ret
 
 ; SPM with SPMCSR = r16; the line is served while the page erases or programs.
 ; Every EEPROM write has been waited for. Clobbers r16.
