@@ -723,6 +723,44 @@ TEST(LoaderFirmware, PageFramesProgramExactlyTheirBytesAndKeepTheRestOfThePage) 
     }
 }
 
+// A frame sent alone answers once its pages are programmed, and a page costs only
+// what it needs: a page that becomes blank is erased and not written, one that is
+// blank already or keeps its bytes is not touched, a changed one is erased and
+// written (4.5 ms each).
+TEST(LoaderFirmware, APageFrameTakesOnlyTheTimeItsPagesNeed) {
+    struct Case {
+        const char* what;
+        bool blank_before;
+        std::uint8_t fill;  // the frame's data: 0xFF, or the flash's own bytes when 0
+        std::int64_t busy_us;
+    };
+    const std::array<Case, 4> cases{{
+        {"an erase of data", false, 0xFF, 4500},
+        {"an erase of a blank page", true, 0xFF, 0},
+        {"the same bytes", false, 0, 0},
+        {"new bytes", false, 0x5A, 9000},
+    }};
+    for (const char* model : kModels) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(model) + " " + c.what);
+            Board b(model);
+            const std::uint32_t page = b.chip().page_bytes;
+            fill_pattern(b.flash().first(0x400), 90);
+            if (c.blank_before) std::fill_n(b.flash().begin() + 0x200, page, 0xFF);
+            Bytes data(b.flash().begin() + 0x200, b.flash().begin() + 0x200 + page);
+            if (c.fill != 0) std::fill(data.begin(), data.end(), c.fill);
+            b.open();
+            const std::int64_t from = b.link.now_us();
+            b.send(page_frame(0x200, data));
+            EXPECT_EQ(b.answer('W', 0x200, 1), Bytes{0});
+            const std::int64_t took = b.link.now_us() - from - static_cast<std::int64_t>(8 + page + 9) * 10'000'000 / kBaud;
+            EXPECT_GE(took, c.busy_us);
+            EXPECT_LT(took, c.busy_us + 1'500);
+            EXPECT_TRUE(same(b.flash().subspan(0x200, page), data));
+        }
+    }
+}
+
 // Where the CPU stops while a page programs (the loader's own section, which
 // reaches below the loader on every chip), the line cannot be read: such a frame is
 // answered only when it is programmed, and the host sends it alone. A frame right up
