@@ -406,7 +406,9 @@ restart:
   ldi r16, hi8(RAMEND_)
   out SPH_, r16
   brtc next
-  ldi r20, 4
+  ldi r20, 3
+3:
+  inc r20
 1:
   rcall getc
   cpi r16, 'U'
@@ -419,7 +421,7 @@ restart:
   rcall poll
   cp r2, r28
   cpc r3, r29
-  brne hunt
+  brne 3b                               ; a fifth U: the last four may be the sync
   sbiw r24, 1
   brne 2b
 sync_answer:
@@ -456,9 +458,9 @@ next:
   breq to_hunt                          ; no command: wait for a sync
   cp r16, r17
   brne 1b
-  ; Z is one past the letter: its place tells the letter's kind.
-  sbic MODE_IO, MODE_BIT
-  rjmp 2f
+  ; Z is one past the letter: its place tells the letter's kind. T is still the
+  ; session's bit (getc leaves it alone).
+  brts 2f
   cpi r30, lo8(commands + IDX_D + 2)    ; plain mode: no session command
   brsh to_hunt
   rjmp 3f
@@ -477,8 +479,7 @@ next:
   ld r18, -Z                            ; a1, or len
   cpi r24, lo8(commands + IDX_Z + 1)
   breq 4f
-  sbis MODE_IO, MODE_BIT
-  rjmp dispatch
+  brtc dispatch
   cpi r24, lo8(commands + IDX_U + 1)
   breq dispatch
 4:
@@ -511,7 +512,6 @@ dispatch:
 ; is safe: the bytes of a touched page outside it keep what they held.
 cmd_page:
   mov r24, r18
-  clr r25
   rcall range_check
   brcs to_hunt                          ; it reaches the loader: nothing, a hunt
   rcall buffer
@@ -609,7 +609,6 @@ cmd_erase_flash:
   lsl r16
   lsl r16                               ; 64 bytes a page
   mov r24, r16
-  clr r25
   mov r20, r6
   andi r20, 0xC0
   mov r19, r7
@@ -662,7 +661,7 @@ to_ack:
   rjmp ack
 
 ; ---------------------------------------------------------------- helpers
-; C set when [r19:r20, + r25:r24) does not end at or below the loader's start.
+; C set when [r19:r20, + r24) does not end at or below the loader's start.
 ; The range goes to r13:r12 and r15:r14, the loader's start to r23:r22.
 range_check:
   ldi r22, lo8(LOADER_START)
@@ -671,7 +670,7 @@ range_check:
   mov r13, r19
   movw r14, r12
   add r14, r24
-  adc r15, r25
+  adc r15, r1
   brcs checked
   cp r22, r14
   cpc r23, r15
@@ -717,31 +716,14 @@ page_loop:
   cpc r31, r15
   brsh checked
   ldi r21, PAGE_BYTES / 2
-  clr r22                               ; set when a word changes
+  clr r22                               ; set when a byte changes
+  ser r23                               ; 0xFF while the page is to be blank
 fill:
-  lpm r0, Z+
-  lpm r1, Z
-  sbiw r30, 1
-  movw r16, r0
-  cp r30, r12
-  cpc r31, r13
-  brlo have
-  cp r30, r14
-  cpc r31, r15
-  brsh have
-  brts 1f
-  ld r0, X+
-  ld r1, X+
-  rjmp have
-1:
-  clr r0
-  dec r0
-  mov r1, r0
-have:
-  cpse r0, r16
-  ser r22
-  cpse r1, r17
-  ser r22
+  rcall pick
+  mov r0, r16
+  rcall pick
+  mov r1, r16
+  sbiw r30, 2
   ldi r16, (1 << SPMEN)
   rcall do_spm
   adiw r30, 2
@@ -753,6 +735,8 @@ have:
   breq 5f
   ldi r16, (1 << PGERS) | (1 << SPMEN)
   rcall do_spm
+  inc r23
+  breq 5f                               ; to be blank: the erase made it so
   ldi r16, (1 << PGWRT) | (1 << SPMEN)
   rcall do_spm
 5:
@@ -761,6 +745,30 @@ have:
   rcall do_spm
   adiw r30, 2
   rjmp page_loop
+
+; r16 = what the flash byte at Z is to hold: the byte from X on (T clear) or 0xFF
+; (T set) inside [r13:r12, r15:r14), what it holds outside; r22 set when it changes,
+; r23 kept 0xFF only while every such byte is.
+; Byte by byte, so that a range of odd address or length keeps its neighbours. Z
+; advances. Clobbers r17.
+pick:
+  lpm r17, Z
+  mov r16, r17
+  cp r30, r12
+  cpc r31, r13
+  brlo 1f
+  cp r30, r14
+  cpc r31, r15
+  brsh 1f
+  ldi r16, 0xFF
+  brts 1f
+  ld r16, X+
+1:
+  and r23, r16
+  cpse r16, r17
+  ser r22
+  adiw r30, 1
+  ret
 
 ; SPM with SPMCSR = r16; the line is served while the page erases or programs.
 ; Every EEPROM write has been waited for. Clobbers r16.
