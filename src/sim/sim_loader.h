@@ -57,6 +57,8 @@ public:
     // Page frames taken but still programming are done: the chip finishes them even
     // when nobody listens any more (called before the memory is dumped).
     void finish_programming();
+    // The host's time has come to `now_us`: the frames programmed by then are in the flash.
+    void advance(std::int64_t now_us) { settle(now_us); }
     std::uint32_t flash_size() const { return model_.loader_start + kLoaderSize; }
     std::span<std::uint8_t> flash() { return std::span(flash_).first(flash_size()); }
     std::span<std::uint8_t> eeprom() { return std::span(eeprom_).first(model_.eeprom_size); }
