@@ -176,9 +176,11 @@
 #define MODE_BIT 0
 
 ; The letters, in the order of the handlers below. Plain mode takes A to D (Z opens
-; a session); a session takes U (a sync) and the rest; D and W carry data.
-#define IDX_U 7
-#define IDX_Z 10
+; a session); a session takes U (a sync) and the rest; F, D and W carry data. F in a
+; session is the configuration's block, checked like any frame.
+#define IDX_U 6
+#define IDX_Z 9
+#define IDX_F 10
 #define IDX_D 11
 
 ; Registers kept across the whole loader:
@@ -483,11 +485,11 @@ next:
   cpi r24, lo8(commands + IDX_U + 1)
   breq dispatch
 4:
-  ; A frame: D and W carry len data bytes, the others none.
+  ; A frame: F, D and W carry len data bytes, the others none.
   clr r21
   mov r22, r24
-  subi r22, lo8(commands + IDX_D + 1)
-  cpi r22, 2
+  subi r22, lo8(commands + IDX_F + 1)
+  cpi r22, 3
   brsh 5f
   mov r21, r18
 5:
@@ -516,14 +518,17 @@ cmd_page:
   brcs to_hunt                          ; it reaches the loader: nothing, a hunt
   rcall buffer
   rcall flash_program
+  ; The answer is the CRC-32 of the range as the flash now holds it: the host learns
+  ; that the frame is programmed, and programmed right, without a second pass.
+  movw r30, r6
+  mov r25, r18
   rcall buffer
-  st X+, r1                             ; status 0: programmed
+  rcall crc_read
   rjmp done
 
 handlers:
   rjmp cmd_address                      ; A
   rjmp cmd_load                         ; B
-  rjmp cmd_write_flash                  ; F
   rjmp cmd_fetch                        ; b
   rjmp cmd_erase_flash                  ; E
   rjmp cmd_erase_eeprom                 ; e
@@ -532,6 +537,7 @@ handlers:
   rjmp cmd_read_flash                   ; f
   rjmp cmd_read_eeprom                  ; d
   rjmp cmd_open                         ; Z
+  rjmp cmd_write_flash                  ; F
   rjmp cmd_write_eeprom                 ; D
   rjmp cmd_page                         ; W
                                         ; C: right below
@@ -652,13 +658,13 @@ cmd_erase_flash:
   ldd r17, Z + 33
   cpse r16, r17
 to_ack:
-  rjmp ack                              ; the copies differ
+  rjmp done                             ; the copies differ
   cpi r30, lo8(DATA + 56)
   brne 6b
 4:
   rcall buffer
   rcall flash_program
-  rjmp ack
+  rjmp done                             ; a session reads the block back to know
 
 ; ---------------------------------------------------------------- helpers
 ; C set when [r19:r20, + r24) does not end at or below the loader's start.
@@ -917,7 +923,7 @@ ee_write:
   rjmp ee_wait
 
 commands:
-  .asciz "ABFbEeSUfdZDWC"
+  .asciz "ABbEeSUfdZFDWC"
 identification:
   .asciz "Loader"
 acknowledgement:

@@ -80,7 +80,7 @@ TransactionResult LoaderSession::fail(TransactionFailure failure) {
 }
 
 TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t address, std::span<std::uint8_t> into,
-                                        std::int64_t budget_ms) {
+                                        std::int64_t budget_ms, bool up_to) {
     const std::size_t expected = kHeader + into.size() + kCheckBytes;
     std::array<std::uint8_t, kHeader + kMaxFrameData + kCheckBytes> frame{};
     ReadResult got = read_within(std::span(frame).first(kHeader), budget_ms);
@@ -92,7 +92,7 @@ TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t addre
     }
     const std::size_t len = frame[1];
     // Any other length is not an answer this host can read by count.
-    if (len != into.size()) {
+    if (up_to ? len > into.size() : len != into.size()) {
         return fail(wrong_answer(letter, address, expected, kOtherLetter | static_cast<std::uint32_t>(len)));
     }
     got = read_within(std::span(frame).subspan(kHeader, len + kCheckBytes), kAnswerMarginMs);
@@ -109,12 +109,6 @@ TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t addre
     return std::nullopt;
 }
 
-TransactionResult LoaderSession::status_answer(std::uint8_t letter, std::uint32_t address, std::int64_t budget_ms) {
-    std::array<std::uint8_t, 1> status{};
-    if (auto failure = answer(letter, address, status, budget_ms)) return failure;
-    if (status[0] != kStatusDone) return fail(wrong_answer(letter, address, kHeader + 1 + kCheckBytes, status[0]));
-    return std::nullopt;
-}
 
 TransactionResult LoaderSession::exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> into,
                                           std::int64_t budget_ms) {
@@ -220,8 +214,21 @@ bool LoaderSession::send_frame(std::span<const std::uint8_t> frame) {
     return false;
 }
 
-TransactionResult LoaderSession::frame_answer(std::uint32_t address, std::int64_t budget_ms) {
-    return status_answer(session_command::kPageProgram, address, budget_ms);
+TransactionResult LoaderSession::frame_answer(std::uint32_t address, std::uint32_t& programmed, std::int64_t budget_ms) {
+    std::array<std::uint8_t, kCheckBytes> check{};
+    if (auto failure = answer(session_command::kPageProgram, address, check, budget_ms)) return failure;
+    programmed = le32(check.data());
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::program_loader_block(std::uint32_t address, std::span<const std::uint8_t, kLoaderBlock> block) {
+    const auto request = session_frame(session_command::kLoaderBlock, address, block);
+    if (auto failure = ready(address)) return failure;
+    if (!link_.write(request)) return fail(TransactionFailure{session_command::kLoaderBlock, address, 0, 0, true});
+    // What the answer carries depends on how far the guard got; only the read-back that
+    // follows tells what the block holds.
+    std::array<std::uint8_t, kLoaderBlock> ignored{};
+    return answer(session_command::kLoaderBlock, address, ignored, kAnswerMarginMs + 2 * kFlashWriteWaitMs, true);
 }
 
 TransactionResult LoaderSession::end() {

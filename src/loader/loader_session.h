@@ -24,6 +24,8 @@ inline constexpr std::uint8_t kReadFlash = 'f';
 inline constexpr std::uint8_t kReadEeprom = 'd';
 inline constexpr std::uint8_t kPageProgram = 'W';
 inline constexpr std::uint8_t kWriteEeprom = 'D';
+// The configuration's new first block, taken by the loader's guard like a plain `F`.
+inline constexpr std::uint8_t kLoaderBlock = 'F';
 }  // namespace session_command
 
 // Every check is over a 128-byte unit.
@@ -44,8 +46,6 @@ inline constexpr std::int64_t kAnswerMarginMs = 500;
 inline constexpr std::uint32_t kOtherAddress = 0x10000;
 // A wrong answer's `status` when it carried another letter than the request's.
 inline constexpr std::uint32_t kOtherLetter = 0x20000;
-// The one data byte of a `W` answer: its pages are programmed.
-inline constexpr std::uint8_t kStatusDone = 0;
 // A loader in a session hunts after half a second of silence, between frames too; a
 // host that has been quiet this long synchronises and opens the session again first.
 inline constexpr std::int64_t kSessionIdleMs = 400;
@@ -98,8 +98,12 @@ public:
     // A `W` frame without waiting for its answer; false when the line is gone.
     bool send_frame(std::span<const std::uint8_t> frame);
     // The answer to the oldest frame in flight, which was sent for `address`: it comes
-    // once that frame's pages are programmed.
-    TransactionResult frame_answer(std::uint32_t address, std::int64_t budget_ms);
+    // once that frame's pages are programmed, with the CRC-32 of the frame's range as
+    // the flash now holds it, into `programmed`.
+    TransactionResult frame_answer(std::uint32_t address, std::uint32_t& programmed, std::int64_t budget_ms);
+    // `F`: the loader's first block with a new wait count, programmed only if the
+    // loader's guard takes it. Whether it did, only a read-back tells.
+    TransactionResult program_loader_block(std::uint32_t address, std::span<const std::uint8_t, kLoaderBlock> block);
     // Marks the exchange failed: the next command brings the loader back first.
     void lose_step() {
         open_ = false;
@@ -134,9 +138,10 @@ private:
     // Sends a request and reads its answer of `expected` data bytes into `into`.
     TransactionResult exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> into,
                                std::int64_t budget_ms);
+    // Reads the answer to `letter` at `address`: exactly `into.size()` data bytes, or with
+    // `up_to` any number up to that.
     TransactionResult answer(std::uint8_t letter, std::uint32_t address, std::span<std::uint8_t> into,
-                             std::int64_t budget_ms);
-    TransactionResult status_answer(std::uint8_t letter, std::uint32_t address, std::int64_t budget_ms);
+                             std::int64_t budget_ms, bool up_to = false);
     TransactionResult fail(TransactionFailure failure);
 
     ByteLink& link_;

@@ -192,6 +192,8 @@ OperationOutcome FastRoad::program_flash(OperationOutcome o, std::span<const std
         const std::uint32_t to = std::min(a + kCheckUnit, span.end);
         Frame frame{from, page_frame(from, image.subspan(from, to - from)), a, checks[a / kCheckUnit], wanted};
         frame.alone = holds_sync(frame.bytes) || to > halting_section_for(state_.model);
+        frame.sent = crc32(image.subspan(from, to - from));
+        frame.whole = from == a && to == a + kCheckUnit;
         frames.push_back(std::move(frame));
     }
     if (frames.empty()) {
@@ -200,11 +202,11 @@ OperationOutcome FastRoad::program_flash(OperationOutcome o, std::span<const std
         return o;
     }
     o = stream(o, frames, span.end, progress);
-    if (o.ok()) o = confirm(o, image, frames, units);
+    if (o.ok()) o = confirm(o, image, frames, checks);
     return o;
 }
 
-OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t end,
+OperationOutcome FastRoad::stream(OperationOutcome o, std::vector<Frame>& frames, std::uint32_t end,
                                   ProgressObserver& progress) {
     // Frames [answered, sent) are in flight. A frame answered "taken" is programmed once
     // any later answer comes; only then does the progress pass it.
@@ -251,7 +253,7 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
             ++sent;
         }
         if (sent == answered) break;  // stopping, and nothing left in flight
-        if (auto failure = session_.frame_answer(frames[answered].address, kFrameAnswerBudgetMs)) {
+        if (auto failure = session_.frame_answer(frames[answered].address, frames[answered].programmed, kFrameAnswerBudgetMs)) {
             return fail_at(*failure, answered);
         }
         ++answered;
@@ -265,12 +267,23 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
 }
 
 OperationOutcome FastRoad::confirm(OperationOutcome o, std::span<const std::uint8_t> image,
-                                   const std::vector<Frame>& frames, std::uint32_t units) {
-    std::vector<std::uint32_t> after;
-    if (auto failure = take_checks(units, after)) return failed(o, *failure);
+                                   const std::vector<Frame>& frames, std::vector<std::uint32_t> after) {
+    // The units no frame went to hold what the checks before the write said. A frame's
+    // answer carries the check of its range as the flash now holds it: a whole unit
+    // needs nothing more; a unit the frame covers in part is checked once more whole.
     Block chip{};
     for (const Frame& f : frames) {
-        if (after[f.unit / kCheckUnit] == f.after) continue;
+        std::uint32_t& now = after[f.unit / kCheckUnit];
+        if (f.whole && f.programmed == f.sent) {
+            now = f.after;
+            continue;
+        }
+        if (!f.whole && f.programmed == f.sent) {
+            std::array<std::uint32_t, 1> check{};
+            if (auto failure = session_.checks(f.unit, check)) return failed(o, *failure);
+            now = check[0];
+            if (now == f.after) continue;
+        }
         // The chip does not hold what was sent: the bytes say where.
         if (auto failure = session_.read(MemoryKind::Flash, f.unit, chip)) return failed(o, *failure);
         std::uint32_t found = 0;

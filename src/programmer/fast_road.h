@@ -47,6 +47,17 @@ public:
     bool session_pending() const { return session_.is_open() || session_.needs_resync(); }
     // Ends the session with a sync answered "Loader" (nothing when none is open).
     TransactionResult end_session() { return session_.end(); }
+    // The configuration inside the session: the loader's first block read, and a new one
+    // offered to the loader's guard as a checked frame, so that no line error can turn
+    // it into another command.
+    TransactionResult read_loader_block(std::uint32_t at, Block& into) {
+        if (auto failure = open()) return failure;
+        return session_.read(MemoryKind::Flash, at, into);
+    }
+    TransactionResult program_loader_block(std::uint32_t at, const Block& block) {
+        if (auto failure = open()) return failure;
+        return session_.program_loader_block(at, block);
+    }
     // Someone else's plain sync has ended it (a new connection).
     void forget_session() { session_.forget(); }
 
@@ -61,6 +72,9 @@ private:
         std::uint32_t unit;        // the 128-byte unit it lies in
         std::uint32_t before = 0;  // that unit's check before it, and once it is programmed
         std::uint32_t after = 0;
+        std::uint32_t sent = 0;        // the CRC-32 of the frame's own bytes
+        std::uint32_t programmed = 0;  // the same, as the loader read its range back
+        bool whole = false;            // the frame is its whole unit
         // Nothing else in flight with it: its bytes hold 55 55 55 55, or the chip stops
         // reading the line while it programs.
         bool alone = false;
@@ -100,12 +114,13 @@ private:
                                         std::span<const std::uint8_t> before);
     // Streams the frames; `o` comes back Interrupted or LinkFailure with the progress
     // standing where every frame below it is confirmed programmed.
-    OperationOutcome stream(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t end,
+    OperationOutcome stream(OperationOutcome o, std::vector<Frame>& frames, std::uint32_t end,
                             ProgressObserver& progress);
-    // After the stream: every unit's check taken again, each written unit's compared
-    // with what was sent. Differences are listed from the unit's bytes.
+    // After the stream: each written unit's check, from its frame's answer or taken
+    // again, compared with what was sent; `after` starts as the checks before the write.
+    // Differences are listed from the unit's bytes.
     OperationOutcome confirm(OperationOutcome o, std::span<const std::uint8_t> image, const std::vector<Frame>& frames,
-                             std::uint32_t units);
+                             std::vector<std::uint32_t> after);
 
     ProgrammerState& state_;
     Clock& clock_;

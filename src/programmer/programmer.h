@@ -123,6 +123,7 @@ private:
     OperationOutcome interrupted(OperationOutcome o, std::uint32_t address) const;
     OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const;
     OperationOutcome program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress);
+    OperationOutcome program_loader_block_in_session(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome load_file(OperationOutcome outcome, const std::string& path);
     OperationOutcome fetch(OperationOutcome outcome, std::uint32_t count, ProgressObserver& progress);
     OperationOutcome write_flash(OperationOutcome outcome, ProgressObserver& progress, WriteOptions options);

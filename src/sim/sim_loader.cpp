@@ -20,7 +20,7 @@ constexpr std::int64_t kEepromByteUs = 3400;
 constexpr std::array<std::uint8_t, 4> kAck{'O', 'K', '\r', '\n'};
 constexpr std::int64_t kUnitCheckUs = 300;  // a nibble-table CRC of 128 bytes at 16 MHz
 constexpr std::string_view kPlainLetters = "UABFDfdbEeS";
-constexpr std::string_view kSessionLetters = "ZCfdDW";
+constexpr std::string_view kSessionLetters = "ZCfdFDW";
 // Where the first block holds the clock the loader was built for, low byte first.
 constexpr std::size_t kClockAt = 8;
 
@@ -260,7 +260,8 @@ void SimLoader::take_session_byte(std::uint8_t byte, Answer& answer, std::int64_
 void SimLoader::take_frame_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us) {
     frame_.push_back(byte);
     // Only `D` and `W` carry data; for the others `len` is a count.
-    const bool carries = frame_[0] == session_command::kWriteEeprom || frame_[0] == session_command::kPageProgram;
+    const bool carries = frame_[0] == session_command::kWriteEeprom || frame_[0] == session_command::kPageProgram ||
+                         frame_[0] == session_command::kLoaderBlock;
     const std::size_t len = carries && frame_.size() >= 2 ? frame_[1] : 0;
     if (frame_.size() < 4u + len + 4u) return;
     in_frame_ = false;
@@ -329,8 +330,16 @@ void SimLoader::page_frame(Answer& answer, std::uint32_t address, std::span<cons
     }
     busy_until_us_ = taken + busy;
     programming_.push_back({busy_until_us_, address, std::vector<std::uint8_t>(data.begin(), data.end())});
-    const std::array<std::uint8_t, 1> done{kStatusDone};
-    frame_answer(answer, session_command::kPageProgram, address, done);
+    // The answer is the CRC-32 of the range as the flash will hold it.
+    std::vector<std::uint8_t> held(data.begin(), data.end());
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        const std::uint32_t at = (address + static_cast<std::uint32_t>(i)) % flash_size();
+        if (faults_.corrupt_at >= 0 && at == static_cast<std::uint32_t>(faults_.corrupt_at)) held[i] ^= 0x10;
+    }
+    const std::uint32_t check = crc32(held);
+    const std::array<std::uint8_t, 4> programmed{static_cast<std::uint8_t>(check), static_cast<std::uint8_t>(check >> 8),
+                                                 static_cast<std::uint8_t>(check >> 16), static_cast<std::uint8_t>(check >> 24)};
+    frame_answer(answer, session_command::kPageProgram, address, programmed);
     // Answered once its pages are programmed.
     answer.busy_us = busy_until_us_ - now_us;
     // The CPU stops while a page of the NRWW section programs.
@@ -341,7 +350,8 @@ void SimLoader::run_frame(Answer& answer, std::int64_t now_us) {
     const std::uint8_t letter = frame_[0];
     const std::size_t len = frame_[1];
     const std::uint32_t address = static_cast<std::uint32_t>(frame_[2] << 8 | frame_[3]);
-    const bool carries = letter == session_command::kWriteEeprom || letter == session_command::kPageProgram;
+    const bool carries = letter == session_command::kWriteEeprom || letter == session_command::kPageProgram ||
+                         letter == session_command::kLoaderBlock;
     const std::span<const std::uint8_t> data(frame_.data() + 4, carries ? len : 0);
     const bool opening = letter == session_command::kOpen;
     if (mode_ != Mode::Session && !opening) {
@@ -355,8 +365,14 @@ void SimLoader::run_frame(Answer& answer, std::int64_t now_us) {
             hunt();
             return;
         }
-        if (len > 0) page_frame(answer, address, data, now_us);
-        else frame_answer(answer, letter, address, std::array<std::uint8_t, 1>{kStatusDone});
+        if (len > 0) {
+            page_frame(answer, address, data, now_us);
+        } else {
+            const std::uint32_t empty = crc32(std::span<const std::uint8_t>{});
+            frame_answer(answer, letter, address,
+                         std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(empty), static_cast<std::uint8_t>(empty >> 8),
+                                                     static_cast<std::uint8_t>(empty >> 16), static_cast<std::uint8_t>(empty >> 24)});
+        }
         return;
     }
     const std::int64_t waited = finish_before_command(now_us);
@@ -398,6 +414,16 @@ void SimLoader::run_frame(Answer& answer, std::int64_t now_us) {
             // Answered with what the EEPROM holds once the last byte is written.
             read_into(false);
             answer.busy_us = kEepromByteUs * written;
+            break;
+        }
+        case session_command::kLoaderBlock: {
+            // The plain `F` on the frame's data: its address high byte stands where `F`
+            // has its count of pages, so a block at the loader's start is two pages.
+            std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(len, 128)), buffer_.begin());
+            const std::uint32_t pages = std::min<std::uint32_t>(address >> 8, 2);
+            write_flash_buffer(address % flash_size() & ~(kFlashPageBytes - 1), pages);
+            out.assign(buffer_.begin(), buffer_.end());
+            answer.busy_us = kPageProgramUs * pages;
             break;
         }
         default: hunt(); return;

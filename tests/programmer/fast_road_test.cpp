@@ -37,8 +37,8 @@ std::vector<Sent> packets(const SimLoader& loader) {
             continue;
         }
         const std::uint8_t len = log[i + 1].byte;
-        // Only `D` and `W` carry data.
-        const std::size_t data = c == 'D' || c == 'W' ? len : 0;
+        // Only `F`, `D` and `W` carry data.
+        const std::size_t data = c == 'F' || c == 'D' || c == 'W' ? len : 0;
         out.push_back({c, static_cast<std::uint32_t>(log[i + 2].byte << 8 | log[i + 3].byte), len,
                        data > 0 && i + 4 < log.size() ? log[i + 4].byte : std::uint8_t{0}, i});
         i += 4 + data + 4;
@@ -209,11 +209,18 @@ TEST(FastRoad, AByteCorruptedOnTheChipIsReportedByTheWriteAndByTheVerify) {
 
 TEST(FastRoad, ALoaderThatAnswersACheckWronglyEndsInAnError) {
     const auto program = random_bytes(0x1000, 6);
-    // During the write (the unit is written for nothing, then its check still disagrees
-    // with the bytes), or only during the verify.
+    {
+        // Before the write a wrong check only sends the unit again; its frame's own
+        // answer then confirms what the flash holds.
+        FastBench bench("ATmega328");
+        bench.board.loader.misbehave({.wrong_check_at = 0x0800});
+        const auto w = bench.programmer.write(MemoryKind::Flash, bench.hex_file("p.hex", 0, program));
+        ASSERT_TRUE(w.ok()) << status_text(w);
+        EXPECT_TRUE(holds(bench.flash(), 0, program));
+    }
+    // In a verify: the check says the unit differs, its bytes say it does not.
     struct Case { bool from_the_start; const char* text; };
-    for (const Case c : {Case{true, "Загрузчик ответил неверно при записи flash: команда 'C', адрес 0800"},
-                         Case{false, "Загрузчик ответил неверно при сравнении flash: команда 'C', адрес 0800"}}) {
+    for (const Case c : {Case{false, "Загрузчик ответил неверно при сравнении flash: команда 'C', адрес 0800"}}) {
         FastBench bench("ATmega328");
         if (c.from_the_start) bench.board.loader.misbehave({.wrong_check_at = 0x0800});
         const std::string file = bench.hex_file("p.hex", 0, program);
@@ -335,18 +342,18 @@ TEST(FastRoad, AByteLostOrChangedChangesNoOtherPageFailsEvenWithoutVerifyAndSays
 }
 
 TEST(FastRoad, NoAnswerToAnyConfirmationAfterTheLastFrameIsASuccess) {
-    // 64 units: the opening, two frames of checks, 64 page frames, then the two frames
-    // of checks taken again. A loader that answers every frame but one of these must not
-    // give a written flash.
+    // 64 units: the opening, two frames of checks, then 64 page frames, each answered
+    // with the check of what the flash then holds. A loader that answers every frame but
+    // one of the last must not give a written flash.
     const auto program = random_bytes(0x2000, 17);
-    for (const int muted : {66, 67, 68, 69}) {
+    for (const int muted : {65, 66, 67}) {
         FastBench bench("ATmega328");
         bench.board.loader.misbehave({.mute_command = muted});
         const std::string file = bench.hex_file("p.hex", 0, program);
         const auto w = bench.programmer.write(MemoryKind::Flash, file);
         EXPECT_EQ(w.result, Result::LinkFailure) << muted << ": " << status_text(w);
         ASSERT_TRUE(w.link_failure.has_value()) << muted;
-        EXPECT_EQ(w.link_failure->command, muted <= 67 ? 'W' : 'C') << muted;
+        EXPECT_EQ(w.link_failure->command, 'W') << muted;
     }
 }
 
@@ -390,9 +397,9 @@ TEST(FastRoad, FlashEraseIsBlankPageFramesForTheUnitsThatAreNotBlankAndLeavesThe
             EXPECT_TRUE(f.address < 0x100 || f.address >= 0x200) << f.address;
         }
         EXPECT_EQ(frames.back().address, area - 128) << model;
-        // The checks, the frames, the checks again.
+        // The checks, then the frames, each answered with the check of the blank range.
         const std::string checks((area / 128 + 31) / 32, 'C');
-        EXPECT_EQ(letters(bench.board.loader), "Z" + checks + std::string(frames.size(), 'W') + checks) << model;
+        EXPECT_EQ(letters(bench.board.loader), "Z" + checks + std::string(frames.size(), 'W')) << model;
         // A blank flash: the checks only.
         bench.board.loader.misbehave({});
         ASSERT_TRUE(bench.programmer.erase(MemoryKind::Flash).ok());
@@ -525,17 +532,18 @@ TEST(FastRoad, PlainExchangesComeOnlyAfterTheSessionIsEndedByASync) {
     FastBench bench;
     const std::string file = bench.hex_file("p.hex", 0, random_bytes(0x100, 19));
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
-    // Configuration leaves the session: the sync, then `A f b`, `B A F`, `A f b`.
+    // Configuration goes inside the session: the block read, the new one as a checked
+    // `F` frame for the loader's guard, the block read back.
     bench.board.loader.misbehave({});
     const auto c = bench.programmer.configure_loader("16", "2");
     ASSERT_TRUE(c.ok()) << status_text(c);
-    EXPECT_EQ(plain_letters(bench.board.loader), "UAfbBAFAfb");
+    EXPECT_EQ(letters(bench.board.loader), "fFf");
     EXPECT_EQ(decode_wait_count(bench.board.loader.loader_first_block(), 0), 2'666'667u);
-    // The next operation opens the session again; the program is started by the plain
-    // `S`, after the sync that ends the session.
+    // The next operation goes on in the same session; the program is started by the
+    // plain `S`, after the sync that ends the session.
     bench.board.loader.misbehave({});
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
-    EXPECT_EQ(letters(bench.board.loader).front(), 'Z');
+    EXPECT_EQ(letters(bench.board.loader).front(), 'C');
     ASSERT_TRUE(bench.programmer.start_program());
     const std::string sent = letters(bench.board.loader);
     EXPECT_EQ(sent.substr(sent.size() - 2), "US") << sent;
