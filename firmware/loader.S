@@ -34,7 +34,6 @@
   #define WDT_IO 1
   #define WDTCR_ 0x21
   #define RAMEND_ 0x45F
-  #define BUFFER 0x80
   #define LOADER_START 0x1C00
   #define PAGE_BYTES 64
   #define EEPROM_BYTES 512
@@ -52,7 +51,6 @@
   #define EEARH_ 0x22
   #define WDT_IO 0
   #define WDTCR_ 0x60
-  #define BUFFER 0x400
   #if defined(__AVR_ATmega88__)
     #define RAMEND_ 0x4FF
     #define LOADER_START 0x1C00
@@ -83,9 +81,11 @@
 ; and the packets behind them. Every chip has RAM there, and the stack above it.
 #define RING 0x200
 #define RING_END 0x400
-; A frame's data and check, once taken out of the ring, until the data is in the
-; page buffer.
+; A checked frame (its letter, len, address, data and check) once taken out of the
+; ring; the answer is built over it.
 #define FRAME 0x100
+; Its data, which is also the plain protocol's 128-byte buffer.
+#define DATA (FRAME + 4)
 
 ; Registers and bits common to the four chips.
 #define SPL_ 0x3D
@@ -93,6 +93,7 @@
 #define MCUSR_ 0x34
 #define SPMCSR_ 0x37
 #define RXC 7
+#define TXC 6
 #define UDRE 5
 #define U2X 1
 #define RXEN 4
@@ -108,7 +109,7 @@
 #define PGWRT 2
 #define RWWSRE 4
 
-#define PROTOCOL_VERSION 1
+#define PROTOCOL_VERSION 2
 
 #ifndef F_CPU
 #define F_CPU 16000000
@@ -136,8 +137,6 @@
 #error "WAIT_MS is too long for the 24-bit wait count"
 #endif
 
-; The loader's own area from its second block on is never erased or programmed.
-#define PROTECTED (LOADER_START + 128)
 ; About half a second of silence in the middle of a packet or frame abandons it
 ; (the waiting loop in getc takes about 21 cycles a turn).
 #define BYTE_TIMEOUT (F_CPU / 42)
@@ -165,48 +164,74 @@
 #endif
 .endm
 
+; Where the loader remembers that a session is open: a bit that no reset and no
+; program leaves set by surprise matters little, since only a sync's answer clears
+; it and only a checked opening frame sets it. The ATmega8 has no general-purpose
+; I/O register; the address match register of its unused TWI serves.
+#if defined(__AVR_ATmega8__)
+  #define MODE_IO 0x02
+#else
+  #define MODE_IO 0x1E
+#endif
+#define MODE_BIT 0
+
+; The letters, in the order of the handlers below. Plain mode takes A to D (Z opens
+; a session); a session takes U (a sync) and the rest; F, D and W carry data. F in a
+; session is the configuration's block, checked like any frame.
+#define IDX_U 6
+#define IDX_Z 9
+#define IDX_F 10
+#define IDX_D 11
+
 ; Registers kept across the whole loader:
 ;   r1 zero; r2:r3 ring read pointer; r28:r29 (Y) ring write pointer;
 ;   r4 the byte waiting to go out, r5 nonzero while it waits;
-;   r6:r7 the current address (A); r17 poll's scratch.
-; T: during the wait, set once the wait has restarted; in a command, the mode (an
-; erase, the EEPROM); while a frame is taken in, set so that silence waits for a sync.
+;   r6:r7 the current address (A); r8-r11 the CRC; r17 poll's scratch.
+; A packet leaves a1 a2 a3 in r18 r19 r20, a frame its len (or count), hi and lo.
+; T: during the wait, set once the wait has restarted; while a packet or frame comes
+; in, set when silence in it must end in a hunt; in a command, the mode (an erase,
+; the EEPROM).
 
   .section .text
   .global reset
 ; ---------------------------------------------------------------- first block
+; Nothing in this block runs between the erase and the write of a page, so the
+; loader can rewrite it while running.
 reset:
   rjmp init
 signature:
   .ascii "ZRVK"
   .byte PROTOCOL_VERSION, PAGE_BYTES / 2
+  .long F_CPU                           ; the clock, for the session's answer
 
-; The code in this block never runs while the block itself is programmed.
+; r21 bytes from the line to Z on.
+take:
+  rcall getc
+  st Z+, r16
+  dec r21
+  brne take
+  ret
 
-; The next byte from the ring into r16, waiting for it. Clobbers X, r25. Half a
-; second without a byte abandons what was under way.
-getc:
-  ldi r25, lo8(BYTE_TIMEOUT)
-  ldi r26, hi8(BYTE_TIMEOUT)
-  ldi r27, hlo8(BYTE_TIMEOUT)
-1:
-  rcall poll
-  cp r2, r28
-  cpc r3, r29
-  brne 2f
-  subi r25, 1
-  sbci r26, 0
-  sbci r27, 0
-  brcc 1b
-  rjmp restart
-2:
-  movw r26, r2
-  ld r16, X+
-  cpi r27, hi8(RING_END)
-  brne 3f
-  ldi r27, hi8(RING)
-3:
-  movw r2, r26
+; X at the data, which is also the plain protocol's 128-byte buffer.
+buffer:
+  ldi r26, lo8(DATA)
+  ldi r27, hi8(DATA)
+  ret
+
+cmd_address:
+  mov r7, r18
+  mov r6, r19
+ack:
+  ldi r30, lo8(acknowledgement)
+  ldi r31, hi8(acknowledgement)
+  rjmp send_text
+
+; r25 bytes of flash (T clear) or EEPROM (T set) from Z to X on.
+read_loop:
+  rcall read_byte
+  st X+, r16
+  dec r25
+  brne read_loop
   ret
 
   .org 48, 0
@@ -260,13 +285,14 @@ got_byte:
   set
   rjmp reload
 
-cmd_address:
-  mov r7, r18
-  mov r6, r19
-ack:
-  ldi r30, lo8(acknowledgement)
-  ldi r31, hi8(acknowledgement)
-  rjmp send_text
+; r25 = a1 as a count of 1 to 128; Z at the current address, X at the buffer.
+count_a1:
+  mov r25, r18
+  dec r25
+  andi r25, 0x7F
+  inc r25
+  movw r30, r6
+  rjmp buffer
 
   .org 128, 0
 ; ---------------------------------------------------------------- the rest
@@ -314,7 +340,8 @@ init:
   std Z + UCSRB_ - UCSRA_, r16
 #endif
   ; Nothing survives from before the reset (a jump here from a program included):
-  ; address 0, the ring empty, nothing to send.
+  ; address 0, the ring empty, nothing to send. The session's bit is cleared by
+  ; the sync's answer, the only way out of the wait.
   clr r6
   clr r7
   clr r5
@@ -322,7 +349,6 @@ init:
   ldi r29, hi8(RING)
   movw r2, r28
   ldi r20, 4                            ; sync bytes still wanted
-  clt                                   ; the wait not yet restarted
   rjmp load_count
 
 ; Leaves the UART as a reset leaves it and starts the user program.
@@ -344,143 +370,237 @@ leave:
   clr r30
   ijmp
 
+; The next byte from the ring into r16, waiting for it. Clobbers X, r23. Half a
+; second without a byte abandons what was under way.
+getc:
+  ldi r23, lo8(BYTE_TIMEOUT)
+  ldi r26, hi8(BYTE_TIMEOUT)
+  ldi r27, hlo8(BYTE_TIMEOUT)
+1:
+  rcall poll
+  cp r2, r28
+  cpc r3, r29
+  brne 2f
+  subi r23, 1
+  sbci r26, 0
+  sbci r27, 0
+  brcc 1b
+  rjmp restart
+2:
+  movw r26, r2
+  ld r16, X+
+  andi r27, hi8(RING_END - 1)           ; 0x400 wraps to 0x200
+  ori r27, hi8(RING)
+  movw r2, r26
+  ret
+
 ; ---------------------------------------------------------------- commands
-; Silence in the middle of something: the stack afresh, then the next command, or
-; with T set (a frame was coming) nothing until a sync.
+; After a line error, a failed check or a refusal: nothing until a sync that about
+; 20 ms of silence follows. Frames the host sent ahead are still coming then, and a
+; "UUUU" in their data, followed by more data, must not hand that data to the
+; command reader. Silence in the middle of a packet comes here too: with T set (a
+; frame was coming) it hunts, otherwise the next command is read.
+hunt:
+  set
 restart:
   ldi r16, lo8(RAMEND_)
   out SPL_, r16
   ldi r16, hi8(RAMEND_)
   out SPH_, r16
-  brtc main
-hunt:
-  ldi r20, 4
+  brtc next
+  ldi r20, 3
+3:
+  inc r20
 1:
   rcall getc
   cpi r16, 'U'
   brne hunt
   dec r20
   brne 1b
-  ; Frames may still be coming, and their data may hold "UUUU": a sync counts
-  ; only when the line then stays quiet for about 20 ms, so that no byte after it
-  ; can be taken for a command.
   ldi r24, lo8(SILENCE)
   ldi r25, hi8(SILENCE)
 2:
   rcall poll
   cp r2, r28
   cpc r3, r29
-  brne hunt
+  brne 3b                               ; a fifth U: the last four may be the sync
   sbiw r24, 1
   brne 2b
 sync_answer:
+  cbi MODE_IO, MODE_BIT                 ; a sync always ends a session
   ldi r30, lo8(identification)
   ldi r31, hi8(identification)
 send_text:
   lpm r16, Z+
   tst r16
-  breq main
+  breq next
   rcall putc
   rjmp send_text
 
-main:
+cmd_sync:
+  cpi r18, 'U'
+  cpc r19, r18
+  cpc r20, r18
+  breq sync_answer
+to_hunt:
+  rjmp hunt
+
+; The command reader. In plain mode a letter and three bytes; in a session a frame
+; whose check must match before anything of it runs.
+next:
   clt
+  sbic MODE_IO, MODE_BIT
+  set                                   ; silence in a session: hunt
   rcall getc
   ldi r30, lo8(commands)
   ldi r31, hi8(commands)
 1:
   lpm r17, Z+
   tst r17
-  breq main                             ; not a command: resynchronise on the next byte
+  breq to_hunt                          ; no command: wait for a sync
   cp r16, r17
   brne 1b
-  rcall getc
-  mov r18, r16                          ; a1
-  rcall getc
-  mov r19, r16                          ; a2
-  rcall getc
-  mov r20, r16                          ; a3
-  ; Z is one past the letter: its rjmp in the table below.
+  ; Z is one past the letter: its place tells the letter's kind. T is still the
+  ; session's bit (getc leaves it alone).
+  brts 2f
+  cpi r30, lo8(commands + IDX_D + 2)    ; plain mode: no session command
+  brsh to_hunt
+  rjmp 3f
+2:
+  cpi r30, lo8(commands + IDX_U + 1)    ; a session: no plain command
+  brlo to_hunt
+3:
+  movw r24, r30                         ; the handler's place
+  ldi r30, lo8(FRAME)
+  ldi r31, hi8(FRAME)
+  st Z+, r16
+  ldi r21, 3
+  rcall take
+  ld r20, -Z                            ; a3, or lo
+  ld r19, -Z                            ; a2, or hi
+  ld r18, -Z                            ; a1, or len
+  cpi r24, lo8(commands + IDX_Z + 1)
+  breq 4f
+  brtc dispatch
+  cpi r24, lo8(commands + IDX_U + 1)
+  breq dispatch
+4:
+  ; A frame: F, D and W carry len data bytes, the others none.
+  clr r21
+  mov r22, r24
+  subi r22, lo8(commands + IDX_F + 1)
+  cpi r22, 3
+  brsh 5f
+  mov r21, r18
+5:
+  mov r22, r21
+  subi r21, -4
+  adiw r30, 3
+  rcall take
+  mov r21, r22
+  rcall seal
+  tst r21
+  brne to_hunt
+  mov r7, r19                           ; the frame's address is the current one
+  mov r6, r20
+dispatch:
+  clt
+  movw r30, r24
   subi r30, lo8(-(AT(handlers) / 2 - AT(commands) - 1))
   sbci r31, hi8(-(AT(handlers) / 2 - AT(commands) - 1))
   ijmp
 
-handlers:
-  rjmp cmd_sync
-  rjmp cmd_address
-  rjmp cmd_load
-  rjmp cmd_write_flash
-  rjmp cmd_write_eeprom
-  rjmp cmd_read_flash
-  rjmp cmd_read_eeprom
-  rjmp cmd_fetch
-  rjmp cmd_erase_flash
-  rjmp cmd_erase_eeprom
-  rjmp leave
-  rjmp cmd_flash_checks
-  rjmp cmd_eeprom_checks
-  rjmp cmd_range_erase
-  rjmp cmd_page
+; W: a checked page frame, programmed at its address. Any range below the loader
+; is safe: the bytes of a touched page outside it keep what they held.
+cmd_page:
+  mov r24, r18
+  rcall range_check
+  brcs to_hunt                          ; it reaches the loader: nothing, a hunt
+  rcall buffer
+  rcall flash_program
+  ; The answer is the CRC-32 of the range as the flash now holds it: the host learns
+  ; that the frame is programmed, and programmed right, without a second pass.
+  movw r30, r6
+  mov r25, r18
+  rcall buffer
+  rcall crc_read
+  rjmp done
 
-cmd_sync:
-  cpi r18, 'U'
-  brne main
-  cpi r19, 'U'
-  brne main
-  cpi r20, 'U'
-  brne main
-  rjmp sync_answer
+handlers:
+  rjmp cmd_address                      ; A
+  rjmp cmd_load                         ; B
+  rjmp cmd_fetch                        ; b
+  rjmp cmd_erase_flash                  ; E
+  rjmp cmd_erase_eeprom                 ; e
+  rjmp leave                            ; S
+  rjmp cmd_sync                         ; U
+  rjmp cmd_read_flash                   ; f
+  rjmp cmd_read_eeprom                  ; d
+  rjmp cmd_open                         ; Z
+  rjmp cmd_write_flash                  ; F
+  rjmp cmd_write_eeprom                 ; D
+  rjmp cmd_page                         ; W
+                                        ; C: right below
+; C: the CRC-32 of each of n 128-byte flash units (1 to 32).
+cmd_flash_checks:
+  mov r22, r18
+  movw r30, r6
+  rcall buffer
+1:
+  ldi r25, 128
+  rcall crc_read
+  cpi r26, lo8(DATA + 128)              ; 32 units fill the answer
+  breq 2f
+  dec r22
+  brne 1b
+2:
+  rjmp done
+
 
 cmd_load:
-  ldi r30, lo8(BUFFER)
-  ldi r31, hi8(BUFFER)
+  ldi r30, lo8(DATA)
+  ldi r31, hi8(DATA)
   ldi r21, 128
-1:
-  rcall getc
-  st Z+, r16
-  dec r21
-  brne 1b
+  rcall take
   rjmp ack
 
 cmd_fetch:
-  ldi r25, 128
-  rcall buffer_start
-1:
-  ld r16, X+
-  rcall putc
-  dec r25
-  brne 1b
-  rjmp main
+  ldi r21, 128
+  rcall buffer
+  rcall send
+  rjmp next
 
-cmd_read_eeprom:
-  set
-cmd_read_flash:
-  rcall count_a1
-1:
-  rcall read_byte
-  st X+, r16
-  dec r25
-  brne 1b
-  rjmp ack
-
-; `D` writes a1 bytes of the buffer, `e` blanks a1 bytes; the answer comes when the
-; last is written.
+; D writes a1 bytes of the buffer, e blanks a1 bytes; the answer comes when the last
+; is written. Both then read back what the EEPROM holds: a session's answer carries it.
 cmd_erase_eeprom:
   set
 cmd_write_eeprom:
   rcall count_a1
-1:
-  ld r16, X+
-  brtc 2f
-  ldi r16, 0xFF
-2:
-  rcall ee_write
-  dec r25
-  brne 1b
+  rcall ee_loop
+cmd_read_eeprom:
+  set
+  rjmp cmd_read_flash
+; Z: opens the session (or pings it). Its count and address are those of the
+; version, page and clock in the first block, which it answers like an f frame.
+cmd_open:
+  sbi MODE_IO, MODE_BIT
+cmd_read_flash:
+  rcall count_a1
+  rcall read_loop
+; The end of a command whose answer is the data up to X: "OK" in plain mode (the
+; buffer holds it), the data in a session.
+done:
+  sbis MODE_IO, MODE_BIT
   rjmp ack
+  rcall reply
+  rjmp next
 
-; The 64-byte pages from the current address rounded down to 64: a2 of them (at
-; most two) programmed from the buffer, or one erased.
+
+; F programs a2 64-byte pages (at most two) from the buffer, E blanks one, both from
+; the current address rounded down to 64. Nothing of the loader is ever erased, and
+; its first block is programmed only whole, and only when the buffer differs from it
+; in nothing but the wait count, whose two copies agree: no line error can change
+; the loader's code.
 cmd_write_flash:
   mov r16, r19
   cpi r16, 3
@@ -494,166 +614,106 @@ cmd_erase_flash:
   swap r16
   lsl r16
   lsl r16                               ; 64 bytes a page
-  movw r12, r6
-  ldi r17, 0xC0
-  and r12, r17
-  movw r14, r12
-  add r14, r16
-  adc r15, r1
-  ldi r24, lo8(BUFFER)
-  ldi r25, hi8(BUFFER)
-  clr r20
-  rcall flash_program
-  rjmp ack
-
-; `C`/`c hi lo n`: the CRC-32 of each of n 128-byte units (n 0: 256), flash or EEPROM.
-cmd_eeprom_checks:
-  set
-cmd_flash_checks:
-  mov r31, r18
-  mov r30, r19
-1:
-  rcall crc_start
-  ldi r21, 128
-2:
-  ; Reads half of the line's bytes a turn: the UART keeps two.
-  sbrc r21, 0
-  rcall poll
-  rcall read_byte
-  rcall crc_byte
-  dec r21
-  brne 2b
-  ; It goes out while the next is computed.
-  ldi r26, 8
-  clr r27
-5:
-  ld r16, X+
-  com r16
-  rcall putc
-  cpi r26, 12
-  brne 5b
-  dec r20
-  brne 1b
-  rjmp main
-
-; `X hi lo n`: erases the pages of [address, address + 128 n) that are not blank.
-cmd_range_erase:
-  ldi r16, 2
-  mov r17, r19
-  andi r17, 0x7F
-  brne 1f
-  tst r20
-  breq 1f                               ; 256 units: 32 KB always reach the loader
-  mov r25, r20
-  clr r24
-  lsr r25
-  ror r24
+  mov r24, r16
+  mov r20, r6
+  andi r20, 0xC0
+  mov r19, r7
   rcall range_check
-  brcs 1f
-  set
-  clr r20
-  rcall flash_program
-  clr r16
-1:
-  rcall answer
-  rjmp main
-
-; `W hi lo n`, n data bytes, their check: programs them once the check matches.
-cmd_page:
-  mov r16, r19
-  andi r16, 0x3F
-  brne refuse
-  cpi r20, 64
-  breq 1f
-  cpi r20, 128
-  brne refuse
-1:
-  mov r24, r20
-  clr r25
-  rcall range_check
-  brcs refuse
-  set                                   ; silence in the frame: wait for a sync
-  rcall crc_start
-  ldi r30, 18
-  clr r31
+  brcc 4f
+  brts to_ack                           ; no erase in the loader
+  cp r12, r22
+  cpc r13, r23
+  brne to_ack                           ; not the first block
+  cpi r16, 128
+  brne to_ack                           ; not the whole block
+  movw r30, r22
+  rcall buffer
 2:
-  ld r16, Z+
-  rcall crc_byte
-  cpi r30, 21
-  brne 2b
-  ; The data and the check: taken through the CRC together, they leave its
-  ; register at CRC-32's fixed residue when they match.
-  ldi r30, lo8(FRAME)
-  ldi r31, hi8(FRAME)
-  mov r21, r20
-  subi r21, -4
+  lpm r16, Z+
+  ld r17, X+
+  eor r16, r17
+  ; j = offset - 48, or offset - 82: the count's nibbles are the low ones at
+  ; j = 0, 1, 2, 3, 6, 7.
+  mov r21, r30
+  subi r21, 49
+  cpi r21, 34
+  brlo 3f
+  subi r21, 34
 3:
-  rcall getc
-  st Z+, r16
-  rcall crc_byte
-  dec r21
-  brne 3b
-  ldi r16, 0xE3
-  cp r8, r16
-  ldi r16, 0x20
-  cpc r9, r16
-  ldi r16, 0xBB
-  cpc r10, r16
-  ldi r16, 0xDE
-  cpc r11, r16
-  ldi r16, 1
-  brne failed
-  ldi r24, lo8(FRAME)
-  ldi r25, hi8(FRAME)
-  clt
-  ser r20                               ; answer when the last page is filled
+  cpi r21, 8
+  brsh 5f
+  andi r21, 6
+  cpi r21, 4
+  breq 5f
+  andi r16, 0xF0
+5:
+  tst r16
+  brne to_ack
+  cpi r30, 128
+  brne 2b
+  ldi r30, lo8(DATA + 48)
+  ldi r31, hi8(DATA + 48)
+6:
+  ld r16, Z+
+  ldd r17, Z + 33
+  cpse r16, r17
+to_ack:
+  rjmp done                             ; the copies differ
+  cpi r30, lo8(DATA + 56)
+  brne 6b
+4:
+  rcall buffer
   rcall flash_program
-  rjmp main
-refuse:
-  ldi r16, 2
-failed:
-  rcall answer
-  set
-  rjmp restart
+  rjmp done                             ; a session reads the block back to know
 
 ; ---------------------------------------------------------------- helpers
-; C set when [r18:r19, + r25:r24) does not end at or below the loader's start.
-; The range goes to r13:r12 and r15:r14. Clobbers r22, r23.
+; C set when [r19:r20, + r24) does not end at or below the loader's start.
+; The range goes to r13:r12 and r15:r14, the loader's start to r23:r22.
 range_check:
-  mov r12, r19
-  mov r13, r18
-  movw r14, r12
-  add r14, r24
-  adc r15, r25
-  brcs checked
   ldi r22, lo8(LOADER_START)
   ldi r23, hi8(LOADER_START)
+  mov r12, r20
+  mov r13, r19
+  movw r14, r12
+  add r14, r24
+  adc r15, r1
+  brcs checked
   cp r22, r14
   cpc r23, r15
 checked:
   ret
 
-; With r20 nonzero and Z at the last page of the range: answers the frame, once.
-; Clobbers X, r16, r21.
-frame_done:
-  tst r20
-  breq checked
-  movw r26, r30
-  subi r26, lo8(-(PAGE_BYTES))
-  sbci r27, hi8(-(PAGE_BYTES))
-  cp r26, r14
-  cpc r27, r15
-  brlo checked
-  clr r20
-  clr r16
-  rjmp answer
+; r25 bytes from X on (T clear) or 0xFF (T set) into the EEPROM at Z.
+ee_loop:
+  ld r16, X+
+  brtc 1f
+  ldi r16, 0xFF
+1:
+  rcall ee_write
+  dec r25
+  brne ee_loop
+  ret
+
+; Answers the frame with the data from DATA up to X: the request's letter and
+; address, the data's length, the data and their CRC-32.
+reply:
+  mov r21, r26
+  subi r21, lo8(DATA)
+  sts FRAME + 1, r21
+  rcall seal
+  mov r21, r26                          ; FRAME is 256-aligned: the length
+  clr r26
+send:
+  ld r16, X+
+  rcall putc
+  dec r21
+  brne send
+  ret
 
 ; Programs (T clear) or erases (T set) the flash in [r13:r12, r15:r14), whole chip
 ; pages at a time: the bytes of a page outside the range keep what they held, the
-; new ones come from r25:r24 on. A page that is blank and stays so is not touched,
-; and one that becomes blank is only erased. Nothing at or above the loader's
-; second block is touched, nor its first by an erase.
-; With r20 nonzero (a frame) its last page is answered.
+; new ones come from X on. A page whose bytes do not change is not touched. The
+; callers keep the range off the loader.
 flash_program:
   movw r30, r12
   andi r30, lo8(~(PAGE_BYTES - 1))
@@ -661,103 +721,72 @@ page_loop:
   cp r30, r14
   cpc r31, r15
   brsh checked
-  ldi r16, lo8(PROTECTED)
-  ldi r17, hi8(PROTECTED)
-  brtc 1f
-  ; Nor is its first block ever erased on its own: a reset before it is programmed
-  ; again would leave a chip with no loader. `F` rewrites it whole in one go.
-  ldi r16, lo8(LOADER_START)
-  ldi r17, hi8(LOADER_START)
-1:
-  cp r30, r16
-  cpc r31, r17
-  brsh checked
   ldi r21, PAGE_BYTES / 2
-  ldi r22, 0xFF                         ; AND of the old bytes
-  ldi r23, 0xFF                         ; AND of the new bytes
+  clr r22                               ; set when a byte changes
+  ser r23                               ; 0xFF while the page is to be blank
 fill:
-  lpm r0, Z+
-  lpm r1, Z
-  sbiw r30, 1
-  and r22, r0
-  and r22, r1
-  cp r30, r12
-  cpc r31, r13
-  brlo have
-  cp r30, r14
-  cpc r31, r15
-  brsh have
-  brts blank
-  movw r26, r30
-  sub r26, r12
-  sbc r27, r13
-  add r26, r24
-  adc r27, r25
-  ld r0, X+
-  ld r1, X
-  rjmp have
-blank:
-  ldi r16, 0xFF
+  rcall pick
   mov r0, r16
+  rcall pick
   mov r1, r16
-have:
-  and r23, r0
-  and r23, r1
+  sbiw r30, 2
   ldi r16, (1 << SPMEN)
   rcall do_spm
   adiw r30, 2
   dec r21
   brne fill
   clr r1
-  subi r30, lo8(PAGE_BYTES)
-  sbci r31, hi8(PAGE_BYTES)
-  ; A frame's last page in the read-while-write section is answered now, its data
-  ; out of RAM. Where the CPU stops while a page programs, the answer waits until
-  ; it is done (the host sends nothing meanwhile).
-  cpi r31, hi8(NRWW_START)
-  brsh 4f
-  rcall frame_done
-4:
-  mov r16, r22
-  and r16, r23
-  cpi r16, 0xFF
+  sbiw r30, 2                           ; the page's last word: its address bits
+  tst r22
   breq 5f
   ldi r16, (1 << PGERS) | (1 << SPMEN)
   rcall do_spm
-  cpi r23, 0xFF
-  breq 5f                               ; the erase already left it so
+  inc r23
+  breq 5f                               ; to be blank: the erase made it so
   ldi r16, (1 << PGWRT) | (1 << SPMEN)
   rcall do_spm
 5:
   ; Reads of the program area again, and a fresh page buffer.
   ldi r16, (1 << RWWSRE) | (1 << SPMEN)
   rcall do_spm
-  rcall frame_done
-  subi r30, lo8(-(PAGE_BYTES))
-  sbci r31, hi8(-(PAGE_BYTES))
+  adiw r30, 2
   rjmp page_loop
 
-; X at the buffer, Z at the current address, r25 = a1, 1 to 128.
-count_a1:
-  mov r25, r18
-  dec r25
-  andi r25, 0x7F
-  inc r25
-  movw r30, r6
-buffer_start:
-  ldi r26, lo8(BUFFER)
-  ldi r27, hi8(BUFFER)
+; r16 = what the flash byte at Z is to hold: the byte from X on (T clear) or 0xFF
+; (T set) inside [r13:r12, r15:r14), what it holds outside; r22 set when it changes,
+; r23 kept 0xFF only while every such byte is.
+; Byte by byte, so that a range of odd address or length keeps its neighbours. Z
+; advances. Clobbers r17.
+pick:
+  lpm r17, Z
+  mov r16, r17
+  cp r30, r12
+  cpc r31, r13
+  brlo 1f
+  cp r30, r14
+  cpc r31, r15
+  brsh 1f
+  ldi r16, 0xFF
+  brts 1f
+  ld r16, X+
+1:
+  and r23, r16
+  cpse r16, r17
+  ser r22
+  adiw r30, 1
   ret
 
-; Sends the packet's address (r18 r19) and the status in r16. Clobbers r21.
-answer:
-  mov r21, r16
-  mov r16, r18
-  rcall putc
-  mov r16, r19
-  rcall putc
-  mov r16, r21
-  rjmp putc
+; SPM with SPMCSR = r16; the line is served while the page erases or programs.
+; Every EEPROM write has been waited for. Clobbers r16.
+do_spm:
+  out SPMCSR_, r16
+  spm
+1:
+  rcall poll
+  in r16, SPMCSR_
+  sbrc r16, SPMEN
+  rjmp 1b
+  ret
 
 ; Hands the byte waiting to go out to the UART when it has room, and takes a byte
 ; that has arrived into the ring. Clobbers r17.
@@ -774,10 +803,8 @@ poll:
   ret
   UIN r17, UDR_
   st Y+, r17
-  cpi r29, hi8(RING_END)
-  brne 2f
-  ldi r29, hi8(RING)
-2:
+  andi r29, hi8(RING_END - 1)
+  ori r29, hi8(RING)
   ret
 
 ; r16 to the line, behind the byte that waits to go out. Keeps polling.
@@ -795,21 +822,53 @@ ee_wait:
   rjmp ee_wait
   ret
 
-; CRC-32 in r8-r11, a bit at a time: as fast as a nibble table whose shifts loop,
-; and 80 bytes smaller. crc_start sets it to all ones and puts the polynomial in
-; r22, r23, r24, r0; crc_byte takes r16 in. Clobbers r16.
+; The CRC-32 of FRAME's letter, length, address and r21 data bytes, compared with
+; the four bytes after them and stored there; r21 is nonzero when they differed.
+seal:
+  rcall crc_start
+  ldi r26, lo8(FRAME)
+  ldi r27, hi8(FRAME)
+  subi r21, -4
+1:
+  ld r16, X+
+  rcall crc_byte
+  dec r21
+  brne 1b
+  rjmp crc_store
+
+; The CRC-32 of r25 bytes of flash or EEPROM from Z, stored at X on.
+crc_read:
+  rcall crc_start
+1:
+  rcall read_byte
+  rcall crc_byte
+  dec r25
+  brne 1b
+crc_store:
+  ldi r17, 4
+1:
+  ld r16, X
+  com r8
+  eor r16, r8
+  or r21, r16
+  st X+, r8
+  mov r8, r9
+  mov r9, r10
+  mov r10, r11
+  dec r17
+  brne 1b
+  ret
+
+; CRC-32 in r8-r11, a bit at a time; crc_byte takes r16 in, and serves the line
+; first, so that a long check loses nothing. Clobbers r16, r17.
 crc_start:
   ser r16
   mov r8, r16
   mov r9, r16
   movw r10, r8
-  ldi r22, 0x20
-  ldi r23, 0x83
-  ldi r24, 0xB8
-  ldi r16, 0xED
-  mov r0, r16
   ret
 crc_byte:
+  rcall poll
   eor r8, r16
   ldi r16, 8
 1:
@@ -818,10 +877,14 @@ crc_byte:
   ror r9
   ror r8
   brcc 2f
-  eor r8, r22
-  eor r9, r23
-  eor r10, r24
-  eor r11, r0
+  ldi r17, 0x20
+  eor r8, r17
+  ldi r17, 0x83
+  eor r9, r17
+  ldi r17, 0xB8
+  eor r10, r17
+  ldi r17, 0xED
+  eor r11, r17
 2:
   dec r16
   brne 1b
@@ -859,21 +922,8 @@ ee_write:
   sbi EECR_, EEPE
   rjmp ee_wait
 
-; SPM with SPMCSR = r16, once the EEPROM and the last SPM are done; the line is
-; served while the page erases or programs. Clobbers r16.
-do_spm:
-  rcall ee_wait
-  out SPMCSR_, r16
-  spm
-1:
-  rcall poll
-  in r16, SPMCSR_
-  sbrc r16, SPMEN
-  rjmp 1b
-  ret
-
 commands:
-  .asciz "UABFDfdbEeSCcXW"
+  .asciz "ABbEeSUfdZFDWC"
 identification:
   .asciz "Loader"
 acknowledgement:

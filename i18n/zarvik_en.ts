@@ -738,10 +738,6 @@ Exit codes:
         <translation>The loader&apos;s answer failed its CRC-32 check while %s: command &apos;%c&apos;, address %.4X</translation>
     </message>
     <message>
-        <source>Загрузчик отказался выполнить команду при %s: команда &apos;%c&apos;, адрес %.4X</source>
-        <translation>The loader refused a command while %s: command &apos;%c&apos;, address %.4X</translation>
-    </message>
-    <message>
         <source>Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик</source>
         <translation>The loader speaks version 1 of the fast protocol, so the plain protocol is used with it. Replace the loader with a new one: with the old one, a single bad byte on the line can damage the EEPROM or the loader itself</translation>
     </message>

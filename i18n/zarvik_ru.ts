@@ -735,10 +735,6 @@ Exit codes:
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Загрузчик отказался выполнить команду при %s: команда &apos;%c&apos;, адрес %.4X</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик</source>
         <translation type="unfinished"></translation>
     </message>

@@ -10,9 +10,7 @@ namespace {
 constexpr std::uint8_t hi(std::uint32_t address) { return static_cast<std::uint8_t>((address >> 8) & 0xFF); }
 constexpr std::uint8_t lo(std::uint32_t address) { return static_cast<std::uint8_t>(address & 0xFF); }
 
-constexpr std::array<std::uint8_t, 4> kMagic{'Z', 'R', 'V', 'K'};
 constexpr std::array<std::uint8_t, 4> kSync{command::kSync, command::kSync, command::kSync, command::kSync};
-constexpr std::size_t kGreetingSize = 6;
 constexpr std::size_t kHeader = 4;
 constexpr std::size_t kCheckBytes = 4;
 // The longest a drain waits for the line to fall quiet, and the most it throws away.
@@ -50,6 +48,13 @@ std::vector<std::uint8_t> session_frame(std::uint8_t letter, std::uint32_t addre
     return frame;
 }
 
+std::vector<std::uint8_t> count_frame(std::uint8_t letter, std::uint8_t count, std::uint32_t address) {
+    std::vector<std::uint8_t> frame{letter, count, hi(address), lo(address)};
+    const std::uint32_t check = crc32(frame);
+    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<std::uint8_t>(check >> (8 * i)));
+    return frame;
+}
+
 ReadResult LoaderSession::read_within(std::span<std::uint8_t> into, std::int64_t budget_ms) {
     const std::int64_t deadline = clock_.now_ms() + budget_ms;
     ReadResult total;
@@ -75,7 +80,7 @@ TransactionResult LoaderSession::fail(TransactionFailure failure) {
 }
 
 TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t address, std::span<std::uint8_t> into,
-                                        std::int64_t budget_ms) {
+                                        std::int64_t budget_ms, bool up_to) {
     const std::size_t expected = kHeader + into.size() + kCheckBytes;
     std::array<std::uint8_t, kHeader + kMaxFrameData + kCheckBytes> frame{};
     ReadResult got = read_within(std::span(frame).first(kHeader), budget_ms);
@@ -86,9 +91,8 @@ TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t addre
         return fail(wrong_answer(letter, address, expected, kOtherAddress | static_cast<std::uint32_t>(frame[2] << 8 | frame[3])));
     }
     const std::size_t len = frame[1];
-    // A refusal is a one-byte status where more was asked for; any other length is
-    // not an answer this host can read by count.
-    if (len != into.size() && len != 1) {
+    // Any other length is not an answer this host can read by count.
+    if (up_to ? len > into.size() : len != into.size()) {
         return fail(wrong_answer(letter, address, expected, kOtherLetter | static_cast<std::uint32_t>(len)));
     }
     got = read_within(std::span(frame).subspan(kHeader, len + kCheckBytes), kAnswerMarginMs);
@@ -100,26 +104,30 @@ TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t addre
         f.bad_check = true;
         return fail(f);
     }
-    if (len != into.size()) return fail(wrong_answer(letter, address, expected, frame[kHeader]));
     std::copy_n(frame.begin() + kHeader, len, into.begin());
+    note_exchange();
     return std::nullopt;
 }
 
-TransactionResult LoaderSession::status_answer(std::uint8_t letter, std::uint32_t address, std::int64_t budget_ms) {
-    std::array<std::uint8_t, 1> status{};
-    if (auto failure = answer(letter, address, status, budget_ms)) return failure;
-    if (status[0] != kStatusDone) return fail(wrong_answer(letter, address, kHeader + 1 + kCheckBytes, status[0]));
-    return std::nullopt;
-}
 
-TransactionResult LoaderSession::exchange(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data,
-                                          std::span<std::uint8_t> into, std::int64_t budget_ms) {
+TransactionResult LoaderSession::exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> into,
+                                          std::int64_t budget_ms) {
+    const std::uint8_t letter = request[0];
+    const auto address = static_cast<std::uint32_t>(request[2] << 8 | request[3]);
     if (auto failure = ready(address)) return failure;
-    if (!link_.write(session_frame(letter, address, data))) return fail(TransactionFailure{letter, address, 0, 0, true});
+    if (!link_.write(request)) return fail(TransactionFailure{letter, address, 0, 0, true});
     return answer(letter, address, into, budget_ms);
 }
 
+bool LoaderSession::idle() const { return clock_.now_ms() - last_exchange_ms_ > kSessionIdleMs; }
+
 TransactionResult LoaderSession::ready(std::uint32_t address) {
+    // A loader left alone for half a second has hunted (or is about to): the sync finds
+    // it either way, and the session is opened afresh. A pause is never a failure.
+    if (open_ && !needs_resync_ && idle()) {
+        open_ = false;
+        needs_resync_ = true;
+    }
     if (needs_resync_) {
         if (auto failure = resync()) {
             failure->address = address;
@@ -127,43 +135,44 @@ TransactionResult LoaderSession::ready(std::uint32_t address) {
         }
     }
     if (open_) return std::nullopt;
-    if (auto failure = open(page_words_)) {
-        // The opening failed on the way to `letter`: the failure names the command's address.
+    if (auto failure = open(page_words_, loader_start_)) {
+        // The opening failed on the way to the command: the failure names its address.
         failure->address = address;
         return failure;
     }
     return std::nullopt;
 }
 
-TransactionResult LoaderSession::open(std::uint8_t page_words) {
+TransactionResult LoaderSession::open(std::uint8_t page_words, std::uint32_t loader_start) {
     page_words_ = page_words;
+    loader_start_ = loader_start;
+    if (open_ && !needs_resync_ && idle()) needs_resync_ = true;
     if (needs_resync_) {
         if (auto failure = resync()) return failure;
     }
-    if (!link_.write(session_frame(session_command::kOpen, 0, kMagic))) {
-        return fail(TransactionFailure{session_command::kOpen, 0, 0, 0, true});
+    const std::uint32_t at = loader_start + kGreetingOffset;
+    if (!link_.write(count_frame(session_command::kOpen, kGreetingSize, at))) {
+        return fail(TransactionFailure{session_command::kOpen, at, 0, 0, true});
     }
     std::array<std::uint8_t, kGreetingSize> greeting{};
-    if (auto failure = answer(session_command::kOpen, 0, greeting, kAnswerMarginMs)) return failure;
+    if (auto failure = answer(session_command::kOpen, at, greeting, kAnswerMarginMs)) return failure;
     greeting_ = SessionGreeting{greeting[0], greeting[1], le32(greeting.data() + 2)};
     if (greeting_.version != kSessionProtocolVersion || greeting_.page_words != page_words) {
-        return fail(wrong_answer(session_command::kOpen, 0, kHeader + kGreetingSize + kCheckBytes,
+        return fail(wrong_answer(session_command::kOpen, at, kHeader + kGreetingSize + kCheckBytes,
                                  static_cast<std::uint32_t>(greeting_.version << 8 | greeting_.page_words)));
     }
     open_ = true;
     return std::nullopt;
 }
 
-TransactionResult LoaderSession::checks(MemoryKind memory, std::uint32_t address, std::span<std::uint32_t> checks) {
-    const std::uint8_t letter = memory == MemoryKind::Flash ? session_command::kFlashChecks : session_command::kEepromChecks;
+TransactionResult LoaderSession::checks(std::uint32_t address, std::span<std::uint32_t> checks) {
     std::array<std::uint8_t, 4 * kChecksPerFrame> bytes{};
     for (std::size_t done = 0; done < checks.size();) {
         const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(kChecksPerFrame, checks.size() - done));
         const std::uint32_t at = address + static_cast<std::uint32_t>(done) * kCheckUnit;
-        const std::array<std::uint8_t, 1> count{static_cast<std::uint8_t>(n)};
-        if (auto failure = exchange(letter, at, count, std::span(bytes).first(4 * n), kAnswerMarginMs + n * 2)) {
-            return failure;
-        }
+        // The loader computes every check before its answer begins: about 1 ms a unit.
+        const auto request = count_frame(session_command::kFlashChecks, static_cast<std::uint8_t>(n), at);
+        if (auto failure = exchange(request, std::span(bytes).first(4 * n), kAnswerMarginMs + n * 2)) return failure;
         for (std::uint32_t i = 0; i < n; ++i) checks[done + i] = le32(bytes.data() + 4 * i);
         done += n;
     }
@@ -175,52 +184,51 @@ TransactionResult LoaderSession::read(MemoryKind memory, std::uint32_t address, 
     for (std::size_t done = 0; done < into.size();) {
         const std::size_t n = std::min(kMaxFrameData, into.size() - done);
         const std::uint32_t at = address + static_cast<std::uint32_t>(done);
-        const std::array<std::uint8_t, 1> count{static_cast<std::uint8_t>(n)};
-        if (auto failure = exchange(letter, at, count, into.subspan(done, n), kAnswerMarginMs)) return failure;
+        const auto request = count_frame(letter, static_cast<std::uint8_t>(n), at);
+        if (auto failure = exchange(request, into.subspan(done, n), kAnswerMarginMs)) return failure;
         done += n;
     }
     return std::nullopt;
 }
 
-TransactionResult LoaderSession::erase_range(std::uint32_t address, std::uint32_t units) {
-    const std::array<std::uint8_t, 1> count{static_cast<std::uint8_t>(units)};
-    if (auto failure = ready(address)) return failure;
-    if (!link_.write(session_frame(session_command::kRangeErase, address, count))) {
-        return fail(TransactionFailure{session_command::kRangeErase, address, 0, 0, true});
-    }
-    // Two 64-byte pages a unit on the smaller chips, about 4.5 ms an erase.
-    return status_answer(session_command::kRangeErase, address, kAnswerMarginMs + static_cast<std::int64_t>(units) * 2 * 10);
-}
-
 TransactionResult LoaderSession::write_eeprom(std::uint32_t address, std::span<const std::uint8_t> data) {
-    std::array<std::uint8_t, 4> check{};
+    std::array<std::uint8_t, kMaxFrameData> held{};
+    const auto now_held = std::span(held).first(data.size());
     const std::int64_t budget = kAnswerMarginMs + kEepromByteWaitMs * static_cast<std::int64_t>(data.size());
-    if (auto failure = exchange(session_command::kWriteEeprom, address, data, check, budget)) return failure;
+    const auto request = session_frame(session_command::kWriteEeprom, address, data);
+    if (auto failure = exchange(request, now_held, budget)) return failure;
     // What the EEPROM holds now, not only that the frame arrived.
-    const std::uint32_t found = le32(check.data());
-    if (found != crc32(data)) return fail(wrong_answer(session_command::kWriteEeprom, address, 4, found));
+    if (!std::equal(data.begin(), data.end(), now_held.begin())) {
+        return fail(wrong_answer(session_command::kWriteEeprom, address, kHeader + data.size() + kCheckBytes,
+                                 crc32(now_held)));
+    }
     return std::nullopt;
 }
 
-TransactionResult LoaderSession::start() {
-    if (auto failure = ready(0)) return failure;
-    if (!link_.write(session_frame(session_command::kStart, 0, {}))) {
-        return fail(TransactionFailure{session_command::kStart, 0, 0, 0, true});
-    }
-    auto failure = status_answer(session_command::kStart, 0, kAnswerMarginMs);
-    // The program runs now (or the loader hunts): either way no session is open.
-    open_ = false;
-    return failure;
-}
-
 bool LoaderSession::send_frame(std::span<const std::uint8_t> frame) {
-    if (link_.write(frame)) return true;
+    if (link_.write(frame)) {
+        note_exchange();
+        return true;
+    }
     lose_step();
     return false;
 }
 
-TransactionResult LoaderSession::frame_answer(std::uint32_t address, std::int64_t budget_ms) {
-    return status_answer(session_command::kPageProgram, address, budget_ms);
+TransactionResult LoaderSession::frame_answer(std::uint32_t address, std::uint32_t& programmed, std::int64_t budget_ms) {
+    std::array<std::uint8_t, kCheckBytes> check{};
+    if (auto failure = answer(session_command::kPageProgram, address, check, budget_ms)) return failure;
+    programmed = le32(check.data());
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::program_loader_block(std::uint32_t address, std::span<const std::uint8_t, kLoaderBlock> block) {
+    const auto request = session_frame(session_command::kLoaderBlock, address, block);
+    if (auto failure = ready(address)) return failure;
+    if (!link_.write(request)) return fail(TransactionFailure{session_command::kLoaderBlock, address, 0, 0, true});
+    // What the answer carries depends on how far the guard got; only the read-back that
+    // follows tells what the block holds.
+    std::array<std::uint8_t, kLoaderBlock> ignored{};
+    return answer(session_command::kLoaderBlock, address, ignored, kAnswerMarginMs + 2 * kFlashWriteWaitMs, true);
 }
 
 TransactionResult LoaderSession::end() {
@@ -232,6 +240,7 @@ TransactionResult LoaderSession::end() {
         const ReadResult got = read_within(reply, kAnswerMarginMs);
         if (got.count == reply.size() && std::string_view(reinterpret_cast<const char*>(reply.data()), 6) == "Loader") {
             open_ = false;
+            note_exchange();
             return std::nullopt;
         }
         if (got.line_lost || got.interrupted) return fail(short_answer(command::kSync, 0, reply.size(), got));
@@ -267,6 +276,7 @@ TransactionResult LoaderSession::resync() {
                 if (got.count == reply.size() &&
                     std::string_view(reinterpret_cast<const char*>(reply.data()), 6) == "Loader") {
                     needs_resync_ = false;
+                    note_exchange();
                     return std::nullopt;
                 }
                 heard = got.count;

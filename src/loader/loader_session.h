@@ -14,25 +14,27 @@
 namespace zarvik {
 
 // The letters of our loader's checked session (firmware/PROTOCOL.md). Inside a session
-// each goes out as a frame `letter len hi lo data crc32`, and each answer comes back
-// as one; a loader of the original kind never sees any of them.
+// each goes out as a frame `letter len hi lo [data] crc32`, and each answer comes back
+// as one. Only `D` and `W` carry data; for the others `len` is a count. A loader of
+// the original kind never sees any of them.
 namespace session_command {
 inline constexpr std::uint8_t kOpen = 'Z';
 inline constexpr std::uint8_t kFlashChecks = 'C';
-inline constexpr std::uint8_t kEepromChecks = 'c';
-inline constexpr std::uint8_t kReadFlash = 'R';
-inline constexpr std::uint8_t kReadEeprom = 'r';
-inline constexpr std::uint8_t kRangeErase = 'X';
+inline constexpr std::uint8_t kReadFlash = 'f';
+inline constexpr std::uint8_t kReadEeprom = 'd';
 inline constexpr std::uint8_t kPageProgram = 'W';
 inline constexpr std::uint8_t kWriteEeprom = 'D';
-inline constexpr std::uint8_t kStart = 'S';
+// The configuration's new first block, taken by the loader's guard like a plain `F`.
+inline constexpr std::uint8_t kLoaderBlock = 'F';
 }  // namespace session_command
 
 // Every check is over a 128-byte unit.
 inline constexpr std::uint32_t kCheckUnit = 128;
 inline constexpr std::size_t kMaxFrameData = 128;
 inline constexpr std::uint32_t kChecksPerFrame = 32;
-inline constexpr std::uint32_t kMaxEraseUnits = 255;
+// The opening reads the six bytes at the loader's start + 6: version, page words, clock.
+inline constexpr std::uint32_t kGreetingOffset = 6;
+inline constexpr std::size_t kGreetingSize = 6;
 // At most this many page-program frames may await their answer.
 inline constexpr std::size_t kFramesInFlight = 3;
 // The silence after a sync that a hunting loader waits for before it answers.
@@ -44,13 +46,15 @@ inline constexpr std::int64_t kAnswerMarginMs = 500;
 inline constexpr std::uint32_t kOtherAddress = 0x10000;
 // A wrong answer's `status` when it carried another letter than the request's.
 inline constexpr std::uint32_t kOtherLetter = 0x20000;
-// Status of a session answer: done, or refused (the loader then hunts).
-inline constexpr std::uint8_t kStatusDone = 0;
-inline constexpr std::uint8_t kStatusRefused = 2;
+// A loader in a session hunts after half a second of silence, between frames too; a
+// host that has been quiet this long synchronises and opens the session again first.
+inline constexpr std::int64_t kSessionIdleMs = 400;
 
 // A frame as it goes on the wire: letter, length, address high byte first, the data,
-// then the CRC-32 of all of it, low byte first.
+// then the CRC-32 of all of it, low byte first. For `D` and `W` (and answers).
 std::vector<std::uint8_t> session_frame(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data);
+// A request without data, whose `len` is a count: `Z`, `C`, `f`, `d`.
+std::vector<std::uint8_t> count_frame(std::uint8_t letter, std::uint8_t count, std::uint32_t address);
 inline std::vector<std::uint8_t> page_frame(std::uint32_t address, std::span<const std::uint8_t> data) {
     return session_frame(session_command::kPageProgram, address, data);
 }
@@ -74,34 +78,41 @@ public:
     bool is_open() const { return open_; }
     // True when the last exchange failed and the loader has not been brought back yet.
     bool needs_resync() const { return needs_resync_; }
-    // Opens the session (or pings it): the answer must name version 2 and `page_words`.
-    TransactionResult open(std::uint8_t page_words);
+    // Opens the session (or pings it) with `Z 06` at `loader_start` + 6, the loader's
+    // start as the identity read found it: the answer must name version 2 and
+    // `page_words`. Both are kept for the openings that follow a failure or a pause.
+    TransactionResult open(std::uint8_t page_words, std::uint32_t loader_start);
     const SessionGreeting& greeting() const { return greeting_; }
 
-    // `C` or `c`: the checks of `checks.size()` units from `address`, in frames of 32.
-    TransactionResult checks(MemoryKind memory, std::uint32_t address, std::span<std::uint32_t> checks);
-    // `R` or `r`: `into.size()` bytes from `address`, in frames of 128.
+    // `C`: the checks of `checks.size()` flash units from `address`, in frames of 32.
+    TransactionResult checks(std::uint32_t address, std::span<std::uint32_t> checks);
+    // `f` or `d`: `into.size()` bytes from `address`, in frames of 128.
     TransactionResult read(MemoryKind memory, std::uint32_t address, std::span<std::uint8_t> into);
-    // `X`: erases the non-blank pages of `units` units (1..255) from `address`.
-    TransactionResult erase_range(std::uint32_t address, std::uint32_t units);
-    // `D`: writes 1..128 bytes; the answer's check must be that of the bytes sent,
-    // read back from the EEPROM after writing.
+    // `D`: writes 1..128 bytes; the answer carries them as read back from the EEPROM
+    // after writing, and must be the bytes sent.
     TransactionResult write_eeprom(std::uint32_t address, std::span<const std::uint8_t> data);
-    // `S`: the loader answers, then starts the program; the session is over.
-    TransactionResult start();
+    // Before a stream of `W` frames: brings the loader back after a failure or a pause
+    // and opens the session, so that the frames go to a loader that takes them.
+    TransactionResult prepare(std::uint32_t address) { return ready(address); }
 
     // A `W` frame without waiting for its answer; false when the line is gone.
     bool send_frame(std::span<const std::uint8_t> frame);
-    // The answer to the oldest frame in flight, which was sent for `address`.
-    TransactionResult frame_answer(std::uint32_t address, std::int64_t budget_ms);
+    // The answer to the oldest frame in flight, which was sent for `address`: it comes
+    // once that frame's pages are programmed, with the CRC-32 of the frame's range as
+    // the flash now holds it, into `programmed`.
+    TransactionResult frame_answer(std::uint32_t address, std::uint32_t& programmed, std::int64_t budget_ms);
+    // `F`: the loader's first block with a new wait count, programmed only if the
+    // loader's guard takes it. Whether it did, only a read-back tells.
+    TransactionResult program_loader_block(std::uint32_t address, std::span<const std::uint8_t, kLoaderBlock> block);
     // Marks the exchange failed: the next command brings the loader back first.
     void lose_step() {
         open_ = false;
         needs_resync_ = true;
     }
 
-    // Ends the session with a sync, answered "Loader", before any plain exchange.
-    // Nothing is sent when no session is open and none failed.
+    // Ends the session with a sync, answered "Loader", before any plain exchange (the
+    // plain `S` that starts the program among them). Nothing is sent when no session is
+    // open and none failed.
     TransactionResult end();
     // A plain sync was sent by someone else (a new connection): the loader is in
     // plain mode now.
@@ -118,14 +129,19 @@ public:
     ReadResult read_within(std::span<std::uint8_t> into, std::int64_t budget_ms);
 
 private:
-    // Brings the loader back after a failure and opens the session when needed.
+    // Brings the loader back after a failure and opens the session when needed; after
+    // a pause that the loader may have taken for a host gone away, synchronises first.
     TransactionResult ready(std::uint32_t address);
+    // Nothing has gone to or come from the loader for so long that it may be hunting.
+    bool idle() const;
+    void note_exchange() { last_exchange_ms_ = clock_.now_ms(); }
     // Sends a request and reads its answer of `expected` data bytes into `into`.
-    TransactionResult exchange(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data,
-                               std::span<std::uint8_t> into, std::int64_t budget_ms);
+    TransactionResult exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> into,
+                               std::int64_t budget_ms);
+    // Reads the answer to `letter` at `address`: exactly `into.size()` data bytes, or with
+    // `up_to` any number up to that.
     TransactionResult answer(std::uint8_t letter, std::uint32_t address, std::span<std::uint8_t> into,
-                             std::int64_t budget_ms);
-    TransactionResult status_answer(std::uint8_t letter, std::uint32_t address, std::int64_t budget_ms);
+                             std::int64_t budget_ms, bool up_to = false);
     TransactionResult fail(TransactionFailure failure);
 
     ByteLink& link_;
@@ -133,6 +149,8 @@ private:
     bool open_ = false;
     bool needs_resync_ = false;
     std::uint8_t page_words_ = 0;
+    std::uint32_t loader_start_ = 0;
+    std::int64_t last_exchange_ms_ = 0;
     SessionGreeting greeting_;
 };
 

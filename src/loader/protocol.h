@@ -60,7 +60,7 @@ struct TransactionFailure {
     std::size_t received = 0;   // bytes that came
     bool line_lost = false;     // the port went away
     bool interrupted = false;   // a stop was requested while the answer was awaited
-    // The answer came whole but said something else: a refused frame, another
+    // The answer came whole but said something else: another letter or
     // address, a check that the bytes read back contradict.
     bool wrong_answer = false;
     std::uint32_t status = 0;   // wrong_answer: the status or value the loader sent

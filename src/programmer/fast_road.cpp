@@ -13,8 +13,6 @@ using Result = OperationOutcome::Result;
 // An answer to a frame comes once the frame is in and the one before it programmed:
 // tens of milliseconds, a little more behind an adapter that holds short answers.
 constexpr std::int64_t kFrameAnswerBudgetMs = 1000;
-// Units a range erase covers at once, so that progress moves and a stop is heard.
-constexpr std::uint32_t kEraseChunkUnits = 32;
 // Checks taken without writing stand in for a verify only this soon after.
 constexpr std::int64_t kFreshChecksMs = 2000;
 
@@ -73,28 +71,42 @@ OperationOutcome FastRoad::failed(OperationOutcome o, const TransactionFailure& 
 }
 
 TransactionResult FastRoad::open() {
-    if (session_.is_open() && !session_.needs_resync()) return std::nullopt;
-    return session_.open(page_words_for(state_.model));
+    if (!session_.is_open() || session_.needs_resync()) {
+        return session_.open(page_words_for(state_.model), state_.model.loader_start);
+    }
+    // Open, but perhaps quiet for so long that the loader has left it.
+    return session_.prepare(0);
 }
 
-TransactionResult FastRoad::take_checks(MemoryKind memory, std::uint32_t units, std::vector<std::uint32_t>& checks) {
+TransactionResult FastRoad::take_checks(std::uint32_t units, std::vector<std::uint32_t>& checks) {
     checks.assign(units, 0);
     if (auto failure = open()) return failure;
-    return session_.checks(memory, 0, checks);
+    return session_.checks(0, checks);
 }
 
-FrameEffect FastRoad::judge(MemoryKind memory, std::uint32_t unit, std::uint32_t before, std::uint32_t after) {
+FrameEffect FastRoad::judge(std::uint32_t unit, std::uint32_t before, std::uint32_t after) {
     std::array<std::uint32_t, 1> now{};
     // The session's next command brings the loader back first (sync, silence, opening).
-    if (open() || session_.checks(memory, unit, now)) return FrameEffect::NotAsked;
+    if (open() || session_.checks(unit, now)) return FrameEffect::NotAsked;
     if (now[0] == after) return FrameEffect::Written;
     if (now[0] == before) return FrameEffect::NothingWritten;
     return FrameEffect::Unknown;
 }
 
-TransactionResult FastRoad::start() {
+FrameEffect FastRoad::judge_eeprom(std::uint32_t address, std::span<const std::uint8_t> before,
+                                   std::span<const std::uint8_t> after) {
+    Block now{};
+    const auto held = std::span(now).first(after.size());
+    if (open() || session_.read(MemoryKind::Eeprom, address, held)) return FrameEffect::NotAsked;
+    if (std::equal(after.begin(), after.end(), held.begin())) return FrameEffect::Written;
+    if (std::equal(before.begin(), before.end(), held.begin())) return FrameEffect::NothingWritten;
+    return FrameEffect::Unknown;
+}
+
+TransactionResult FastRoad::read_eeprom(std::uint32_t end, std::vector<std::uint8_t>& into) {
+    into.assign(end, kBlank);
     if (auto failure = open()) return failure;
-    return session_.start();
+    return session_.read(MemoryKind::Eeprom, 0, into);
 }
 
 OperationOutcome FastRoad::erase(OperationOutcome o, ProgressObserver& progress) {
@@ -109,31 +121,24 @@ OperationOutcome FastRoad::erase(OperationOutcome o, ProgressObserver& progress)
         out.elapsed_ms = watch.elapsed();
         return out;
     };
-    if (auto failure = open()) return done(failed(o, *failure));
     if (flash) {
-        // The loader skips the pages that are blank already.
-        for (std::uint32_t a = 0; a < size; a += kEraseChunkUnits * kCheckUnit) {
-            if (stop_asked()) return done(interrupted(o, a));
-            const std::uint32_t units = std::min<std::uint32_t>(kEraseChunkUnits, (size - a) / kCheckUnit);
-            if (auto failure = session_.erase_range(a, units)) return done(failed(o, *failure));
-            progress.on_position(a + units * kCheckUnit);
-        }
-        return done(o);
+        // Page frames of blank bytes, only for the units whose check is not a blank
+        // unit's: the loader leaves the loader alone and skips pages already blank.
+        const std::vector<std::uint8_t> blank(size, kBlank);
+        return done(program_flash(o, blank, PageSpan{0, size}, progress));
     }
-    // EEPROM: a write of blank bytes, only into the units whose check is not a blank one.
-    std::vector<std::uint32_t> checks;
-    if (auto failure = take_checks(MemoryKind::Eeprom, units_for(size), checks)) return done(failed(o, *failure));
-    Block blank{};
-    blank.fill(kBlank);
-    const std::uint32_t blank_check = crc32(blank);
+    // EEPROM: blank bytes written only where the EEPROM holds something else.
+    std::vector<std::uint8_t> chip;
+    if (auto failure = read_eeprom(size, chip)) return done(failed(o, *failure));
+    const std::vector<std::uint8_t> blank(kCheckUnit, kBlank);
     for (std::uint32_t a = 0; a < size; a += kCheckUnit) {
-        if (checks[a / kCheckUnit] != blank_check) {
+        const auto n = std::min<std::uint32_t>(kCheckUnit, size - a);
+        const auto held = std::span<const std::uint8_t>(chip).subspan(a, n);
+        if (std::any_of(held.begin(), held.end(), [](std::uint8_t b) { return b != kBlank; })) {
             if (stop_asked()) return done(interrupted(o, a));
-            if (auto failure = write_eeprom_unit(a, blank, checks[a / kCheckUnit], blank_check)) {
-                return done(failed(o, *failure));
-            }
+            if (auto failure = write_eeprom_unit(a, std::span(blank).first(n), held)) return done(failed(o, *failure));
         }
-        progress.on_position(a + kCheckUnit);
+        progress.on_position(a + n);
     }
     return done(o);
 }
@@ -156,20 +161,28 @@ OperationOutcome FastRoad::write_flash(OperationOutcome o, ProgressObserver& pro
     progress.on_position(0);
     const auto image = image_of(state_, MemoryKind::Flash);
     Stopwatch watch(clock_);
-    auto done = [&](OperationOutcome out) {
-        out.elapsed_ms = watch.elapsed();
-        return out;
-    };
+    if (auto failure = open()) {
+        o = failed(o, *failure);
+    } else {
+        const UnitReader read_unit = [&](std::uint32_t a, std::span<std::uint8_t, kLoaderBlock> into) {
+            return session_.read(MemoryKind::Flash, a, into);
+        };
+        if (auto kept = keep_bytes_outside_file(image, file_first, file_end, span, read_unit)) {
+            o = failed(o, *kept);
+        } else {
+            o = program_flash(o, image, PageSpan{span.start, o.end_address}, progress);
+        }
+    }
+    o.elapsed_ms = watch.elapsed();
+    return o;
+}
+
+OperationOutcome FastRoad::program_flash(OperationOutcome o, std::span<const std::uint8_t> image, PageSpan span,
+                                         ProgressObserver& progress) {
     // From address 0, so that the same checks can stand in for the verify that follows.
     std::vector<std::uint32_t> checks;
-    const std::uint32_t units = units_for(o.end_address);
-    if (auto failure = take_checks(MemoryKind::Flash, units, checks)) return done(failed(o, *failure));
-    const UnitReader read_unit = [&](std::uint32_t a, std::span<std::uint8_t, kLoaderBlock> into) {
-        return session_.read(MemoryKind::Flash, a, into);
-    };
-    if (auto failure = keep_bytes_outside_file(image, file_first, file_end, span, read_unit)) {
-        return done(failed(o, *failure));
-    }
+    const std::uint32_t units = units_for(span.end);
+    if (auto failure = take_checks(units, checks)) return failed(o, *failure);
     std::vector<Frame> frames;
     for (std::uint32_t a = span.start / kCheckUnit * kCheckUnit; a < span.end; a += kCheckUnit) {
         // The image holds the chip's bytes outside the file: the unit's check compares.
@@ -179,19 +192,21 @@ OperationOutcome FastRoad::write_flash(OperationOutcome o, ProgressObserver& pro
         const std::uint32_t to = std::min(a + kCheckUnit, span.end);
         Frame frame{from, page_frame(from, image.subspan(from, to - from)), a, checks[a / kCheckUnit], wanted};
         frame.alone = holds_sync(frame.bytes) || to > halting_section_for(state_.model);
+        frame.sent = crc32(image.subspan(from, to - from));
+        frame.whole = from == a && to == a + kCheckUnit;
         frames.push_back(std::move(frame));
     }
     if (frames.empty()) {
-        fresh_ = FreshChecks{MemoryKind::Flash, checks, clock_.now_ms()};
-        progress.on_position(o.end_address);
-        return done(o);
+        fresh_ = FreshChecks{MemoryKind::Flash, checks, {}, clock_.now_ms()};
+        progress.on_position(span.end);
+        return o;
     }
-    o = stream(o, frames, o.end_address, progress);
-    if (o.ok()) o = confirm(o, frames, units);
-    return done(o);
+    o = stream(o, frames, span.end, progress);
+    if (o.ok()) o = confirm(o, image, frames, checks);
+    return o;
 }
 
-OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t end,
+OperationOutcome FastRoad::stream(OperationOutcome o, std::vector<Frame>& frames, std::uint32_t end,
                                   ProgressObserver& progress) {
     // Frames [answered, sent) are in flight. A frame answered "taken" is programmed once
     // any later answer comes; only then does the progress pass it.
@@ -206,6 +221,8 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
         }
     };
     report_confirmed(0);
+    // Frames go only to a loader that is in the session now.
+    if (auto failure = session_.prepare(frames.front().address)) return failed(o, *failure);
     // Answers in flight are read to their end even after a stop: the loader takes every
     // frame that reached it, and the host must know which.
     CancellationHold hold(cancel_);
@@ -216,7 +233,7 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
         failure.interrupted = false;
         if (!failure.line_lost) {
             const Frame& f = frames[index];
-            failure.frame_effect = judge(MemoryKind::Flash, f.unit, f.before, f.after);
+            failure.frame_effect = judge(f.unit, f.before, f.after);
             // Brought back, the loader has finished every frame it took before.
             if (failure.frame_effect != FrameEffect::NotAsked) report_confirmed(index);
         }
@@ -236,41 +253,37 @@ OperationOutcome FastRoad::stream(OperationOutcome o, const std::vector<Frame>& 
             ++sent;
         }
         if (sent == answered) break;  // stopping, and nothing left in flight
-        if (auto failure = session_.frame_answer(frames[answered].address, kFrameAnswerBudgetMs)) {
+        if (auto failure = session_.frame_answer(frames[answered].address, frames[answered].programmed, kFrameAnswerBudgetMs)) {
             return fail_at(*failure, answered);
         }
         ++answered;
         report_confirmed(answered - 1);
     }
+    // Each answer came once its frame's pages were programmed.
     if (answered == 0) return interrupted(o, frames.front().address);
-    // Any answer confirms the frames taken before it: the check of the last frame's
-    // unit does it, and must show that frame's bytes.
-    std::array<std::uint32_t, 1> last{};
-    const Frame& final_frame = frames[answered - 1];
-    if (auto failure = session_.checks(MemoryKind::Flash, final_frame.unit, last)) return fail_at(*failure, answered - 1);
-    if (last[0] != final_frame.after) {
-        TransactionFailure f{session_command::kFlashChecks, final_frame.unit, 4, 4};
-        f.wrong_answer = true;
-        f.status = last[0];
-        f.frame_effect = last[0] == final_frame.before ? FrameEffect::NothingWritten : FrameEffect::Unknown;
-        session_.lose_step();
-        o.result = Result::LinkFailure;
-        o.link_failure = f;
-        o.stopped_address = reported;
-        return o;
-    }
     report_confirmed(answered);
     if (stopping) return interrupted(o, answered < frames.size() ? frames[answered].address : end);
     return o;
 }
 
-OperationOutcome FastRoad::confirm(OperationOutcome o, const std::vector<Frame>& frames, std::uint32_t units) {
-    std::vector<std::uint32_t> after;
-    if (auto failure = take_checks(MemoryKind::Flash, units, after)) return failed(o, *failure);
-    const auto image = image_of(state_, MemoryKind::Flash);
+OperationOutcome FastRoad::confirm(OperationOutcome o, std::span<const std::uint8_t> image,
+                                   const std::vector<Frame>& frames, std::vector<std::uint32_t> after) {
+    // The units no frame went to hold what the checks before the write said. A frame's
+    // answer carries the check of its range as the flash now holds it: a whole unit
+    // needs nothing more; a unit the frame covers in part is checked once more whole.
     Block chip{};
     for (const Frame& f : frames) {
-        if (after[f.unit / kCheckUnit] == f.after) continue;
+        std::uint32_t& now = after[f.unit / kCheckUnit];
+        if (f.whole && f.programmed == f.sent) {
+            now = f.after;
+            continue;
+        }
+        if (!f.whole && f.programmed == f.sent) {
+            std::array<std::uint32_t, 1> check{};
+            if (auto failure = session_.checks(f.unit, check)) return failed(o, *failure);
+            now = check[0];
+            if (now == f.after) continue;
+        }
         // The chip does not hold what was sent: the bytes say where.
         if (auto failure = session_.read(MemoryKind::Flash, f.unit, chip)) return failed(o, *failure);
         std::uint32_t found = 0;
@@ -294,16 +307,14 @@ OperationOutcome FastRoad::confirm(OperationOutcome o, const std::vector<Frame>&
         o.result = Result::Differences;
         return o;
     }
-    fresh_ = FreshChecks{MemoryKind::Flash, after, clock_.now_ms()};
+    fresh_ = FreshChecks{MemoryKind::Flash, after, {}, clock_.now_ms()};
     return o;
 }
 
 TransactionResult FastRoad::write_eeprom_unit(std::uint32_t address, std::span<const std::uint8_t> data,
-                                              std::uint32_t before, std::uint32_t after) {
+                                              std::span<const std::uint8_t> before) {
     auto failure = session_.write_eeprom(address, data);
-    if (failure && !failure->line_lost && !failure->interrupted) {
-        failure->frame_effect = judge(MemoryKind::Eeprom, address / kCheckUnit * kCheckUnit, before, after);
-    }
+    if (failure && !failure->line_lost && !failure->interrupted) failure->frame_effect = judge_eeprom(address, before, data);
     return failure;
 }
 
@@ -319,29 +330,26 @@ OperationOutcome FastRoad::write_eeprom(OperationOutcome o, ProgressObserver& pr
         out.elapsed_ms = watch.elapsed();
         return out;
     };
-    std::vector<std::uint32_t> checks;
-    if (auto failure = take_checks(MemoryKind::Eeprom, units_for(end), checks)) return done(failed(o, *failure));
+    // The EEPROM is read, not checked: 1 KB at most, and the bytes show what differs.
+    std::vector<std::uint8_t> chip;
+    if (auto failure = read_eeprom(end, chip)) return done(failed(o, *failure));
     for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
         const auto n = std::min<std::uint32_t>(kCheckUnit, end - a);
-        // The unit as it is to be: for the file's last, partly covered unit, the chip's
-        // bytes past the file's end stay as they are.
-        Block wanted{};
-        if (n < kCheckUnit) {
-            if (auto failure = session_.read(MemoryKind::Eeprom, a, wanted)) return done(failed(o, *failure));
-        }
-        std::copy_n(image.begin() + a, n, wanted.begin());
-        const std::uint32_t wanted_check = crc32(wanted);
-        if (wanted_check != checks[a / kCheckUnit]) {
+        // Only from the first to the last byte that differs: the rest holds its value.
+        std::uint32_t from = a;
+        std::uint32_t to = a + n;
+        while (from < to && image[from] == chip[from]) ++from;
+        while (to > from && image[to - 1] == chip[to - 1]) --to;
+        if (from < to) {
             if (stop_asked()) return done(interrupted(o, a));
-            if (auto failure = write_eeprom_unit(a, image.subspan(a, n), checks[a / kCheckUnit], wanted_check)) {
-                return done(failed(o, *failure));
-            }
-            checks[a / kCheckUnit] = wanted_check;
+            const auto held = std::span<const std::uint8_t>(chip).subspan(from, to - from);
+            if (auto failure = write_eeprom_unit(from, image.subspan(from, to - from), held)) return done(failed(o, *failure));
+            // The answer carried these bytes as the EEPROM holds them now.
+            std::copy(image.begin() + from, image.begin() + to, chip.begin() + from);
         }
         progress.on_position(a + n);
     }
-    // Every `D` answer carried the check of what the EEPROM holds: the checks stand.
-    fresh_ = FreshChecks{MemoryKind::Eeprom, checks, clock_.now_ms()};
+    fresh_ = FreshChecks{MemoryKind::Eeprom, {}, chip, clock_.now_ms()};
     return done(o);
 }
 
@@ -349,8 +357,6 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
     o.road = Road::Fast;
     const MemoryKind memory = o.memory;
     const std::uint32_t end = o.end_address;
-    const std::uint32_t units = units_for(end);
-    const auto image = image_of(state_, memory);
     const auto readback = readback_of(state_, memory);
     const std::uint32_t capacity = memory == MemoryKind::Flash ? state_.model.loader_start : state_.model.eeprom_size;
     std::fill_n(readback.begin(), capacity, kBlank);
@@ -358,18 +364,49 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
     progress.on_range(end);
     progress.on_position(0);
     Stopwatch watch(clock_);
-    auto done = [&](OperationOutcome out) {
-        out.elapsed_ms = watch.elapsed();
-        return out;
-    };
+    o = memory == MemoryKind::Flash ? verify_flash(o, progress) : verify_eeprom(o, progress);
+    o.elapsed_ms = watch.elapsed();
+    return o;
+}
+
+OperationOutcome FastRoad::verify_eeprom(OperationOutcome o, ProgressObserver& progress) {
+    const std::uint32_t end = o.end_address;
+    const auto image = image_of(state_, MemoryKind::Eeprom);
+    const auto readback = readback_of(state_, MemoryKind::Eeprom);
+    std::vector<std::uint8_t> chip;
+    const bool fresh = fresh_ && fresh_->memory == MemoryKind::Eeprom && fresh_->bytes.size() >= end &&
+                       clock_.now_ms() - fresh_->taken_ms <= kFreshChecksMs;
+    if (fresh) {
+        chip = fresh_->bytes;
+    } else if (auto failure = read_eeprom(end, chip)) {
+        forget_checks();
+        return failed(o, *failure);
+    }
+    forget_checks();
+    std::copy_n(chip.begin(), end, readback.begin());
+    for (std::uint32_t i = 0; i < end; ++i) {
+        if (image[i] == readback[i]) continue;
+        if (o.differences.size() < OperationOutcome::kMaxListedDifferences) o.differences.push_back({i, image[i], readback[i]});
+        ++o.difference_count;
+    }
+    progress.on_position(end);
+    if (o.difference_count > 0) o.result = Result::Differences;
+    return o;
+}
+
+OperationOutcome FastRoad::verify_flash(OperationOutcome o, ProgressObserver& progress) {
+    const std::uint32_t end = o.end_address;
+    const std::uint32_t units = units_for(end);
+    const auto image = image_of(state_, MemoryKind::Flash);
+    const auto readback = readback_of(state_, MemoryKind::Flash);
     std::vector<std::uint32_t> checks;
-    const bool fresh = fresh_ && fresh_->memory == memory && fresh_->checks.size() >= units &&
+    const bool fresh = fresh_ && fresh_->memory == MemoryKind::Flash && fresh_->checks.size() >= units &&
                        clock_.now_ms() - fresh_->taken_ms <= kFreshChecksMs;
     if (fresh) {
         checks = fresh_->checks;
-    } else if (auto failure = take_checks(memory, units, checks)) {
+    } else if (auto failure = take_checks(units, checks)) {
         forget_checks();
-        return done(failed(o, *failure));
+        return failed(o, *failure);
     }
     forget_checks();
     for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
@@ -381,8 +418,8 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
         }
         // A unit whose check differs, and the file's last part of a unit, are read back:
         // the differences are listed from the bytes themselves.
-        if (stop_asked()) return done(interrupted(o, a));
-        if (auto failure = session_.read(memory, a, state_.block)) return done(failed(o, *failure));
+        if (stop_asked()) return interrupted(o, a);
+        if (auto failure = session_.read(MemoryKind::Flash, a, state_.block)) return failed(o, *failure);
         std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
         std::uint32_t found = 0;
         for (std::uint32_t i = a; i < a + n; ++i) {
@@ -396,16 +433,15 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
         if (n == kCheckUnit && found == 0) {
             // The loader's check says the unit differs, its bytes say it does not: one of
             // its answers is wrong, so neither can be trusted.
-            TransactionFailure f{memory == MemoryKind::Flash ? session_command::kFlashChecks : session_command::kEepromChecks,
-                                 a, 4, 4};
+            TransactionFailure f{session_command::kFlashChecks, a, 4, 4};
             f.wrong_answer = true;
             f.status = checks[a / kCheckUnit];
-            return done(failed(o, f));
+            return failed(o, f);
         }
         progress.on_position(a + n);
     }
     if (o.difference_count > 0) o.result = Result::Differences;
-    return done(o);
+    return o;
 }
 
 OperationOutcome FastRoad::read(OperationOutcome o, std::uint32_t count, ProgressObserver& progress) {

@@ -76,9 +76,13 @@ OperationOutcome Programmer::configure_unadvised(const std::string& fosc_mhz_tex
     o.first_address = at;
     o.end_address = at + static_cast<std::uint32_t>(kBlockSize);
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
-    // Configuration goes plain, outside any session: `B A F` of the first block, whose
-    // guard in our loader programs only the count, then the read-back.
-    if (auto failure = leave_session()) return failed(o, *failure);
+    // With our loader the configuration goes inside the session: the block is read and
+    // sent as checked frames, which its guard programs only when nothing but the count
+    // changed. A loader of the original kind gets the plain `B A F` and the read-back.
+    const bool session = road() == Road::Fast;
+    if (!session) {
+        if (auto failure = leave_session()) return failed(o, *failure);
+    }
     protocol_.discard_stale_input();
     progress.on_range(4);
     progress.on_position(0);
@@ -90,7 +94,8 @@ OperationOutcome Programmer::configure_unadvised(const std::string& fosc_mhz_tex
     Block block{};
     // A block that arrived short is never programmed back: that would write stale
     // bytes into the loader.
-    if (auto failure = protocol_.read_flash_block(at, block)) return timed(failed(o, *failure));
+    const TransactionResult read = session ? fast_.read_loader_block(at, block) : protocol_.read_flash_block(at, block);
+    if (read) return timed(failed(o, *read));
     progress.on_position(1);
     // Whatever was confirmed before, the count is patched only into a real loader
     // block: anywhere else the twelve nibbles would damage a program. A block whose
@@ -103,7 +108,7 @@ OperationOutcome Programmer::configure_unadvised(const std::string& fosc_mhz_tex
     }
     if (cancelled()) return timed(interrupted(o, at));
     patch_wait_count(block, static_cast<std::uint32_t>(wait.count));
-    o = timed(program_loader_block(o, block, progress));
+    o = timed(session ? program_loader_block_in_session(o, block, progress) : program_loader_block(o, block, progress));
     if (o.ok() && identity_ && identity_->loader_start == at) {
         // Both copies now hold the new count: the identity read before is out of date.
         identity_->wait_count = identity_->second_wait_count = static_cast<std::uint32_t>(wait.count);
@@ -137,6 +142,20 @@ OperationOutcome Programmer::program_loader_block(OperationOutcome o, const Bloc
     }
     if (auto failure = protocol_.write_flash_block(at, block, 2)) return failed(o, *failure);
     if (auto failure = protocol_.read_flash_block(at, check)) return failed(o, *failure);
+    progress.on_position(4);
+    compare(o, block, check);
+    if (o.difference_count > 0) o.result = Result::Differences;
+    return o;
+}
+
+OperationOutcome Programmer::program_loader_block_in_session(OperationOutcome o, const Block& block,
+                                                             ProgressObserver& progress) {
+    const std::uint32_t at = o.first_address;
+    CancellationHold hold(cancel_);
+    if (auto failure = fast_.program_loader_block(at, block)) return failed(o, *failure);
+    progress.on_position(2);
+    Block check{};
+    if (auto failure = fast_.read_loader_block(at, check)) return failed(o, *failure);
     progress.on_position(4);
     compare(o, block, check);
     if (o.difference_count > 0) o.result = Result::Differences;

@@ -115,11 +115,8 @@ OperationOutcome Programmer::failed(OperationOutcome o, const TransactionFailure
 
 bool Programmer::start_program() {
     fast_.forget_checks();
-    if (fast_.session_pending()) {
-        // Plain packets are not taken inside a session: `S` goes as a frame.
-        const auto failure = fast_.start();
-        return !failure || !failure->line_lost;
-    }
+    // Plain packets are not taken inside a session: the sync that ends it comes first.
+    if (auto failure = leave_session()) return !failure->line_lost;
     return protocol_.start_program();
 }
 

@@ -60,7 +60,7 @@ public:
     // A new connection: the chip's identity is asked again before the next operation
     // that touches memory.
     HandshakeOutcome connect();
-    // Inside a session, `S` as a frame (answered); otherwise the plain `S`.
+    // The plain `S`, after the sync that ends a session.
     bool start_program();
 
     // Which chip is on the line, read once per connection (three block reads at most)
@@ -123,6 +123,7 @@ private:
     OperationOutcome interrupted(OperationOutcome o, std::uint32_t address) const;
     OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const;
     OperationOutcome program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress);
+    OperationOutcome program_loader_block_in_session(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome load_file(OperationOutcome outcome, const std::string& path);
     OperationOutcome fetch(OperationOutcome outcome, std::uint32_t count, ProgressObserver& progress);
     OperationOutcome write_flash(OperationOutcome outcome, ProgressObserver& progress, WriteOptions options);

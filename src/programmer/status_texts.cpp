@@ -120,10 +120,6 @@ std::string link_failure_text(const OperationOutcome& o) {
         return format(tr_text("status", "Ответ загрузчика не прошёл проверку CRC-32 при %s: команда '%c', адрес %.4X"),
                       operation_name(o).c_str(), f.command, f.address);
     }
-    if (f.wrong_answer && f.status == 2) {
-        return format(tr_text("status", "Загрузчик отказался выполнить команду при %s: команда '%c', адрес %.4X"),
-                      operation_name(o).c_str(), f.command, f.address);
-    }
     if (f.wrong_answer) {
         return format(tr_text("status", "Загрузчик ответил неверно при %s: команда '%c', адрес %.4X"),
                       operation_name(o).c_str(), f.command, f.address);

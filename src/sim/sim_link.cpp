@@ -53,6 +53,7 @@ ReadResult SimLink::read(std::span<std::uint8_t> into) {
         if (pending_.empty() || pending_.front().arrival_us > deadline) {
             if (pending_.empty() && loader_.line_gone()) return ReadResult{count, true};
             sleep_until_us(deadline);
+            loader_.advance(now_us());
             return ReadResult{count, false};
         }
         const Pending next = pending_.front();
@@ -61,6 +62,7 @@ ReadResult SimLink::read(std::span<std::uint8_t> into) {
         last = std::max(next.arrival_us, start);
     }
     sleep_until_us(last);
+    loader_.advance(now_us());
     return ReadResult{count, false};
 }
 

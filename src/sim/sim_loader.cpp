@@ -20,8 +20,9 @@ constexpr std::int64_t kEepromByteUs = 3400;
 constexpr std::array<std::uint8_t, 4> kAck{'O', 'K', '\r', '\n'};
 constexpr std::int64_t kUnitCheckUs = 300;  // a nibble-table CRC of 128 bytes at 16 MHz
 constexpr std::string_view kPlainLetters = "UABFDfdbEeS";
-constexpr std::string_view kSessionLetters = "ZCcRrXWDS";
-constexpr std::array<std::uint8_t, 4> kMagic{'Z', 'R', 'V', 'K'};
+constexpr std::string_view kSessionLetters = "ZCfdFDW";
+// Where the first block holds the clock the loader was built for, low byte first.
+constexpr std::size_t kClockAt = 8;
 
 std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -73,7 +74,10 @@ SimLoader::SimLoader(const DeviceModel& model, SimFaults faults, LoaderKind kind
     // ATmega8 and ATmega88 program 32-word pages, the larger chips 64-word ones.
     chip_page_ = model_.loader_start == 0x1C00 ? 64 : 128;
     halting_from_ = model_.loader_start == 0x7C00 ? 0x7000 : model_.loader_start - 0x400;
-    if (kind_ == LoaderKind::Ours) put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2));
+    if (kind_ == LoaderKind::Ours) {
+        put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2));
+        for (std::size_t i = 0; i < 4; ++i) first[kClockAt + i] = static_cast<std::uint8_t>(kClockHz >> (8 * i));
+    }
     if (kind_ == LoaderKind::OursVersion1) {
         put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2), kUnsafeFastProtocolVersion);
     }
@@ -153,14 +157,16 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
     if (line_gone_) return false;
     log_.push_back({now_us, byte});
     ++host_bytes_;
-    const bool silence = now_us - last_byte_us_ > kAbandonAfterUs;
+    // The loader counts silence from its last byte in, or from its last answer out.
+    const bool silence = now_us - std::max(last_byte_us_, answered_us_) > kAbandonAfterUs;
     if (silence && (packet_fill_ > 0 || loading_block_)) {
         packet_fill_ = 0;
         loading_block_ = false;
     }
-    if (silence && (in_frame_ || session_sync_ > 0)) {
+    if (silence && (in_frame_ || session_sync_ > 0 || mode_ == Mode::Session)) {
         // A frame cut short by silence is dropped unanswered, and what comes after is
-        // never taken for a command: nothing until a sync.
+        // never taken for a command: nothing until a sync. A session left quiet between
+        // frames ends the same way: the host may have gone.
         hunt();
     }
     if (tentative_until_us_ >= 0) {
@@ -195,6 +201,7 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
     } else {
         take_plain_byte(byte, answer, now_us);
     }
+    if (!answer.bytes.empty()) answered_us_ = std::max(answered_us_, now_us + answer.busy_us);
     if (faults_.line_gone_after >= 0 && host_bytes_ >= faults_.line_gone_after) {
         // The board goes with its line (powered by the same cable): what was still
         // programming is lost.
@@ -210,7 +217,6 @@ bool SimLoader::receive(std::uint8_t byte, std::int64_t now_us, Answer& answer) 
         return false;
     }
     if (faults_.garbage) garble(answer);
-    if (start_after_answer_) started_ = true;
     return true;
 }
 
@@ -253,13 +259,12 @@ void SimLoader::take_session_byte(std::uint8_t byte, Answer& answer, std::int64_
 
 void SimLoader::take_frame_byte(std::uint8_t byte, Answer& answer, std::int64_t now_us) {
     frame_.push_back(byte);
-    if (frame_.size() == 2 && frame_[1] > kMaxFrameData) {
-        hunt();
-        return;
-    }
-    if (frame_.size() < 2 || frame_.size() < 4u + frame_[1] + 4u) return;
+    // Only `D` and `W` carry data; for the others `len` is a count.
+    const bool carries = frame_[0] == session_command::kWriteEeprom || frame_[0] == session_command::kPageProgram ||
+                         frame_[0] == session_command::kLoaderBlock;
+    const std::size_t len = carries && frame_.size() >= 2 ? frame_[1] : 0;
+    if (frame_.size() < 4u + len + 4u) return;
     in_frame_ = false;
-    const std::size_t len = frame_[1];
     if (crc32(std::span(frame_).first(4 + len)) != le32(frame_.data() + 4 + len)) {
         // A frame that fails its check runs nothing and gets no answer: its address may
         // be the damaged part.
@@ -307,15 +312,6 @@ void SimLoader::frame_answer(Answer& answer, std::uint8_t letter, std::uint32_t 
     answer.bytes = session_frame(letter, address, data);
 }
 
-void SimLoader::refuse(Answer& answer, std::uint8_t letter, std::uint32_t address, std::int64_t now_us) {
-    // A refusal comes once every frame taken before is programmed; then the loader hunts.
-    const std::array<std::uint8_t, 1> status{kStatusRefused};
-    frame_answer(answer, letter, address, status);
-    answer.busy_us = std::max<std::int64_t>(0, busy_until_us_ - now_us);
-    finish_programming();
-    hunt();
-}
-
 void SimLoader::page_frame(Answer& answer, std::uint32_t address, std::span<const std::uint8_t> data, std::int64_t now_us) {
     // The frame leaves RAM for the page buffer once the one before it is programmed;
     // then it programs while the next comes in. Pages whose content does not change are
@@ -334,116 +330,105 @@ void SimLoader::page_frame(Answer& answer, std::uint32_t address, std::span<cons
     }
     busy_until_us_ = taken + busy;
     programming_.push_back({busy_until_us_, address, std::vector<std::uint8_t>(data.begin(), data.end())});
-    const std::array<std::uint8_t, 1> done{kStatusDone};
-    frame_answer(answer, session_command::kPageProgram, address, done);
-    answer.busy_us = taken - now_us;
-    if (address + data.size() > halting_from_) {
-        // The CPU stops while such a page programs: answered once it is done.
-        halted_until_us_ = busy_until_us_;
-        answer.busy_us = busy_until_us_ - now_us;
+    // The answer is the CRC-32 of the range as the flash will hold it.
+    std::vector<std::uint8_t> held(data.begin(), data.end());
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        const std::uint32_t at = (address + static_cast<std::uint32_t>(i)) % flash_size();
+        if (faults_.corrupt_at >= 0 && at == static_cast<std::uint32_t>(faults_.corrupt_at)) held[i] ^= 0x10;
     }
+    const std::uint32_t check = crc32(held);
+    const std::array<std::uint8_t, 4> programmed{static_cast<std::uint8_t>(check), static_cast<std::uint8_t>(check >> 8),
+                                                 static_cast<std::uint8_t>(check >> 16), static_cast<std::uint8_t>(check >> 24)};
+    frame_answer(answer, session_command::kPageProgram, address, programmed);
+    // Answered once its pages are programmed.
+    answer.busy_us = busy_until_us_ - now_us;
+    // The CPU stops while a page of the NRWW section programs.
+    if (address + data.size() > halting_from_) halted_until_us_ = busy_until_us_;
 }
 
 void SimLoader::run_frame(Answer& answer, std::int64_t now_us) {
     const std::uint8_t letter = frame_[0];
     const std::size_t len = frame_[1];
     const std::uint32_t address = static_cast<std::uint32_t>(frame_[2] << 8 | frame_[3]);
-    const std::span<const std::uint8_t> data(frame_.data() + 4, len);
+    const bool carries = letter == session_command::kWriteEeprom || letter == session_command::kPageProgram ||
+                         letter == session_command::kLoaderBlock;
+    const std::span<const std::uint8_t> data(frame_.data() + 4, carries ? len : 0);
     const bool opening = letter == session_command::kOpen;
     if (mode_ != Mode::Session && !opening) {
         hunt();
         return;
     }
-    if (opening) {
-        if (len != kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), data.begin())) {
+    if (letter == session_command::kPageProgram) {
+        if (address + len > model_.loader_start) {
+            // A range that reaches the loader: nothing, no answer, a hunt.
+            finish_programming();
             hunt();
             return;
         }
-        mode_ = Mode::Session;
-        std::vector<std::uint8_t> greeting{kSessionProtocolVersion, static_cast<std::uint8_t>(chip_page_ / 2)};
-        put32(greeting, kClockHz);
-        frame_answer(answer, letter, address, greeting);
-        answer.busy_us = finish_before_command(now_us);
-        return;
-    }
-    if (letter == session_command::kPageProgram) {
-        if (address % 64 != 0 || (len != 64 && len != 128) || address + len > model_.loader_start) {
-            refuse(answer, letter, address, now_us);
-            return;
+        if (len > 0) {
+            page_frame(answer, address, data, now_us);
+        } else {
+            const std::uint32_t empty = crc32(std::span<const std::uint8_t>{});
+            frame_answer(answer, letter, address,
+                         std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(empty), static_cast<std::uint8_t>(empty >> 8),
+                                                     static_cast<std::uint8_t>(empty >> 16), static_cast<std::uint8_t>(empty >> 24)});
         }
-        page_frame(answer, address, data, now_us);
         return;
     }
     const std::int64_t waited = finish_before_command(now_us);
-    const std::uint32_t n = len == 1 ? data[0] : 0;
+    // Counts of reads: (n - 1) mod 128 + 1, as the loader takes them.
+    const std::uint32_t count = (static_cast<std::uint32_t>(len) + 127) % 128 + 1;
     std::vector<std::uint8_t> out;
+    auto read_into = [&](bool flash) {
+        const std::uint32_t limit = flash ? flash_size() : model_.eeprom_size;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t at = (address + i) % limit;
+            out.push_back(flash ? flash_[at] : eeprom_[at]);
+        }
+    };
     switch (letter) {
-        case session_command::kFlashChecks:
-        case session_command::kEepromChecks: {
-            if (len != 1 || address % 128 != 0) return refuse(answer, letter, address, now_us);
-            const bool flash = letter == session_command::kFlashChecks;
-            const std::uint32_t units = (n + 31) % 32 + 1;
-            for (std::uint32_t u = 0; u < units; ++u) put32(out, unit_check(flash, address + u * 128));
-            frame_answer(answer, letter, address, out);
-            // The first check before the answer begins; the loader computes each next one
-            // while the one before it goes out.
-            answer.busy_us = kUnitCheckUs;
+        case session_command::kOpen:
+            // The opening reads the flash like `f`: at the loader's start + 6, the version,
+            // page words and clock.
+            mode_ = Mode::Session;
+            read_into(true);
+            break;
+        case session_command::kFlashChecks: {
+            // Up to 32 units, which fill the answer; a count of 0 means 32 as well.
+            const std::uint32_t units = len == 0 || len > 32 ? 32 : static_cast<std::uint32_t>(len);
+            for (std::uint32_t u = 0; u < units; ++u) put32(out, unit_check(true, address + u * 128));
+            answer.busy_us = kUnitCheckUs * units;
             break;
         }
         case session_command::kReadFlash:
-        case session_command::kReadEeprom: {
-            if (len != 1) return refuse(answer, letter, address, now_us);
-            const bool flash = letter == session_command::kReadFlash;
-            const std::uint32_t limit = flash ? flash_size() : model_.eeprom_size;
-            for (std::uint32_t i = 0; i < (n + 127) % 128 + 1; ++i) {
-                const std::uint32_t at = (address + i) % limit;
-                out.push_back(flash ? flash_[at] : eeprom_[at]);
-            }
-            frame_answer(answer, letter, address, out);
-            break;
-        }
-        case session_command::kRangeErase: {
-            if (len != 1 || n == 0 || address % 128 != 0 || address + n * 128 > model_.loader_start) {
-                return refuse(answer, letter, address, now_us);
-            }
-            std::int64_t busy = 0;
-            for (std::uint32_t page = address; page < address + n * 128; page += chip_page_) {
-                auto first = flash_.begin() + page;
-                if (std::all_of(first, first + chip_page_, [](std::uint8_t b) { return b == 0xFF; })) continue;
-                std::fill_n(first, chip_page_, std::uint8_t{0xFF});
-                busy += kPageEraseUs;
-            }
-            out.push_back(kStatusDone);
-            frame_answer(answer, letter, address, out);
-            answer.busy_us = busy;
-            break;
-        }
+        case session_command::kReadEeprom: read_into(letter == session_command::kReadFlash); break;
         case session_command::kWriteEeprom: {
-            if (len == 0) return refuse(answer, letter, address, now_us);
+            // The data go into the buffer; `len` counts as a read's count does.
+            std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(len, 128)), buffer_.begin());
             std::uint32_t written = 0;
-            std::vector<std::uint8_t> now_held;
-            for (std::size_t i = 0; i < len; ++i) {
+            for (std::uint32_t i = 0; i < count; ++i) {
                 std::uint8_t& cell = eeprom_[(address + i) % model_.eeprom_size];
-                if (cell != data[i]) ++written;
-                cell = data[i];
+                if (cell != buffer_[i]) ++written;
+                cell = buffer_[i];
             }
-            for (std::size_t i = 0; i < len; ++i) now_held.push_back(eeprom_[(address + i) % model_.eeprom_size]);
-            put32(out, crc32(now_held));
-            frame_answer(answer, letter, address, out);
+            // Answered with what the EEPROM holds once the last byte is written.
+            read_into(false);
             answer.busy_us = kEepromByteUs * written;
             break;
         }
-        case session_command::kStart: {
-            if (len != 0) return refuse(answer, letter, address, now_us);
-            out.push_back(kStatusDone);
-            frame_answer(answer, letter, address, out);
-            // The program starts once the answer has left: it is sent, and then nothing.
-            mode_ = Mode::Plain;
-            start_after_answer_ = true;
+        case session_command::kLoaderBlock: {
+            // The plain `F` on the frame's data: its address high byte stands where `F`
+            // has its count of pages, so a block at the loader's start is two pages.
+            std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(len, 128)), buffer_.begin());
+            const std::uint32_t pages = std::min<std::uint32_t>(address >> 8, 2);
+            write_flash_buffer(address % flash_size() & ~(kFlashPageBytes - 1), pages);
+            out.assign(buffer_.begin(), buffer_.end());
+            answer.busy_us = kPageProgramUs * pages;
             break;
         }
         default: hunt(); return;
     }
+    frame_answer(answer, letter, address, out);
     answer.busy_us += waited;
 }
 

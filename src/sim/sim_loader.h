@@ -57,6 +57,8 @@ public:
     // Page frames taken but still programming are done: the chip finishes them even
     // when nobody listens any more (called before the memory is dumped).
     void finish_programming();
+    // The host's time has come to `now_us`: the frames programmed by then are in the flash.
+    void advance(std::int64_t now_us) { settle(now_us); }
     std::uint32_t flash_size() const { return model_.loader_start + kLoaderSize; }
     std::span<std::uint8_t> flash() { return std::span(flash_).first(flash_size()); }
     std::span<std::uint8_t> eeprom() { return std::span(eeprom_).first(model_.eeprom_size); }
@@ -105,7 +107,6 @@ private:
     void run_frame(Answer& answer, std::int64_t now_us);
     void page_frame(Answer& answer, std::uint32_t address, std::span<const std::uint8_t> data, std::int64_t now_us);
     void frame_answer(Answer& answer, std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data);
-    void refuse(Answer& answer, std::uint8_t letter, std::uint32_t address, std::int64_t now_us);
     std::int64_t finish_before_command(std::int64_t now_us);
     void settle(std::int64_t now_us);
     void program_flash(std::uint32_t address, std::uint8_t value);
@@ -142,7 +143,7 @@ private:
     int commands_ = 0;
     bool line_gone_ = false;
     bool started_ = false;
-    bool start_after_answer_ = false;  // `S` in a session: the program starts once its answer has left
+    std::int64_t answered_us_ = 0;     // when the last answer was due to go out
     std::uint32_t noise_ = 0x2545F491;
     std::vector<LoggedByte> log_;
 };

@@ -20,8 +20,8 @@ using Result = OperationOutcome::Result;
 struct Sent {
     std::uint8_t command;
     std::uint32_t address;
-    std::uint8_t len;    // a session frame's data length
-    std::uint8_t first;  // its first data byte (the count of `C`, `R`, `X`)
+    std::uint8_t len;    // a session frame's data length, or its count (`Z`, `C`, `f`, `d`)
+    std::uint8_t first;  // its first data byte
     std::size_t at;      // where it starts in the board's log
 };
 
@@ -37,9 +37,11 @@ std::vector<Sent> packets(const SimLoader& loader) {
             continue;
         }
         const std::uint8_t len = log[i + 1].byte;
+        // Only `F`, `D` and `W` carry data.
+        const std::size_t data = c == 'F' || c == 'D' || c == 'W' ? len : 0;
         out.push_back({c, static_cast<std::uint32_t>(log[i + 2].byte << 8 | log[i + 3].byte), len,
-                       len > 0 && i + 4 < log.size() ? log[i + 4].byte : std::uint8_t{0}, i});
-        i += 4 + len + 4;
+                       data > 0 && i + 4 < log.size() ? log[i + 4].byte : std::uint8_t{0}, i});
+        i += 4 + data + 4;
     }
     return out;
 }
@@ -104,7 +106,7 @@ TEST(FastRoad, WritesAndVerifiesEveryModelWithSessionFramesOnly) {
         EXPECT_EQ(sent.front(), 'Z');
         EXPECT_EQ(only(bench.board.loader, 'W').size(), area / 128) << model;
         for (const Sent& w_frame : only(bench.board.loader, 'W')) EXPECT_EQ(w_frame.len, 128);
-        for (const Sent& c : only(bench.board.loader, 'C')) EXPECT_LE(c.first, 32);
+        for (const Sent& c : only(bench.board.loader, 'C')) EXPECT_LE(c.len, 32);
         // The status line names the road.
         EXPECT_NE(status_text(w).find("быстрый протокол"), std::string::npos);
     }
@@ -143,7 +145,7 @@ TEST(FastRoad, OnlyTheUnitsThatDifferAreWrittenAndTheSameImageAgainIsOneSetOfChe
     ASSERT_TRUE(bench.programmer.read(MemoryKind::Eeprom).ok());
     ASSERT_TRUE(bench.programmer.verify(MemoryKind::Flash, file).ok());
     EXPECT_EQ(only(bench.board.loader, 'C').size(), 4u);
-    EXPECT_EQ(only(bench.board.loader, 'r').size(), 8u);  // the read, in session frames
+    EXPECT_EQ(only(bench.board.loader, 'd').size(), 8u);  // the read, in session frames
 }
 
 TEST(Programmer, BytesOfTheFilesFirstAndLastChipPagesOutsideTheFileAreKeptOnBothRoads) {
@@ -200,18 +202,25 @@ TEST(FastRoad, AByteCorruptedOnTheChipIsReportedByTheWriteAndByTheVerify) {
     EXPECT_EQ(v.difference_count, 1u);
     EXPECT_EQ(status_text(v), "Ошибка по адресу: 2345 ");
     // Only the unit whose check differs was read back.
-    const auto reads = only(bench.board.loader, 'R');
+    const auto reads = only(bench.board.loader, 'f');
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].address, 0x2300u);
 }
 
 TEST(FastRoad, ALoaderThatAnswersACheckWronglyEndsInAnError) {
     const auto program = random_bytes(0x1000, 6);
-    // During the write (the unit is written for nothing, then its check still disagrees
-    // with the bytes), or only during the verify.
+    {
+        // Before the write a wrong check only sends the unit again; its frame's own
+        // answer then confirms what the flash holds.
+        FastBench bench("ATmega328");
+        bench.board.loader.misbehave({.wrong_check_at = 0x0800});
+        const auto w = bench.programmer.write(MemoryKind::Flash, bench.hex_file("p.hex", 0, program));
+        ASSERT_TRUE(w.ok()) << status_text(w);
+        EXPECT_TRUE(holds(bench.flash(), 0, program));
+    }
+    // In a verify: the check says the unit differs, its bytes say it does not.
     struct Case { bool from_the_start; const char* text; };
-    for (const Case c : {Case{true, "Загрузчик ответил неверно при записи flash: команда 'C', адрес 0800"},
-                         Case{false, "Загрузчик ответил неверно при сравнении flash: команда 'C', адрес 0800"}}) {
+    for (const Case c : {Case{false, "Загрузчик ответил неверно при сравнении flash: команда 'C', адрес 0800"}}) {
         FastBench bench("ATmega328");
         if (c.from_the_start) bench.board.loader.misbehave({.wrong_check_at = 0x0800});
         const std::string file = bench.hex_file("p.hex", 0, program);
@@ -263,9 +272,9 @@ TEST(FastRoad, AStopInTheMiddleReportsOnlyPagesThatAreWritten) {
     EXPECT_EQ(std::count(bench.flash().begin() + reported, bench.flash().begin() + 0x4000, 0xFF), 0x4000 - reported);
 }
 
-// The opening (12 bytes) and two frames of checks (9 bytes each) come before the page
-// frames, 136 bytes each, of a 0x2000-byte image.
-constexpr std::int64_t kBeforeFrames = 12 + 2 * 9;
+// The opening and two frames of checks (8 bytes each) come before the page frames, 136
+// bytes each, of a 0x2000-byte image.
+constexpr std::int64_t kBeforeFrames = 8 + 2 * 8;
 constexpr std::int64_t kFrameBytes = 8 + 128;
 
 TEST(FastRoad, ALostLineInTheMiddleReportsNoPageThatWasNotConfirmed) {
@@ -333,18 +342,18 @@ TEST(FastRoad, AByteLostOrChangedChangesNoOtherPageFailsEvenWithoutVerifyAndSays
 }
 
 TEST(FastRoad, NoAnswerToAnyConfirmationAfterTheLastFrameIsASuccess) {
-    // 64 units: the opening, two frames of checks, 64 page frames, the check that
-    // confirms the last frame, then the two frames of checks taken again. A loader that
-    // answers every frame but one of these must not give a written flash.
+    // 64 units: the opening, two frames of checks, then 64 page frames, each answered
+    // with the check of what the flash then holds. A loader that answers every frame but
+    // one of the last must not give a written flash.
     const auto program = random_bytes(0x2000, 17);
-    for (const int muted : {67, 68, 69, 70}) {
+    for (const int muted : {65, 66, 67}) {
         FastBench bench("ATmega328");
         bench.board.loader.misbehave({.mute_command = muted});
         const std::string file = bench.hex_file("p.hex", 0, program);
         const auto w = bench.programmer.write(MemoryKind::Flash, file);
         EXPECT_EQ(w.result, Result::LinkFailure) << muted << ": " << status_text(w);
         ASSERT_TRUE(w.link_failure.has_value()) << muted;
-        EXPECT_EQ(w.link_failure->command, muted == 67 ? 'W' : 'C') << muted;
+        EXPECT_EQ(w.link_failure->command, 'W') << muted;
     }
 }
 
@@ -366,25 +375,39 @@ TEST(FastRoad, FramesThatHoldASyncTravelAlone) {
     EXPECT_GT(starts[5], starts[4]);  // and after it
 }
 
-TEST(FastRoad, FlashEraseIsRangeErasesThatLeaveTheLoader) {
+TEST(FastRoad, FlashEraseIsBlankPageFramesForTheUnitsThatAreNotBlankAndLeavesTheLoader) {
     for (const char* model : {"ATmega8", "ATmega168", "ATmega328"}) {
         FastBench bench(model);
         const std::uint32_t area = find_device_model(model)->loader_start;
         std::fill_n(bench.flash().begin(), area, 0x00);
+        // Two units blank already, and the last one but for a byte.
+        std::fill_n(bench.flash().begin() + 0x100, 0x100, 0xFF);
+        std::fill_n(bench.flash().begin() + area - 128, 127, 0xFF);
         const std::vector<std::uint8_t> loader(bench.flash().begin() + area, bench.flash().end());
         const auto e = bench.programmer.erase(MemoryKind::Flash);
         ASSERT_TRUE(e.ok()) << status_text(e);
         EXPECT_EQ(e.road, Road::Fast);
         EXPECT_EQ(std::count(bench.flash().begin(), bench.flash().begin() + area, 0xFF), area);
         EXPECT_TRUE(holds(bench.flash(), area, loader));
-        const auto erases = only(bench.board.loader, 'X');
-        ASSERT_FALSE(erases.empty());
-        EXPECT_EQ(erases.back().address + 128u * erases.back().first, area) << model;
-        EXPECT_EQ(letters(bench.board.loader), "Z" + std::string(erases.size(), 'X'));
+        const auto frames = only(bench.board.loader, 'W');
+        ASSERT_EQ(frames.size(), area / 128 - 2) << model;
+        for (const Sent& f : frames) {
+            EXPECT_EQ(f.len, 128);
+            EXPECT_EQ(f.first, 0xFF);
+            EXPECT_TRUE(f.address < 0x100 || f.address >= 0x200) << f.address;
+        }
+        EXPECT_EQ(frames.back().address, area - 128) << model;
+        // The checks, then the frames, each answered with the check of the blank range.
+        const std::string checks((area / 128 + 31) / 32, 'C');
+        EXPECT_EQ(letters(bench.board.loader), "Z" + checks + std::string(frames.size(), 'W')) << model;
+        // A blank flash: the checks only.
+        bench.board.loader.misbehave({});
+        ASSERT_TRUE(bench.programmer.erase(MemoryKind::Flash).ok());
+        EXPECT_EQ(letters(bench.board.loader), checks) << model;
     }
 }
 
-TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersConfirmedByTheLoadersCheck) {
+TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersConfirmedByTheBytesReadBack) {
     FastBench bench;
     const auto data = random_bytes(300, 14);
     const std::string file = bench.hex_file("d.eep", 0, data);
@@ -398,15 +421,26 @@ TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersConfirmedByTheLoadersCh
     const auto d = only(bench.board.loader, 'D');
     ASSERT_EQ(d.size(), 3u);
     EXPECT_EQ(d[2].len, 44u);
+    EXPECT_EQ(letters(bench.board.loader), "ZdddDDD");
 
-    // The same data again: checks, one read of the partly covered last block, no D.
+    // The same data again: the reads, no D.
     bench.board.loader.misbehave({});
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Eeprom, file).ok());
-    EXPECT_TRUE(only(bench.board.loader, 'D').empty()) << letters(bench.board.loader);
+    EXPECT_EQ(letters(bench.board.loader), "ddd");
     ASSERT_TRUE(bench.programmer.verify(MemoryKind::Eeprom, file).ok());
 
+    // Bytes changed in the middle of a unit: only from the first to the last of them.
+    bench.eeprom()[140] ^= 0x01;
+    bench.eeprom()[150] ^= 0x01;
+    bench.board.loader.misbehave({});
+    ASSERT_TRUE(bench.programmer.write(MemoryKind::Eeprom, file).ok());
+    ASSERT_EQ(only(bench.board.loader, 'D').size(), 1u);
+    EXPECT_EQ(only(bench.board.loader, 'D')[0].address, 140u);
+    EXPECT_EQ(only(bench.board.loader, 'D')[0].len, 11u);
+    EXPECT_TRUE(holds(bench.eeprom(), 0, data));
+
     // Erase: blank bytes written only into the three blocks that hold data; then a
-    // blank EEPROM costs one frame of checks.
+    // blank EEPROM costs its reading.
     bench.board.loader.misbehave({});
     ASSERT_TRUE(bench.programmer.erase(MemoryKind::Eeprom).ok());
     EXPECT_EQ(only(bench.board.loader, 'D').size(), 3u);
@@ -414,22 +448,22 @@ TEST(FastRoad, EepromIsWrittenAndErasedOnlyWhereItDiffersConfirmedByTheLoadersCh
     bench.board.loader.misbehave({});
     const std::int64_t t1 = bench.board.clock.now_ms();
     ASSERT_TRUE(bench.programmer.erase(MemoryKind::Eeprom).ok());
-    EXPECT_EQ(letters(bench.board.loader), "c");
+    EXPECT_EQ(letters(bench.board.loader), "dddddddd");
     EXPECT_LT(bench.board.clock.now_ms() - t1, 100);
 }
 
 TEST(FastRoad, AnEepromByteChangedOnTheWayInFailsTheWriteAndWritesNothingOfItsFrame) {
     const auto data = random_bytes(200, 18);
-    // The opening (12) and one frame of checks (9), then `D` of 128 bytes: a byte of its
-    // data, of its address, of its check; then a byte of the second `D`.
-    for (const std::int64_t at : {21 + 4 + 50, 21 + 3, 21 + 136, 21 + 136 + 8 + 4 + 20}) {
+    // The opening and the two reads of the EEPROM (8 bytes each), then `D` of 128 bytes:
+    // a byte of its data, of its address, of its check; then a byte of the second `D`.
+    for (const std::int64_t at : {24 + 4 + 50, 24 + 3, 24 + 136, 24 + 136 + 4 + 20}) {
         FastBench bench;
         std::fill(bench.eeprom().begin(), bench.eeprom().end(), 0x5A);
         bench.board.loader.misbehave({.flip_byte = at});
         const std::string file = bench.hex_file("d.eep", 0, data);
         const auto w = bench.programmer.write(MemoryKind::Eeprom, file);
         ASSERT_EQ(w.result, Result::LinkFailure) << at << ": " << status_text(w);
-        const std::uint32_t broken = at <= 21 + 136 ? 0 : 128;
+        const std::uint32_t broken = at <= 24 + 136 ? 0 : 128;
         EXPECT_EQ(w.link_failure->command, 'D');
         EXPECT_EQ(w.link_failure->address, broken);
         EXPECT_EQ(w.link_failure->frame_effect, FrameEffect::NothingWritten) << at;
@@ -498,18 +532,33 @@ TEST(FastRoad, PlainExchangesComeOnlyAfterTheSessionIsEndedByASync) {
     FastBench bench;
     const std::string file = bench.hex_file("p.hex", 0, random_bytes(0x100, 19));
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
-    // Configuration leaves the session: the sync, then `A f b`, `B A F`, `A f b`.
+    // Configuration goes inside the session: the block read, the new one as a checked
+    // `F` frame for the loader's guard, the block read back.
     bench.board.loader.misbehave({});
     const auto c = bench.programmer.configure_loader("16", "2");
     ASSERT_TRUE(c.ok()) << status_text(c);
-    EXPECT_EQ(plain_letters(bench.board.loader), "UAfbBAFAfb");
+    EXPECT_EQ(letters(bench.board.loader), "fFf");
     EXPECT_EQ(decode_wait_count(bench.board.loader.loader_first_block(), 0), 2'666'667u);
-    // The next operation opens the session again; start is a frame in it, answered.
+    // The next operation goes on in the same session; the program is started by the
+    // plain `S`, after the sync that ends the session.
     bench.board.loader.misbehave({});
     ASSERT_TRUE(bench.programmer.write(MemoryKind::Flash, file).ok());
-    EXPECT_EQ(letters(bench.board.loader).front(), 'Z');
+    EXPECT_EQ(letters(bench.board.loader).front(), 'C');
     ASSERT_TRUE(bench.programmer.start_program());
-    EXPECT_EQ(letters(bench.board.loader).back(), 'S');
+    const std::string sent = letters(bench.board.loader);
+    EXPECT_EQ(sent.substr(sent.size() - 2), "US") << sent;
+    // The same after a pause that made the loader leave the session.
+    testing::SimBoard board("ATmega328", {}, LoaderKind::Ours);
+    auto state = std::make_unique<ProgrammerState>();
+    Programmer programmer(*state, board.link, board.clock);
+    programmer.set_model(*find_device_model("ATmega328"));
+    ASSERT_TRUE(programmer.write(MemoryKind::Flash, file).ok());
+    board.clock.sleep_ms(800);
+    EXPECT_EQ(board.loader.mode(), SimLoader::Mode::Session);  // it learns of the silence with the next byte
+    ASSERT_TRUE(programmer.start_program());
+    EXPECT_EQ(board.loader.mode(), SimLoader::Mode::Plain);
+    const auto tail = board.sent(board.sent().size() - 8);
+    EXPECT_EQ(tail, testing::bytes({'U', 'U', 'U', 'U', 'S', '0', '0', '0'})) << int{tail[4]};
 }
 
 }  // namespace

@@ -304,12 +304,14 @@ TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     EXPECT_EQ(bench.board.overruns(), 0u);
     ASSERT_EQ(bench.programmer.connect(), HandshakeOutcome::Connected);
 
-    // The loader's own first block, written back as it is, with the same 16 bytes
-    // after `F`: that page is in the section the CPU runs from, so the CPU halts for
-    // its erase and write, and of the bytes that arrive then two wait and the rest
-    // are lost.
+    // The loader's own first block with another wait count (the low nibble of its
+    // lowest byte, in both copies), with the same 16 bytes after `F`: that page is
+    // in the section the CPU runs from, so the CPU halts for its erase and write,
+    // and of the bytes that arrive then two wait and the rest are lost.
     Block first{};
     std::copy_n(bench.loader_area().begin(), first.size(), first.begin());
+    first[48] ^= 0x01;
+    first[82] ^= 0x01;
     const std::array<std::uint8_t, 4> load{'B', 0, 0, 0};
     const std::array<std::uint8_t, 4> at_loader{'A', 0x7C, 0x00, 0};
     const std::array<std::uint8_t, 4> program{'F', 32, 2, 0};
@@ -321,7 +323,9 @@ TEST(AvrCore, LineTimingAndOverrunAreTheChips) {
     ASSERT_TRUE(bench.link.write(program));
     ASSERT_TRUE(bench.link.write(noise));
     ASSERT_EQ(bench.link.read(ack).count, 4u);
-    EXPECT_GE(bench.board.overruns(), 10u);
+    // The loader first compares the block and fills the page buffer (some 0.4 ms,
+    // five bytes of the sixteen), then halts: two of the rest wait, the others are lost.
+    EXPECT_GE(bench.board.overruns(), 8u);
     EXPECT_LE(bench.board.overruns(), 14u);
     EXPECT_TRUE(std::equal(first.begin(), first.end(), bench.loader_area().begin()));
     EXPECT_EQ(bench.programmer.connect(), HandshakeOutcome::Connected);

@@ -107,5 +107,35 @@ TEST(AvrFastRoad, EveryChipWritesVerifiesAndErasesOnOurLoadersCommands) {
     }
 }
 
+TEST(AvrFastRoad, APauseBetweenOperationsIsNeverAFailure) {
+    FastCore core("ATmega328");
+    const std::uint32_t start = find_device_model("ATmega328")->loader_start;
+    const auto signature = find_signature(std::span<const std::uint8_t, kLoaderBlock>(core.board.flash().data() + start, kLoaderBlock));
+    if (!signature || !signature->speaks_session()) GTEST_SKIP() << "this build's loader image has no checked session";
+    const auto program = random_bytes(0x900, 4);
+    const std::string hex = core.file("p.hex", program);
+    const auto data = random_bytes(200, 5);
+    const std::string eep = core.file("d.eep", data);
+    ASSERT_TRUE(core.programmer.write(MemoryKind::Flash, hex).ok());
+    // Shorter than the loader's half second, about as long, and longer: the loader left
+    // the session or did not, and the host finds it either way.
+    for (const std::int64_t pause : {300, 450, 520, 700, 2000}) {
+        core.link.sleep_ms(pause);
+        const auto v = core.programmer.verify(MemoryKind::Flash, hex);
+        EXPECT_TRUE(v.ok()) << pause << ": " << status_text(v);
+        core.link.sleep_ms(pause);
+        const auto w = core.programmer.write(MemoryKind::Eeprom, eep);
+        EXPECT_TRUE(w.ok()) << pause << ": " << status_text(w);
+        core.link.sleep_ms(pause);
+        EXPECT_TRUE(core.programmer.read(MemoryKind::Eeprom).ok()) << pause;
+    }
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), core.board.eeprom().begin()));
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), core.board.flash().begin()));
+    // After a pause too, the program is started: the sync that ends the session (or
+    // finds the hunting loader), then the plain `S`.
+    core.link.sleep_ms(700);
+    EXPECT_TRUE(core.programmer.start_program());
+}
+
 }  // namespace
 }  // namespace zarvik

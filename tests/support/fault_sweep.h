@@ -149,6 +149,10 @@ public:
         std::copy(program.begin(), program.end(), board_.flash().begin());
         board_.flash()[model_.loader_start - 2] = 0xFF;
         board_.flash()[model_.loader_start - 1] = 0xCF;  // rjmp .-2
+        // Blank below the file's first record: a verify compares from address 0, and a
+        // program there would be a difference however well the write went. The rest of
+        // the file's last chip page holds code, and must keep it.
+        std::fill_n(board_.flash().begin(), kFlashAt, std::uint8_t{0xFF});
         std::mt19937 rng(2);
         for (auto& b : board_.eeprom()) b = static_cast<std::uint8_t>(rng());
         flash0_.assign(board_.flash().begin(), board_.flash().end());
