@@ -299,17 +299,17 @@ Exit codes:
     </message>
     <message>
         <source>Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers
-(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.</source>
+(%s) through their resident loader.</source>
         <translation>Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers
-(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.</translation>
+(%s) through their resident loader.</translation>
     </message>
     <message>
         <source>line speed</source>
         <translation>line speed</translation>
     </message>
     <message>
-        <source>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</source>
-        <translation>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</translation>
+        <source>%s or %s; without it, the model the chip shows</source>
+        <translation>%s or %s; without it, the model the chip shows</translation>
     </message>
     <message>
         <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>

@@ -297,17 +297,17 @@ Exit codes:
     </message>
     <message>
         <source>Zarvik: erase, write, verify and read the flash and EEPROM of AVR microcontrollers
-(ATmega8, ATmega88, ATmega168, ATmega328) through their resident loader.</source>
+(%s) through their resident loader.</source>
         <translation>Zarvik: стирание, запись, сравнение и чтение flash и EEPROM микроконтроллеров AVR
-(ATmega8, ATmega88, ATmega168, ATmega328) через их загрузчик.</translation>
+(%s) через их загрузчик.</translation>
     </message>
     <message>
         <source>line speed</source>
         <translation>скорость линии</translation>
     </message>
     <message>
-        <source>ATmega8, ATmega88, ATmega168 or ATmega328; without it, the model the chip shows</source>
-        <translation>ATmega8, ATmega88, ATmega168 или ATmega328; без него — модель, которую показывает МК</translation>
+        <source>%s or %s; without it, the model the chip shows</source>
+        <translation>%s или %s; без него — модель, которую показывает МК</translation>
     </message>
     <message>
         <source>before `write flash`: erase just the pages written (pages), the whole user area (all), or nothing (none)</source>

@@ -30,7 +30,7 @@
 #include "memory/memory_image.h"
 #include "serial/serial_port.h"
 #include "sim/sim_loader.h"
-#include "support/busy_machine.h"
+#include "support/cli_process.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
@@ -38,35 +38,10 @@
 namespace zarvik {
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-// The program's environment: no port of the machine's own, its own language unless
-// asked, and the time-outs a busy machine needs (see support/busy_machine.h) unless a
-// test is about the time-outs themselves.
-enum class Waits { Patient, AsShipped };
-
-QProcessEnvironment cli_environment(const QString& ports = {}, const QString& lang = {}, Waits waits = Waits::Patient) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZARVIK_SERIAL_PORTS", ports);
-    for (const char* variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.remove(variable);
-    env.insert("LANG", lang.isEmpty() ? QStringLiteral("C.UTF-8") : lang);
-    env.remove(kExtraWaitVariable);
-    if (waits == Waits::Patient) env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
-    return env;
-}
-
-CliRun cli(const QStringList& args, const QString& ports = {}, const QString& lang = {}) {
-    QProcess p;
-    p.setProcessEnvironment(cli_environment(ports, lang));
-    p.start(QStringLiteral(ZARVIK_CLI_BINARY), args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-            p.readAllStandardError().toStdString()};
-}
+using testing::cli;
+using testing::cli_environment;
+using testing::CliRun;
+using testing::Waits;
 
 QStringList on(const testing::SimProcess& sim, QStringList args) {
     return QStringList{"-p", sim.path(), "-m", "ATmega8"} + args;
@@ -108,45 +83,22 @@ TEST(Cli, EveryCommandAgainstTheSimulatedBoard) {
     EXPECT_EQ(testing::read_file(read_back).substr(0, 200), testing::read_file(dump).substr(0, 200));
 }
 
+// The exit codes as the program returns them; the session's own cases, one for each
+// code, are in session_test.cpp.
 TEST(Cli, ExitCodes) {
-    testing::TempDir dir;
     testing::SimProcess sim({"--model", "ATmega8"});
     testing::SimProcess silent({"--silent"});
-    testing::SimProcess echo({"--echo"});
-    testing::SimProcess short_block({"--model", "ATmega8", "--short-block"});
-    testing::SimProcess mute_first({"--model", "ATmega8", "--mute-command", "2"});  // 1 is the handshake's sync
-    const std::string damaged = dir.write("bad.hex", ":0100000011FF\r\n");
     struct Case { const char* what; QStringList args; int code; const char* says; };
     const Case cases[] = {
         {"differences", on(sim, {"verify", "flash", ZARVIK_BLINK_HEX}), 1, "Ошибка по адресу: 0000 "},
         {"unknown command", {"frobnicate"}, 2, "unknown command"},
         {"speed not in the list", {"-b", "12345", "--simulate", "connect"}, 2, "12345"},
         {"no port", {"connect"}, 2, "--port"},
-        {"wait count too large", {"--simulate", "configure", "16", "13"}, 2,
-         "Задано слишком большое время ожидания запуска программы! (при 16 МГц — не больше 12.52 с)"},
-        {"clock is no number", {"--simulate", "configure", "abc", "2"}, 2, "Частота Fosc должна быть числом"},
-        {"wait is no number", {"--simulate", "configure", "16", ""}, 2, "Время ожидания time_out должно быть числом"},
-        {"wait with words after it", {"--simulate", "configure", "16", "2 xyz"}, 2, "time_out"},
-        {"wait too short", {"--simulate", "configure", "16", "0.1"}, 2, "--force"},
         {"wrong chip", {"--simulate=ATmega8", "-m", "ATmega328", "erase", "flash"}, 5,
          "Подключён ATmega8/88 (загрузчик с адреса 1C00), а выбран ATmega328"},
-        {"wrong chip, even with --force", {"--simulate=ATmega8", "-m", "ATmega328", "--force", "erase", "flash"}, 5,
-         "Подключён ATmega8/88 (загрузчик с адреса 1C00), а выбран ATmega328"},
-        {"no loader block to confirm the chip", {"-p", echo.path(), "-m", "ATmega8", "erase", "flash"}, 5,
-         "Устройство не опознано"},
-        {"a short block while the chip is identified", {"-p", short_block.path(), "erase", "flash"}, 3,
-         "Загрузчик ответил не полностью при опознании МК: команда 'b', адрес 1C00, получено 100 байт из 128"},
-        {"a silent first answer while the chip is identified", {"-p", mute_first.path(), "erase", "flash"}, 3,
-         "Загрузчик не ответил при опознании МК: команда 'A', адрес 1C00"},
-        {"clock outside 1-20 MHz", {"--simulate", "configure", "0.016", "2"}, 2, "вне диапазона 1–20 МГц"},
-        {"clock outside 1-20 MHz, with --force", {"--simulate", "--force", "configure", "0.016", "2"}, 0,
-         "Настройка загрузчика выполнена на частоту 0,016 МГц и 2 секунды"},
         {"no loader answers", {"-p", silent.path(), "erase", "flash"}, 3, "Соединение не удалось установить"},
         {"port that does not exist", {"-p", "/dev/zarvik-none", "connect"}, 3, "Не удалось открыть порт"},
-        {"damaged file", on(sim, {"write", "flash", QString::fromStdString(damaged)}), 4, "строка 1"},
-        {"missing file", on(sim, {"verify", "eeprom", QString::fromStdString(dir.file("none.eep"))}), 4, "none.eep"},
-        {"export not written", on(sim, {"read", "eeprom", QString::fromStdString(dir.file("no/dir.eep"))}), 4,
-         "Не удалось записать файл"},
+        {"missing file", {"--simulate", "verify", "eeprom", "/nonexistent/none.eep"}, 4, "none.eep"},
     };
     for (const Case& c : cases) {
         const CliRun r = cli(c.args);
@@ -191,58 +143,6 @@ TEST(Cli, JsonLinesParseBack) {
     const QJsonObject first = last["differences"].toArray().first().toObject();
     EXPECT_EQ(first["address"].toInt(), 0);
     EXPECT_EQ(first["found"].toInt(), 0xFF);
-}
-
-// The host bytes a zarvik-sim --log file recorded, as command letters (block bytes skipped).
-std::string commands_in_log(const std::string& log) {
-    std::vector<int> bytes;
-    std::istringstream in(log);
-    long long time = 0;
-    int byte = 0;
-    while (in >> time >> byte) bytes.push_back(byte);
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size();) {
-        out.push_back(static_cast<char>(bytes[i]));
-        i += bytes[i] == 'B' ? 4 + 128 : 4;
-    }
-    return out;
-}
-
-TEST(Cli, TheWrongChipIsRefusedWithNothingChanged) {
-    testing::TempDir dir;
-    const std::string log = dir.file("log.txt");
-    const std::string eep = dir.file("blink.eep");
-    {
-        testing::SimProcess sim({"--model", "ATmega8", "--log", QString::fromStdString(log)});
-        const QStringList as328{"-p", sim.path(), "-m", "ATmega328"};
-        for (const QStringList& args : {QStringList{"erase", "flash"}, QStringList{"write", "flash", ZARVIK_BLINK_HEX},
-                                        QStringList{"erase", "eeprom"}, QStringList{"configure", "16", "2"}}) {
-            const CliRun r = cli(as328 + args);
-            EXPECT_EQ(r.code, 5) << args.join(' ').toStdString() << "\n" << r.out << r.err;
-            EXPECT_NE(r.err.find("а выбран ATmega328: в устройство ничего не отправлено"), std::string::npos) << r.err;
-        }
-        ASSERT_EQ(sim.stop(), 0);
-    }
-    const std::string sent = commands_in_log(testing::read_file(log));
-    EXPECT_FALSE(sent.empty());
-    EXPECT_EQ(sent.find_first_of("EeBFD"), std::string::npos) << sent;
-}
-
-TEST(Cli, WithoutAModelTheChipsOwnIsUsed) {
-    for (const char* model : {"ATmega8", "ATmega168", "ATmega328"}) {
-        testing::TempDir dir;
-        testing::SimProcess sim({"--model", model});
-        const std::string back = dir.file("back.eep");
-        const CliRun r = cli({"-p", sim.path(), "write", "eeprom", ZARVIK_BLINK_EEP, "read", "eeprom",
-                              QString::fromStdString(back)});
-        EXPECT_EQ(r.code, 0) << model << r.err;
-        const std::string name = chip_name(find_device_model(model)->loader_start);
-        EXPECT_EQ(r.out.rfind("МК: " + name + " (загрузчик с адреса ", 0), 0u) << r.out;
-        // The whole EEPROM of that model was read: 1024 bytes only on the ATmega328.
-        EepromImage image;
-        const auto loaded = load_intel_hex_file(back, image.span());
-        ASSERT_TRUE(std::holds_alternative<LoadedRange>(loaded));
-    }
 }
 
 TEST(Cli, AStopDuringConfigurationNeverLeavesTheLoaderBlank) {
@@ -378,105 +278,6 @@ TEST(Cli, AReaderThatGoesAwayNeverEndsAConfiguration) {
     EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
 }
 
-
-// The loader's first block as a dump of the whole flash shows it.
-std::array<std::uint8_t, 128> block_in_dump(const std::string& dump, std::uint32_t at) {
-    FlashImage flash;
-    EXPECT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(dump, flash.span())));
-    std::array<std::uint8_t, 128> block{};
-    std::copy_n(flash.bytes.begin() + at, 128, block.begin());
-    return block;
-}
-
-TEST(Cli, AProgramsPictureIsNeverTakenForTheLoader) {
-    // A one-colour RGB565 picture: the word 0xE71C over 0x1000-0x23FF of an ATmega328.
-    // At 0x1C00 it looks like the loader's first block of an ATmega8.
-    testing::TempDir dir;
-    std::string picture;
-    for (unsigned a = 0x1000; a < 0x2400; a += 16) {
-        char line[64];
-        unsigned sum = 16 + (a >> 8) + (a & 0xFF) + 8 * (0x1C + 0xE7);
-        std::snprintf(line, sizeof line, ":10%.4X00", a);
-        picture += line;
-        for (int i = 0; i < 8; ++i) picture += "1CE7";
-        std::snprintf(line, sizeof line, "%.2X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        picture += line;
-    }
-    const std::string hex = dir.write("picture.hex", picture + ":00000001FF\r\n");
-    for (const QStringList& model : {QStringList{}, QStringList{"-m", "ATmega328"}}) {
-        const std::string dump = dir.file("flash.hex");
-        testing::SimProcess sim({"--model", "ATmega328", "--flash", QString::fromStdString(hex), "--dump-flash",
-                                 QString::fromStdString(dump)});
-        // The picture is still there after the configuration; then the erase takes the
-        // whole user area of an ATmega328.
-        const CliRun r = cli(QStringList{"-p", sim.path()} + model +
-                             QStringList{"configure", "16", "2", "verify", "flash", QString::fromStdString(hex), "erase", "flash"});
-        EXPECT_EQ(r.code, 0) << r.out << r.err;
-        if (model.isEmpty()) {
-            EXPECT_EQ(r.out.rfind("МК: ATmega328 (загрузчик с адреса 7C00)\n", 0), 0u) << r.out;
-        }
-        EXPECT_NE(r.out.find("flash записан правильно!"), std::string::npos) << r.out;
-        EXPECT_EQ(r.out.find("ATmega8/88"), std::string::npos) << r.out;
-        ASSERT_EQ(sim.stop(), 0);
-        FlashImage flash;
-        ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(dump, flash.span())));
-        EXPECT_TRUE(std::all_of(flash.bytes.begin(), flash.bytes.begin() + 0x7C00, [](std::uint8_t b) { return b == 0xFF; }));
-        const auto block = block_in_dump(dump, 0x7C00);
-        EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
-        EXPECT_EQ(decode_wait_count(block, 1), 2'666'667u);
-    }
-}
-
-TEST(Cli, EraseAllChecksTheFileBeforeErasing) {
-    testing::TempDir dir;
-    const std::string past_loader = dir.write("long.hex", ":100000000102030405060708090A0B0C0D0E0F1068\r\n"
-                                                          ":107C00000102030405060708090A0B0C0D0E0F10EC\r\n"
-                                                          ":00000001FF\r\n");
-    struct Case { const char* what; std::string file; const char* says; };
-    const Case cases[] = {
-        {"missing", dir.file("typo.hex"), "typo.hex"},
-        {"damaged", dir.write("bad.hex", ":0100000011FF\r\n"), "строка 1"},
-        {"reaching into the loader", past_loader, "доходят до адреса 7C0F"},
-    };
-    for (const Case& c : cases) {
-        const std::string dump = dir.file("flash.hex");
-        const std::string log = dir.file("log.txt");
-        testing::SimProcess sim({"--model", "ATmega328", "--flash", ZARVIK_BLINK_HEX, "--dump-flash",
-                                 QString::fromStdString(dump), "--log", QString::fromStdString(log)});
-        const CliRun r = cli({"-p", sim.path(), "--erase", "all", "write", "flash", QString::fromStdString(c.file)});
-        EXPECT_EQ(r.code, 4) << c.what << "\n" << r.out << r.err;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << "\n" << r.err;
-        EXPECT_EQ(r.out.find("Стирание flash закончено"), std::string::npos) << c.what << "\n" << r.out;
-        ASSERT_EQ(sim.stop(), 0);
-        const std::string sent = commands_in_log(testing::read_file(log));
-        EXPECT_EQ(sent.find_first_of("EeBFD"), std::string::npos) << c.what << ": " << sent;
-        const std::string blink = testing::read_file(ZARVIK_BLINK_HEX);
-        FlashImage flash;
-        ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(dump, flash.span())));
-        FlashImage expected;
-        ASSERT_TRUE(std::holds_alternative<LoadedRange>(load_intel_hex_file(ZARVIK_BLINK_HEX, expected.span())));
-        EXPECT_TRUE(std::equal(expected.bytes.begin(), expected.bytes.begin() + 0x7C00, flash.bytes.begin())) << c.what;
-    }
-}
-
-TEST(Cli, ATornWaitCountIsNamedAndConfigureRepairsIt) {
-    // A configuration cut between the two pages of an ATmega8's loader block.
-    testing::TempDir dir;
-    const std::string dump = dir.file("flash.hex");
-    testing::SimProcess sim({"--model", "ATmega8", "--torn-count", "1234567", "--dump-flash", QString::fromStdString(dump)});
-    const CliRun r = cli({"-p", sim.path(), "write", "eeprom", ZARVIK_BLINK_EEP, "configure", "16", "2"});
-    EXPECT_EQ(r.code, 0) << r.out << r.err;
-    EXPECT_EQ(r.out.rfind("МК: ATmega8/88 (загрузчик с адреса 1C00)\n", 0), 0u) << r.out;
-    EXPECT_NE(r.err.find("Счётчик ожидания загрузчика разорван: две его копии различаются (666667 и 1234567)"),
-              std::string::npos)
-        << r.err;
-    EXPECT_NE(r.out.find("EEPROM записан правильно!"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Настройка загрузчика выполнена"), std::string::npos) << r.out;
-    ASSERT_EQ(sim.stop(), 0);
-    const auto block = block_in_dump(dump, 0x1C00);
-    EXPECT_EQ(decode_wait_count(block, 0), 2'666'667u);
-    EXPECT_EQ(decode_wait_count(block, 1), 2'666'667u);
-}
 
 TEST(Cli, MonitorShowsWhatTheDeviceSendsAndSendsWhatIsTyped) {
     testing::PtyPair board;  // the test is the device: it writes on the master side

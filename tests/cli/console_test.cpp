@@ -10,7 +10,7 @@
 
 #include "cli/console.h"
 #include "cli/console_text.h"
-#include "cli/reporter.h"
+#include "cli/text_reporter.h"
 #include "loader/clock.h"
 #include "platform/system_language.h"
 #include "programmer/status_texts.h"
@@ -114,7 +114,7 @@ TEST(ProgressBar, RedrawsInPlaceWithoutEscapesAndLeavesNoTrace) {
     FakeClock clock;
     set_language(Language::Russian);
     {
-        Reporter reporter(Reporter::Mode::Text, true, clock, out, err);
+        TextReporter reporter(TextReporter::Verbosity::Normal, true, clock, out, err);
         // The longest words, the largest memory and a five-digit rate: the widest line.
         reporter.begin(Operation::Configure, MemoryKind::Flash);
         reporter.on_range(32768);
@@ -167,7 +167,7 @@ TEST(ProgressBar, AShorterBarBlanksWhatTheLongerOneLeft) {
     ASSERT_NE(err, nullptr);
     ASSERT_NE(out, nullptr);
     FakeClock clock;
-    Reporter reporter(Reporter::Mode::Text, true, clock, out, err);
+    TextReporter reporter(TextReporter::Verbosity::Normal, true, clock, out, err);
     reporter.begin(Operation::Read, MemoryKind::Eeprom);
     reporter.on_range(1024);
     clock.sleep_ms(1);  // a high rate: many digits
@@ -206,7 +206,7 @@ TEST(ReporterTexts, TheVerifyStepTheDifferenceCountAndTheTimeUnitInEachLanguage)
         ASSERT_NE(err, nullptr);
         FakeClock clock;
         {
-            Reporter reporter(Reporter::Mode::Text, true, clock, out, err);
+            TextReporter reporter(TextReporter::Verbosity::Normal, true, clock, out, err);
             reporter.begin(Operation::Write, MemoryKind::Flash);
             reporter.on_phase(Phase::Writing);
             OperationOutcome written;
@@ -257,7 +257,7 @@ TEST(ReporterTexts, TheCountOfDifferingBytesTakesItsNumbersForm) {
             ASSERT_NE(out, nullptr);
             FakeClock clock;
             {
-                Reporter reporter(Reporter::Mode::Quiet, false, clock, out, out);
+                TextReporter reporter(TextReporter::Verbosity::Quiet, false, clock, out, out);
                 reporter.begin(Operation::Verify, MemoryKind::Eeprom);
                 OperationOutcome differs;
                 differs.operation = Operation::Verify;

@@ -2,8 +2,6 @@
 // zarvik-sim on a pseudo-terminal, from the wire log the board keeps.
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -14,30 +12,17 @@
 #include "memory/intel_hex_loader.h"
 #include "memory/intel_hex_writer.h"
 #include "memory/memory_image.h"
+#include "support/cli_process.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 namespace zarvik {
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
+using testing::CliRun;
 
-CliRun cli(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZARVIK_SERIAL_PORTS", "");
-    for (const char* variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.remove(variable);
-    env.insert("LANG", "C.UTF-8");
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(ZARVIK_CLI_BINARY), args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-            p.readAllStandardError().toStdString()};
-}
+// The waits as shipped: the roads' own time-outs are part of what these tests see.
+CliRun cli(const QStringList& args) { return testing::cli(args, {}, {}, testing::Waits::AsShipped); }
 
 std::vector<std::uint8_t> logged_bytes(const std::string& path) {
     std::vector<std::uint8_t> out;

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/command_plan.h"
+#include "cli/reporter.h"
+#include "loader/byte_link.h"
+#include "loader/cancellation.h"
+#include "loader/clock.h"
+#include "memory/device_model.h"
+#include "programmer/outcome.h"
+
+namespace zarvik {
+class Programmer;
+struct ProgrammerState;
+class SerialPort;
+class SimLink;
+class SimLoader;
+}  // namespace zarvik
+
+namespace zarvik::cli {
+
+// zarvik-cli's exit codes; an interrupted run ends with 128 plus the signal's number.
+enum Exit { kOk = 0, kDifferences = 1, kUsage = 2, kLink = 3, kFile = 4, kWrongDevice = 5 };
+
+// What `write flash` erases first.
+enum class EraseBefore { Pages, All, None };
+
+struct SessionOptions {
+    std::string port;
+    int baud = 115200;
+    DeviceModel model = kDefaultModel;
+    bool model_given = false;  // -m: otherwise the chip's own model is used
+    bool force = false;
+    EraseBefore erase = EraseBefore::Pages;
+    bool verify_after_write = true;
+    bool pulse_dtr = false;  // before connecting, for boards whose reset follows it
+    std::optional<DeviceModel> simulate;  // a simulated loader of this model, in process
+    RoadChoice road = RoadChoice::Auto;
+};
+
+int exit_code_for(const OperationOutcome& o);
+
+// One run of the command line: its steps in order on one connection, each reported as it
+// ends; the first that fails ends the run with its exit code. The line is the port the
+// options name, a simulated loader, or any byte link a caller hands in.
+class Session {
+public:
+    Session(const SessionOptions& options, Reporter& reporter, Clock& clock, Cancellation& cancel);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Every device command goes over `link` instead of the port or the simulated loader.
+    void use_link(ByteLink& link) { link_ = &link; }
+
+    int run(const std::vector<Step>& plan);
+
+private:
+    int open_port(int baud);
+    int monitor(const Step& step);
+    int ensure_connected(bool announce);
+    int take_identity(const Step& step);
+    int report(const OperationOutcome& o);
+    int run_step(const Step& step);
+    int write(const Step& step);
+    int list_ports();
+
+    const SessionOptions& options_;
+    Reporter& reporter_;
+    Clock& clock_;
+    Cancellation& cancel_;
+    ByteLink* link_ = nullptr;
+    std::unique_ptr<SerialPort> port_;
+    std::unique_ptr<SimLoader> sim_;
+    std::unique_ptr<SimLink> sim_link_;
+    std::unique_ptr<ProgrammerState> state_;
+    std::unique_ptr<Programmer> programmer_;
+    bool identity_taken_ = false;
+    bool flash_blank_ = false;  // the last flash command was a full erase
+};
+
+}  // namespace zarvik::cli
