@@ -44,7 +44,7 @@ void ExitSequence::on_close() {
         return;
     }
     if (runner_.question_open()) return;
-    if (runner_.holding()) {
+    if (runner_.holding_loader_block()) {
         view_.show_message(tr_string("status", kWarningCaption), tr_string("window", wt::kCannotCloseNow));
         return;
     }

@@ -59,8 +59,9 @@ public:
 
     bool busy() const { return activity_ != Activity::Idle; }
     Activity activity() const { return activity_; }
-    // A span that must not be cut is being written now.
-    bool holding() { return device_.cancel().held(); }
+    // The loader's own first block is being written now: closing is refused. Frames in
+    // flight are not asked about here; a stop waits for their answers by itself.
+    bool holding_loader_block() { return device_.cancel().held(HoldKind::LoaderBlock); }
     // A question about an operation is open (the stop-and-close one included).
     bool question_open() const { return question_open_; }
     bool ask(const std::string& text);

@@ -225,7 +225,7 @@ OperationOutcome FastRoad::stream(OperationOutcome o, std::vector<Frame>& frames
     if (auto failure = session_.prepare(frames.front().address)) return failed(o, *failure);
     // Answers in flight are read to their end even after a stop: the loader takes every
     // frame that reached it, and the host must know which.
-    CancellationHold hold(cancel_);
+    CancellationHold hold(cancel_, HoldKind::FramesInFlight);
     bool stopping = false;
     auto fail_at = [&](TransactionFailure failure, std::size_t index) {
         // The loader programs nothing of a frame that failed its check; whether this one

@@ -12,6 +12,7 @@
 #include "memory/device_model.h"
 #include "presenter/control_ids.h"
 #include "programmer/status_texts.h"
+#include "support/programmer_fixture.h"
 #include "support/temp_dir.h"
 #include "presenter/fake_view.h"
 
@@ -466,7 +467,7 @@ TEST_F(Presenter, TheLoadersOwnBlockIsNeverCutShort) {
     open_port("/dev/board");
     run(ids::kConnect);
     // Held at the first write made while the loader's block must not be cut.
-    boards.gate.arm([](const Cancellation* cancel) { return cancel != nullptr && cancel->held(); });
+    boards.gate.arm([](const Cancellation* cancel) { return cancel != nullptr && cancel->held(HoldKind::LoaderBlock); });
     presenter->on_command(ids::kConfigureLoader);
     ASSERT_TRUE(boards.gate.wait_until_held());
     presenter->on_command(ids::kStop);
@@ -479,6 +480,37 @@ TEST_F(Presenter, TheLoadersOwnBlockIsNeverCutShort) {
     ASSERT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
     EXPECT_EQ(status(), "Настройка загрузчика выполнена на частоту 8 МГц и 5 секунд");
     EXPECT_FALSE(view.closed);
+}
+
+TEST_F(Presenter, ClosingDuringAFlashWriteAsksAndClosesOnceTheFramesInFlightAreAnswered) {
+    SimLoader& chip = board("/dev/board", "ATmega328");
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
+    const auto program = testing::pattern(0x2000);
+    presenter->on_files_given({dir.write("p.hex", testing::ProgrammerBench::hex_records(0, program) + ":00000001FF\r\n")});
+
+    // Held at the fourth frame: three are in flight, their answers still to come. Any
+    // hold counts here: which kind it is, is what the window must tell.
+    int frames = 0;
+    boards.gate.arm([&frames](const Cancellation* cancel) { return cancel != nullptr && cancel->held() && ++frames == 4; });
+    presenter->on_command(ids::kFlashWrite);
+    ASSERT_TRUE(boards.gate.wait_until_held());
+    view.answers.push_back(true);
+    presenter->on_close();
+    EXPECT_TRUE(view.messages.empty()) << view.messages[0].text;  // no word of the loader's block
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(view.questions[0].text, "Операция ещё не закончена. Прервать её и закрыть окно?");
+    EXPECT_EQ(presenter->life(), Life::Closing);
+    EXPECT_FALSE(view.closed);  // not before the operation has ended
+
+    boards.gate.open();
+    ASSERT_TRUE(view.pump_until([this] { return view.closed; }));
+    EXPECT_FALSE(presenter->busy());
+    EXPECT_EQ(presenter->life(), Life::Closed);
+    // Stopped: the frames sent were programmed, the file's end was never reached.
+    EXPECT_TRUE(std::equal(program.begin(), program.begin() + 4 * 128, chip.flash().begin()));
+    EXPECT_EQ(std::count(chip.flash().begin() + 0x1F80, chip.flash().begin() + 0x2000, 0xFF), 0x80);
 }
 
 TEST_F(Presenter, RefusalsExplainInABoxOrAskYesNoWithNoByDefault) {

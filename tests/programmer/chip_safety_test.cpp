@@ -384,6 +384,85 @@ TEST(LoaderConfigurationSafety, AStopAtAnyMomentLeavesTheOldCountOrTheNew) {
     EXPECT_TRUE(saw_done);
 }
 
+// Notes which holds were in force at each write, and may request a stop once the host
+// has written a given number of bytes; its reads give up on a stop that no hold delays,
+// as a real port's do.
+class HoldWatch final : public ByteLink {
+public:
+    HoldWatch(ByteLink& inner, Cancellation& cancel, std::size_t stop_after)
+        : inner_(inner), cancel_(cancel), left_(stop_after) {}
+    bool write(std::span<const std::uint8_t> bytes) override {
+        loader_block = loader_block || cancel_.held(HoldKind::LoaderBlock);
+        frames_in_flight = frames_in_flight || cancel_.held(HoldKind::FramesInFlight);
+        if (left_ > 0) {
+            left_ = bytes.size() >= left_ ? 0 : left_ - bytes.size();
+            if (left_ == 0) cancel_.request();
+        }
+        return inner_.write(bytes);
+    }
+    ReadResult read(std::span<std::uint8_t> into) override {
+        if (cancel_.requested()) return ReadResult{0, false, true};
+        return inner_.read(into);
+    }
+    void discard_input() override { inner_.discard_input(); }
+
+    bool loader_block = false;
+    bool frames_in_flight = false;
+
+private:
+    ByteLink& inner_;
+    Cancellation& cancel_;
+    std::size_t left_;
+};
+
+// A window refuses to close only while the loader's own block is written; the frames of
+// an ordinary write hold a stop back only until their answers are in.
+TEST(LoaderConfigurationSafety, OnlyTheLoadersBlockIsHeldAsTheLoaders) {
+    struct Case {
+        const char* name;
+        LoaderKind kind;
+        bool write;              // a flash write, or else the configuration
+        std::size_t stop_after;  // bytes written before a stop is asked for; 0: none
+        bool loader_block;
+        bool frames_in_flight;
+    };
+    for (const Case& c : {Case{"flash write, our loader", LoaderKind::Ours, true, 0, false, true},
+                          Case{"flash write stopped inside the frames", LoaderKind::Ours, true, 1000, false, true},
+                          Case{"configuration, our loader", LoaderKind::Ours, false, 0, true, false},
+                          Case{"configuration, plain loader", LoaderKind::Plain, false, 0, true, false}}) {
+        SCOPED_TRACE(c.name);
+        SimBoard board("ATmega328", {}, c.kind);
+        Cancellation cancel;
+        HoldWatch link(board.link, cancel, c.stop_after);
+        auto state = std::make_unique<ProgrammerState>();
+        Programmer p(*state, link, board.clock);
+        p.set_model(*find_device_model("ATmega328"));
+        p.set_cancellation(&cancel);
+        ASSERT_TRUE(p.identify_device().found());
+        testing::TempDir dir;
+        const auto program = testing::pattern(0x2000);
+        const std::string file =
+            dir.write("p.hex", ProgrammerBench::hex_records(0, program) + ":00000001FF\r\n");
+        testing::RecordingProgress progress;
+        const OperationOutcome o =
+            c.write ? p.write(MemoryKind::Flash, file, progress) : p.configure_loader("16", "2", progress);
+        EXPECT_EQ(link.loader_block, c.loader_block);
+        EXPECT_EQ(link.frames_in_flight, c.frames_in_flight);
+        if (c.stop_after == 0) {
+            EXPECT_TRUE(o.ok()) << status_text(o);
+            continue;
+        }
+        // The answers in flight were read to their end, not cut by the stop: the loader
+        // holds what was reported, and nothing was lost on the line.
+        ASSERT_EQ(o.result, Result::Interrupted) << status_text(o);
+        ASSERT_FALSE(progress.positions.empty());
+        const std::uint32_t reported = progress.positions.back();
+        EXPECT_GT(reported, 0u);
+        EXPECT_LT(reported, 0x2000u);
+        EXPECT_TRUE(std::equal(program.begin(), program.begin() + reported, board.loader.flash().begin()));
+    }
+}
+
 TEST(LoaderConfigurationSafety, ProgramsFirstAndErasesOnlyWhenTheBlockDidNotTake) {
     ProgrammerBench bench;
     ASSERT_TRUE(bench.programmer.configure_loader("16", "2").ok());
