@@ -27,10 +27,12 @@ struct WriteOptions {
 // (`end_address`, and for write and verify the file already in the image); the road
 // fills in the rest.
 //
-// A stop is honoured between transactions. The plain road asks whether a stop is
-// requested, so a hold taken around it (the configuration's) delays the stop. The fast
-// road asks whether one is pending: its frame stream holds the stop while answers are
-// in flight, and must still see it to send no further frame.
+// A stop is honoured between transactions. The plain road asks whether one is
+// requested, the fast road whether one is pending; they differ only under a hold. The
+// fast road's frame stream takes one so that answers in flight are read to their end,
+// and under it must still see the stop to send no further frame. No hold is ever taken
+// around the plain road, nor around the fast road outside its stream, so there both
+// questions answer alike.
 class MemoryRoad {
 public:
     virtual ~MemoryRoad() = default;
