@@ -1,7 +1,6 @@
 #include "loader/protocol.h"
 
 #include <algorithm>
-#include <string_view>
 
 namespace zarvik {
 
