@@ -26,12 +26,15 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/programmer/partial_pages.cpp
   ${zarvik_src}/loader/handshake.cpp
   ${zarvik_src}/loader/protocol.cpp
+  ${zarvik_src}/loader/wire.cpp
   ${zarvik_src}/loader/wait_count.cpp
   ${zarvik_src}/programmer/loader_configuration.cpp
   ${zarvik_src}/text/language.cpp
   ${zarvik_src}/text/number_text.cpp
   ${zarvik_src}/programmer/programmer.cpp
   ${zarvik_src}/programmer/fast_road.cpp
+  ${zarvik_src}/programmer/plain_road.cpp
+  ${zarvik_src}/programmer/road.cpp
   ${zarvik_src}/programmer/status_texts.cpp
   ${zarvik_src}/platform/system_language.cpp
   ${ZARVIK_TRANSLATIONS_CPP}

@@ -2,32 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <string_view>
 
 namespace zarvik {
 namespace {
 
-constexpr std::uint8_t hi(std::uint32_t address) { return static_cast<std::uint8_t>((address >> 8) & 0xFF); }
-constexpr std::uint8_t lo(std::uint32_t address) { return static_cast<std::uint8_t>(address & 0xFF); }
-
-constexpr std::array<std::uint8_t, 4> kSync{command::kSync, command::kSync, command::kSync, command::kSync};
 constexpr std::size_t kHeader = 4;
 constexpr std::size_t kCheckBytes = 4;
-// The longest a drain waits for the line to fall quiet, and the most it throws away.
-constexpr std::int64_t kLongestDrainMs = 2000;
-constexpr std::size_t kLongestDrainBytes = std::size_t{16} * 1024;
-// A loader drops a frame it received only in part after half a second of silence.
-constexpr std::int64_t kAbandonedFrameMs = 600;
-constexpr int kResyncAttempts = 3;
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-TransactionFailure short_answer(std::uint8_t letter, std::uint32_t address, std::size_t expected, const ReadResult& got) {
-    return TransactionFailure{letter, address, expected, got.count, got.line_lost, got.interrupted};
-}
 
 TransactionFailure wrong_answer(std::uint8_t letter, std::uint32_t address, std::size_t expected, std::uint32_t status) {
     TransactionFailure f{letter, address, expected, expected};
@@ -37,23 +17,6 @@ TransactionFailure wrong_answer(std::uint8_t letter, std::uint32_t address, std:
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> session_frame(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> frame;
-    frame.reserve(kHeader + data.size() + kCheckBytes);
-    frame.insert(frame.end(), {letter, static_cast<std::uint8_t>(data.size()), hi(address), lo(address)});
-    frame.insert(frame.end(), data.begin(), data.end());
-    const std::uint32_t check = crc32(frame);
-    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<std::uint8_t>(check >> (8 * i)));
-    return frame;
-}
-
-std::vector<std::uint8_t> count_frame(std::uint8_t letter, std::uint8_t count, std::uint32_t address) {
-    std::vector<std::uint8_t> frame{letter, count, hi(address), lo(address)};
-    const std::uint32_t check = crc32(frame);
-    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<std::uint8_t>(check >> (8 * i)));
-    return frame;
-}
 
 ReadResult LoaderSession::read_within(std::span<std::uint8_t> into, std::int64_t budget_ms) {
     const std::int64_t deadline = clock_.now_ms() + budget_ms;
@@ -86,7 +49,7 @@ TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t addre
     ReadResult got = read_within(std::span(frame).first(kHeader), budget_ms);
     if (got.count != kHeader) return fail(short_answer(letter, address, expected, got));
     if (frame[0] != letter) return fail(wrong_answer(letter, address, expected, kOtherLetter | frame[0]));
-    if (frame[2] != hi(address) || frame[3] != lo(address)) {
+    if (frame[2] != address_high(address) || frame[3] != address_low(address)) {
         // Above 0xFF, so that it is never taken for a status.
         return fail(wrong_answer(letter, address, expected, kOtherAddress | static_cast<std::uint32_t>(frame[2] << 8 | frame[3])));
     }
@@ -99,7 +62,7 @@ TransactionResult LoaderSession::answer(std::uint8_t letter, std::uint32_t addre
     if (got.count != len + kCheckBytes) {
         return fail(short_answer(letter, address, expected, ReadResult{kHeader + got.count, got.line_lost, got.interrupted}));
     }
-    if (crc32(std::span(frame).first(kHeader + len)) != le32(frame.data() + kHeader + len)) {
+    if (crc32(std::span(frame).first(kHeader + len)) != load_le32(frame.data() + kHeader + len)) {
         TransactionFailure f = wrong_answer(letter, address, expected, 0);
         f.bad_check = true;
         return fail(f);
@@ -156,7 +119,7 @@ TransactionResult LoaderSession::open(std::uint8_t page_words, std::uint32_t loa
     }
     std::array<std::uint8_t, kGreetingSize> greeting{};
     if (auto failure = answer(session_command::kOpen, at, greeting, kAnswerMarginMs)) return failure;
-    greeting_ = SessionGreeting{greeting[0], greeting[1], le32(greeting.data() + 2)};
+    greeting_ = SessionGreeting{greeting[0], greeting[1], load_le32(greeting.data() + 2)};
     if (greeting_.version != kSessionProtocolVersion || greeting_.page_words != page_words) {
         return fail(wrong_answer(session_command::kOpen, at, kHeader + kGreetingSize + kCheckBytes,
                                  static_cast<std::uint32_t>(greeting_.version << 8 | greeting_.page_words)));
@@ -173,7 +136,7 @@ TransactionResult LoaderSession::checks(std::uint32_t address, std::span<std::ui
         // The loader computes every check before its answer begins: about 1 ms a unit.
         const auto request = count_frame(session_command::kFlashChecks, static_cast<std::uint8_t>(n), at);
         if (auto failure = exchange(request, std::span(bytes).first(4 * n), kAnswerMarginMs + n * 2)) return failure;
-        for (std::uint32_t i = 0; i < n; ++i) checks[done + i] = le32(bytes.data() + 4 * i);
+        for (std::uint32_t i = 0; i < n; ++i) checks[done + i] = load_le32(bytes.data() + 4 * i);
         done += n;
     }
     return std::nullopt;
@@ -217,7 +180,7 @@ bool LoaderSession::send_frame(std::span<const std::uint8_t> frame) {
 TransactionResult LoaderSession::frame_answer(std::uint32_t address, std::uint32_t& programmed, std::int64_t budget_ms) {
     std::array<std::uint8_t, kCheckBytes> check{};
     if (auto failure = answer(session_command::kPageProgram, address, check, budget_ms)) return failure;
-    programmed = le32(check.data());
+    programmed = load_le32(check.data());
     return std::nullopt;
 }
 
@@ -235,10 +198,10 @@ TransactionResult LoaderSession::end() {
     if (!open_ && !needs_resync_) return std::nullopt;
     if (!needs_resync_) {
         // Inside a session a `U` where a frame would start begins a sync, answered at once.
-        if (!link_.write(kSync)) return fail(TransactionFailure{command::kSync, 0, 0, 0, true});
+        if (!link_.write(kSyncPacket)) return fail(TransactionFailure{command::kSync, 0, 0, 0, true});
         std::array<std::uint8_t, 6> reply{};
         const ReadResult got = read_within(reply, kAnswerMarginMs);
-        if (got.count == reply.size() && std::string_view(reinterpret_cast<const char*>(reply.data()), 6) == "Loader") {
+        if (got.count == reply.size() && is_session_sync_reply(reply)) {
             open_ = false;
             note_exchange();
             return std::nullopt;
@@ -252,45 +215,18 @@ TransactionResult LoaderSession::end() {
 TransactionResult LoaderSession::resync() {
     open_ = false;
     needs_resync_ = true;
-    std::size_t heard = 0;
-    for (int attempt = 0; attempt < kResyncAttempts; ++attempt) {
-        // The first sync may only fill up a frame the loader is still taking in; after
-        // a pause the loader drops such a frame and hunts, and the next sync stands alone.
-        if (attempt > 0) clock_.sleep_ms(kAbandonedFrameMs);
-        // Frames sent ahead are still being answered: let them come and drop them.
-        link_.discard_input();
-        std::array<std::uint8_t, 1> byte{};
-        const std::int64_t give_up = clock_.now_ms() + kLongestDrainMs;
-        ReadResult got;
-        for (std::size_t thrown = 0; thrown < kLongestDrainBytes && clock_.now_ms() < give_up; ++thrown) {
-            got = link_.read(byte);
-            if (got.count == 0 || got.line_lost || got.interrupted) break;
-        }
-        if (!got.line_lost && !got.interrupted) {
-            if (!link_.write(kSync)) {
-                got.line_lost = true;
-            } else {
-                // A hunting loader answers only once the line has been quiet after the sync.
-                std::array<std::uint8_t, 6> reply{};
-                got = read_within(reply, kHuntQuietMs + kAnswerMarginMs);
-                if (got.count == reply.size() &&
-                    std::string_view(reinterpret_cast<const char*>(reply.data()), 6) == "Loader") {
-                    needs_resync_ = false;
-                    note_exchange();
-                    return std::nullopt;
-                }
-                heard = got.count;
-            }
-        }
-        if (got.line_lost || got.interrupted) {
-            TransactionFailure failure{command::kSync, 0, 0, 0, got.line_lost, got.interrupted};
-            failure.out_of_step = true;
-            return failure;
-        }
-    }
-    TransactionFailure failure{command::kSync, 0, kIdentifySize, heard};
-    failure.out_of_step = true;
-    return failure;
+    // Frames sent ahead may still be answered while the line drains. A hunting loader
+    // answers only once the line has been quiet after the sync: the reply is awaited.
+    auto failure = resync_loader(link_, clock_, command::kSync, 0, [this] {
+        if (!link_.write(kSyncPacket)) return SyncHeard{ReadResult{0, true}, false};
+        std::array<std::uint8_t, 6> reply{};
+        const ReadResult got = read_within(reply, kHuntQuietMs + kAnswerMarginMs);
+        return SyncHeard{got, got.count == reply.size() && is_session_sync_reply(reply)};
+    });
+    if (failure) return failure;
+    needs_resync_ = false;
+    note_exchange();
+    return std::nullopt;
 }
 
 }  // namespace zarvik

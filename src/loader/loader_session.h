@@ -9,6 +9,7 @@
 #include "loader/clock.h"
 #include "loader/loader_signature.h"
 #include "loader/protocol.h"
+#include "loader/wire.h"
 #include "memory/memory_image.h"
 
 namespace zarvik {
@@ -50,11 +51,7 @@ inline constexpr std::uint32_t kOtherLetter = 0x20000;
 // host that has been quiet this long synchronises and opens the session again first.
 inline constexpr std::int64_t kSessionIdleMs = 400;
 
-// A frame as it goes on the wire: letter, length, address high byte first, the data,
-// then the CRC-32 of all of it, low byte first. For `D` and `W` (and answers).
-std::vector<std::uint8_t> session_frame(std::uint8_t letter, std::uint32_t address, std::span<const std::uint8_t> data);
-// A request without data, whose `len` is a count: `Z`, `C`, `f`, `d`.
-std::vector<std::uint8_t> count_frame(std::uint8_t letter, std::uint8_t count, std::uint32_t address);
+// Frames are built in loader/wire.h.
 inline std::vector<std::uint8_t> page_frame(std::uint32_t address, std::span<const std::uint8_t> data) {
     return session_frame(session_command::kPageProgram, address, data);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "programmer/partial_pages.h"
-#include "programmer/stopwatch.h"
 
 namespace zarvik {
 namespace {
@@ -15,15 +14,6 @@ using Result = OperationOutcome::Result;
 constexpr std::int64_t kFrameAnswerBudgetMs = 1000;
 // Checks taken without writing stand in for a verify only this soon after.
 constexpr std::int64_t kFreshChecksMs = 2000;
-
-std::span<std::uint8_t> image_of(ProgrammerState& s, MemoryKind m) {
-    return m == MemoryKind::Flash ? std::span<std::uint8_t>(s.flash_image.bytes) : std::span<std::uint8_t>(s.eeprom_image.bytes);
-}
-
-std::span<std::uint8_t> readback_of(ProgrammerState& s, MemoryKind m) {
-    return m == MemoryKind::Flash ? std::span<std::uint8_t>(s.flash_readback.bytes)
-                                  : std::span<std::uint8_t>(s.eeprom_readback.bytes);
-}
 
 std::uint32_t units_for(std::uint32_t end) { return (end + kCheckUnit - 1) / kCheckUnit; }
 
@@ -56,19 +46,6 @@ std::uint32_t halting_section_for(const DeviceModel& model) {
 
 FastRoad::FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock)
     : state_(state), clock_(clock), session_(link, clock) {}
-
-OperationOutcome FastRoad::interrupted(OperationOutcome o, std::uint32_t address) const {
-    o.result = Result::Interrupted;
-    o.stopped_address = address;
-    return o;
-}
-
-OperationOutcome FastRoad::failed(OperationOutcome o, const TransactionFailure& failure) const {
-    if (failure.interrupted || (cancel_ != nullptr && cancel_->requested())) return interrupted(o, failure.address);
-    o.result = Result::LinkFailure;
-    o.link_failure = failure;
-    return o;
-}
 
 TransactionResult FastRoad::open() {
     if (!session_.is_open() || session_.needs_resync()) {
@@ -113,37 +90,34 @@ OperationOutcome FastRoad::erase(OperationOutcome o, ProgressObserver& progress)
     forget_checks();
     o.road = Road::Fast;
     const bool flash = o.memory == MemoryKind::Flash;
-    const std::uint32_t size = flash ? state_.model.loader_start : state_.model.eeprom_size;
+    const std::uint32_t size = capacity_of(state_.model, o.memory);
     progress.on_range(size);
     progress.on_position(0);
-    Stopwatch watch(clock_);
-    auto done = [&](OperationOutcome out) {
-        out.elapsed_ms = watch.elapsed();
-        return out;
-    };
-    if (flash) {
-        // Page frames of blank bytes, only for the units whose check is not a blank
-        // unit's: the loader leaves the loader alone and skips pages already blank.
-        const std::vector<std::uint8_t> blank(size, kBlank);
-        return done(program_flash(o, blank, PageSpan{0, size}, progress));
-    }
-    // EEPROM: blank bytes written only where the EEPROM holds something else.
-    std::vector<std::uint8_t> chip;
-    if (auto failure = read_eeprom(size, chip)) return done(failed(o, *failure));
-    const std::vector<std::uint8_t> blank(kCheckUnit, kBlank);
-    for (std::uint32_t a = 0; a < size; a += kCheckUnit) {
-        const auto n = std::min<std::uint32_t>(kCheckUnit, size - a);
-        const auto held = std::span<const std::uint8_t>(chip).subspan(a, n);
-        if (std::any_of(held.begin(), held.end(), [](std::uint8_t b) { return b != kBlank; })) {
-            if (stop_asked()) return done(interrupted(o, a));
-            if (auto failure = write_eeprom_unit(a, std::span(blank).first(n), held)) return done(failed(o, *failure));
+    return timed(clock_, o, [&](OperationOutcome out) {
+        if (flash) {
+            // Page frames of blank bytes, only for the units whose check is not a blank
+            // unit's: the loader leaves the loader alone and skips pages already blank.
+            const std::vector<std::uint8_t> blank(size, kBlank);
+            return program_flash(out, blank, PageSpan{0, size}, progress);
         }
-        progress.on_position(a + n);
-    }
-    return done(o);
+        // EEPROM: blank bytes written only where the EEPROM holds something else.
+        std::vector<std::uint8_t> chip;
+        if (auto failure = read_eeprom(size, chip)) return failed(out, *failure);
+        const std::vector<std::uint8_t> blank(kCheckUnit, kBlank);
+        for (std::uint32_t a = 0; a < size; a += kCheckUnit) {
+            const auto n = std::min<std::uint32_t>(kCheckUnit, size - a);
+            const auto held = std::span<const std::uint8_t>(chip).subspan(a, n);
+            if (std::any_of(held.begin(), held.end(), [](std::uint8_t b) { return b != kBlank; })) {
+                if (stop_asked()) return interrupted(out, a);
+                if (auto failure = write_eeprom_unit(a, std::span(blank).first(n), held)) return failed(out, *failure);
+            }
+            progress.on_position(a + n);
+        }
+        return out;
+    });
 }
 
-OperationOutcome FastRoad::write(OperationOutcome o, ProgressObserver& progress) {
+OperationOutcome FastRoad::write(OperationOutcome o, ProgressObserver& progress, WriteOptions /*options*/) {
     forget_checks();
     o.road = Road::Fast;
     return o.memory == MemoryKind::Flash ? write_flash(o, progress) : write_eeprom(o, progress);
@@ -154,27 +128,20 @@ OperationOutcome FastRoad::write_flash(OperationOutcome o, ProgressObserver& pro
     // page partly uncovered.
     const std::uint32_t file_first = o.first_address;
     const std::uint32_t file_end = o.end_address;
-    const PageSpan span = chip_page_span(file_first, file_end, chip_page_bytes(state_.model));
+    const PageSpan span = file_pages(o, state_.model);
     o.first_address = span.start;
-    o.end_address = std::max(span.start, span.end);
+    o.end_address = span.end;
     progress.on_range(o.end_address);
     progress.on_position(0);
     const auto image = image_of(state_, MemoryKind::Flash);
-    Stopwatch watch(clock_);
-    if (auto failure = open()) {
-        o = failed(o, *failure);
-    } else {
+    return timed(clock_, o, [&](OperationOutcome out) {
+        if (auto failure = open()) return failed(out, *failure);
         const UnitReader read_unit = [&](std::uint32_t a, std::span<std::uint8_t, kLoaderBlock> into) {
             return session_.read(MemoryKind::Flash, a, into);
         };
-        if (auto kept = keep_bytes_outside_file(image, file_first, file_end, span, read_unit)) {
-            o = failed(o, *kept);
-        } else {
-            o = program_flash(o, image, PageSpan{span.start, o.end_address}, progress);
-        }
-    }
-    o.elapsed_ms = watch.elapsed();
-    return o;
+        if (auto kept = keep_bytes_outside_file(image, file_first, file_end, span, read_unit)) return failed(out, *kept);
+        return program_flash(out, image, span, progress);
+    });
 }
 
 OperationOutcome FastRoad::program_flash(OperationOutcome o, std::span<const std::uint8_t> image, PageSpan span,
@@ -286,15 +253,7 @@ OperationOutcome FastRoad::confirm(OperationOutcome o, std::span<const std::uint
         }
         // The chip does not hold what was sent: the bytes say where.
         if (auto failure = session_.read(MemoryKind::Flash, f.unit, chip)) return failed(o, *failure);
-        std::uint32_t found = 0;
-        for (std::uint32_t i = 0; i < kCheckUnit; ++i) {
-            const std::uint32_t a = f.unit + i;
-            if (image[a] == chip[i]) continue;
-            if (o.differences.size() < OperationOutcome::kMaxListedDifferences) o.differences.push_back({a, image[a], chip[i]});
-            ++o.difference_count;
-            ++found;
-        }
-        if (found == 0) {
+        if (note_differences(o, f.unit, image.subspan(f.unit, kCheckUnit), chip) == 0) {
             // The check says the unit differs, its bytes say it does not: one of the
             // loader's answers is wrong, so neither can be trusted.
             TransactionFailure wrong{session_command::kFlashChecks, f.unit, 4, 4};
@@ -325,48 +284,40 @@ OperationOutcome FastRoad::write_eeprom(OperationOutcome o, ProgressObserver& pr
     const auto image = image_of(state_, MemoryKind::Eeprom);
     progress.on_range(end);
     progress.on_position(0);
-    Stopwatch watch(clock_);
-    auto done = [&](OperationOutcome out) {
-        out.elapsed_ms = watch.elapsed();
-        return out;
-    };
-    // The EEPROM is read, not checked: 1 KB at most, and the bytes show what differs.
-    std::vector<std::uint8_t> chip;
-    if (auto failure = read_eeprom(end, chip)) return done(failed(o, *failure));
-    for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
-        const auto n = std::min<std::uint32_t>(kCheckUnit, end - a);
-        // Only from the first to the last byte that differs: the rest holds its value.
-        std::uint32_t from = a;
-        std::uint32_t to = a + n;
-        while (from < to && image[from] == chip[from]) ++from;
-        while (to > from && image[to - 1] == chip[to - 1]) --to;
-        if (from < to) {
-            if (stop_asked()) return done(interrupted(o, a));
-            const auto held = std::span<const std::uint8_t>(chip).subspan(from, to - from);
-            if (auto failure = write_eeprom_unit(from, image.subspan(from, to - from), held)) return done(failed(o, *failure));
-            // The answer carried these bytes as the EEPROM holds them now.
-            std::copy(image.begin() + from, image.begin() + to, chip.begin() + from);
+    return timed(clock_, o, [&](OperationOutcome out) {
+        // The EEPROM is read, not checked: 1 KB at most, and the bytes show what differs.
+        std::vector<std::uint8_t> chip;
+        if (auto failure = read_eeprom(end, chip)) return failed(out, *failure);
+        for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
+            const auto n = std::min<std::uint32_t>(kCheckUnit, end - a);
+            // Only from the first to the last byte that differs: the rest holds its value.
+            std::uint32_t from = a;
+            std::uint32_t to = a + n;
+            while (from < to && image[from] == chip[from]) ++from;
+            while (to > from && image[to - 1] == chip[to - 1]) --to;
+            if (from < to) {
+                if (stop_asked()) return interrupted(out, a);
+                const auto held = std::span<const std::uint8_t>(chip).subspan(from, to - from);
+                if (auto failure = write_eeprom_unit(from, image.subspan(from, to - from), held)) {
+                    return failed(out, *failure);
+                }
+                // The answer carried these bytes as the EEPROM holds them now.
+                std::copy(image.begin() + from, image.begin() + to, chip.begin() + from);
+            }
+            progress.on_position(a + n);
         }
-        progress.on_position(a + n);
-    }
-    fresh_ = FreshChecks{MemoryKind::Eeprom, {}, chip, clock_.now_ms()};
-    return done(o);
+        fresh_ = FreshChecks{MemoryKind::Eeprom, {}, chip, clock_.now_ms()};
+        return out;
+    });
 }
 
 OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress) {
     o.road = Road::Fast;
-    const MemoryKind memory = o.memory;
-    const std::uint32_t end = o.end_address;
-    const auto readback = readback_of(state_, memory);
-    const std::uint32_t capacity = memory == MemoryKind::Flash ? state_.model.loader_start : state_.model.eeprom_size;
-    std::fill_n(readback.begin(), capacity, kBlank);
-    progress.on_phase(Phase::Reading);
-    progress.on_range(end);
+    progress.on_range(o.end_address);
     progress.on_position(0);
-    Stopwatch watch(clock_);
-    o = memory == MemoryKind::Flash ? verify_flash(o, progress) : verify_eeprom(o, progress);
-    o.elapsed_ms = watch.elapsed();
-    return o;
+    return timed(clock_, o, [&](OperationOutcome out) {
+        return out.memory == MemoryKind::Flash ? verify_flash(out, progress) : verify_eeprom(out, progress);
+    });
 }
 
 OperationOutcome FastRoad::verify_eeprom(OperationOutcome o, ProgressObserver& progress) {
@@ -384,14 +335,9 @@ OperationOutcome FastRoad::verify_eeprom(OperationOutcome o, ProgressObserver& p
     }
     forget_checks();
     std::copy_n(chip.begin(), end, readback.begin());
-    for (std::uint32_t i = 0; i < end; ++i) {
-        if (image[i] == readback[i]) continue;
-        if (o.differences.size() < OperationOutcome::kMaxListedDifferences) o.differences.push_back({i, image[i], readback[i]});
-        ++o.difference_count;
-    }
+    note_differences(o, 0, image.first(end), readback.first(end));
     progress.on_position(end);
-    if (o.difference_count > 0) o.result = Result::Differences;
-    return o;
+    return judged(o);
 }
 
 OperationOutcome FastRoad::verify_flash(OperationOutcome o, ProgressObserver& progress) {
@@ -421,15 +367,7 @@ OperationOutcome FastRoad::verify_flash(OperationOutcome o, ProgressObserver& pr
         if (stop_asked()) return interrupted(o, a);
         if (auto failure = session_.read(MemoryKind::Flash, a, state_.block)) return failed(o, *failure);
         std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
-        std::uint32_t found = 0;
-        for (std::uint32_t i = a; i < a + n; ++i) {
-            if (image[i] == readback[i]) continue;
-            if (o.differences.size() < OperationOutcome::kMaxListedDifferences) {
-                o.differences.push_back({i, image[i], readback[i]});
-            }
-            ++o.difference_count;
-            ++found;
-        }
+        const std::uint32_t found = note_differences(o, a, image.subspan(a, n), readback.subspan(a, n));
         if (n == kCheckUnit && found == 0) {
             // The loader's check says the unit differs, its bytes say it does not: one of
             // its answers is wrong, so neither can be trusted.
@@ -440,29 +378,26 @@ OperationOutcome FastRoad::verify_flash(OperationOutcome o, ProgressObserver& pr
         }
         progress.on_position(a + n);
     }
-    if (o.difference_count > 0) o.result = Result::Differences;
-    return o;
+    return judged(o);
 }
 
-OperationOutcome FastRoad::read(OperationOutcome o, std::uint32_t count, ProgressObserver& progress) {
+OperationOutcome FastRoad::read(OperationOutcome o, ProgressObserver& progress) {
     o.road = Road::Fast;
     forget_checks();
+    const std::uint32_t count = o.end_address;
     const auto readback = readback_of(state_, o.memory);
     progress.on_range(count);
     progress.on_position(0);
-    Stopwatch watch(clock_);
-    auto done = [&](OperationOutcome out) {
-        out.elapsed_ms = watch.elapsed();
+    return timed(clock_, o, [&](OperationOutcome out) {
+        if (auto failure = open()) return failed(out, *failure);
+        for (std::uint32_t a = 0; a < count; a += kBlockSize) {
+            if (stop_asked()) return interrupted(out, a);
+            if (auto failure = session_.read(out.memory, a, state_.block)) return failed(out, *failure);
+            std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
+            progress.on_position(a + kBlockSize);
+        }
         return out;
-    };
-    if (auto failure = open()) return done(failed(o, *failure));
-    for (std::uint32_t a = 0; a < count; a += kBlockSize) {
-        if (stop_asked()) return done(interrupted(o, a));
-        if (auto failure = session_.read(o.memory, a, state_.block)) return done(failed(o, *failure));
-        std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
-        progress.on_position(a + kBlockSize);
-    }
-    return done(o);
+    });
 }
 
 }  // namespace zarvik

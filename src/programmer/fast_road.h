@@ -12,6 +12,7 @@
 #include "programmer/partial_pages.h"
 #include "programmer/programmer_state.h"
 #include "programmer/progress.h"
+#include "programmer/road.h"
 
 namespace zarvik {
 
@@ -29,19 +30,17 @@ std::uint32_t halting_section_for(const DeviceModel& model);
 // chip is confirmed, and returns the same outcome as the plain road would, with `road`
 // set to Fast. The session opens with the first operation and stays open until the
 // programmer ends it before a plain exchange; after a pause it is opened again.
-class FastRoad {
+class FastRoad final : public MemoryRoad {
 public:
     FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock);
 
     void set_cancellation(Cancellation* cancel) { cancel_ = cancel; }
 
-    // The whole user area (flash) or the whole EEPROM.
-    OperationOutcome erase(OperationOutcome o, ProgressObserver& progress);
-    // `o` holds the range of the file already loaded into the image.
-    OperationOutcome write(OperationOutcome o, ProgressObserver& progress);
-    OperationOutcome verify(OperationOutcome o, ProgressObserver& progress);
-    // `count` bytes from address 0 into the read-back buffer.
-    OperationOutcome read(OperationOutcome o, std::uint32_t count, ProgressObserver& progress);
+    OperationOutcome erase(OperationOutcome o, ProgressObserver& progress) override;
+    // Page frames erase what they program: `options` asks for nothing more here.
+    OperationOutcome write(OperationOutcome o, ProgressObserver& progress, WriteOptions options) override;
+    OperationOutcome verify(OperationOutcome o, ProgressObserver& progress) override;
+    OperationOutcome read(OperationOutcome o, ProgressObserver& progress) override;
     // The session is open, or a failed exchange left the loader to be brought back:
     // either way a sync must come before any plain exchange.
     bool session_pending() const { return session_.is_open() || session_.needs_resync(); }
@@ -88,8 +87,9 @@ private:
     };
 
     bool stop_asked() const { return cancel_ != nullptr && cancel_->pending(); }
-    OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const;
-    OperationOutcome interrupted(OperationOutcome o, std::uint32_t address) const;
+    OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const {
+        return zarvik::failed(std::move(o), failure, cancel_ != nullptr && cancel_->requested());
+    }
     TransactionResult take_checks(std::uint32_t units, std::vector<std::uint32_t>& checks);
     // The EEPROM's first `end` bytes.
     TransactionResult read_eeprom(std::uint32_t end, std::vector<std::uint8_t>& into);

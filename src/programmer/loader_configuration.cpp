@@ -2,7 +2,6 @@
 
 #include "loader/wait_count.h"
 #include "programmer/programmer.h"
-#include "programmer/stopwatch.h"
 
 namespace zarvik {
 namespace {
@@ -86,29 +85,26 @@ OperationOutcome Programmer::configure_unadvised(const std::string& fosc_mhz_tex
     protocol_.discard_stale_input();
     progress.on_range(4);
     progress.on_position(0);
-    Stopwatch watch(clock_);
-    auto timed = [&](OperationOutcome done) {
-        done.elapsed_ms = watch.elapsed();
-        return done;
-    };
-    Block block{};
-    // A block that arrived short is never programmed back: that would write stale
-    // bytes into the loader.
-    const TransactionResult read = session ? fast_.read_loader_block(at, block) : protocol_.read_flash_block(at, block);
-    if (read) return timed(failed(o, *read));
-    progress.on_position(1);
-    // Whatever was confirmed before, the count is patched only into a real loader
-    // block: anywhere else the twelve nibbles would damage a program. A block whose
-    // two counts differ is ours with a configuration cut short, and this repairs it.
-    if (classify_loader_block(block) == LoaderBlockKind::None) {
-        o.result = Result::Refused;
-        o.refusal = Refusal::NoLoaderBlock;
-        o.selected_name = std::string(state_.model.name);
-        return timed(o);
-    }
-    if (cancelled()) return timed(interrupted(o, at));
-    patch_wait_count(block, static_cast<std::uint32_t>(wait.count));
-    o = timed(session ? program_loader_block_in_session(o, block, progress) : program_loader_block(o, block, progress));
+    o = timed(clock_, o, [&](OperationOutcome out) {
+        Block block{};
+        // A block that arrived short is never programmed back: that would write stale
+        // bytes into the loader.
+        const TransactionResult read = session ? fast_.read_loader_block(at, block) : protocol_.read_flash_block(at, block);
+        if (read) return failed(out, *read);
+        progress.on_position(1);
+        // Whatever was confirmed before, the count is patched only into a real loader
+        // block: anywhere else the twelve nibbles would damage a program. A block whose
+        // two counts differ is ours with a configuration cut short, and this repairs it.
+        if (classify_loader_block(block) == LoaderBlockKind::None) {
+            out.result = Result::Refused;
+            out.refusal = Refusal::NoLoaderBlock;
+            out.selected_name = std::string(state_.model.name);
+            return out;
+        }
+        if (cancelled()) return interrupted(out, at);
+        patch_wait_count(block, static_cast<std::uint32_t>(wait.count));
+        return session ? program_loader_block_in_session(out, block, progress) : program_loader_block(out, block, progress);
+    });
     if (o.ok() && identity_ && identity_->loader_start == at) {
         // Both copies now hold the new count: the identity read before is out of date.
         identity_->wait_count = identity_->second_wait_count = static_cast<std::uint32_t>(wait.count);

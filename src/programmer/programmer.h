@@ -10,19 +10,16 @@
 #include "loader/protocol.h"
 #include "programmer/fast_road.h"
 #include "programmer/outcome.h"
+#include "programmer/plain_road.h"
 #include "programmer/programmer_state.h"
 #include "programmer/progress.h"
+#include "programmer/road.h"
 
 namespace zarvik {
 
 // The flash, EEPROM and loader-configuration operations, shared by every face.
 // Each one runs to its end on the calling thread and returns what happened; none
 // prints or shows anything itself.
-struct WriteOptions {
-    // Flash: erase each 64-byte page just before it is programmed, so that a write
-    // alone leaves exactly the file's bytes on a chip that held another program.
-    bool erase_pages = false;
-};
 
 // The clocks these chips and this loader run at. A Fosc outside is most likely a slip
 // (0.016 typed for 16): the count would then be right for no clock the board has, and
@@ -45,6 +42,7 @@ public:
     // Interrupted; a port that watches the same object also cuts a wait short.
     void set_cancellation(Cancellation* cancel) {
         cancel_ = cancel;
+        plain_.set_cancellation(cancel);
         fast_.set_cancellation(cancel);
     }
     // `Plain` keeps to the four-byte protocol even with our own loader.
@@ -113,6 +111,7 @@ private:
     OperationOutcome write_unadvised(MemoryKind memory, const std::string& path, ProgressObserver& progress,
                                      WriteOptions options);
     OperationOutcome verify_unadvised(MemoryKind memory, const std::string& path, ProgressObserver& progress);
+    OperationOutcome read_unadvised(OperationOutcome o, ProgressObserver& progress);
     OperationOutcome configure_unadvised(const std::string& fosc_mhz_text, const std::string& timeout_s_text,
                                          ProgressObserver& progress, ConfigureOptions options);
     // Ends an open session (a sync answered "Loader") before a plain exchange.
@@ -120,19 +119,24 @@ private:
     // Nothing when the chip may be touched; otherwise the outcome to return.
     std::optional<OperationOutcome> refuse_unless_confirmed(const OperationOutcome& o);
     bool cancelled() const { return cancel_ != nullptr && cancel_->requested(); }
-    OperationOutcome interrupted(OperationOutcome o, std::uint32_t address) const;
-    OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const;
+    OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const {
+        return zarvik::failed(std::move(o), failure, cancelled());
+    }
+    // Runs `step` on the road this connection takes, the session ended first for
+    // the plain one; or the outcome when ending it failed.
+    template <typename Step>
+    OperationOutcome on_road(const OperationOutcome& o, Step step);
+    // The read-back buffer blank over the memory, before a read or verify fills it.
+    void clear_read_back(MemoryKind memory);
     OperationOutcome program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome program_loader_block_in_session(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome load_file(OperationOutcome outcome, const std::string& path);
-    OperationOutcome fetch(OperationOutcome outcome, std::uint32_t count, ProgressObserver& progress);
-    OperationOutcome write_flash(OperationOutcome outcome, ProgressObserver& progress, WriteOptions options);
-    OperationOutcome write_eeprom(OperationOutcome outcome, ProgressObserver& progress);
     std::uint32_t capacity_for(MemoryKind memory) const;
 
     ProgrammerState& state_;
     Clock& clock_;
     LoaderProtocol protocol_;
+    PlainRoad plain_;
     FastRoad fast_;
     RoadChoice road_choice_ = RoadChoice::Auto;
     Cancellation* cancel_ = nullptr;

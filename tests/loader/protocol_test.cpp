@@ -163,7 +163,7 @@ TEST(Protocol, AfterAShortOrMissingAnswerTheLinkDrainsAndSynchronisesAgain) {
         // (100 ms); the first sync is answered at once, with no pause before it.
         const auto elapsed = board.clock.now_ms() - t0;
         EXPECT_GE(elapsed, 100) << c.what;
-        EXPECT_LT(elapsed, LoaderProtocol::kAbandonedPacketMs) << c.what;
+        EXPECT_LT(elapsed, kAbandonedPacketMs) << c.what;
         const auto sent = board.sent();
         ASSERT_GE(sent.size(), 8u);
         EXPECT_EQ(std::vector(sent.begin(), sent.begin() + 8), bytes({0x55, 0x55, 0x55, 0x55, 'A', 0x7C, 0, 0})) << c.what;
@@ -185,8 +185,8 @@ TEST(Protocol, AByteLostOnTheWayToTheLoaderIsRecoveredAfterItDropsTheHalfPacket)
     const auto t0 = board.clock.now_ms();
     ASSERT_FALSE(protocol.write_flash_block(0x0100, block, 2));
     const auto elapsed = board.clock.now_ms() - t0;
-    EXPECT_GE(elapsed, LoaderProtocol::kAbandonedPacketMs);
-    EXPECT_LT(elapsed, 2 * LoaderProtocol::kAbandonedPacketMs);
+    EXPECT_GE(elapsed, kAbandonedPacketMs);
+    EXPECT_LT(elapsed, 2 * kAbandonedPacketMs);
     EXPECT_EQ(board.loader.flash()[0x100], 0x5A);
     EXPECT_EQ(board.loader.flash()[0x17F], 0x5A);
 }
@@ -209,7 +209,7 @@ TEST(Protocol, ALoaderThatNeverAnswersTheSyncAgainIsALineFault) {
     EXPECT_FALSE(failure->line_lost);
     // Three attempts, each a quiet read (100 ms) and an unanswered sync (550 ms), with
     // the pause for the loader to drop a half packet between them.
-    EXPECT_EQ(board.clock.now_ms() - t0, 3 * (100 + 550) + 2 * LoaderProtocol::kAbandonedPacketMs);
+    EXPECT_EQ(board.clock.now_ms() - t0, 3 * (100 + 550) + 2 * kAbandonedPacketMs);
     // Nothing but syncs went out: no command reaches a loader that is out of step.
     for (std::uint8_t b : board.sent()) EXPECT_EQ(b, 0x55);
 }
@@ -248,9 +248,9 @@ TEST(Protocol, ALineThatNeverFallsQuietIsDrainedForABoundedTime) {
     // Each of the three attempts drains for two seconds at most, then hears one byte
     // of noise for its sync.
     const auto elapsed = clock.now_ms() - t0;
-    const auto least = LoaderProtocol::kResyncAttempts * 2000 + (LoaderProtocol::kResyncAttempts - 1) * LoaderProtocol::kAbandonedPacketMs;
+    const auto least = kResyncAttempts * 2000 + (kResyncAttempts - 1) * kAbandonedPacketMs;
     EXPECT_GE(elapsed, least);
-    EXPECT_LE(elapsed, least + LoaderProtocol::kResyncAttempts * 20);
+    EXPECT_LE(elapsed, least + kResyncAttempts * 20);
 }
 
 TEST(Protocol, ALineFasterThanTheClockIsDrainedForABoundedNumberOfBytes) {
@@ -262,7 +262,7 @@ TEST(Protocol, ALineFasterThanTheClockIsDrainedForABoundedNumberOfBytes) {
     const auto failure = protocol.read_flash_block(0, into);
     ASSERT_TRUE(failure);
     EXPECT_TRUE(failure->out_of_step);
-    EXPECT_LE(line.bytes_read, 1 + LoaderProtocol::kResyncAttempts * (16 * 1024 + kIdentifySize));
+    EXPECT_LE(line.bytes_read, 1 + kResyncAttempts * (16 * 1024 + kIdentifySize));
 }
 
 TEST(Protocol, AnEchoingLineIsToldFromAShortBlock) {
