@@ -34,15 +34,7 @@ bool holds_sync(std::span<const std::uint8_t> bytes) {
 
 std::uint8_t page_words_for(const DeviceModel& model) { return static_cast<std::uint8_t>(chip_page_bytes(model) / 2); }
 
-std::uint32_t halting_section_for(const DeviceModel& model) {
-    // The chips' NRWW sections: 1 KB below the loader on the ATmega8/88 and ATmega168,
-    // 3 KB below it on the ATmega328.
-    switch (model.loader_start) {
-        case 0x1C00: return 0x1800;
-        case 0x3C00: return 0x3800;
-        default: return 0x7000;
-    }
-}
+std::uint32_t halting_section_for(const DeviceModel& model) { return model.halting_from; }
 
 FastRoad::FastRoad(ProgrammerState& state, ByteLink& link, Clock& clock)
     : state_(state), clock_(clock), session_(link, clock) {}

@@ -4,7 +4,7 @@
 
 namespace zarvik {
 
-std::uint32_t chip_page_bytes(const DeviceModel& model) { return model.loader_start == 0x1C00 ? 64 : 128; }
+std::uint32_t chip_page_bytes(const DeviceModel& model) { return model.page_bytes; }
 
 PageSpan chip_page_span(std::uint32_t first, std::uint32_t end, std::uint32_t chip_page) {
     return {first / chip_page * chip_page, (end + chip_page - 1) / chip_page * chip_page};
