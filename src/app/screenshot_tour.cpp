@@ -26,10 +26,14 @@ void press(CVelborDlg& dialog, int id) { qobject_cast<QPushButton*>(dialog.contr
 }  // namespace
 
 void take_idle_picture(CVelborDlg& dialog, const QString& path) {
-    QTimer::singleShot(500, &dialog, [&dialog, path] {
+    // Owned by the window, as the busy tour's timer is.
+    auto* shot = new QTimer(&dialog);
+    shot->setSingleShot(true);
+    QObject::connect(shot, &QTimer::timeout, &dialog, [&dialog, path] {
         dialog.grab().save(path);
         dialog.reject();
     });
+    shot->start(500);
 }
 
 void take_busy_picture(CVelborDlg& dialog, const QString& port, const QString& path) {

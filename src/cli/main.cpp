@@ -57,6 +57,7 @@ constexpr const char* kSameModel = "@";
 
 std::vector<std::string> model_names() {
     std::vector<std::string> names;
+    names.reserve(kDeviceModels.size());
     for (const DeviceModel& m : kDeviceModels) names.emplace_back(m.name);
     return names;
 }

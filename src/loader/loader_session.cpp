@@ -129,14 +129,16 @@ TransactionResult LoaderSession::open(std::uint8_t page_words, std::uint32_t loa
 }
 
 TransactionResult LoaderSession::checks(std::uint32_t address, std::span<std::uint32_t> checks) {
-    std::array<std::uint8_t, 4 * kChecksPerFrame> bytes{};
+    std::array<std::uint8_t, std::size_t{4} * kChecksPerFrame> bytes{};
     for (std::size_t done = 0; done < checks.size();) {
-        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(kChecksPerFrame, checks.size() - done));
+        const std::size_t n = std::min<std::size_t>(kChecksPerFrame, checks.size() - done);
         const std::uint32_t at = address + static_cast<std::uint32_t>(done) * kCheckUnit;
         // The loader computes every check before its answer begins: about 1 ms a unit.
         const auto request = count_frame(session_command::kFlashChecks, static_cast<std::uint8_t>(n), at);
-        if (auto failure = exchange(request, std::span(bytes).first(4 * n), kAnswerMarginMs + n * 2)) return failure;
-        for (std::uint32_t i = 0; i < n; ++i) checks[done + i] = load_le32(bytes.data() + 4 * i);
+        if (auto failure = exchange(request, std::span(bytes).first(4 * n), kAnswerMarginMs + static_cast<std::int64_t>(n) * 2)) {
+            return failure;
+        }
+        for (std::size_t i = 0; i < n; ++i) checks[done + i] = load_le32(bytes.data() + 4 * i);
         done += n;
     }
     return std::nullopt;

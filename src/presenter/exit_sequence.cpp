@@ -31,7 +31,7 @@ LoaderSettings ExitSequence::read_settings(std::string& unreadable) {
     std::error_code ignored;
     if (!folder_.empty()) std::filesystem::create_directories(folder_, ignored);
     unreadable.clear();
-    const LoaderSettings settings = load_settings(folder_, &unreadable);
+    LoaderSettings settings = load_settings(folder_, &unreadable);
     unreadable_ = !unreadable.empty();
     if (unreadable_) unreadable = wt::fill(wt::kSettingsUnreadable, {join_path(folder_, kSettingsFileName), unreadable});
     return settings;

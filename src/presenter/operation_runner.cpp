@@ -98,7 +98,8 @@ void OperationRunner::run_task(std::function<void()> device_work, std::function<
     });
 }
 
-void OperationRunner::run(MemoryKind memory, const std::string& phase, Work work, Finish finish, OperationAttempt attempt) {
+void OperationRunner::run(MemoryKind memory, const std::string& phase, const Work& work, const Finish& finish,
+                          OperationAttempt attempt) {
     set_busy(true);
     set_status(phase);
     // Each operation starts from an empty bar, and the other memory's bar, which tells

@@ -46,7 +46,8 @@ public:
 
     // Runs `work` with the memory's bar from zero and the phase text on the status line.
     // `finish` sees what was neither refused nor a file failure.
-    void run(MemoryKind memory, const std::string& phase, Work work, Finish finish, OperationAttempt attempt = {});
+    void run(MemoryKind memory, const std::string& phase, const Work& work, const Finish& finish,
+             OperationAttempt attempt = {});
     // Runs `device_work` on the device thread while the window is busy, then `done` on
     // the window's thread; no bar, no phase text (the handshake).
     void run_task(std::function<void()> device_work, std::function<void()> done);

@@ -42,6 +42,7 @@ void PortPanel::start(const std::string& model, const std::string& port, const s
     speed_index_ = index_in(speed_texts, speed);
     view_.set_selection(ids::kSpeedList, speed_index_);
     std::vector<ListItem> models;
+    models.reserve(kDeviceModels.size());
     for (const auto& m : kDeviceModels) models.push_back({std::string(m.name), {}});
     view_.set_items(ids::kModelList, models);
     model_ = find_device_model(model).value_or(kDefaultModel);

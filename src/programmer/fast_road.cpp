@@ -126,7 +126,7 @@ OperationOutcome FastRoad::write_flash(OperationOutcome o, ProgressObserver& pro
     progress.on_range(o.end_address);
     progress.on_position(0);
     const auto image = image_of(state_, MemoryKind::Flash);
-    return timed(clock_, o, [&](OperationOutcome out) {
+    return timed(clock_, o, [&](const OperationOutcome& out) {
         if (auto failure = open()) return failed(out, *failure);
         const UnitReader read_unit = [&](std::uint32_t a, std::span<std::uint8_t, kLoaderBlock> into) {
             return session_.read(MemoryKind::Flash, a, into);
@@ -307,7 +307,7 @@ OperationOutcome FastRoad::verify(OperationOutcome o, ProgressObserver& progress
     o.road = Road::Fast;
     progress.on_range(o.end_address);
     progress.on_position(0);
-    return timed(clock_, o, [&](OperationOutcome out) {
+    return timed(clock_, o, [&](const OperationOutcome& out) {
         return out.memory == MemoryKind::Flash ? verify_flash(out, progress) : verify_eeprom(out, progress);
     });
 }

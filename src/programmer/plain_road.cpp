@@ -25,7 +25,7 @@ OperationOutcome PlainRoad::write(OperationOutcome o, ProgressObserver& progress
     return o.memory == MemoryKind::Flash ? write_flash(o, progress, options) : write_eeprom(o, progress);
 }
 
-OperationOutcome PlainRoad::write_flash(OperationOutcome o, ProgressObserver& progress, WriteOptions options) {
+OperationOutcome PlainRoad::write_flash(const OperationOutcome& o, ProgressObserver& progress, WriteOptions options) {
     // Flash is programmed in whole chip pages (64 or 128 bytes). Deliberately unlike
     // the byte-for-byte 0xFF fill of plain writes: the bytes of the file's first and
     // last chip pages that the file does not cover are read first and written back as

@@ -26,7 +26,7 @@ private:
     OperationOutcome failed(OperationOutcome o, const TransactionFailure& failure) const {
         return zarvik::failed(std::move(o), failure, stop_requested());
     }
-    OperationOutcome write_flash(OperationOutcome o, ProgressObserver& progress, WriteOptions options);
+    OperationOutcome write_flash(const OperationOutcome& o, ProgressObserver& progress, WriteOptions options);
     OperationOutcome write_eeprom(OperationOutcome o, ProgressObserver& progress);
 
     ProgrammerState& state_;
