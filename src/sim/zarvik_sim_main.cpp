@@ -13,9 +13,9 @@
 #include <variant>
 
 #include "memory/intel_hex_loader.h"
+#include "sim/board/sim_loader.h"
 #include "sim/memory_dump.h"
-#include "sim/pty_server.h"
-#include "sim/sim_loader.h"
+#include "sim/pty/pty_server.h"
 #include "zarvik_version.h"
 
 namespace {

@@ -21,11 +21,11 @@
 #include <iostream>
 #include <vector>
 
-#include "sim/avr_board.h"
-#include "sim/board_pty.h"
+#include "sim/avr/avr_board.h"
+#include "sim/board/usb_latency.h"
 #include "sim/memory_dump.h"
-#include "sim/pty_termios.h"
-#include "sim/usb_latency.h"
+#include "sim/pty/board_pty.h"
+#include "sim/pty/pty_termios.h"
 
 namespace {
 
