@@ -21,6 +21,18 @@ std::atomic<bool> g_stop{false};
 
 void on_stop(int) { g_stop.store(true); }
 
+// What a simulated board leaves behind when it ends: a memory as Intel HEX, for the
+// tests and the user to compare. Says why on standard error and returns false when the
+// file cannot be written; an empty path writes nothing.
+bool dump_memory(const char* program, const std::string& path, std::span<const std::uint8_t> bytes) {
+    if (path.empty()) return true;
+    if (auto error = write_file_atomically(path, to_intel_hex(bytes))) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, path.c_str(), error->c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void SimProgram::add_model_option(CLI::App& app) {
@@ -81,15 +93,6 @@ int SimProgram::guarded(const std::function<int()>& run) const {
         std::fprintf(stderr, "%s: %s\n", name_, e.what());
         return 3;
     }
-}
-
-bool dump_memory(const char* program, const std::string& path, std::span<const std::uint8_t> bytes) {
-    if (path.empty()) return true;
-    if (auto error = write_file_atomically(path, to_intel_hex(bytes))) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, path.c_str(), error->c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace zarvik
