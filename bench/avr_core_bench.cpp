@@ -19,8 +19,8 @@
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "serial/serial_port.h"
-#include "sim/avr_board.h"
-#include "sim/avr_link.h"
+#include "sim/avr/avr_board.h"
+#include "sim/avr/avr_link.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <thread>
 
-#include "sim/pty_server.h"
-#include "sim/sim_loader.h"
+#include "sim/board/sim_loader.h"
+#include "sim/pty/pty_server.h"
 
 namespace zarvik {
 

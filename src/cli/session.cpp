@@ -9,8 +9,8 @@
 #include "programmer/status_texts.h"
 #include "serial/port_scan.h"
 #include "serial/serial_port.h"
-#include "sim/sim_link.h"
-#include "sim/sim_loader.h"
+#include "sim/board/sim_link.h"
+#include "sim/board/sim_loader.h"
 #include "text/language.h"
 
 namespace zarvik::cli {

@@ -29,7 +29,7 @@
 #include "memory/intel_hex_loader.h"
 #include "memory/memory_image.h"
 #include "serial/serial_port.h"
-#include "sim/sim_loader.h"
+#include "sim/board/sim_loader.h"
 #include "support/cli_process.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"

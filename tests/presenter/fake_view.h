@@ -15,8 +15,8 @@
 #include "loader/cancellation.h"
 #include "presenter/device_port.h"
 #include "presenter/main_view.h"
-#include "sim/sim_link.h"
-#include "sim/sim_loader.h"
+#include "sim/board/sim_link.h"
+#include "sim/board/sim_loader.h"
 
 namespace zarvik::testing {
 

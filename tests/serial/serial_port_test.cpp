@@ -14,7 +14,7 @@
 
 #include "serial/port_scan.h"
 #include "serial/posix_line.h"
-#include "sim/pty_termios.h"
+#include "sim/pty/pty_termios.h"
 #include "support/busy_machine.h"
 #include "support/pty_pair.h"
 

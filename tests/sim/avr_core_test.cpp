@@ -14,8 +14,8 @@
 #include "memory/intel_hex_loader.h"
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
-#include "sim/avr_board.h"
-#include "sim/avr_link.h"
+#include "sim/avr/avr_board.h"
+#include "sim/avr/avr_link.h"
 #include "support/temp_dir.h"
 
 namespace zarvik {

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/avr_board.h"
-#include "sim/avr_link.h"
+#include "sim/avr/avr_board.h"
+#include "sim/avr/avr_link.h"
 
 namespace zarvik {
 namespace {

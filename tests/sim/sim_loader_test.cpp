@@ -1,4 +1,4 @@
-#include "sim/sim_loader.h"
+#include "sim/board/sim_loader.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/usb_latency.h"
+#include "sim/board/usb_latency.h"
 
 namespace zarvik {
 namespace {

@@ -18,8 +18,8 @@
 #include "loader/wait_count.h"
 #include "memory/device_model.h"
 #include "programmer/programmer.h"
-#include "sim/avr_board.h"
-#include "sim/avr_link.h"
+#include "sim/avr/avr_board.h"
+#include "sim/avr/avr_link.h"
 #include "support/fault_link.h"
 #include "support/temp_dir.h"
 

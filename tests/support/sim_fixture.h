@@ -6,8 +6,8 @@
 #include "loader/clock.h"
 #include "loader/protocol.h"
 #include "memory/device_model.h"
-#include "sim/sim_link.h"
-#include "sim/sim_loader.h"
+#include "sim/board/sim_link.h"
+#include "sim/board/sim_loader.h"
 
 namespace zarvik::testing {
 

@@ -2,8 +2,8 @@
 
 #include "loader/byte_link.h"
 #include "loader/clock.h"
-#include "sim/avr_board.h"
-#include "sim/usb_latency.h"
+#include "sim/avr/avr_board.h"
+#include "sim/board/usb_latency.h"
 
 #include <deque>
 

@@ -5,7 +5,7 @@
 
 #include "loader/byte_link.h"
 #include "loader/clock.h"
-#include "sim/sim_loader.h"
+#include "sim/board/sim_loader.h"
 
 namespace zarvik {
 

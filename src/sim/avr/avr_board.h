@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/avr_serial_line.h"
+#include "sim/avr/avr_serial_line.h"
 
 struct avr_t;
 struct avr_uart_t;

@@ -1,4 +1,4 @@
-#include "sim/sim_loader.h"
+#include "sim/board/sim_loader.h"
 
 #include <algorithm>
 #include <string_view>
@@ -72,8 +72,8 @@ SimLoader::SimLoader(const DeviceModel& model, SimFaults faults, LoaderKind kind
         std::copy(torn.begin() + 64, torn.end(), first.begin() + 64);
     }
     // ATmega8 and ATmega88 program 32-word pages, the larger chips 64-word ones.
-    chip_page_ = model_.loader_start == 0x1C00 ? 64 : 128;
-    halting_from_ = model_.loader_start == 0x7C00 ? 0x7000 : model_.loader_start - 0x400;
+    chip_page_ = model_.page_bytes;
+    halting_from_ = model_.halting_from;
     if (kind_ == LoaderKind::Ours) {
         put_signature(first, static_cast<std::uint8_t>(chip_page_ / 2));
         for (std::size_t i = 0; i < 4; ++i) first[kClockAt + i] = static_cast<std::uint8_t>(kClockHz >> (8 * i));

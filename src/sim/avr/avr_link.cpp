@@ -1,4 +1,4 @@
-#include "sim/avr_link.h"
+#include "sim/avr/avr_link.h"
 
 #include <algorithm>
 

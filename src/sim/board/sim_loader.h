@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "memory/device_model.h"
-#include "sim/sim_faults.h"
+#include "sim/board/sim_faults.h"
 
 namespace zarvik {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/board_pty.h"
-#include "sim/sim_loader.h"
+#include "sim/board/sim_loader.h"
+#include "sim/pty/board_pty.h"
 
 namespace zarvik {
 

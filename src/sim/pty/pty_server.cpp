@@ -1,4 +1,4 @@
-#include "sim/pty_server.h"
+#include "sim/pty/pty_server.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <deque>
 #include <vector>
 
-#include "sim/pty_termios.h"
-#include "sim/usb_latency.h"
+#include "sim/board/usb_latency.h"
+#include "sim/pty/pty_termios.h"
 
 namespace zarvik {
 namespace {

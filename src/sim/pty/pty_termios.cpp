@@ -1,5 +1,5 @@
 // Kept apart: <asm/termbits.h> (termios2, for exact speeds) cannot share a unit with <termios.h>.
-#include "sim/pty_termios.h"
+#include "sim/pty/pty_termios.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

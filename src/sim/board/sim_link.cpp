@@ -1,4 +1,4 @@
-#include "sim/sim_link.h"
+#include "sim/board/sim_link.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "sim/avr_board.h"
+#include "sim/avr/avr_board.h"
 
 #include <algorithm>
 #include <array>

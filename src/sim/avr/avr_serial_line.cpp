@@ -1,4 +1,4 @@
-#include "sim/avr_serial_line.h"
+#include "sim/avr/avr_serial_line.h"
 
 #include <cmath>
 

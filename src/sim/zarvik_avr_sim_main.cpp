@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,24 +14,20 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <deque>
-#include <exception>
 #include <iostream>
 #include <vector>
 
-#include "sim/avr_board.h"
-#include "sim/board_pty.h"
-#include "sim/memory_dump.h"
-#include "sim/pty_termios.h"
-#include "sim/usb_latency.h"
+#include "sim/avr/avr_board.h"
+#include "sim/board/usb_latency.h"
+#include "sim/pty/board_pty.h"
+#include "sim/pty/pty_termios.h"
+#include "sim/sim_program.h"
 
 namespace {
 
-std::atomic<bool> g_stop{false};
 std::atomic<bool> g_reset{false};
 
-void on_stop(int) { g_stop.store(true); }
 void on_reset(int) { g_reset.store(true); }
 
 std::int64_t now_us() {
@@ -40,34 +35,25 @@ std::int64_t now_us() {
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-}  // namespace
-
-static int run(int argc, char** argv) {
+int run(zarvik::SimProgram& program, int argc, char** argv) {
     CLI::App app{"Simulated AVR board on a real AVR core: the loader firmware and the user program run\n"
                  "in simavr, the UART is served on a new pseudo-terminal in real time. Prints the\n"
                  "terminal's path on the first line of standard output, then serves until it is\n"
                  "interrupted (SIGINT, SIGTERM). SIGUSR1 presses the reset button."};
-    std::string model_name = "ATmega328";
     double mhz = 16;
-    std::string loader, flash_in, eeprom_in, flash_out, eeprom_out, link_path;
-    double latency_ms = 0;
-    app.add_option("-m,--model", model_name, "ATmega8, ATmega88, ATmega168 or ATmega328")
-        ->check(CLI::IsMember({"ATmega8", "ATmega88", "ATmega168", "ATmega328"}))
-        ->capture_default_str();
+    std::string loader, flash_in, eeprom_in;
+    program.add_model_option(app);
     app.add_option("--clock", mhz, "the chip's clock in MHz")->check(CLI::Range(1.0, 20.0))->capture_default_str();
     app.add_option("--loader", loader, "the loader's Intel HEX file (default: the build's, for the model and clock)");
     app.add_option("--flash", flash_in, "a program already in flash at start (Intel HEX)");
     app.add_option("--eeprom", eeprom_in, "EEPROM contents at start (Intel HEX)");
-    app.add_option("--dump-flash", flash_out, "write the whole flash as Intel HEX on exit");
-    app.add_option("--dump-eeprom", eeprom_out, "write the EEPROM as Intel HEX on exit");
-    app.add_option("--link", link_path, "also make this symbolic link to the terminal");
-    app.add_option("--latency", latency_ms,
-                   "like a USB serial adapter's latency timer: what the chip sends reaches the host this many\n"
-                   "milliseconds after the last delivery, or at once when 62 bytes have gathered")
-        ->check(CLI::Range(0.0, 1000.0));
+    program.add_dump_options(app);
+    program.add_link_option(app);
+    program.add_latency_option(app, "what the chip sends reaches the host");
     CLI11_PARSE(app, argc, argv);
 
     const auto hz = static_cast<std::uint32_t>(std::lround(mhz * 1e6));
+    const std::string& model_name = program.model_name();
     const zarvik::AvrChip* chip = zarvik::find_avr_chip(model_name);
     if (loader.empty()) {
         // The build makes a loader for its default clock and one for 8 MHz boards.
@@ -119,24 +105,17 @@ static int run(int argc, char** argv) {
     ::cfsetispeed(&idle, B0);
     ::cfsetospeed(&idle, B0);
     ::tcsetattr(pty.master(), TCSANOW, &idle);
-    if (!link_path.empty()) {
-        std::remove(link_path.c_str());
-        if (::symlink(pty.path().c_str(), link_path.c_str()) != 0) {
-            std::cerr << "zarvik-avr-sim: cannot make the link " << link_path << "\n";
-            return 3;
-        }
-    }
-    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    std::signal(SIGINT, on_stop);
-    std::signal(SIGTERM, on_stop);
+    if (!program.make_link(pty.path())) return 3;
+    program.prepare_to_serve();
     std::signal(SIGUSR1, on_reset);
-    std::cout << pty.path() << std::endl;
+    zarvik::SimProgram::announce(pty.path());
+    const std::atomic<bool>& stop = program.stop();
 
     // Simulated time is held to wall time: each round runs the core up to now, so the
     // host's time-outs and the loader's wait are real.
     std::int64_t wall0 = now_us();
     std::uint64_t cycle0 = board.cycle();
-    zarvik::LatencyBuffer adapter(std::llround(latency_ms * hz / 1000));
+    zarvik::LatencyBuffer adapter(std::llround(program.latency_ms() * hz / 1000));
     std::uint8_t buf[512];
     // What the host has not taken yet. A host that does not read fills the terminal;
     // beyond this much, bytes are lost as an adapter's buffer would lose them, and
@@ -176,7 +155,7 @@ static int run(int argc, char** argv) {
             }
         }
     };
-    while (!g_stop.load()) {
+    while (!stop.load()) {
         if (g_reset.exchange(false)) board.reset();
         std::int64_t wall = now_us();
         std::uint64_t target = cycle0 + static_cast<std::uint64_t>(wall - wall0) * hz / 1'000'000;
@@ -200,25 +179,19 @@ static int run(int argc, char** argv) {
         do {
             board.run_until(std::min(target, board.cycle() + hz / 1000));
             deliver();
-        } while (board.cycle() < target && !g_stop.load());
+        } while (board.cycle() < target && !stop.load());
         // Wait for the host or for the next round, whichever comes first.
         pollfd p{pty.master(), POLLIN, 0};
         const timespec ts{0, now_us() < lively_until ? 100'000L : 1'000'000L};
         ::ppoll(&p, 1, &ts, nullptr);
     }
 
-    int status = 0;
-    if (!zarvik::dump_memory("zarvik-avr-sim", flash_out, board.flash())) status = 4;
-    if (!zarvik::dump_memory("zarvik-avr-sim", eeprom_out, board.eeprom())) status = 4;
-    if (!link_path.empty()) std::remove(link_path.c_str());
-    return status;
+    return program.finish(board.flash(), board.eeprom());
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "zarvik-avr-sim: %s\n", e.what());
-        return 3;
-    }
+    zarvik::SimProgram program("zarvik-avr-sim");
+    return program.guarded([&] { return run(program, argc, argv); });
 }

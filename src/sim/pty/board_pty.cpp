@@ -1,4 +1,4 @@
-#include "sim/board_pty.h"
+#include "sim/pty/board_pty.h"
 
 #include <fcntl.h>
 #include <termios.h>
