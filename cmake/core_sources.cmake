@@ -20,7 +20,7 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/memory/intel_hex_loader.cpp
   ${zarvik_src}/memory/intel_hex_writer.cpp
   ${zarvik_src}/loader/chip_identity.cpp
-  ${zarvik_src}/loader/clock.cpp
+  ${zarvik_src}/link/clock.cpp
   ${zarvik_src}/loader/loader_signature.cpp
   ${zarvik_src}/loader/loader_session.cpp
   ${zarvik_src}/programmer/partial_pages.cpp

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "loader/clock.h"
+#include "link/clock.h"
 #include "loader/handshake.h"
 #include "memory/intel_hex_writer.h"
 #include "programmer/programmer.h"

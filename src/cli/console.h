@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "loader/cancellation.h"
+#include "link/cancellation.h"
 #include "text/language.h"
 
 namespace zarvik::cli {

@@ -7,9 +7,9 @@
 
 #include "cli/command_plan.h"
 #include "cli/reporter.h"
-#include "loader/byte_link.h"
-#include "loader/cancellation.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/cancellation.h"
+#include "link/clock.h"
 #include "memory/device_model.h"
 #include "programmer/outcome.h"
 

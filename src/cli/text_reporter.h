@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/reporter.h"
-#include "loader/clock.h"
+#include "link/clock.h"
 
 namespace zarvik::cli {
 

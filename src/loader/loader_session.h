@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "loader/byte_link.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/clock.h"
 #include "loader/loader_signature.h"
 #include "loader/protocol.h"
 #include "loader/wire.h"

@@ -5,8 +5,8 @@
 #include <optional>
 #include <span>
 
-#include "loader/byte_link.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/clock.h"
 #include "loader/wire.h"
 
 namespace zarvik {

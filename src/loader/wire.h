@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "loader/byte_link.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/clock.h"
 
 namespace zarvik {
 

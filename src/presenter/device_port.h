@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "loader/byte_link.h"
-#include "loader/cancellation.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/cancellation.h"
+#include "link/clock.h"
 
 namespace zarvik {
 

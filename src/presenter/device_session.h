@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "loader/cancellation.h"
-#include "loader/clock.h"
+#include "link/cancellation.h"
+#include "link/clock.h"
 #include "presenter/device_port.h"
 #include "presenter/device_worker.h"
 #include "presenter/panel_views.h"

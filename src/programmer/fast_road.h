@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "loader/cancellation.h"
+#include "link/cancellation.h"
 #include "loader/loader_session.h"
 #include "loader/protocol.h"
 #include "programmer/outcome.h"

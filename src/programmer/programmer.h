@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "loader/byte_link.h"
-#include "loader/cancellation.h"
+#include "link/byte_link.h"
+#include "link/cancellation.h"
 #include "loader/chip_identity.h"
-#include "loader/clock.h"
+#include "link/clock.h"
 #include "loader/handshake.h"
 #include "loader/protocol.h"
 #include "programmer/fast_road.h"

@@ -4,8 +4,8 @@
 #include <span>
 #include <utility>
 
-#include "loader/cancellation.h"
-#include "loader/clock.h"
+#include "link/cancellation.h"
+#include "link/clock.h"
 #include "loader/protocol.h"
 #include "programmer/outcome.h"
 #include "programmer/partial_pages.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "loader/clock.h"
+#include "link/clock.h"
 
 namespace zarvik {
 

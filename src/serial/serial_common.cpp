@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "loader/clock.h"
+#include "link/clock.h"
 #include "text/language.h"
 #include "serial/port_scan.h"
 #include "serial/serial_port.h"

@@ -11,7 +11,7 @@
 #include "cli/console.h"
 #include "cli/console_text.h"
 #include "cli/text_reporter.h"
-#include "loader/clock.h"
+#include "link/clock.h"
 #include "platform/system_language.h"
 #include "programmer/status_texts.h"
 #include "text/language.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "loader/cancellation.h"
+#include "link/cancellation.h"
 #include "presenter/device_port.h"
 #include "presenter/main_view.h"
 #include "sim/board/sim_link.h"

@@ -14,7 +14,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "loader/clock.h"
+#include "link/clock.h"
 #include "serial/lying_driver.h"
 #endif
 #include "serial/serial_port.h"

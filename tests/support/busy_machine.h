@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "loader/byte_link.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/clock.h"
 
 namespace zarvik::testing {
 

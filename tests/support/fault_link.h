@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "loader/byte_link.h"
+#include "link/byte_link.h"
 
 namespace zarvik::testing {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "loader/clock.h"
+#include "link/clock.h"
 #include "loader/protocol.h"
 #include "memory/device_model.h"
 #include "sim/board/sim_link.h"

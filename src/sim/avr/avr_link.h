@@ -1,7 +1,7 @@
 #pragma once
 
-#include "loader/byte_link.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/clock.h"
 #include "sim/avr/avr_board.h"
 #include "sim/board/usb_latency.h"
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <deque>
 
-#include "loader/byte_link.h"
-#include "loader/clock.h"
+#include "link/byte_link.h"
+#include "link/clock.h"
 #include "sim/board/sim_loader.h"
 
 namespace zarvik {

@@ -1,4 +1,4 @@
-#include "loader/clock.h"
+#include "link/clock.h"
 
 #include <chrono>
 #include <thread>
