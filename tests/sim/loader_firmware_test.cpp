@@ -768,6 +768,46 @@ TEST(LoaderFirmware, APageFrameTakesOnlyTheTimeItsPagesNeed) {
     }
 }
 
+// A reset in the middle of a stream of page frames (a board unplugged, a button
+// pressed) harms nothing beyond the pages being written: the loader's section, the
+// EEPROM and the rest of the flash stay as they were, the loader answers after the
+// reset, and the same frames then write the file.
+TEST(LoaderFirmware, AResetInTheMiddleOfAWriteHarmsNothingElse) {
+    constexpr std::uint16_t kAt = 0x0400;
+    const Bytes data = random_bytes(384, 77);
+    for (const char* model : kModels) {
+        for (const std::int64_t after_us : {3'000, 14'000, 26'000, 40'000}) {
+            SCOPED_TRACE(std::string(model) + " reset after " + std::to_string(after_us) + " us");
+            Board b(model);
+            fill_pattern(b.flash().first(0x1000), 31);
+            fill_pattern(b.eeprom(), 32);
+            const Bytes flash = b.flash_copy();
+            const Bytes eeprom = b.eeprom_copy();
+            b.open();
+            for (std::uint16_t k = 0; k < 3; ++k) {
+                b.send(page_frame(static_cast<std::uint16_t>(kAt + 128 * k), std::span(data).subspan(128 * k, 128)));
+            }
+            b.board.run_until(b.board.cycle() + b.board.cycles_from_us(after_us));
+            b.board.reset();
+            // The rest of the frames may still be on the line: noise to the new wait.
+            b.listen(60);
+            b.sync();
+            for (std::size_t a = 0; a < flash.size(); ++a) {
+                if (a >= kAt && a < kAt + data.size()) continue;
+                ASSERT_EQ(b.flash()[a], flash[a]) << "flash at " << a;
+            }
+            EXPECT_TRUE(same(b.eeprom(), eeprom));
+            b.request('Z', 6, static_cast<std::uint16_t>(b.loader_start() + 6), 6);
+            for (std::uint16_t k = 0; k < 3; ++k) {
+                const auto part = std::span(data).subspan(128 * k, 128);
+                b.send(page_frame(static_cast<std::uint16_t>(kAt + 128 * k), part));
+                EXPECT_EQ(b.answer('W', static_cast<std::uint16_t>(kAt + 128 * k), 4), programmed(part));
+            }
+            EXPECT_TRUE(same(b.flash().subspan(kAt, data.size()), data));
+        }
+    }
+}
+
 // Where the CPU stops while a page programs (the loader's own section, which
 // reaches below the loader on every chip), the line cannot be read: such a frame is
 // answered only when it is programmed, and the host sends it alone. A frame right up
