@@ -21,12 +21,13 @@ namespace zarvik {
 namespace session_command {
 inline constexpr std::uint8_t kOpen = 'Z';
 inline constexpr std::uint8_t kFlashChecks = 'C';
-inline constexpr std::uint8_t kReadFlash = 'f';
-inline constexpr std::uint8_t kReadEeprom = 'd';
+// The loader runs these on the plain commands' own code, under their letters.
+inline constexpr std::uint8_t kReadFlash = command::kReadFlash;
+inline constexpr std::uint8_t kReadEeprom = command::kReadEeprom;
 inline constexpr std::uint8_t kPageProgram = 'W';
-inline constexpr std::uint8_t kWriteEeprom = 'D';
+inline constexpr std::uint8_t kWriteEeprom = command::kWriteEeprom;
 // The configuration's new first block, taken by the loader's guard like a plain `F`.
-inline constexpr std::uint8_t kLoaderBlock = 'F';
+inline constexpr std::uint8_t kLoaderBlock = command::kWriteFlash;
 }  // namespace session_command
 
 // Every check is over a 128-byte unit.
