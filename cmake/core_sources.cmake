@@ -19,11 +19,13 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/memory/file_kind.cpp
   ${zarvik_src}/memory/intel_hex_loader.cpp
   ${zarvik_src}/memory/intel_hex_writer.cpp
+  ${zarvik_src}/memory/serial_number.cpp
   ${zarvik_src}/loader/chip_identity.cpp
   ${zarvik_src}/link/clock.cpp
   ${zarvik_src}/loader/loader_signature.cpp
   ${zarvik_src}/loader/loader_session.cpp
   ${zarvik_src}/programmer/partial_pages.cpp
+  ${zarvik_src}/programmer/patch_check.cpp
   ${zarvik_src}/loader/handshake.cpp
   ${zarvik_src}/loader/protocol.cpp
   ${zarvik_src}/loader/wire.cpp

@@ -52,8 +52,9 @@ HexError elf_error(const std::string& path) {
 }  // namespace
 
 HexLoadResult load_elf(std::string_view bytes, MemoryKind memory, std::span<std::uint8_t> image,
-                       const std::string& path) {
+                       const std::string& path, std::span<std::uint8_t> filled) {
     std::fill(image.begin(), image.end(), kBlank);
+    std::fill(filled.begin(), filled.end(), std::uint8_t{0});
     if (elf_version(EV_CURRENT) == EV_NONE) return elf_error(path);
     // libelf wants a writable buffer even to read.
     std::vector<char> copy(bytes.begin(), bytes.end());
@@ -95,6 +96,7 @@ HexLoadResult load_elf(std::string_view bytes, MemoryKind memory, std::span<std:
         }
         std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(segment.p_offset), segment.p_filesz,
                     image.begin() + static_cast<std::ptrdiff_t>(start));
+        if (!filled.empty()) std::fill_n(filled.begin() + static_cast<std::ptrdiff_t>(start), segment.p_filesz, std::uint8_t{1});
         range.start = std::min(range.start, static_cast<std::uint32_t>(start));
         range.end = std::max(range.end, static_cast<std::uint32_t>(start + segment.p_filesz));
     }
@@ -104,22 +106,25 @@ HexLoadResult load_elf(std::string_view bytes, MemoryKind memory, std::span<std:
 
 #else
 
-HexLoadResult load_elf(std::string_view, MemoryKind, std::span<std::uint8_t> image, const std::string& path) {
+HexLoadResult load_elf(std::string_view, MemoryKind, std::span<std::uint8_t> image, const std::string& path,
+                       std::span<std::uint8_t> filled) {
     std::fill(image.begin(), image.end(), kBlank);
+    std::fill(filled.begin(), filled.end(), std::uint8_t{0});
     return error(HexError::Kind::ElfUnsupported, path);
 }
 
 #endif
 
-HexLoadResult load_image_file(const std::string& path, MemoryKind memory, std::span<std::uint8_t> image) {
+HexLoadResult load_image_file(const std::string& path, MemoryKind memory, std::span<std::uint8_t> image,
+                              std::span<std::uint8_t> filled) {
     std::string bytes;
     if (auto failure = read_whole_file(path, bytes)) {
         HexError e = error(HexError::Kind::CannotOpen, path);
         e.detail = *failure;
         return e;
     }
-    if (looks_like_elf(bytes)) return load_elf(bytes, memory, image, path);
-    auto result = load_intel_hex(bytes, image);
+    if (looks_like_elf(bytes)) return load_elf(bytes, memory, image, path, filled);
+    auto result = load_intel_hex(bytes, image, filled);
     if (auto* e = std::get_if<HexError>(&result)) e->file = path;
     return result;
 }

@@ -25,10 +25,12 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' |
 
 class RecordParser {
 public:
-    RecordParser(std::string_view text, std::span<std::uint8_t> image) : text_(text), image_(image) {}
+    RecordParser(std::string_view text, std::span<std::uint8_t> image, std::span<std::uint8_t> filled)
+        : text_(text), image_(image), filled_(filled) {}
 
     HexLoadResult run() {
         std::fill(image_.begin(), image_.end(), kBlank);
+        std::fill(filled_.begin(), filled_.end(), std::uint8_t{0});
         std::size_t pos = text_.find(':');
         if (pos == std::string_view::npos) return HexError{HexError::Kind::NotHex, {}, 0, 0, 0, 0, {}};
         if (auto error = check_text_before_first_record(pos)) return *error;
@@ -149,6 +151,7 @@ private:
             return e;
         }
         std::copy(data.begin(), data.end(), image_.begin() + static_cast<std::ptrdiff_t>(first));
+        if (!filled_.empty()) std::fill_n(filled_.begin() + static_cast<std::ptrdiff_t>(first), data.size(), std::uint8_t{1});
         const auto first32 = static_cast<std::uint32_t>(first);
         const auto end32 = static_cast<std::uint32_t>(end);
         if (!seen_data_) {
@@ -164,6 +167,7 @@ private:
 
     std::string_view text_;
     std::span<std::uint8_t> image_;
+    std::span<std::uint8_t> filled_;
     std::size_t line_ = 1;
     std::size_t scanned_ = 0;
     std::uint64_t base_ = 0;
@@ -174,8 +178,8 @@ private:
 
 }  // namespace
 
-HexLoadResult load_intel_hex(std::string_view text, std::span<std::uint8_t> image) {
-    return RecordParser(text, image).run();
+HexLoadResult load_intel_hex(std::string_view text, std::span<std::uint8_t> image, std::span<std::uint8_t> filled) {
+    return RecordParser(text, image, filled).run();
 }
 
 HexLoadResult load_intel_hex_file(const std::string& path, std::span<std::uint8_t> image) {

@@ -270,17 +270,19 @@ TransactionResult FastRoad::write_eeprom_unit(std::uint32_t address, std::span<c
 }
 
 OperationOutcome FastRoad::write_eeprom(OperationOutcome o, ProgressObserver& progress) {
-    // From address 0, as the plain road writes it: bytes the file leaves out are blank.
-    o.first_address = 0;
+    // The range as the image holds it, as the plain road writes it (for a file, from
+    // address 0: bytes the file leaves out are blank).
+    const std::uint32_t first = o.first_address;
     const std::uint32_t end = o.end_address;
     const auto image = image_of(state_, MemoryKind::Eeprom);
     progress.on_range(end);
-    progress.on_position(0);
+    progress.on_position(first);
     return timed(clock_, o, [&](OperationOutcome out) {
         // The EEPROM is read, not checked: 1 KB at most, and the bytes show what differs.
+        // From address 0 always, so that what was read can stand in for a verify.
         std::vector<std::uint8_t> chip;
         if (auto failure = read_eeprom(end, chip)) return failed(out, *failure);
-        for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
+        for (std::uint32_t a = first; a < end; a += kCheckUnit) {
             const auto n = std::min<std::uint32_t>(kCheckUnit, end - a);
             // Only from the first to the last byte that differs: the rest holds its value.
             std::uint32_t from = a;
@@ -327,7 +329,8 @@ OperationOutcome FastRoad::verify_eeprom(OperationOutcome o, ProgressObserver& p
     }
     forget_checks();
     std::copy_n(chip.begin(), end, readback.begin());
-    note_differences(o, 0, image.first(end), readback.first(end));
+    const std::uint32_t first = o.first_address;
+    note_differences(o, first, image.subspan(first, end - first), readback.subspan(first, end - first));
     progress.on_position(end);
     return judged(o);
 }
@@ -347,20 +350,25 @@ OperationOutcome FastRoad::verify_flash(OperationOutcome o, ProgressObserver& pr
         return failed(o, *failure);
     }
     forget_checks();
-    for (std::uint32_t a = 0; a < end; a += kCheckUnit) {
-        const auto n = std::min<std::uint32_t>(kCheckUnit, end - a);
-        if (n == kCheckUnit && unit_check(image, a) == checks[a / kCheckUnit]) {
+    // From the unit of `first_address` on (a file's verify starts at 0).
+    const std::uint32_t first = o.first_address;
+    for (std::uint32_t a = first / kCheckUnit * kCheckUnit; a < end; a += kCheckUnit) {
+        const std::uint32_t from = std::max(a, first);
+        const std::uint32_t to = std::min(a + kCheckUnit, end);
+        const bool whole = from == a && to == a + kCheckUnit;
+        if (whole && unit_check(image, a) == checks[a / kCheckUnit]) {
             std::copy_n(image.begin() + a, kCheckUnit, readback.begin() + a);
-            progress.on_position(a + n);
+            progress.on_position(to);
             continue;
         }
-        // A unit whose check differs, and the file's last part of a unit, are read back:
-        // the differences are listed from the bytes themselves.
+        // A unit whose check differs, and a unit the range covers in part, are read
+        // back: the differences are listed from the bytes themselves.
         if (stop_asked()) return interrupted(o, a);
         if (auto failure = session_.read(MemoryKind::Flash, a, state_.block)) return failed(o, *failure);
         std::copy(state_.block.begin(), state_.block.end(), readback.begin() + a);
-        const std::uint32_t found = note_differences(o, a, image.subspan(a, n), readback.subspan(a, n));
-        if (n == kCheckUnit && found == 0) {
+        const std::uint32_t found =
+            note_differences(o, from, image.subspan(from, to - from), readback.subspan(from, to - from));
+        if (whole && found == 0) {
             // The loader's check says the unit differs, its bytes say it does not: one of
             // its answers is wrong, so neither can be trusted.
             TransactionFailure f{session_command::kFlashChecks, a, 4, 4};
@@ -368,7 +376,7 @@ OperationOutcome FastRoad::verify_flash(OperationOutcome o, ProgressObserver& pr
             f.status = checks[a / kCheckUnit];
             return failed(o, f);
         }
-        progress.on_position(a + n);
+        progress.on_position(to);
     }
     return judged(o);
 }

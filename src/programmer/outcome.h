@@ -49,6 +49,7 @@ enum class Refusal {
     WrongDevice,        // the chip's loader is at another model's address
     DeviceNotConfirmed, // no loader block at any candidate address
     NoLoaderBlock,      // configure: the model's loader start holds no loader block
+    SerialOverFileData, // the serial number would lie on a byte the file holds
 };
 
 struct OperationOutcome {
@@ -76,8 +77,10 @@ struct OperationOutcome {
     std::string export_error;          // read: why the file could not be written
     std::string path;                  // the file the operation used
     Refusal refusal = Refusal::None;
-    std::uint32_t refused_address = 0;   // the highest data address of the file
+    std::uint32_t refused_address = 0;   // the highest data address of the file; for a patch, its
+                                         // last byte, or the first it shares with the file
     std::uint32_t refusal_limit = 0;     // where the model's memory for it ends
+    bool patch_refused = false;          // DataOverLoader, DataBeyondEeprom: the patch reaches there, not the file
     std::uint32_t stopped_address = 0;   // Interrupted: the address it had reached
     std::string fosc_text;             // configure: the texts as used, commas made points
     std::string timeout_text;

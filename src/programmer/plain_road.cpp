@@ -58,13 +58,14 @@ OperationOutcome PlainRoad::write_flash(const OperationOutcome& o, ProgressObser
 }
 
 OperationOutcome PlainRoad::write_eeprom(OperationOutcome o, ProgressObserver& progress) {
-    // EEPROM is written from address 0: bytes the file leaves out are written blank.
-    o.first_address = 0;
+    // Every byte of the range, as the image holds it: for a file the programmer starts
+    // it at address 0, so that bytes the file leaves out are written blank.
+    const std::uint32_t first = o.first_address;
     const std::uint32_t end = o.end_address;
     progress.on_range(end);
-    progress.on_position(0);
+    progress.on_position(first);
     return timed(clock_, o, [&](OperationOutcome out) {
-        for (std::uint32_t a = 0; a < end; a += kBlockSize) {
+        for (std::uint32_t a = first; a < end; a += kBlockSize) {
             if (stop_requested()) return interrupted(out, a);
             std::copy_n(state_.eeprom_image.bytes.begin() + a, kBlockSize, state_.block.begin());
             const auto n = static_cast<std::uint8_t>(std::min<std::uint32_t>(kBlockSize, end - a));
@@ -77,11 +78,13 @@ OperationOutcome PlainRoad::write_eeprom(OperationOutcome o, ProgressObserver& p
 
 OperationOutcome PlainRoad::read(OperationOutcome o, ProgressObserver& progress) {
     const std::uint32_t count = o.end_address;
+    constexpr auto kBlock = static_cast<std::uint32_t>(kBlockSize);
+    const std::uint32_t from = o.first_address / kBlock * kBlock;
     const auto readback = readback_of(state_, o.memory);
     progress.on_range(count);
-    progress.on_position(0);
+    progress.on_position(from);
     return timed(clock_, o, [&](OperationOutcome out) {
-        for (std::uint32_t a = 0; a < count; a += kBlockSize) {
+        for (std::uint32_t a = from; a < count; a += kBlockSize) {
             if (stop_requested()) return interrupted(out, a);
             auto failure = out.memory == MemoryKind::Flash ? protocol_.read_flash_block(a, state_.block)
                                                            : protocol_.read_eeprom_block(a, state_.block);
@@ -96,8 +99,10 @@ OperationOutcome PlainRoad::read(OperationOutcome o, ProgressObserver& progress)
 OperationOutcome PlainRoad::verify(OperationOutcome o, ProgressObserver& progress) {
     o = read(o, progress);
     if (!o.ok()) return o;
-    const std::uint32_t end = o.end_address;
-    note_differences(o, 0, image_of(state_, o.memory).first(end), readback_of(state_, o.memory).first(end));
+    const std::uint32_t first = o.first_address;
+    const std::uint32_t count = o.end_address - first;
+    note_differences(o, first, image_of(state_, o.memory).subspan(first, count),
+                     readback_of(state_, o.memory).subspan(first, count));
     return judged(o);
 }
 

@@ -21,6 +21,23 @@ OperationOutcome begin(Operation op, MemoryKind memory) {
     return o;
 }
 
+// The patch's pass after the file's, as one outcome: the file's range and path, both
+// passes' time and differences, and the patch pass's failure if it had one.
+OperationOutcome joined(const OperationOutcome& file, OperationOutcome patch) {
+    patch.first_address = file.first_address;
+    patch.end_address = file.end_address;
+    patch.path = file.path;
+    patch.elapsed_ms += file.elapsed_ms;
+    std::vector<Difference> differences = file.differences;
+    for (const Difference& d : patch.differences) {
+        if (differences.size() < OperationOutcome::kMaxListedDifferences) differences.push_back(d);
+    }
+    patch.differences = std::move(differences);
+    patch.difference_count += file.difference_count;
+    if (patch.result == Result::Success && patch.difference_count > 0) patch.result = Result::Differences;
+    return patch;
+}
+
 }  // namespace
 
 Programmer::Programmer(ProgrammerState& state, ByteLink& link, Clock& clock)
@@ -157,9 +174,30 @@ OperationOutcome Programmer::erase_unadvised(MemoryKind memory, ProgressObserver
     return on_road(o, [&](MemoryRoad& road) { return road.erase(o, progress); });
 }
 
+const ImagePatch* Programmer::patch_for(MemoryKind memory) const {
+    return patch_ && patch_->memory == memory && !patch_->bytes.empty() ? &*patch_ : nullptr;
+}
+
+void Programmer::put_patch() {
+    const auto image = image_of(state_, patch_->memory);
+    std::copy(patch_->bytes.begin(), patch_->bytes.end(), image.begin() + patch_->address);
+}
+
+std::optional<OperationOutcome> Programmer::check_patch(Operation operation) const {
+    if (!patch_) return std::nullopt;
+    return refuse_patch_bounds(begin(operation, patch_->memory), state_.model, *patch_);
+}
+
 OperationOutcome Programmer::load_file(OperationOutcome o, const std::string& path) {
     o.path = path;
-    auto loaded = load_image_file(path, o.memory, image_of(state_, o.memory));
+    const ImagePatch* patch = patch_for(o.memory);
+    // Which bytes the file held is asked only when a patch must keep off them.
+    std::span<std::uint8_t> filled;
+    if (patch) {
+        filled_.assign(image_of(state_, o.memory).size(), 0);
+        filled = filled_;
+    }
+    auto loaded = load_image_file(path, o.memory, image_of(state_, o.memory), filled);
     if (auto* error = std::get_if<HexError>(&loaded)) {
         o.result = Result::FileFailure;
         o.file_error = *error;
@@ -175,6 +213,12 @@ OperationOutcome Programmer::load_file(OperationOutcome o, const std::string& pa
         o.refusal = o.memory == MemoryKind::Flash ? Refusal::DataOverLoader : Refusal::DataBeyondEeprom;
         o.refused_address = range.end - 1;
         o.refusal_limit = capacity_for(o.memory);
+        return o;
+    }
+    if (patch) {
+        if (auto refused = refuse_patch_bounds(o, state_.model, *patch)) return *refused;
+        if (auto refused = refuse_patch_overlap(o, *patch, filled_)) return *refused;
+        put_patch();
     }
     return o;
 }
@@ -193,9 +237,57 @@ OperationOutcome Programmer::write_unadvised(MemoryKind memory, const std::strin
     progress.on_phase(Phase::Writing);
     OperationOutcome o = load_file(begin(Operation::Write, memory), path);
     if (!o.ok()) return o;
+    // EEPROM is written from address 0: bytes the file leaves out are written blank.
+    if (memory == MemoryKind::Eeprom) o.first_address = 0;
     if (auto refused = refuse_unless_confirmed(o)) return *refused;
     protocol_.discard_stale_input();
+    // A patch in the file's range is in the image already; one outside it goes on its
+    // own, so that nothing between the two is written.
+    const ImagePatch* patch = patch_for(memory);
+    const bool apart = patch != nullptr && (patch->address < o.first_address || patch->end() > o.end_address);
+    const OperationOutcome file = on_road(o, [&](MemoryRoad& road) { return road.write(o, progress, options); });
+    if (!apart || !file.ok()) return file;
+    return joined(file, write_patch_range(begin(Operation::Write, memory), progress, options));
+}
+
+OperationOutcome Programmer::write_patch_range(OperationOutcome o, ProgressObserver& progress, WriteOptions options) {
+    // The file's pass may have put the chip's bytes of a shared page where the patch goes.
+    put_patch();
+    o.first_address = patch_->address;
+    o.end_address = static_cast<std::uint32_t>(patch_->end());
     return on_road(o, [&](MemoryRoad& road) { return road.write(o, progress, options); });
+}
+
+OperationOutcome Programmer::verify_patch_range(OperationOutcome o, ProgressObserver& progress) {
+    o.first_address = patch_->address;
+    o.end_address = static_cast<std::uint32_t>(patch_->end());
+    return on_road(o, [&](MemoryRoad& road) { return road.verify(o, progress); });
+}
+
+OperationOutcome Programmer::write_patch(ProgressObserver& progress, WriteOptions options) {
+    if (!patch_) return begin(Operation::Write, MemoryKind::Eeprom);
+    const MemoryKind memory = patch_->memory;
+    progress.on_phase(Phase::Writing);
+    if (auto refused = check_patch(Operation::Write)) return advised(*refused);
+    if (patch_->bytes.empty()) return advised(begin(Operation::Write, memory));
+    const OperationOutcome o = begin(Operation::Write, memory);
+    if (auto refused = refuse_unless_confirmed(o)) return advised(*refused);
+    protocol_.discard_stale_input();
+    return advised(write_patch_range(o, progress, options));
+}
+
+OperationOutcome Programmer::verify_patch(ProgressObserver& progress) {
+    if (!patch_) return begin(Operation::Verify, MemoryKind::Eeprom);
+    const MemoryKind memory = patch_->memory;
+    if (auto refused = check_patch(Operation::Verify)) return advised(*refused);
+    if (patch_->bytes.empty()) return advised(begin(Operation::Verify, memory));
+    const OperationOutcome o = begin(Operation::Verify, memory);
+    if (auto refused = refuse_unless_confirmed(o)) return advised(*refused);
+    put_patch();
+    progress.on_phase(Phase::Reading);
+    clear_read_back(memory);
+    protocol_.discard_stale_input();
+    return advised(verify_patch_range(o, progress));
 }
 
 OperationOutcome Programmer::verify(MemoryKind memory, const std::string& path, ProgressObserver& progress) {
@@ -211,7 +303,13 @@ OperationOutcome Programmer::verify_unadvised(MemoryKind memory, const std::stri
     progress.on_phase(Phase::Reading);
     clear_read_back(memory);
     protocol_.discard_stale_input();
-    return on_road(o, [&](MemoryRoad& road) { return road.verify(o, progress); });
+    const OperationOutcome file = on_road(o, [&](MemoryRoad& road) { return road.verify(o, progress); });
+    // A patch beyond the file's end is compared on its own: the bytes between are not
+    // the file's, and not blank either.
+    const ImagePatch* patch = patch_for(memory);
+    if (patch == nullptr || patch->end() <= o.end_address) return file;
+    if (file.result != Result::Success && file.result != Result::Differences) return file;
+    return joined(file, verify_patch_range(begin(Operation::Verify, memory), progress));
 }
 
 OperationOutcome Programmer::read(MemoryKind memory, ProgressObserver& progress) {

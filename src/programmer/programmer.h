@@ -10,6 +10,7 @@
 #include "loader/protocol.h"
 #include "programmer/fast_road.h"
 #include "programmer/outcome.h"
+#include "programmer/patch_check.h"
 #include "programmer/plain_road.h"
 #include "programmer/programmer_state.h"
 #include "programmer/progress.h"
@@ -85,6 +86,25 @@ public:
     // past the EEPROM, leaves the chip as it was. Success, FileFailure or Refused.
     OperationOutcome check_file(MemoryKind memory, const std::string& path);
 
+    // A few bytes (a board's serial number) that go onto the chip with every write and
+    // verify of their memory from here on, and are checked by `check_file`; kept until
+    // changed. With a file of the same memory, the patch is refused (nothing sent) when
+    // it lies on a byte the file holds or outside the model's memory; otherwise it is
+    // put into the image, and a patch outside the file's range is written and compared
+    // as a pass of its own, so that the bytes between the two stay as the chip holds them.
+    void set_patch(std::optional<ImagePatch> patch) { patch_ = std::move(patch); }
+    const std::optional<ImagePatch>& patch() const { return patch_; }
+    // The patch against the model's memory, sending nothing: nothing when it may go
+    // (or none is set), the refused outcome otherwise.
+    std::optional<OperationOutcome> check_patch(Operation operation = Operation::Write) const;
+    // The patch alone: only its own bytes change. In flash the chip page(s) around it
+    // are programmed again with their other bytes as the chip held them (erased first
+    // on the plain road when `options` asks, as for a file). With no patch set, nothing
+    // is sent and the outcome covers no byte.
+    OperationOutcome write_patch(ProgressObserver& progress = no_progress(), WriteOptions options = {});
+    // Compares the patch's range only.
+    OperationOutcome verify_patch(ProgressObserver& progress = no_progress());
+
     // Every outcome of an operation on this connection carries the advice about the
     // loader (`advice`), whatever its result.
     OperationOutcome erase(MemoryKind memory, ProgressObserver& progress = no_progress());
@@ -131,6 +151,13 @@ private:
     OperationOutcome program_loader_block(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome program_loader_block_in_session(OperationOutcome o, const Block& block, ProgressObserver& progress);
     OperationOutcome load_file(OperationOutcome outcome, const std::string& path);
+    // The patch when one is set for `memory`, with bytes.
+    const ImagePatch* patch_for(MemoryKind memory) const;
+    // The patch's bytes into the image of its memory.
+    void put_patch();
+    // The patch's range alone on the road, after a file's pass or without one.
+    OperationOutcome write_patch_range(OperationOutcome o, ProgressObserver& progress, WriteOptions options);
+    OperationOutcome verify_patch_range(OperationOutcome o, ProgressObserver& progress);
     std::uint32_t capacity_for(MemoryKind memory) const;
 
     ProgrammerState& state_;
@@ -141,6 +168,9 @@ private:
     RoadChoice road_choice_ = RoadChoice::Auto;
     Cancellation* cancel_ = nullptr;
     std::optional<ChipIdentity> identity_;
+    std::optional<ImagePatch> patch_;
+    // Which bytes of the image the last file held, for a patch of its memory.
+    std::vector<std::uint8_t> filled_;
     bool unconfirmed_accepted_ = false;
     // A loader that answered the sync on this link. Ours takes no command before one,
     // so an operation started without «Соединить» sends it first.

@@ -38,8 +38,11 @@ public:
     virtual ~MemoryRoad() = default;
     // The whole user area (flash) or the whole EEPROM.
     virtual OperationOutcome erase(OperationOutcome o, ProgressObserver& progress) = 0;
+    // Writes `first_address` up to `end_address`: flash in whole chip pages, the chip's
+    // own bytes kept around the range; EEPROM byte for byte.
     virtual OperationOutcome write(OperationOutcome o, ProgressObserver& progress, WriteOptions options) = 0;
-    // Compares from address 0 up to `end_address`; the read-back buffer is blank on entry.
+    // Compares `first_address` (0 for a file) up to `end_address`; the read-back buffer
+    // is blank on entry.
     virtual OperationOutcome verify(OperationOutcome o, ProgressObserver& progress) = 0;
     // `end_address` bytes from address 0 into the read-back buffer, blank on entry.
     virtual OperationOutcome read(OperationOutcome o, ProgressObserver& progress) = 0;

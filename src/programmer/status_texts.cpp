@@ -135,9 +135,17 @@ std::string link_failure_text(const OperationOutcome& o) {
 std::string refusal_text(const OperationOutcome& o) {
     switch (o.refusal) {
         case Refusal::DataOverLoader:
+            if (o.patch_refused) {
+                return format(tr_text("status", "Серийный номер доходит до адреса %.4X, а загрузчик начинается с %.4X: в устройство ничего не отправлено"),
+                              o.refused_address, o.refusal_limit);
+            }
             return format(tr_text("status", "Данные файла доходят до адреса %.4X, а загрузчик начинается с %.4X: в устройство ничего не отправлено"),
                           o.refused_address, o.refusal_limit);
         case Refusal::DataBeyondEeprom:
+            if (o.patch_refused) {
+                return format(tr_text("status", "Серийный номер доходит до адреса %.3X, а EEPROM этого МК занимает %u байт: в устройство ничего не отправлено"),
+                              o.refused_address, o.refusal_limit);
+            }
             return format(tr_text("status", "Данные файла доходят до адреса %.3X, а EEPROM этого МК занимает %u байт: в устройство ничего не отправлено"),
                           o.refused_address, o.refusal_limit);
         case Refusal::WaitCountTooLarge: return tr_text("status", "Задано слишком большое время ожидания запуска программы!");
@@ -161,6 +169,9 @@ std::string refusal_text(const OperationOutcome& o) {
         case Refusal::NoLoaderBlock:
             return format(tr_text("status", "По адресу %.4X нет первого блока загрузчика %s: настройка не записана"), o.first_address,
                           o.selected_name.c_str());
+        case Refusal::SerialOverFileData:
+            return format(tr_text("status", "Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено"),
+                          o.refused_address);
         case Refusal::None: break;
     }
     return {};
