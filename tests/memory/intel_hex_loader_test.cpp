@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "memory/memory_image.h"
 #include "programmer/status_texts.h"
 #include "support/temp_dir.h"
@@ -50,6 +52,21 @@ TEST(IntelHexLoader, RangeCoversAllRecordsWhateverTheirOrder) {
     EXPECT_EQ(l.image.bytes[0x100], 0x11);
     EXPECT_EQ(l.image.bytes[0x001], 0x44);
     EXPECT_EQ(l.image.bytes[0x050], 0xFF);  // gaps stay blank
+}
+
+TEST(IntelHexLoader, FilledMarksTheBytesOfDataRecordsOnly) {
+    // Two records with a gap, an address record and the end record: only the data's
+    // bytes are the file's, even where the gap's blank equals a data byte.
+    EepromImage image;
+    std::array<std::uint8_t, kEepromCapacity> filled;
+    filled.fill(0x55);
+    const auto result = load_intel_hex(":0201000011FFED\n:020000040000FA\n:02000000334487\n:00000001FF\n", image.span(),
+                                       filled);
+    ASSERT_TRUE(std::holds_alternative<LoadedRange>(result));
+    for (std::size_t a = 0; a < filled.size(); ++a) {
+        const bool data = a == 0 || a == 1 || a == 0x100 || a == 0x101;
+        EXPECT_EQ(filled[a], data ? 1 : 0) << a;
+    }
 }
 
 TEST(IntelHexLoader, AcceptedVariantsOfTheFormat) {
