@@ -741,6 +741,18 @@ Exit codes:
         <source>Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик</source>
         <translation>The loader speaks version 1 of the fast protocol, so the plain protocol is used with it. Replace the loader with a new one: with the old one, a single bad byte on the line can damage the EEPROM or the loader itself</translation>
     </message>
+    <message>
+        <source>Серийный номер доходит до адреса %.4X, а загрузчик начинается с %.4X: в устройство ничего не отправлено</source>
+        <translation>The serial number reaches %.4X, but the loader starts at %.4X: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Серийный номер доходит до адреса %.3X, а EEPROM этого МК занимает %u байт: в устройство ничего не отправлено</source>
+        <translation>The serial number reaches %.3X, but this chip has only %u bytes of EEPROM: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено</source>
+        <translation>The serial number at %.4X lies on the file's data: nothing was sent to the device</translation>
+    </message>
 </context>
 <context>
     <name>win</name>

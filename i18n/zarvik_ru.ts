@@ -738,6 +738,18 @@ Exit codes:
         <source>Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Серийный номер доходит до адреса %.4X, а загрузчик начинается с %.4X: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Серийный номер доходит до адреса %.3X, а EEPROM этого МК занимает %u байт: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>win</name>

@@ -8,6 +8,7 @@
 #include "programmer/patch_check.h"
 #include "programmer/status_texts.h"
 #include "support/programmer_fixture.h"
+#include "text/language.h"
 
 namespace zarvik {
 namespace {
@@ -233,6 +234,32 @@ TEST(SerialPatch, ANumberOnTheFilesDataOrOutsideTheMemoryIsRefusedBeforeAnything
             }
             EXPECT_EQ(bench.commands_sent(), 0u);
         }
+    }
+}
+
+TEST(SerialPatch, TheRefusalsAreTranslated) {
+    struct Case { Refusal refusal; std::uint32_t address, limit; const char* english; };
+    const Case cases[] = {
+        {Refusal::SerialOverFileData, 0x40, 0, "The serial number at 0040 lies on the file's data: nothing was sent to the device"},
+        {Refusal::DataOverLoader, 0x7C01, 0x7C00,
+         "The serial number reaches 7C01, but the loader starts at 7C00: nothing was sent to the device"},
+        {Refusal::DataBeyondEeprom, 0x200, 512,
+         "The serial number reaches 200, but this chip has only 512 bytes of EEPROM: nothing was sent to the device"},
+    };
+    for (const Case& c : cases) {
+        OperationOutcome o;
+        o.operation = Operation::Write;
+        o.memory = MemoryKind::Eeprom;
+        o.result = Result::Refused;
+        o.refusal = c.refusal;
+        o.refused_address = c.address;
+        o.refusal_limit = c.limit;
+        o.patch_refused = c.refusal != Refusal::SerialOverFileData;
+        set_language(Language::English);
+        const std::string english = status_text(o);
+        set_language(Language::Russian);
+        EXPECT_EQ(english, c.english);
+        EXPECT_NE(status_text(o).find("Серийный номер"), std::string::npos) << status_text(o);
     }
 }
 
