@@ -40,6 +40,18 @@ void let_time_pass(ProgrammerBench& bench) { bench.board.clock.sleep_ms(5000); }
 
 Bytes chip_copy(std::span<const std::uint8_t> memory) { return Bytes(memory.begin(), memory.end()); }
 
+// The plain road's EEPROM writes: where each `D` went (after its `A`) and how many bytes.
+std::vector<std::pair<std::uint32_t, int>> plain_eeprom_writes(const SimLoader& loader) {
+    std::vector<std::pair<std::uint32_t, int>> out;
+    const auto& log = loader.log();
+    std::uint32_t address = 0;
+    for (std::size_t i = 0; i + 3 < log.size(); i += log[i].byte == 'B' ? 132 : 4) {
+        if (log[i].byte == 'A') address = static_cast<std::uint32_t>(log[i + 1].byte << 8 | log[i + 2].byte);
+        if (log[i].byte == 'D') out.emplace_back(address, log[i + 1].byte);
+    }
+    return out;
+}
+
 TEST(SerialPatch, AnEepromNumberBeyondTheFileLeavesTheBytesBetweenAsTheyWere) {
     for (const LoaderKind kind : kKinds) {
         SCOPED_TRACE(road_name(kind));
@@ -54,6 +66,11 @@ TEST(SerialPatch, AnEepromNumberBeyondTheFileLeavesTheBytesBetweenAsTheyWere) {
 
         const auto w = bench.programmer.write(MemoryKind::Eeprom, file);
         ASSERT_EQ(w.result, Result::Success) << status_text(w);
+        if (kind == LoaderKind::Plain) {
+            // The file's bytes, then the number's own two: nothing between is sent.
+            EXPECT_EQ(plain_eeprom_writes(bench.board.loader),
+                      (std::vector<std::pair<std::uint32_t, int>>{{0, 16}, {0x40, 2}}));
+        }
         Bytes expected = before;
         std::copy(data.begin(), data.end(), expected.begin());
         std::copy(number.begin(), number.end(), expected.begin() + 0x40);
