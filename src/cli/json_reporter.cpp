@@ -1,27 +1,13 @@
 #include "cli/json_reporter.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "cli/console.h"
 #include "programmer/status_texts.h"
 #include "text/language.h"
 
 namespace zarvik::cli {
-namespace {
-
-const char* result_word(OperationOutcome::Result r) {
-    switch (r) {
-        case OperationOutcome::Result::Success: return "success";
-        case OperationOutcome::Result::Differences: return "differences";
-        case OperationOutcome::Result::LinkFailure: return "link-error";
-        case OperationOutcome::Result::FileFailure: return "file-error";
-        case OperationOutcome::Result::Refused: return "refused";
-        case OperationOutcome::Result::Interrupted: return "interrupted";
-    }
-    return "";
-}
-
-}  // namespace
 
 std::string json_escape(const std::string& text) {
     std::string out;
@@ -46,7 +32,22 @@ std::string json_escape(const std::string& text) {
     return out;
 }
 
-JsonReporter::JsonReporter(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+JsonReporter::JsonReporter(std::FILE* out, std::FILE* err, std::string port)
+    : out_(out), err_(err), port_(std::move(port)) {}
+
+// One object a line, written with one call so that the boards of several ports, each
+// on its own thread, never interleave within a line; each names its port.
+template <typename... Args>
+void JsonReporter::emit(const char* format, Args... args) {
+    const int n = std::snprintf(nullptr, 0, format, args...);
+    if (n <= 1) return;
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(static_cast<std::size_t>(n));
+    if (!port_.empty()) text.insert(1, "\"port\":\"" + json_escape(port_) + "\",");
+    write_text(out_, text);
+    std::fflush(out_);
+}
 
 void JsonReporter::begin(Operation operation, MemoryKind memory) {
     operation_ = operation;
@@ -57,14 +58,13 @@ void JsonReporter::begin(Operation operation, MemoryKind memory) {
 void JsonReporter::on_range(std::uint32_t maximum) { maximum_ = maximum; }
 
 void JsonReporter::on_position(std::uint32_t position) {
-    print(out_, "{\"event\":\"progress\",\"operation\":\"%s\",\"memory\":\"%s\",\"position\":%u,\"maximum\":%u}\n",
+    emit("{\"event\":\"progress\",\"operation\":\"%s\",\"memory\":\"%s\",\"position\":%u,\"maximum\":%u}\n",
           operation_word(operation_), memory_word(memory_), std::min(position, maximum_), maximum_);
-    std::fflush(out_);
 }
 
 void JsonReporter::outcome(const OperationOutcome& o) {
     std::string line = "{\"event\":\"result\",\"operation\":\"" + std::string(operation_word(o.operation)) +
-                       "\",\"memory\":\"" + memory_word(o.memory) + "\",\"outcome\":\"" + result_word(o.result) +
+                       "\",\"memory\":\"" + memory_word(o.memory) + "\",\"outcome\":\"" + outcome_word(o.result) +
                        "\",\"road\":\"" + (o.road == Road::Fast ? "fast" : "plain") +
                        "\",\"bytes\":" + std::to_string(o.bytes()) + ",\"milliseconds\":" +
                        std::to_string(o.elapsed_ms) + ",\"text\":\"" + json_escape(result_text(o)) + "\"";
@@ -79,14 +79,12 @@ void JsonReporter::outcome(const OperationOutcome& o) {
         }
         line += "]";
     }
-    print(out_, "%s}\n", line.c_str());
-    std::fflush(out_);
+    emit("%s}\n", line.c_str());
 }
 
 void JsonReporter::connection(bool connected, bool /*announce*/) {
-    print(out_, "{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
+    emit("{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
           connected ? "success" : "link-error", tr_text("status", connected ? kConnected : kNotConnected));
-    std::fflush(out_);
 }
 
 void JsonReporter::ports(const std::vector<std::string>& names, const std::vector<PortDescription>& descriptions,
@@ -100,41 +98,43 @@ void JsonReporter::ports(const std::vector<std::string>& names, const std::vecto
                 json_escape(d.product) + "\",\"manufacturer\":\"" + json_escape(d.manufacturer) + "\",\"usb_id\":\"" +
                 json_escape(d.usb_id) + "\"}";
     }
-    print(out_, "%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
-    std::fflush(out_);
+    emit("%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
 }
 
 void JsonReporter::started_program() {
-    write_text(out_, "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
-    std::fflush(out_);
+    emit("%s", "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
 }
 
 void JsonReporter::monitoring(const std::string& port, int baud) {
-    print(out_, "{\"event\":\"monitor\",\"port\":\"%s\",\"baud\":%d}\n", json_escape(port).c_str(), baud);
-    std::fflush(out_);
+    if (!port_.empty()) {
+        emit("{\"event\":\"monitor\",\"baud\":%d}\n", baud);  // the port is named already
+        return;
+    }
+    emit("{\"event\":\"monitor\",\"port\":\"%s\",\"baud\":%d}\n", json_escape(port).c_str(), baud);
 }
 
 void JsonReporter::monitor_output(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
     const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    print(out_, "{\"event\":\"received\",\"text\":\"%s\"}\n", json_escape(text).c_str());
-    std::fflush(out_);
+    emit("{\"event\":\"received\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+}
+
+void JsonReporter::serial_number(std::uint64_t number) {
+    emit("{\"event\":\"serial\",\"number\":%llu}\n", static_cast<unsigned long long>(number));
 }
 
 void JsonReporter::device(const std::string& name, std::uint32_t loader_start) {
-    print(out_, "{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
+    emit("{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
           loader_start);
-    std::fflush(out_);
 }
 
 void JsonReporter::error(const std::string& text) {
-    print(out_, "{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
-    std::fflush(out_);
-    print(err_, "zarvik-cli: %s\n", text.c_str());
+    emit("{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+    print(err_, "zarvik-cli: %s%s\n", port_prefix(port_).c_str(), text.c_str());
 }
 
 void JsonReporter::warning(const std::string& text) {
-    print(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), text.c_str());
+    print(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), (port_prefix(port_) + text).c_str());
 }
 
 }  // namespace zarvik::cli

@@ -12,7 +12,8 @@ namespace zarvik::cli {
 // also go to standard error as text, where a log collects them.
 class JsonReporter final : public Reporter {
 public:
-    explicit JsonReporter(std::FILE* out = stdout, std::FILE* err = stderr);
+    // `port`, when given, is named in every object: the boards of several ports share one stream.
+    explicit JsonReporter(std::FILE* out = stdout, std::FILE* err = stderr, std::string port = {});
 
     void begin(Operation operation, MemoryKind memory) override;
     void outcome(const OperationOutcome& outcome) override;
@@ -22,6 +23,7 @@ public:
     void started_program() override;
     void monitoring(const std::string& port, int baud) override;
     void monitor_output(std::span<const std::uint8_t> bytes) override;
+    void serial_number(std::uint64_t number) override;
     void device(const std::string& name, std::uint32_t loader_start) override;
     void error(const std::string& text) override;
     void warning(const std::string& text) override;
@@ -30,8 +32,12 @@ public:
     void on_position(std::uint32_t position) override;
 
 private:
+    template <typename... Args>
+    void emit(const char* format, Args... args);
+
     std::FILE* out_;
     std::FILE* err_;
+    std::string port_;
     Operation operation_ = Operation::Erase;
     MemoryKind memory_ = MemoryKind::Flash;
     std::uint32_t maximum_ = 0;

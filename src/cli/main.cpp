@@ -6,16 +6,21 @@
 #include <exception>
 
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <utility>
 #include <variant>
 
 #include "cli/command_plan.h"
+#include "cli/batch.h"
+#include "cli/batch_views.h"
 #include "cli/console.h"
 #include "cli/json_reporter.h"
 #include "cli/session.h"
 #include "cli/text_reporter.h"
+#include "memory/serial_number.h"
 #include "platform/system_language.h"
+#include "production/serial_counter.h"
 #include "serial/serial_port.h"
 #include "text/language.h"
 #include "zarvik_version.h"
@@ -83,7 +88,8 @@ std::string formatted(const char* format, const Texts&... texts) {
 
 // The command line as CLI11 reads it, before its words become the session's options.
 struct CommandLine {
-    std::string port;
+    std::vector<std::string> ports;      // -p, as often as given
+    std::vector<std::string> port_list;  // --ports
     int baud = 115200;
     std::string model{kDefaultModel.name};
     bool force = false;
@@ -95,7 +101,45 @@ struct CommandLine {
     bool json = false;
     std::string protocol = "auto";
     std::vector<std::string> words;
+    bool repeat = false;
+    std::string log;
+    std::string log_csv;
+    std::string serial_at;
+    std::string serial_format = "u32le";
+    std::string serial_file;
+    std::optional<std::uint64_t> serial_start;
 };
+
+// The production line's options, checked against each other and the command chain;
+// the usage error's text when they do not fit.
+std::optional<std::string> batch_usage_error(const CommandLine& line, const std::vector<Step>& plan) {
+    const bool several = line.ports.size() > 1 || line.repeat;
+    for (const Step& step : plan) {
+        if (several && (step.kind == Step::Kind::Monitor || step.kind == Step::Kind::Ports)) {
+            return tr_text("cli", "ports и monitor не сочетаются с несколькими портами и --repeat");
+        }
+    }
+    if (line.repeat && line.ports.empty() && line.simulate.empty()) {
+        return tr_text("cli", "--repeat ждёт плату на порту: укажите --port");
+    }
+    if (!line.serial_at.empty() && line.serial_file.empty()) {
+        return tr_text("cli", "--serial-at берёт номера из файла счётчика: укажите --serial-file");
+    }
+    if (line.serial_at.empty() && (!line.serial_file.empty() || line.serial_start)) {
+        return tr_text("cli", "--serial-file и --serial-start действуют только с --serial-at");
+    }
+    return std::nullopt;
+}
+
+// A terminal that redraws a block of lines in place; a Windows console without its
+// terminal mode would print the escapes, so there each event takes a line.
+bool live_lines_supported() {
+#if defined(_WIN32)
+    return false;
+#else
+    return true;
+#endif
+}
 
 }  // namespace
 
@@ -115,7 +159,26 @@ static int run(Console& console) {
     app.allow_windows_style_options(false);
     std::vector<std::string> speeds;
     for (int s : kLineSpeeds) speeds.push_back(std::to_string(s));
-    app.add_option("-p,--port", line.port, tr_text("cli-help", kPortExample));
+    app.add_option("-p,--port", line.ports, tr_text("cli-help", kPortExample))
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--ports", line.port_list, tr_text("cli-help", "several ports, separated by commas: the same commands run on each board at once"))
+        ->delimiter(',');
+    app.add_flag("--repeat", line.repeat,
+                 tr_text("cli-help", "on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done"));
+    app.add_option("--log", line.log, tr_text("cli-help", "append one JSON line for each board to this file"));
+    app.add_option("--log-csv", line.log_csv, tr_text("cli-help", "append one CSV line for each board to this file"));
+    app.add_option("--serial-at", line.serial_at, tr_text("cli-help", "give each board a serial number at eeprom:ADDR or flash:ADDR"))
+        ->check([](const std::string& text) {
+            return parse_serial_place(text) ? std::string() : std::string(tr_text("cli-help", "expected eeprom:ADDR or flash:ADDR"));
+        });
+    app.add_option("--serial-format", line.serial_format, tr_text("cli-help", "u16le, u16be, u32le, u32be or ascii:N (decimal, N digits)"))
+        ->check([](const std::string& text) {
+            return parse_serial_format(text) ? std::string() : std::string(tr_text("cli-help", "expected u16le, u16be, u32le, u32be or ascii:N"));
+        })
+        ->capture_default_str();
+    app.add_option("--serial-file", line.serial_file, tr_text("cli-help", "the file that holds the next serial number"));
+    app.add_option("--serial-start", line.serial_start, tr_text("cli-help", "the first number, when the serial file does not exist yet"));
     app.add_option("-b,--baud", line.baud, tr_text("cli-help", "line speed"))
         ->check(CLI::IsMember(speeds))
         ->capture_default_str();
@@ -168,8 +231,14 @@ static int run(Console& console) {
         return kUsage;
     }
 
+    line.ports.insert(line.ports.end(), line.port_list.begin(), line.port_list.end());
+    if (auto error = batch_usage_error(line, std::get<std::vector<Step>>(plan))) {
+        print(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());
+        return kUsage;
+    }
+
     SessionOptions options;
-    options.port = line.port;
+    options.port = line.ports.empty() ? std::string() : line.ports.front();
     options.baud = line.baud;
     options.model = *find_device_model(line.model);
     options.model_given = model_option->count() > 0;
@@ -184,15 +253,43 @@ static int run(Console& console) {
 
     Console::on_stop(g_cancel);
     SteadyClock clock;
-    std::unique_ptr<Reporter> reporter;
+    std::unique_ptr<Reporter> reporter;  // a single board's, outside a batch
     if (line.json) {
         reporter = std::make_unique<JsonReporter>();
     } else {
         reporter = std::make_unique<TextReporter>(line.quiet ? TextReporter::Verbosity::Quiet : TextReporter::Verbosity::Normal,
                                                   console.stderr_is_terminal(), clock);
     }
-    Session session(options, *reporter, clock, g_cancel);
-    return session.run(std::get<std::vector<Step>>(plan));
+    const std::vector<Step>& steps = std::get<std::vector<Step>>(plan);
+    const bool batch = line.ports.size() > 1 || line.repeat || !line.log.empty() || !line.log_csv.empty() ||
+                       !line.serial_at.empty();
+    if (!batch) {
+        Session session(options, *reporter, clock, g_cancel);
+        return session.run(steps);
+    }
+    std::optional<SerialCounter> counter;
+    if (!line.serial_at.empty()) {
+        counter.emplace(line.serial_file, line.serial_start);
+        options.serial = SerialNumbering{*parse_serial_place(line.serial_at), *parse_serial_format(line.serial_format),
+                                         &*counter};
+    }
+    BatchOptions batch_options;
+    batch_options.ports = line.ports.empty() ? std::vector<std::string>{""} : line.ports;
+    batch_options.repeat = line.repeat;
+    batch_options.log_path = line.log;
+    batch_options.csv_path = line.log_csv;
+    const bool several = batch_options.ports.size() > 1;
+    std::unique_ptr<BatchView> view;
+    if (line.json) {
+        view = std::make_unique<JsonBatchView>();
+    } else if ((several || line.repeat) && !line.quiet && console.stderr_is_terminal() && live_lines_supported()) {
+        view = std::make_unique<LiveLinesView>(batch_options.ports, clock);
+    } else {
+        view = std::make_unique<EventLinesView>(line.quiet ? TextReporter::Verbosity::Quiet : TextReporter::Verbosity::Normal,
+                                                several, clock);
+    }
+    Batch runner(options, batch_options, *view, clock, g_cancel);
+    return runner.run(steps);
 }
 
 int main(int argc, char** argv) {

@@ -55,8 +55,22 @@ const char* operation_word(Operation op) {
 
 const char* memory_word(MemoryKind m) { return m == MemoryKind::Flash ? "flash" : "eeprom"; }
 
+const char* outcome_word(OperationOutcome::Result r) {
+    switch (r) {
+        case OperationOutcome::Result::Success: return "success";
+        case OperationOutcome::Result::Differences: return "differences";
+        case OperationOutcome::Result::LinkFailure: return "link-error";
+        case OperationOutcome::Result::FileFailure: return "file-error";
+        case OperationOutcome::Result::Refused: return "refused";
+        case OperationOutcome::Result::Interrupted: return "interrupted";
+    }
+    return "";
+}
+
 std::string result_text(const OperationOutcome& o) {
     return status_text(o, TimeUnit::InLanguage) + difference_count_text(o) + cli_hint(o);
 }
+
+std::string port_prefix(const std::string& port) { return port.empty() ? std::string() : port + ": "; }
 
 }  // namespace zarvik::cli

@@ -10,7 +10,9 @@
 #include "link/byte_link.h"
 #include "link/cancellation.h"
 #include "link/clock.h"
+#include "loader/chip_identity.h"
 #include "memory/device_model.h"
+#include "memory/serial_number.h"
 #include "programmer/outcome.h"
 
 namespace zarvik {
@@ -19,6 +21,7 @@ struct ProgrammerState;
 class SerialPort;
 class SimLink;
 class SimLoader;
+class SerialCounter;
 }  // namespace zarvik
 
 namespace zarvik::cli {
@@ -28,6 +31,13 @@ enum Exit { kOk = 0, kDifferences = 1, kUsage = 2, kLink = 3, kFile = 4, kWrongD
 
 // What `write flash` erases first.
 enum class EraseBefore { Pages, All, None };
+
+// --serial-at and its kin: each board gets the counter's next number at `place`.
+struct SerialNumbering {
+    SerialPlace place;
+    SerialLayout layout;
+    SerialCounter* counter = nullptr;  // shared by every board of the run
+};
 
 struct SessionOptions {
     std::string port;
@@ -40,9 +50,17 @@ struct SessionOptions {
     bool pulse_dtr = false;  // before connecting, for boards whose reset follows it
     std::optional<DeviceModel> simulate;  // a simulated loader of this model, in process
     RoadChoice road = RoadChoice::Auto;
+    std::optional<SerialNumbering> serial;
 };
 
 int exit_code_for(const OperationOutcome& o);
+
+// What a session learnt of the board, for the production log.
+struct LoaderFacts {
+    std::string chip;  // the model worked with; empty when no loader answered
+    std::string kind;  // "zarvik" (ours, with its protocol version), "other", or empty
+    int version = 0;
+};
 
 // One run of the command line: its steps in order on one connection, each reported as it
 // ends; the first that fails ends the run with its exit code. The line is the port the
@@ -59,6 +77,8 @@ public:
 
     int run(const std::vector<Step>& plan);
 
+    LoaderFacts loader_facts() const;
+
 private:
     int open_port(int baud);
     int monitor(const Step& step);
@@ -68,6 +88,9 @@ private:
     int run_step(const Step& step);
     int write(const Step& step);
     int list_ports();
+    int check_serial_before_sending(const std::vector<Step>& plan);
+    int take_serial();
+    int write_serial_alone();
 
     const SessionOptions& options_;
     Reporter& reporter_;
@@ -80,7 +103,10 @@ private:
     std::unique_ptr<ProgrammerState> state_;
     std::unique_ptr<Programmer> programmer_;
     bool identity_taken_ = false;
+    std::optional<ChipIdentity> identity_;
     bool flash_blank_ = false;  // the last flash command was a full erase
+    std::optional<std::uint64_t> serial_number_;  // taken from the counter for this board
+    bool serial_written_ = false;
 };
 
 }  // namespace zarvik::cli

@@ -11,6 +11,23 @@ namespace zarvik::cli {
 TextReporter::TextReporter(Verbosity verbosity, bool progress_bar, Clock& clock, std::FILE* out, std::FILE* err)
     : quiet_(verbosity == Verbosity::Quiet), bar_(progress_bar && !quiet_), clock_(clock), out_(out), err_(err) {}
 
+void TextReporter::name_port(const std::string& port) {
+    prefix_ = port_prefix(port);
+    bar_ = false;  // several boards' bars cannot share one line
+}
+
+// A line formatted whole and written with one call, after the port's name when several
+// boards share the streams, so that their lines never mix.
+template <typename... Args>
+void TextReporter::say(std::FILE* stream, const char* format, Args... args) {
+    const int n = std::snprintf(nullptr, 0, format, args...);
+    if (n <= 0) return;
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(static_cast<std::size_t>(n));
+    write_text(stream, prefix_ + text);
+}
+
 void TextReporter::begin(Operation operation, MemoryKind memory) {
     operation_ = operation;
     memory_ = memory;
@@ -25,7 +42,7 @@ void TextReporter::on_phase(Phase phase) {
     clear_bar();
     // A verify reads the chip back: the step is named for what it does.
     if (operation_ == Operation::Verify && phase == Phase::Reading) phase = Phase::Verifying;
-    print(err_, "%s\n", phase_text(phase, memory_).c_str());
+    say(err_, "%s\n", phase_text(phase, memory_).c_str());
 }
 
 void TextReporter::on_range(std::uint32_t maximum) {
@@ -76,10 +93,10 @@ void TextReporter::outcome(const OperationOutcome& o) {
     clear_bar();
     const std::string text = result_text(o);
     if (o.ok()) {
-        if (!quiet_) print(out_, "%s\n", text.c_str());
+        if (!quiet_) say(out_, "%s\n", text.c_str());
     } else {
         // Failures are shown even with --quiet: a script's log must say why it stopped.
-        print(o.result == OperationOutcome::Result::Differences ? out_ : err_, "%s\n", text.c_str());
+        say(o.result == OperationOutcome::Result::Differences ? out_ : err_, "%s\n", text.c_str());
     }
     std::fflush(out_);
 }
@@ -88,9 +105,9 @@ void TextReporter::connection(bool connected, bool announce) {
     clear_bar();
     const char* text = tr_text("status", connected ? kConnected : kNotConnected);
     if (!connected) {
-        print(err_, "%s\n", text);
+        say(err_, "%s\n", text);
     } else if (announce && !quiet_) {
-        print(out_, "%s\n", text);
+        say(out_, "%s\n", text);
     }
     std::fflush(out_);
 }
@@ -99,21 +116,21 @@ void TextReporter::ports(const std::vector<std::string>& names, const std::vecto
                          const std::string& summary) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string about = descriptions[i].text();
-        if (about.empty()) print(out_, "%s\n", names[i].c_str());
-        else print(out_, "%s\t%s\n", names[i].c_str(), about.c_str());
+        if (about.empty()) say(out_, "%s\n", names[i].c_str());
+        else say(out_, "%s\t%s\n", names[i].c_str(), about.c_str());
     }
-    if (!quiet_) print(err_, "%s\n", summary.c_str());
+    if (!quiet_) say(err_, "%s\n", summary.c_str());
     std::fflush(out_);
 }
 
 void TextReporter::started_program() {
-    if (!quiet_) print(out_, "%s\n", tr_text("status", kProgramStarted));
+    if (!quiet_) say(out_, "%s\n", tr_text("status", kProgramStarted));
     std::fflush(out_);
 }
 
 void TextReporter::monitoring(const std::string& port, int baud) {
     clear_bar();
-    if (!quiet_) print(err_, tr_text("cli", "Монитор порта %s на %d бод; выход — Ctrl-C\n"), port.c_str(), baud);
+    if (!quiet_) say(err_, tr_text("cli", "Монитор порта %s на %d бод; выход — Ctrl-C\n"), port.c_str(), baud);
 }
 
 void TextReporter::monitor_output(std::span<const std::uint8_t> bytes) {
@@ -123,19 +140,25 @@ void TextReporter::monitor_output(std::span<const std::uint8_t> bytes) {
     std::fflush(out_);
 }
 
+void TextReporter::serial_number(std::uint64_t number) {
+    if (!quiet_) say(out_, tr_text("cli", "Серийный номер: %llu\n"), static_cast<unsigned long long>(number));
+    std::fflush(out_);
+}
+
 void TextReporter::device(const std::string& name, std::uint32_t loader_start) {
-    if (!quiet_) print(out_, tr_text("cli", "МК: %s (загрузчик с адреса %.4X)\n"), name.c_str(), loader_start);
+    if (!quiet_) say(out_, tr_text("cli", "МК: %s (загрузчик с адреса %.4X)\n"), name.c_str(), loader_start);
     std::fflush(out_);
 }
 
 void TextReporter::error(const std::string& text) {
     clear_bar();
-    print(err_, "zarvik-cli: %s\n", text.c_str());
+    // The port comes after the program's name, as a compiler puts the file.
+    print(err_, "zarvik-cli: %s%s\n", prefix_.c_str(), text.c_str());
 }
 
 void TextReporter::warning(const std::string& text) {
     clear_bar();
-    if (!quiet_) print(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), text.c_str());
+    if (!quiet_) print(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), (prefix_ + text).c_str());
 }
 
 }  // namespace zarvik::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "cli/reporter.h"
 #include "link/clock.h"
@@ -16,6 +17,9 @@ public:
     TextReporter(Verbosity verbosity, bool progress_bar, Clock& clock, std::FILE* out = stdout,
                  std::FILE* err = stderr);
 
+    // One of several boards: each line names `port`, and no bar is drawn.
+    void name_port(const std::string& port);
+
     void begin(Operation operation, MemoryKind memory) override;
     void outcome(const OperationOutcome& outcome) override;
     void connection(bool connected, bool announce) override;
@@ -24,6 +28,7 @@ public:
     void started_program() override;
     void monitoring(const std::string& port, int baud) override;
     void monitor_output(std::span<const std::uint8_t> bytes) override;
+    void serial_number(std::uint64_t number) override;
     void device(const std::string& name, std::uint32_t loader_start) override;
     void error(const std::string& text) override;
     void warning(const std::string& text) override;
@@ -33,11 +38,14 @@ public:
     void on_position(std::uint32_t position) override;
 
 private:
+    template <typename... Args>
+    void say(std::FILE* stream, const char* format, Args... args);
     void clear_bar();
     void draw_bar();
 
     bool quiet_;
     bool bar_;
+    std::string prefix_;
     Clock& clock_;
     std::FILE* out_;
     std::FILE* err_;

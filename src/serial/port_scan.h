@@ -35,6 +35,7 @@ struct PortDescription {
     std::string product;
     std::string manufacturer;
     std::string usb_id;  // "0403:6001"
+    std::string serial;  // the adapter's own serial number, which tells two alike apart; not in text()
     bool empty() const { return product.empty() && manufacturer.empty() && usb_id.empty(); }
     std::string text() const;
 };

@@ -337,6 +337,7 @@ PortDescription describe_serial_port(const std::string& name, const std::string&
             d.usb_id = vendor + ":" + first_line(dir + "/idProduct");
             d.product = first_line(dir + "/product");
             d.manufacturer = first_line(dir + "/manufacturer");
+            d.serial = first_line(dir + "/serial");
             break;
         }
         dir.resize(dir.find_last_of('/'));

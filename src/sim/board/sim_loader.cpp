@@ -139,6 +139,15 @@ void SimLoader::garble(Answer& answer) {
     }
 }
 
+void SimLoader::press_reset() {
+    finish_programming();
+    hunt();
+    mode_ = Mode::Plain;
+    started_ = false;
+    block_fill_ = 0;
+    tentative_until_us_ = -1;
+}
+
 void SimLoader::hunt() {
     mode_ = Mode::Hunt;
     sync_run_ = 0;

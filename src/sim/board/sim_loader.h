@@ -52,6 +52,9 @@ public:
         host_bytes_ = 0;
         commands_ = 0;
     }
+    // The reset button: programming under way is finished, the program that `S` started
+    // stops, and the loader begins afresh in its plain mode; the memories stay.
+    void press_reset();
     const DeviceModel& model() const { return model_; }
     LoaderKind kind() const { return kind_; }
     // Page frames taken but still programming are done: the chip finishes them even
