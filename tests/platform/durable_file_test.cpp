@@ -2,6 +2,7 @@
 // the old content or the new, an append that never mixes two writers' lines.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -66,7 +67,7 @@ TEST(DurableFile, ALockExcludesOtherThreadsOfTheSameProcess) {
                 const auto lock = FileLock::acquire(lock_path, error);
                 ASSERT_TRUE(lock) << error;
                 EXPECT_TRUE(error.empty());
-                const int value = std::stoi(read_file(path));
+                const int value = std::atoi(read_file(path).c_str());  // 0 for a half-written file: a lost raise
                 std::ofstream(testing::native(path), std::ios::binary | std::ios::trunc) << (value + 1);
             }
         });
@@ -82,7 +83,7 @@ TEST(DurableFile, ALockExcludesOtherThreadsOfTheSameProcess) {
 
 TEST(DurableFile, ProcessesAppendingAtOnceLeaveEveryLineWhole) {
     TempDir dir;
-    const std::string log = dir.file("log.jsonl");
+    const std::string log = dir.file("журнал.jsonl");
     constexpr int kEach = 40;
     const std::vector<std::string> tags = {"A", "B", "C"};
     {

@@ -8,6 +8,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "platform/text_win.h"
 #else
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,15 +17,17 @@
 
 namespace zarvik::testing {
 
-// The helper lies beside the test program under Windows (the build names it with a
-// POSIX path that Wine's programs do not read).
+// The helper lies in helpers/ beside the test program (a folder of its own, so that
+// what runs every test program in the folder does not run it). Under Windows it is found
+// from the test program's own path: the build names it with a POSIX path when it
+// cross-builds, which Wine's programs do not read.
 inline std::string helper_program() {
 #if defined(_WIN32)
     wchar_t own[MAX_PATH] = {};
     const DWORD n = ::GetModuleFileNameW(nullptr, own, MAX_PATH);
     std::wstring path(own, n);
-    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"production_test_helper.exe";
-    return std::string(path.begin(), path.end());  // ASCII: the build folder's name
+    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"helpers\\production_test_helper.exe";
+    return win::narrow(path);
 #else
     return ZARVIK_PRODUCTION_HELPER;
 #endif
@@ -34,13 +38,14 @@ public:
     explicit ChildProcess(const std::vector<std::string>& args) {
         const std::string program = helper_program();
 #if defined(_WIN32)
-        std::string line = "\"" + program + "\"";
-        for (const std::string& a : args) line += " \"" + a + "\"";
-        STARTUPINFOA startup{};
+        // No argument here holds a quote or ends in a backslash: quoting them is enough.
+        std::wstring line = L"\"" + win::widen(program) + L"\"";
+        for (const std::string& a : args) line += L" \"" + win::widen(a) + L"\"";
+        STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        if (::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &info)) {
+        if (::CreateProcessW(win::widen(program).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &info)) {
             ::CloseHandle(info.hThread);
             process_ = info.hProcess;
         }

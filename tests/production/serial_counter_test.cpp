@@ -249,7 +249,7 @@ TEST(SerialCounter, ThreadsTakingAtOnceNeverGetOneNumberTwice) {
 
 TEST(SerialCounter, ProcessesTakingAtOnceNeverGetOneNumberTwice) {
     TempDir dir;
-    const std::string path = dir.write("counter", "7\n");
+    const std::string path = dir.write("счётчик", "7\n");  // a Cyrillic name passed to each process
     constexpr int kProcesses = 3;
     constexpr int kEach = 60;
     std::vector<std::unique_ptr<testing::ChildProcess>> children;
