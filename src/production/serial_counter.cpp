@@ -24,13 +24,13 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; 
 std::string shown(std::string_view content) {
     std::string_view line = content.substr(0, content.find('\n'));
     std::string out;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (out.size() >= kShownBytes && (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) {
+    for (const char byte : line) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (out.size() >= kShownBytes && (c & 0xC0) != 0x80) {
             out += "…";
             break;
         }
-        const unsigned char c = static_cast<unsigned char>(line[i]);
-        out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+        out += c < 0x20 || c == 0x7F ? '?' : byte;
     }
     return out;
 }
