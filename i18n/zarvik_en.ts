@@ -230,6 +230,42 @@
         <source> (всего различаются %u байт)</source>
         <translation> (%u bytes differ)</translation>
     </message>
+    <message>
+        <source>не удалось прочитать файл счётчика %s: %s</source>
+        <translation>cannot read the counter file %s: %s</translation>
+    </message>
+    <message>
+        <source>файла счётчика %s нет; новый счётчик начинают с --serial-start N</source>
+        <translation>the counter file %s does not exist; start a new counter with --serial-start N</translation>
+    </message>
+    <message>
+        <source>файл счётчика %s пуст</source>
+        <translation>the counter file %s is empty</translation>
+    </message>
+    <message>
+        <source>в файле счётчика %s не число: «%s»</source>
+        <translation>the counter file %s does not hold a number: &quot;%s&quot;</translation>
+    </message>
+    <message>
+        <source>в файле счётчика %s отрицательное число: «%s»</source>
+        <translation>the counter file %s holds a negative number: &quot;%s&quot;</translation>
+    </message>
+    <message>
+        <source>в файле счётчика %s слишком большое число: «%s»</source>
+        <translation>the counter file %s holds a number too large: &quot;%s&quot;</translation>
+    </message>
+    <message>
+        <source>номер %llu не помещается в формат</source>
+        <translation>number %llu does not fit the format</translation>
+    </message>
+    <message>
+        <source>не удалось заблокировать файл %s: %s</source>
+        <translation>cannot lock the file %s: %s</translation>
+    </message>
+    <message>
+        <source>не удалось записать файл счётчика %s: %s</source>
+        <translation>cannot write the counter file %s: %s</translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>

@@ -227,6 +227,42 @@
         <source> (всего различаются %u байт)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>не удалось прочитать файл счётчика %s: %s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>файла счётчика %s нет; новый счётчик начинают с --serial-start N</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>файл счётчика %s пуст</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>в файле счётчика %s не число: «%s»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>в файле счётчика %s отрицательное число: «%s»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>в файле счётчика %s слишком большое число: «%s»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>номер %llu не помещается в формат</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>не удалось заблокировать файл %s: %s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>не удалось записать файл счётчика %s: %s</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
