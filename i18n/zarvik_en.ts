@@ -255,8 +255,8 @@
         <translation>the counter file %s holds a number too large: &quot;%s&quot;</translation>
     </message>
     <message>
-        <source>номер %llu не помещается в формат</source>
-        <translation>number %llu does not fit the format</translation>
+        <source>номер %llu из файла счётчика %s не помещается в формат --serial-format</source>
+        <translation>number %llu from the counter file %s does not fit the --serial-format</translation>
     </message>
     <message>
         <source>не удалось заблокировать файл %s: %s</source>

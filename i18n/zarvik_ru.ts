@@ -252,7 +252,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>номер %llu не помещается в формат</source>
+        <source>номер %llu из файла счётчика %s не помещается в формат --serial-format</source>
         <translation type="unfinished"></translation>
     </message>
     <message>

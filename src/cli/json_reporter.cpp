@@ -38,7 +38,7 @@ JsonReporter::JsonReporter(std::FILE* out, std::FILE* err, std::string port)
 // One object a line, written with one call so that the boards of several ports, each
 // on its own thread, never interleave within a line; each names its port.
 template <typename... Args>
-void JsonReporter::emit(const char* format, Args... args) {
+void JsonReporter::put_line(const char* format, Args... args) {
     const int n = std::snprintf(nullptr, 0, format, args...);
     if (n <= 1) return;
     std::string text(static_cast<std::size_t>(n) + 1, '\0');
@@ -58,7 +58,7 @@ void JsonReporter::begin(Operation operation, MemoryKind memory) {
 void JsonReporter::on_range(std::uint32_t maximum) { maximum_ = maximum; }
 
 void JsonReporter::on_position(std::uint32_t position) {
-    emit("{\"event\":\"progress\",\"operation\":\"%s\",\"memory\":\"%s\",\"position\":%u,\"maximum\":%u}\n",
+    put_line("{\"event\":\"progress\",\"operation\":\"%s\",\"memory\":\"%s\",\"position\":%u,\"maximum\":%u}\n",
           operation_word(operation_), memory_word(memory_), std::min(position, maximum_), maximum_);
 }
 
@@ -79,11 +79,11 @@ void JsonReporter::outcome(const OperationOutcome& o) {
         }
         line += "]";
     }
-    emit("%s}\n", line.c_str());
+    put_line("%s}\n", line.c_str());
 }
 
 void JsonReporter::connection(bool connected, bool /*announce*/) {
-    emit("{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
+    put_line("{\"event\":\"result\",\"operation\":\"connect\",\"outcome\":\"%s\",\"text\":\"%s\"}\n",
           connected ? "success" : "link-error", tr_text("status", connected ? kConnected : kNotConnected));
 }
 
@@ -98,38 +98,38 @@ void JsonReporter::ports(const std::vector<std::string>& names, const std::vecto
                 json_escape(d.product) + "\",\"manufacturer\":\"" + json_escape(d.manufacturer) + "\",\"usb_id\":\"" +
                 json_escape(d.usb_id) + "\"}";
     }
-    emit("%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
+    put_line("%s],\"text\":\"%s\"}\n", line.c_str(), json_escape(summary).c_str());
 }
 
 void JsonReporter::started_program() {
-    emit("%s", "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
+    put_line("%s", "{\"event\":\"result\",\"operation\":\"start\",\"outcome\":\"success\"}\n");
 }
 
 void JsonReporter::monitoring(const std::string& port, int baud) {
     if (!port_.empty()) {
-        emit("{\"event\":\"monitor\",\"baud\":%d}\n", baud);  // the port is named already
+        put_line("{\"event\":\"monitor\",\"baud\":%d}\n", baud);  // the port is named already
         return;
     }
-    emit("{\"event\":\"monitor\",\"port\":\"%s\",\"baud\":%d}\n", json_escape(port).c_str(), baud);
+    put_line("{\"event\":\"monitor\",\"port\":\"%s\",\"baud\":%d}\n", json_escape(port).c_str(), baud);
 }
 
 void JsonReporter::monitor_output(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
     const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    emit("{\"event\":\"received\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+    put_line("{\"event\":\"received\",\"text\":\"%s\"}\n", json_escape(text).c_str());
 }
 
 void JsonReporter::serial_number(std::uint64_t number) {
-    emit("{\"event\":\"serial\",\"number\":%llu}\n", static_cast<unsigned long long>(number));
+    put_line("{\"event\":\"serial\",\"number\":%llu}\n", static_cast<unsigned long long>(number));
 }
 
 void JsonReporter::device(const std::string& name, std::uint32_t loader_start) {
-    emit("{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
+    put_line("{\"event\":\"device\",\"model\":\"%s\",\"loader_start\":%u}\n", json_escape(name).c_str(),
           loader_start);
 }
 
 void JsonReporter::error(const std::string& text) {
-    emit("{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
+    put_line("{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
     print(err_, "zarvik-cli: %s%s\n", port_prefix(port_).c_str(), text.c_str());
 }
 

@@ -33,7 +33,7 @@ public:
 
 private:
     template <typename... Args>
-    void emit(const char* format, Args... args);
+    void put_line(const char* format, Args... args);
 
     std::FILE* out_;
     std::FILE* err_;

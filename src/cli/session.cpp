@@ -149,7 +149,9 @@ int Session::take_serial() {
 int Session::write_serial_alone() {
     if (serial_written_) return kOk;
     if (const int code = ensure_connected(false); code != kOk) return code;
-    const Step step{.kind = Step::Kind::Write, .memory = options_.serial->place.memory};
+    Step step;
+    step.kind = Step::Kind::Write;
+    step.memory = options_.serial->place.memory;
     if (const int code = take_identity(step); code != kOk) return code;
     if (const int code = take_serial(); code != kOk) return code;
     reporter_.begin(Operation::Write, step.memory);

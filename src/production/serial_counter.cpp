@@ -91,7 +91,8 @@ std::string CounterError::text() const {
     case CounterProblem::TooLarge:
         return fill(tr_text("cli", "в файле счётчика %s слишком большое число: «%s»"), file, found.c_str());
     case CounterProblem::DoesNotFit:
-        return fill(tr_text("cli", "номер %llu не помещается в формат"), static_cast<unsigned long long>(number));
+        return fill(tr_text("cli", "номер %llu из файла счётчика %s не помещается в формат --serial-format"),
+                    static_cast<unsigned long long>(number), file);
     case CounterProblem::LockFailed:
         return fill(tr_text("cli", "не удалось заблокировать файл %s: %s"), file, found.c_str());
     case CounterProblem::WriteFailed:
