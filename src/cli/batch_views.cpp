@@ -123,12 +123,12 @@ std::string summary_table(const BatchSummary& summary) {
     return table + totals;
 }
 
-EventLinesView::EventLinesView(TextReporter::Verbosity verbosity, bool name_ports, Clock& clock, std::FILE* out,
-                               std::FILE* err)
-    : verbosity_(verbosity), name_ports_(name_ports), clock_(clock), out_(out), err_(err) {}
+EventLinesView::EventLinesView(TextReporter::Verbosity verbosity, bool name_ports, bool progress_bar, Clock& clock,
+                               std::FILE* out, std::FILE* err)
+    : verbosity_(verbosity), name_ports_(name_ports), progress_bar_(progress_bar), clock_(clock), out_(out), err_(err) {}
 
 std::unique_ptr<Reporter> EventLinesView::board(const std::string& port) {
-    auto reporter = std::make_unique<TextReporter>(verbosity_, false, clock_, out_, err_);
+    auto reporter = std::make_unique<TextReporter>(verbosity_, progress_bar_, clock_, out_, err_);
     if (name_ports_) reporter->name_port(port);
     return reporter;
 }

@@ -22,8 +22,8 @@ std::string board_result_text(const BoardRecord& board);
 // share the streams.
 class EventLinesView final : public BatchView {
 public:
-    EventLinesView(TextReporter::Verbosity verbosity, bool name_ports, Clock& clock, std::FILE* out = stdout,
-                   std::FILE* err = stderr);
+    EventLinesView(TextReporter::Verbosity verbosity, bool name_ports, bool progress_bar, Clock& clock,
+                   std::FILE* out = stdout, std::FILE* err = stderr);
     std::unique_ptr<Reporter> board(const std::string& port) override;
     void note(const std::string& port, const std::string& text) override;
     void summary(const BatchSummary& summary) override;
@@ -31,6 +31,7 @@ public:
 private:
     TextReporter::Verbosity verbosity_;
     bool name_ports_;
+    bool progress_bar_;
     Clock& clock_;
     std::FILE* out_;
     std::FILE* err_;

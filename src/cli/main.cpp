@@ -119,8 +119,14 @@ std::optional<std::string> batch_usage_error(const CommandLine& line, const std:
             return tr_text("cli", "ports и monitor не сочетаются с несколькими портами и --repeat");
         }
     }
-    if (line.repeat && line.ports.empty() && line.simulate.empty()) {
-        return tr_text("cli", "--repeat ждёт плату на порту: укажите --port");
+    if (line.repeat && (line.ports.empty() || !line.simulate.empty())) {
+        return tr_text("cli", "--repeat ждёт плату на порту: укажите --port, без --simulate");
+    }
+    for (std::size_t i = 0; i < line.ports.size(); ++i) {
+        if (std::find(line.ports.begin() + static_cast<std::ptrdiff_t>(i) + 1, line.ports.end(), line.ports[i]) !=
+            line.ports.end()) {
+            return formatted(tr_text("cli", "порт %s указан дважды"), line.ports[i]);
+        }
     }
     if (!line.serial_at.empty() && line.serial_file.empty()) {
         return tr_text("cli", "--serial-at берёт номера из файла счётчика: укажите --serial-file");
@@ -161,6 +167,7 @@ static int run(Console& console) {
     for (int s : kLineSpeeds) speeds.push_back(std::to_string(s));
     app.add_option("-p,--port", line.ports, tr_text("cli-help", kPortExample))
         ->expected(1)
+        ->allow_extra_args(false)  // one path an occurrence: the words after it are commands
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--ports", line.port_list, tr_text("cli-help", "several ports, separated by commas: the same commands run on each board at once"))
         ->delimiter(',');
@@ -285,8 +292,9 @@ static int run(Console& console) {
     } else if ((several || line.repeat) && !line.quiet && console.stderr_is_terminal() && live_lines_supported()) {
         view = std::make_unique<LiveLinesView>(batch_options.ports, clock);
     } else {
+        // A single board keeps its progress bar on a terminal.
         view = std::make_unique<EventLinesView>(line.quiet ? TextReporter::Verbosity::Quiet : TextReporter::Verbosity::Normal,
-                                                several, clock);
+                                                several, !several && console.stderr_is_terminal(), clock);
     }
     Batch runner(options, batch_options, *view, clock, g_cancel);
     return runner.run(steps);

@@ -98,7 +98,7 @@ public:
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         FakeClock clock;
-        cli::EventLinesView text(cli::TextReporter::Verbosity::Normal, ports_.size() > 1, clock, out, err);
+        cli::EventLinesView text(cli::TextReporter::Verbosity::Normal, ports_.size() > 1, false, clock, out, err);
         cli::JsonBatchView json_view(out, err);
         Cancellation own_stop;
         cli::Batch batch(session, options, json ? static_cast<cli::BatchView&>(json_view) : text, clock,
