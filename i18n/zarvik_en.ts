@@ -266,6 +266,110 @@
         <source>не удалось записать файл счётчика %s: %s</source>
         <translation>cannot write the counter file %s: %s</translation>
     </message>
+    <message>
+        <source>ждём плату</source>
+        <translation>waiting for a board</translation>
+    </message>
+    <message>
+        <source>плата снята, ждём следующую</source>
+        <translation>board gone, waiting for the next</translation>
+    </message>
+    <message>
+        <source>журнал не записан: </source>
+        <translation>log not written: </translation>
+    </message>
+    <message>
+        <source>%lld мс</source>
+        <translation>%lld ms</translation>
+    </message>
+    <message>
+        <source>готово</source>
+        <translation>done</translation>
+    </message>
+    <message>
+        <source>годна</source>
+        <translation>passed</translation>
+    </message>
+    <message>
+        <source>различия</source>
+        <translation>differences</translation>
+    </message>
+    <message>
+        <source>ошибка в команде</source>
+        <translation>usage error</translation>
+    </message>
+    <message>
+        <source>нет связи</source>
+        <translation>no link</translation>
+    </message>
+    <message>
+        <source>ошибка файла</source>
+        <translation>file error</translation>
+    </message>
+    <message>
+        <source>не тот МК</source>
+        <translation>wrong chip</translation>
+    </message>
+    <message>
+        <source>прервано</source>
+        <translation>interrupted</translation>
+    </message>
+    <message>
+        <source>Порт</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>МК</source>
+        <translation>Chip</translation>
+    </message>
+    <message>
+        <source>Номер</source>
+        <translation>Serial</translation>
+    </message>
+    <message>
+        <source>Итог</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>Время</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source> (испорчен)</source>
+        <translation> (spoiled)</translation>
+    </message>
+    <message>
+        <source>Плат: %d, годных: %d, с отказом: %d; номеров выдано: %d, испорчено: %d
+</source>
+        <translation>Boards: %d, passed: %d, failed: %d; serial numbers used: %d, spoiled: %d
+</translation>
+    </message>
+    <message>
+        <source>ports и monitor не сочетаются с несколькими портами и --repeat</source>
+        <translation>ports and monitor do not go with several ports or --repeat</translation>
+    </message>
+    <message>
+        <source>--repeat ждёт плату на порту: укажите --port, без --simulate</source>
+        <translation>--repeat waits for a board on a port: give --port, without --simulate</translation>
+    </message>
+    <message>
+        <source>порт %s указан дважды</source>
+        <translation>port %s is given twice</translation>
+    </message>
+    <message>
+        <source>--serial-at берёт номера из файла счётчика: укажите --serial-file</source>
+        <translation>--serial-at takes its numbers from a counter file: give --serial-file</translation>
+    </message>
+    <message>
+        <source>--serial-file и --serial-start действуют только с --serial-at</source>
+        <translation>--serial-file and --serial-start work only with --serial-at</translation>
+    </message>
+    <message>
+        <source>Серийный номер: %llu
+</source>
+        <translation>Serial number: %llu
+</translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -386,6 +490,46 @@ Exit codes:
     <message>
         <source>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</source>
         <translation>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</translation>
+    </message>
+    <message>
+        <source>several ports, separated by commas: the same commands run on each board at once</source>
+        <translation>several ports, separated by commas: the same commands run on each board at once</translation>
+    </message>
+    <message>
+        <source>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</source>
+        <translation>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</translation>
+    </message>
+    <message>
+        <source>append one JSON line for each board to this file</source>
+        <translation>append one JSON line for each board to this file</translation>
+    </message>
+    <message>
+        <source>append one CSV line for each board to this file</source>
+        <translation>append one CSV line for each board to this file</translation>
+    </message>
+    <message>
+        <source>give each board a serial number at eeprom:ADDR or flash:ADDR</source>
+        <translation>give each board a serial number at eeprom:ADDR or flash:ADDR</translation>
+    </message>
+    <message>
+        <source>expected eeprom:ADDR or flash:ADDR</source>
+        <translation>expected eeprom:ADDR or flash:ADDR</translation>
+    </message>
+    <message>
+        <source>u16le, u16be, u32le, u32be or ascii:N (decimal, N digits)</source>
+        <translation>u16le, u16be, u32le, u32be or ascii:N (decimal, N digits)</translation>
+    </message>
+    <message>
+        <source>expected u16le, u16be, u32le, u32be or ascii:N</source>
+        <translation>expected u16le, u16be, u32le, u32be or ascii:N</translation>
+    </message>
+    <message>
+        <source>the file that holds the next serial number</source>
+        <translation>the file that holds the next serial number</translation>
+    </message>
+    <message>
+        <source>the first number, when the serial file does not exist yet</source>
+        <translation>the first number, when the serial file does not exist yet</translation>
     </message>
 </context>
 <context>
@@ -787,7 +931,7 @@ Exit codes:
     </message>
     <message>
         <source>Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено</source>
-        <translation>The serial number at %.4X lies on the file's data: nothing was sent to the device</translation>
+        <translation>The serial number at %.4X lies on the file&apos;s data: nothing was sent to the device</translation>
     </message>
 </context>
 <context>

@@ -263,6 +263,108 @@
         <source>не удалось записать файл счётчика %s: %s</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>ждём плату</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>плата снята, ждём следующую</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>журнал не записан: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%lld мс</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>готово</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>годна</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>различия</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ошибка в команде</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>нет связи</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ошибка файла</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>не тот МК</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>прервано</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>МК</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Номер</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Итог</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Время</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (испорчен)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Плат: %d, годных: %d, с отказом: %d; номеров выдано: %d, испорчено: %d
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ports и monitor не сочетаются с несколькими портами и --repeat</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>--repeat ждёт плату на порту: укажите --port, без --simulate</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>порт %s указан дважды</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>--serial-at берёт номера из файла счётчика: укажите --serial-file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>--serial-file и --serial-start действуют только с --serial-at</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Серийный номер: %llu
+</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -384,6 +486,46 @@ Exit codes:
     <message>
         <source>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</source>
         <translation>auto: проверяемый сеанс нашего загрузчика, когда его первый блок показывает версию протокола 2; plain: только обычные четырёхбайтовые команды</translation>
+    </message>
+    <message>
+        <source>several ports, separated by commas: the same commands run on each board at once</source>
+        <translation>несколько портов через запятую: одни и те же команды на каждой плате одновременно</translation>
+    </message>
+    <message>
+        <source>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</source>
+        <translation>на каждом порту ждать плату, прошить её, дождаться, пока её снимут, и снова; Ctrl-C завершает, когда начатые платы готовы</translation>
+    </message>
+    <message>
+        <source>append one JSON line for each board to this file</source>
+        <translation>дописывать в этот файл строку JSON на каждую плату</translation>
+    </message>
+    <message>
+        <source>append one CSV line for each board to this file</source>
+        <translation>дописывать в этот файл строку CSV на каждую плату</translation>
+    </message>
+    <message>
+        <source>give each board a serial number at eeprom:ADDR or flash:ADDR</source>
+        <translation>дать каждой плате серийный номер по адресу eeprom:ADDR или flash:ADDR</translation>
+    </message>
+    <message>
+        <source>expected eeprom:ADDR or flash:ADDR</source>
+        <translation>ожидается eeprom:ADDR или flash:ADDR</translation>
+    </message>
+    <message>
+        <source>u16le, u16be, u32le, u32be or ascii:N (decimal, N digits)</source>
+        <translation>u16le, u16be, u32le, u32be или ascii:N (десятичный, N цифр)</translation>
+    </message>
+    <message>
+        <source>expected u16le, u16be, u32le, u32be or ascii:N</source>
+        <translation>ожидается u16le, u16be, u32le, u32be или ascii:N</translation>
+    </message>
+    <message>
+        <source>the file that holds the next serial number</source>
+        <translation>файл, в котором хранится следующий серийный номер</translation>
+    </message>
+    <message>
+        <source>the first number, when the serial file does not exist yet</source>
+        <translation>первый номер, если файла счётчика ещё нет</translation>
     </message>
 </context>
 <context>
