@@ -269,7 +269,7 @@ TransactionResult FastRoad::write_eeprom_unit(std::uint32_t address, std::span<c
     return failure;
 }
 
-OperationOutcome FastRoad::write_eeprom(OperationOutcome o, ProgressObserver& progress) {
+OperationOutcome FastRoad::write_eeprom(const OperationOutcome& o, ProgressObserver& progress) {
     // The range as the image holds it, as the plain road writes it (for a file, from
     // address 0: bytes the file leaves out are blank).
     const std::uint32_t first = o.first_address;

@@ -105,7 +105,7 @@ private:
     // the checks again.
     OperationOutcome program_flash(OperationOutcome o, std::span<const std::uint8_t> image, PageSpan span,
                                    ProgressObserver& progress);
-    OperationOutcome write_eeprom(OperationOutcome o, ProgressObserver& progress);
+    OperationOutcome write_eeprom(const OperationOutcome& o, ProgressObserver& progress);
     OperationOutcome verify_flash(OperationOutcome o, ProgressObserver& progress);
     OperationOutcome verify_eeprom(OperationOutcome o, ProgressObserver& progress);
     // Writes `data` at `address` with `D` and names what a failure left there, which

@@ -57,7 +57,7 @@ OperationOutcome PlainRoad::write_flash(const OperationOutcome& o, ProgressObser
     });
 }
 
-OperationOutcome PlainRoad::write_eeprom(OperationOutcome o, ProgressObserver& progress) {
+OperationOutcome PlainRoad::write_eeprom(const OperationOutcome& o, ProgressObserver& progress) {
     // Every byte of the range, as the image holds it: for a file the programmer starts
     // it at address 0, so that bytes the file leaves out are written blank.
     const std::uint32_t first = o.first_address;

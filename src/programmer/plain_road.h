@@ -27,7 +27,7 @@ private:
         return zarvik::failed(std::move(o), failure, stop_requested());
     }
     OperationOutcome write_flash(const OperationOutcome& o, ProgressObserver& progress, WriteOptions options);
-    OperationOutcome write_eeprom(OperationOutcome o, ProgressObserver& progress);
+    OperationOutcome write_eeprom(const OperationOutcome& o, ProgressObserver& progress);
 
     ProgrammerState& state_;
     LoaderProtocol& protocol_;

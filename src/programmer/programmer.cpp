@@ -245,7 +245,7 @@ OperationOutcome Programmer::write_unadvised(MemoryKind memory, const std::strin
     // own, so that nothing between the two is written.
     const ImagePatch* patch = patch_for(memory);
     const bool apart = patch != nullptr && (patch->address < o.first_address || patch->end() > o.end_address);
-    const OperationOutcome file = on_road(o, [&](MemoryRoad& road) { return road.write(o, progress, options); });
+    OperationOutcome file = on_road(o, [&](MemoryRoad& road) { return road.write(o, progress, options); });
     if (!apart || !file.ok()) return file;
     return joined(file, write_patch_range(begin(Operation::Write, memory), progress, options));
 }
@@ -303,7 +303,7 @@ OperationOutcome Programmer::verify_unadvised(MemoryKind memory, const std::stri
     progress.on_phase(Phase::Reading);
     clear_read_back(memory);
     protocol_.discard_stale_input();
-    const OperationOutcome file = on_road(o, [&](MemoryRoad& road) { return road.verify(o, progress); });
+    OperationOutcome file = on_road(o, [&](MemoryRoad& road) { return road.verify(o, progress); });
     // A patch beyond the file's end is compared on its own: the bytes between are not
     // the file's, and not blank either.
     const ImagePatch* patch = patch_for(memory);
