@@ -60,6 +60,7 @@ Session::Session(const SessionOptions& options, Reporter& reporter, Clock& clock
 Session::~Session() = default;
 
 int Session::run(const std::vector<Step>& plan) {
+    plan_ = &plan;
     if (const int code = check_serial_before_sending(plan); code != kOk) return code;
     // A number that no write of its memory carried goes on its own after the last step
     // that touches memory, before the program is started.
@@ -132,6 +133,16 @@ int Session::take_serial() {
         programmer_->set_patch(std::nullopt);
         reporter_.begin(refused->operation, refused->memory);
         return report(*refused);
+    }
+    // Every file the chain writes, against the chip: a file that this chip refuses
+    // must not cost a number.
+    for (const Step& step : *plan_) {
+        if (step.kind != Step::Kind::Write) continue;
+        if (const OperationOutcome checked = programmer_->check_file(step.memory, step.file); !checked.ok()) {
+            programmer_->set_patch(std::nullopt);
+            reporter_.begin(Operation::Write, step.memory);
+            return report(checked);
+        }
     }
     const auto taken = serial.counter->take([&](std::uint64_t n) { return serial_fits(serial.layout, n); });
     if (const auto* error = std::get_if<CounterError>(&taken)) {

@@ -105,6 +105,7 @@ private:
     bool identity_taken_ = false;
     std::optional<ChipIdentity> identity_;
     bool flash_blank_ = false;  // the last flash command was a full erase
+    const std::vector<Step>* plan_ = nullptr;  // the chain under way
     std::optional<std::uint64_t> serial_number_;  // taken from the counter for this board
     bool serial_written_ = false;
 };

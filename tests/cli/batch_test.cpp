@@ -82,9 +82,10 @@ struct BatchRun {
 // The boards of a batch, each on its own simulated chip with our loader.
 class Boards {
 public:
-    explicit Boards(std::vector<std::string> ports, SimFaults faults = {}) : ports_(std::move(ports)) {
+    explicit Boards(std::vector<std::string> ports, SimFaults faults = {}, const char* model = "ATmega328")
+        : ports_(std::move(ports)) {
         for (std::size_t i = 0; i < ports_.size(); ++i) {
-            boards_.push_back(std::make_unique<SimBoard>("ATmega328", faults, LoaderKind::Ours));
+            boards_.push_back(std::make_unique<SimBoard>(model, faults, LoaderKind::Ours));
         }
     }
     SimBoard& operator[](const std::string& port) { return *boards_[index(port)]; }
@@ -380,6 +381,20 @@ TEST_F(Batch, ADamagedCounterFileIsRefusedBeforeAnythingIsSent) {
             EXPECT_EQ(read_text(path), c.content) << "the counter is left as it was";
         }
     }
+}
+
+TEST_F(Batch, AFileTheChipRefusesCostsNoNumber) {
+    TempDir dir;
+    // 8 KB: more than an ATmega8 has below its loader, which only the chip tells.
+    const std::string program = program_file(dir, 8000);
+    SerialCounter counter(dir.file("serial.txt"), 5);
+    auto options = with_serial(counter, "eeprom:0", "u16le");
+    options.model_given = false;
+    Boards boards({"A"}, {}, "ATmega8");
+    const BatchRun run = boards.run(options, {}, {"write", "flash", program});
+    EXPECT_EQ(run.code, cli::kFile) << run.out << run.err;
+    EXPECT_EQ(std::get<std::uint64_t>(counter.peek()), 5u);
+    EXPECT_EQ(run.out.find("Серийный номер"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -249,7 +249,9 @@ TEST(LoaderSession, APageFrameReachingTheLoaderIsNotAnsweredAndTheNextCommandBri
         const auto answer = board.session.frame_answer(c.address, programmed, 1000);
         EXPECT_EQ(!answer.has_value(), c.taken) << c.address;
         // The answer is the check of the range as the flash now holds it.
-        if (c.taken) EXPECT_EQ(programmed, crc32(data)) << c.address;
+        if (c.taken) {
+            EXPECT_EQ(programmed, crc32(data)) << c.address;
+        }
         // The simulated chip's memory shows a page once its time has passed on the board.
         board.loader.finish_programming();
         for (std::uint32_t a = 0; a < 0x1C00; ++a) {
@@ -280,7 +282,9 @@ TEST(LoaderSession, AfterAPauseTheSessionIsFoundAgainAndThePauseIsNoFailure) {
         EXPECT_EQ(checks[1], crc32(board.loader.flash().subspan(0x0280, 128)));
         const auto sent = board.sent(from);
         EXPECT_EQ(sent.front() == 'U', c.reopened) << c.pause_ms;
-        if (c.reopened) EXPECT_EQ(sent[4], 'Z') << c.pause_ms;
+        if (c.reopened) {
+            EXPECT_EQ(sent[4], 'Z') << c.pause_ms;
+        }
         EXPECT_EQ(board.loader.mode(), SimLoader::Mode::Session);
     }
 }
