@@ -10,7 +10,12 @@
 namespace zarvik::cli {
 namespace {
 
-std::string quoted(const std::string& text) { return "\"" + json_escape(text) + "\""; }
+std::string quoted(const std::string& text) {
+    std::string out(1, '"');
+    out += json_escape(text);
+    out += '"';
+    return out;
+}
 
 std::string hex32(std::uint32_t value) {
     char buf[12];
