@@ -1,7 +1,9 @@
 // zarvik-sim: a simulated board with the resident loader, on a new pseudo-terminal.
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <variant>
@@ -13,6 +15,10 @@
 #include "zarvik_version.h"
 
 namespace {
+
+// SIGUSR1 presses the board's reset button: the loader starts afresh, the memories stay.
+std::atomic<bool> g_reset{false};
+void on_reset(int) { g_reset.store(true); }
 
 bool load_into(const std::string& path, std::span<std::uint8_t> memory, const char* what) {
     std::vector<std::uint8_t> image(memory.size(), 0xFF);
@@ -80,7 +86,8 @@ int run(zarvik::SimProgram& program, int argc, char** argv) {
     if (!program.make_link(server.path())) return 3;
     program.prepare_to_serve();
     zarvik::SimProgram::announce(server.path());
-    server.serve(program.stop());
+    std::signal(SIGUSR1, on_reset);
+    server.serve(program.stop(), &g_reset);
 
     if (!loader.line_gone()) loader.finish_programming();
     if (!log_out.empty()) {

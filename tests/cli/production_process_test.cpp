@@ -2,10 +2,13 @@
 // two programs sharing one counter file, and one killed in the middle of a board.
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <random>
 #include <set>
@@ -118,6 +121,56 @@ TEST(ProductionLine, AProgramKilledAfterTakingANumberLeavesAGapNeverADuplicate) 
     const auto lines = log_lines(dir.file("log.jsonl"));
     ASSERT_EQ(lines.size(), 1u) << "the killed run left no line, not even half of one";
     EXPECT_EQ(lines[0]["serial"].toInt(), 101) << "100 stays a gap";
+}
+
+// Waits for the log to hold `count` lines; a generous deadline, for a busy machine.
+bool log_reaches(const std::string& path, std::size_t count) {
+    QDeadlineTimer deadline(120000);
+    while (!deadline.hasExpired()) {
+        std::istringstream in(testing::read_file(path));
+        std::size_t lines = 0;
+        for (std::string line; std::getline(in, line);) ++lines;
+        if (lines >= count) return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+TEST(ProductionLine, RepeatOnARealPortTakesEachResetBoardUntilCtrlC) {
+    TempDir dir;
+    const std::string program = random_hex(dir, "app.hex", 3000, 9);
+    SimProcess board({"-m", "ATmega328"});
+    ASSERT_TRUE(board.ready()) << board.failure();
+    const std::string log = dir.file("log.jsonl");
+    QProcess line;
+    line.setProcessEnvironment(testing::cli_environment());
+    line.start(QStringLiteral(ZARVIK_CLI_BINARY),
+               {"-p", board.path(), "--repeat", "--json", "--log", QString::fromStdString(log), "write", "flash",
+                QString::fromStdString(program), "start"});
+    // The first board is programmed and started; once the program says it is gone, the
+    // reset button stands for the next board on the same cable.
+    std::string seen;
+    auto says = [&](const std::string& text) {
+        while (seen.find(text) == std::string::npos && line.waitForReadyRead(120000)) {
+            seen += line.readAllStandardOutput().toStdString();
+        }
+        return seen.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(says("ждём следующую")) << seen;
+    ASSERT_TRUE(log_reaches(log, 1));
+    ::kill(static_cast<pid_t>(board.pid()), SIGUSR1);
+    ASSERT_TRUE(log_reaches(log, 2)) << line.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(line.processId()), SIGINT);
+    ASSERT_TRUE(line.waitForFinished(60000));
+    EXPECT_EQ(line.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(line.exitCode(), 0) << "Ctrl-C is how a repeat ends";
+    seen += line.readAllStandardOutput().toStdString();
+    const QList<QByteArray> out = QByteArray::fromStdString(seen).trimmed().split('\n');
+    const QJsonObject summary = QJsonDocument::fromJson(out.last()).object();
+    EXPECT_EQ(summary["event"].toString(), "summary") << out.last().toStdString();
+    EXPECT_EQ(summary["passed"].toInt(), 2);
+    EXPECT_EQ(summary["failed"].toInt(), 0);
+    for (const QJsonObject& board_line : log_lines(log)) EXPECT_EQ(board_line["outcome"].toString(), "passed");
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     bool ready() const { return !path_.isEmpty(); }
+    qint64 pid() const { return process_.processId(); }
     const std::string& failure() const { return failure_; }
     const QString& path() const { return path_; }
     std::string path_string() const { return path_.toStdString(); }

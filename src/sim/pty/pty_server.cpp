@@ -32,7 +32,7 @@ bool PtyServer::open() {
     return false;
 }
 
-void PtyServer::serve(const std::atomic<bool>& stop) {
+void PtyServer::serve(const std::atomic<bool>& stop, std::atomic<bool>* reset) {
     struct Scheduled {
         std::int64_t due_us;
         std::vector<std::uint8_t> bytes;
@@ -47,6 +47,12 @@ void PtyServer::serve(const std::atomic<bool>& stop) {
     LatencyBuffer adapter(latency_us_);
 
     while (!stop.load() && !loader_.line_gone()) {
+        if (reset != nullptr && reset->exchange(false)) {
+            // What the chip was about to send dies with it.
+            loader_.press_reset();
+            outgoing.clear();
+            tentative = false;
+        }
         const std::int64_t now = now_us();
         if (adapter.enabled()) {
             auto due = adapter.take_due(now);

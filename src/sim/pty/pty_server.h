@@ -24,8 +24,9 @@ public:
     const std::string& path() const { return pty_.path(); }
     const std::string& error() const { return error_; }
 
-    // Serves until `stop` becomes true or the simulated line goes away.
-    void serve(const std::atomic<bool>& stop);
+    // Serves until `stop` becomes true or the simulated line goes away. `reset`, when
+    // given, is the reset button: set (from a signal handler), it is pressed once.
+    void serve(const std::atomic<bool>& stop, std::atomic<bool>* reset = nullptr);
 
 private:
     SimLoader& loader_;
