@@ -249,6 +249,19 @@ done
 ZARVIK_SERIAL_PORTS="COM12;COM5;COM3" wcli ports >"$work/ports3.out" 2>/dev/null
 out=$(tr -d '\r' <"$work/ports3.out" | tr '\n' ' ')
 [ "$out" = "COM3 COM5 COM12 " ] && pass "ports sorts as numbers" || fail "ports lists '$out'"
+
+# 11. Three boards at once (threads, one port each), a serial number each from a counter
+# under a Cyrillic name, and the log a line a board.
+counter="$work/Счётчик.txt"
+if wcli --ports COM3,COM5,COM12 --serial-at eeprom:0x40 --serial-format ascii:4 --serial-file "$counter" \
+     --serial-start 7 --log "$work/boards.jsonl" write eeprom "$eep" >"$work/batch.out" 2>"$work/batch.err"; then
+  pass "three boards at once"
+else
+  fail "three boards at once (exit $?)"; cat "$work/batch.out" "$work/batch.err"
+fi
+numbers=$(grep -o '"serial":[0-9]*' "$work/boards.jsonl" 2>/dev/null | sort | tr '\n' ' ')
+[ "$numbers" = '"serial":7 "serial":8 "serial":9 ' ] && [ "$(tr -d '\r\n' <"$counter")" = 10 ] \
+  && pass "numbers 7, 8, 9 given once each" || fail "numbers given: '$numbers'"
 for p in "${extra_pids[@]}"; do kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
 extra_pids=()
 stop_sim

@@ -85,21 +85,29 @@ std::optional<std::string> replace_file_durably(const std::string& path, std::st
 }
 
 std::optional<std::string> append_line_durably(const std::string& path, std::string_view line) {
-    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end as one piece,
-    // whoever else appends meanwhile.
-    const HANDLE file = ::CreateFileW(win::widen(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+    // FILE_APPEND_DATA sends every write to the end; a lock taken by every writer makes
+    // the whole line one piece also where appends are not atomic (a network share, Wine).
+    // It covers one byte far beyond any log's end, so readers of the lines never meet it.
+    const HANDLE file = ::CreateFileW(win::widen(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return last_error_text();
-    DWORD written = 0;
-    const bool whole = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-                       written == line.size();
-    if (!whole || !::FlushFileBuffers(file)) {
-        const DWORD code = whole || written == 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_DISK_FULL);
+    OVERLAPPED at{};
+    at.Offset = 0;
+    at.OffsetHigh = 0x7FFFFFFF;
+    if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+        const DWORD code = ::GetLastError();
         ::CloseHandle(file);
         return win::system_message(code);
     }
+    DWORD written = 0;
+    const bool whole = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+                       written == line.size();
+    const bool flushed = whole && ::FlushFileBuffers(file);
+    const DWORD code = flushed ? 0 : whole || written == 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_DISK_FULL);
+    ::UnlockFileEx(file, 0, 1, 0, &at);
     ::CloseHandle(file);
+    if (!flushed) return win::system_message(code);
     return std::nullopt;
 }
 
