@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "platform/text_win.h"
 
@@ -145,18 +143,6 @@ std::string host_name() {
     DWORD size = 256;
     if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return {};
     return win::narrow(std::wstring_view(name, size));
-}
-
-std::string utc_timestamp() {
-    const auto now = std::chrono::system_clock::now();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    ::gmtime_s(&tm, &seconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
-    return text;
 }
 
 }  // namespace zarvik
