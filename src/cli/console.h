@@ -73,14 +73,21 @@ void note_stop(StopReason reason);
 // that Russian is readable whatever the console's code page and font; a file, a pipe
 // and every POSIX terminal get the bytes as they are.
 void write_text(std::FILE* stream, std::string_view utf8);
+// printf into a string, for a line that is put together before one write.
+template <typename... Args>
+std::string formatted_text(const char* format, Args... args) {
+    const int n = std::snprintf(nullptr, 0, format, args...);
+    if (n <= 0) return {};
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
 // printf to a stream through write_text.
 template <typename... Args>
 void print(std::FILE* stream, const char* format, Args... args) {
-    const int n = std::snprintf(nullptr, 0, format, args...);
-    if (n <= 0) return;
-    std::vector<char> text(static_cast<std::size_t>(n) + 1);
-    std::snprintf(text.data(), text.size(), format, args...);
-    write_text(stream, std::string_view(text.data(), static_cast<std::size_t>(n)));
+    const std::string text = formatted_text(format, args...);
+    if (!text.empty()) write_text(stream, text);
 }
 
 // The keyboard while a serial terminal runs: keystrokes go out as they are typed, not

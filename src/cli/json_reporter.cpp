@@ -39,11 +39,8 @@ JsonReporter::JsonReporter(std::FILE* out, std::FILE* err, std::string port)
 // on its own thread, never interleave within a line; each names its port.
 template <typename... Args>
 void JsonReporter::put_line(const char* format, Args... args) {
-    const int n = std::snprintf(nullptr, 0, format, args...);
-    if (n <= 1) return;
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, args...);
-    text.resize(static_cast<std::size_t>(n));
+    std::string text = formatted_text(format, args...);
+    if (text.size() <= 1) return;
     if (!port_.empty()) text.insert(1, "\"port\":\"" + json_escape(port_) + "\",");
     write_text(out_, text);
     std::fflush(out_);

@@ -20,12 +20,8 @@ void TextReporter::name_port(const std::string& port) {
 // boards share the streams, so that their lines never mix.
 template <typename... Args>
 void TextReporter::say(std::FILE* stream, const char* format, Args... args) {
-    const int n = std::snprintf(nullptr, 0, format, args...);
-    if (n <= 0) return;
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, args...);
-    text.resize(static_cast<std::size_t>(n));
-    write_text(stream, prefix_ + text);
+    const std::string text = formatted_text(format, args...);
+    if (!text.empty()) write_text(stream, prefix_ + text);
 }
 
 void TextReporter::begin(Operation operation, MemoryKind memory) {
