@@ -22,9 +22,7 @@ std::string padded(const std::string& text, std::size_t width) {
 }
 
 std::string milliseconds_text(std::int64_t ms) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, tr_text("cli", "%lld мс"), static_cast<long long>(ms));
-    return buf;
+    return formatted_text(tr_text("cli", "%lld мс"), static_cast<long long>(ms));
 }
 
 // One board's progress as its line on a terminal shows it.
@@ -115,12 +113,9 @@ std::string summary_table(const BatchSummary& summary) {
     };
     std::string table = line(head);
     for (const auto& row : rows) table += line(row);
-    char totals[256];
-    std::snprintf(totals, sizeof totals,
-                  tr_text("cli", "Плат: %d, годных: %d, с отказом: %d; номеров выдано: %d, испорчено: %d\n"),
-                  static_cast<int>(summary.boards.size()), summary.passed, summary.failed, summary.numbers_used,
-                  summary.spoiled);
-    return table + totals;
+    return table + formatted_text(tr_text("cli", "Плат: %d, годных: %d, с отказом: %d; номеров выдано: %d, испорчено: %d\n"),
+                                  static_cast<int>(summary.boards.size()), summary.passed, summary.failed,
+                                  summary.numbers_used, summary.spoiled);
 }
 
 EventLinesView::EventLinesView(TextReporter::Verbosity verbosity, bool name_ports, bool progress_bar, Clock& clock,
