@@ -538,6 +538,37 @@ TEST(SerialLine, ReceiverReadsFramesAtItsOwnSpeed) {
     EXPECT_FALSE(line.next(136, 16, 10'000).has_value());
 }
 
+// A host at another speed than the chip's, with edges that land exactly on one of the
+// receiver's samples: a rounding that read the bit before such an edge made the
+// receiver find the same edge again for ever, and the board stopped answering even
+// its own stop. Each case ends, with no more bytes read than there are start edges.
+TEST(SerialLine, MismatchedSpeedsAlwaysReachTheEndOfTheLine) {
+    struct Case {
+        int host_baud;
+        double receiver_bit;  // in cycles of a 16 MHz chip
+        int samples;
+        double start;
+        std::uint8_t byte;
+        int frames;
+    };
+    const std::array<Case, 3> cases{{
+        {9600, 136, 8, 5, 0x40, 2},   // the loader at 115200 (U2X, UBRR 16), the host at 9600
+        {9600, 16, 16, 0, 0x01, 2},   // a UART in its reset state (UBRR 0)
+        {115200, 16, 16, 0, 0x10, 4},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host_baud);
+        SerialLine line;
+        for (int i = 0; i < c.frames; ++i) line.send(i == 0 ? c.start : line.idle_from(), 16e6 / c.host_baud, c.byte);
+        int bytes = 0;
+        while (auto r = line.next(c.receiver_bit, c.samples, 1e12)) {
+            line.take(*r);
+            ++bytes;
+        }
+        EXPECT_LE(bytes, c.frames * 5);
+    }
+}
+
 // The board behind a USB adapter with a 16 ms latency timer, on simulated time: each
 // short answer waits for the timer since the last delivery, a block streams in packets
 // of 62 bytes and its last 4 bytes wait again. Writing still works, only slower.

@@ -13,7 +13,11 @@ int SerialLine::level(double t) const {
     for (const Frame& f : frames_) {
         if (t < f.start) return 1;
         if (t >= f.end()) continue;
-        const int k = static_cast<int>((t - f.start) / f.bit);
+        // The bit's index as falling_edge_from() places the edges (start + i * bit):
+        // a division alone may round an edge into the bit before it.
+        int k = static_cast<int>((t - f.start) / f.bit);
+        if (f.start + (k + 1) * f.bit <= t) ++k;
+        if (k > 0 && f.start + k * f.bit > t) --k;
         if (k == 0) return 0;
         if (k <= 8) return (f.byte >> (k - 1)) & 1;
         return 1;
@@ -48,8 +52,10 @@ std::optional<SerialLine::Received> SerialLine::next(double bit, int samples, do
     for (;;) {
         const auto edge = falling_edge_from(from);
         if (!edge) return std::nullopt;
-        // The receiver sees the edge at its next sample.
-        const double seen = std::ceil(*edge / tick) * tick;
+        // The receiver sees the edge at its next sample, never before the edge itself,
+        // however the division rounds.
+        double seen = std::ceil(*edge / tick) * tick;
+        if (seen < *edge) seen += tick;
         auto at = [&](int bit_index, int sample) { return seen + (bit_index * samples + sample - 1) * tick; };
         auto vote = [&](int bit_index) {
             return level(at(bit_index, first)) + level(at(bit_index, first + 1)) + level(at(bit_index, first + 2)) >= 2;
@@ -66,6 +72,8 @@ std::optional<SerialLine::Received> SerialLine::next(double bit, int samples, do
             }
             return Received{at(9, first + 2), at(9, first + 1), seen + 10 * bit, byte, !vote(9)};
         }
+        // Each turn searches past this edge, or a rounding could find it again for ever.
+        if (passed <= *edge) passed = std::nextafter(*edge, HUGE_VAL);
         from = passed;
         if (final_so_far && passed <= known_until) {
             search_from_ = passed;
