@@ -246,9 +246,6 @@ void SerialPort::discard_input() {
     ::PurgeComm(native_->handle, PURGE_RXCLEAR);
 }
 
-// The registry's port list carries no adapter names; the listing shows names only.
-PortDescription describe_serial_port(const std::string&, const std::string&) { return {}; }
-
 std::vector<std::string> system_serial_ports() {
     std::vector<std::string> names;
     HKEY key{};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "serial/port_scan.h"
+#include "serial/usb_device_id.h"
 #if defined(__linux__)
 #include <fcntl.h>
 #include <stdlib.h>
@@ -214,6 +215,37 @@ TEST(SerialPortFailure, TheTextNamesThePortAndWhy) {
     EXPECT_FALSE(port.write(byte));
     EXPECT_TRUE(port.read(byte).line_lost);
 }
+
+// Windows names a USB device "USB\VID_xxxx&PID_xxxx\SERIAL"; a made-up last part (an
+// adapter without a serial number) holds an '&', and a driver's own node or one
+// interface of a composite device is no whole device: the walk goes on to its parent.
+TEST(PortList, WindowsUsbDeviceNamesGiveTheIdsAndTheAdaptersOwnSerial) {
+    struct Case { const char* id; bool device; const char* usb_id; const char* serial; };
+    for (const Case& c : {Case{"USB\\VID_0403&PID_6001\\A50285BI", true, "0403:6001", "A50285BI"},
+                          Case{"usb\\vid_1a86&pid_7523\\5&1C5A3D2&0&2", true, "1a86:7523", ""},
+                          Case{"USB\\VID_10C4&PID_EA60\\0001", true, "10c4:ea60", "0001"},
+                          Case{"USB\\VID_2341&PID_0043&MI_00\\6&3A7F&0&0000", false, "", ""},
+                          Case{"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", false, "", ""},
+                          Case{"USB\\VID_0403&PID_60\\X", false, "", ""},
+                          Case{"USB\\VID_04G3&PID_6001\\X", false, "", ""},
+                          Case{"USB\\ROOT_HUB30\\4&1&0", false, "", ""},
+                          Case{"ACPI\\PNP0501\\1", false, "", ""},
+                          Case{"USB\\VID_0403&PID_6001", false, "", ""}}) {
+        SCOPED_TRACE(c.id);
+        const auto parsed = parse_usb_device_id(c.id);
+        ASSERT_EQ(parsed.has_value(), c.device);
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->usb_id, c.usb_id);
+        EXPECT_EQ(parsed->serial, c.serial);
+    }
+}
+
+#if defined(_WIN32)
+TEST(PortList, APortWindowsDoesNotKnowHasNoDescription) {
+    EXPECT_TRUE(describe_serial_port("COM250").empty());
+    EXPECT_TRUE(describe_serial_port("\\\\.\\COM250").serial.empty());
+}
+#endif
 
 #if defined(__linux__)
 TEST(PortList, AUsbAdapterIsDescribedFromSysfs) {
