@@ -86,11 +86,9 @@ std::string formatted_text(const char* format, Args... args) {
 // printf to a stream through write_text.
 template <typename... Args>
 void print(std::FILE* stream, const char* format, Args... args) {
-    const int n = std::snprintf(nullptr, 0, format, args...);
-    if (n <= 0) return;
-    std::vector<char> text(static_cast<std::size_t>(n) + 1);
-    std::snprintf(text.data(), text.size(), format, args...);
-    write_text(stream, std::string_view(text.data(), static_cast<std::size_t>(n)));
+    const std::string text = formatted_text(format, args...);
+    // The view spelled out: cppcheck takes the string's own conversion for a dangling one.
+    if (!text.empty()) write_text(stream, std::string_view(text.data(), text.size()));
 }
 
 // The keyboard while a serial terminal runs: keystrokes go out as they are typed, not
