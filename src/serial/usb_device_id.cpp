@@ -14,11 +14,12 @@ bool starts_with_nocase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-// Four hex digits after `tag` ("VID_"), in lower case; empty when they are not there.
-std::string hex4_after(std::string_view text, std::string_view tag) {
-    if (!starts_with_nocase(text, tag) || text.size() < tag.size() + 4) return {};
+// `field` is `tag` ("VID_") and four hex digits, nothing more: the digits in lower
+// case, or empty when it is not.
+std::string hex4_field(std::string_view field, std::string_view tag) {
+    if (!starts_with_nocase(field, tag) || field.size() != tag.size() + 4) return {};
     std::string digits;
-    for (char c : text.substr(tag.size(), 4)) {
+    for (char c : field.substr(tag.size())) {
         if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return {};
         digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
@@ -37,10 +38,10 @@ std::optional<UsbDeviceId> parse_usb_device_id(std::string_view instance_id) {
     // "VID_0403&PID_6001", with nothing after the product id: an "&MI_00" is one
     // interface of a composite device, whose parent is the device itself.
     const std::size_t amp = hardware.find('&');
-    if (amp == std::string_view::npos || hardware.size() != amp + 9) return std::nullopt;
-    const std::string vendor = hex4_after(hardware.substr(0, amp), "VID_");
-    const std::string product = hex4_after(hardware.substr(amp + 1), "PID_");
-    if (vendor.empty() || product.empty() || hardware.substr(0, amp).size() != 8) return std::nullopt;
+    if (amp == std::string_view::npos) return std::nullopt;
+    const std::string vendor = hex4_field(hardware.substr(0, amp), "VID_");
+    const std::string product = hex4_field(hardware.substr(amp + 1), "PID_");
+    if (vendor.empty() || product.empty()) return std::nullopt;
     UsbDeviceId id{vendor + ":" + product, {}};
     if (!instance.empty() && instance.find('&') == std::string_view::npos && instance.find('\\') == std::string_view::npos)
         id.serial = std::string(instance);

@@ -227,6 +227,7 @@ TEST(PortList, WindowsUsbDeviceNamesGiveTheIdsAndTheAdaptersOwnSerial) {
                           Case{"USB\\VID_2341&PID_0043&MI_00\\6&3A7F&0&0000", false, "", ""},
                           Case{"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", false, "", ""},
                           Case{"USB\\VID_0403&PID_60\\X", false, "", ""},
+                          Case{"USB\\VID_04031&PID_6001\\X", false, "", ""},
                           Case{"USB\\VID_04G3&PID_6001\\X", false, "", ""},
                           Case{"USB\\ROOT_HUB30\\4&1&0", false, "", ""},
                           Case{"ACPI\\PNP0501\\1", false, "", ""},
