@@ -806,10 +806,6 @@ Exit codes:
         <translation>cannot read the ELF file: </translation>
     </message>
     <message>
-        <source>эта сборка не читает файлы ELF, нужен файл Intel HEX</source>
-        <translation>this build cannot read ELF files; use an Intel HEX file</translation>
-    </message>
-    <message>
         <source>Не удалось записать файл %s: %s</source>
         <translation>Cannot write %s: %s</translation>
     </message>
@@ -932,6 +928,18 @@ Exit codes:
     <message>
         <source>Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено</source>
         <translation>The serial number at %.4X lies on the file&apos;s data: nothing was sent to the device</translation>
+    </message>
+    <message>
+        <source>таблица сегментов выходит за конец файла</source>
+        <translation>its segment table runs past the end of the file</translation>
+    </message>
+    <message>
+        <source>данные сегмента выходят за конец файла</source>
+        <translation>a segment's data runs past the end of the file</translation>
+    </message>
+    <message>
+        <source>заголовок повреждён или неполон</source>
+        <translation>its header is damaged or cut short</translation>
     </message>
 </context>
 <context>

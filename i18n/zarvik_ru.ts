@@ -786,10 +786,6 @@ Exit codes:
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>эта сборка не читает файлы ELF, нужен файл Intel HEX</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Не удалось записать файл %s: %s</source>
         <translation type="unfinished"></translation>
     </message>
@@ -895,6 +891,7 @@ Exit codes:
     </message>
     <message>
         <source>Сравниваем EEPROM</source>
+        <translation></translation>
     </message>
     <message>
         <source>. Из этого кадра в память ничего не записано</source>
@@ -926,6 +923,18 @@ Exit codes:
     </message>
     <message>
         <source>Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>таблица сегментов выходит за конец файла</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>данные сегмента выходят за конец файла</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>заголовок повреждён или неполон</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -214,6 +214,20 @@ std::string phase_text(Phase phase, MemoryKind memory) {
     return {};
 }
 
+namespace {
+
+std::string elf_defect_text(ElfDefect defect) {
+    switch (defect) {
+        case ElfDefect::SegmentTable: return tr_text("status", "таблица сегментов выходит за конец файла");
+        case ElfDefect::SegmentData: return tr_text("status", "данные сегмента выходят за конец файла");
+        case ElfDefect::Header:
+        case ElfDefect::None: break;
+    }
+    return tr_text("status", "заголовок повреждён или неполон");
+}
+
+}  // namespace
+
 std::string hex_error_text(const HexError& e) {
     std::string where = e.line > 0 ? format(tr_text("status", "Файл %s, строка %zu: "), e.file.c_str(), e.line)
                                          : format(tr_text("status", "Файл %s: "), e.file.c_str());
@@ -233,8 +247,7 @@ std::string hex_error_text(const HexError& e) {
             return where + tr_text("status", "это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено");
         case HexError::Kind::NotAvrElf:
             return where + format(tr_text("status", "файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено"), e.found);
-        case HexError::Kind::BadElf: return where + tr_text("status", "файл ELF не читается: ") + e.detail;
-        case HexError::Kind::ElfUnsupported: return where + tr_text("status", "эта сборка не читает файлы ELF, нужен файл Intel HEX");
+        case HexError::Kind::BadElf: return where + tr_text("status", "файл ELF не читается: ") + elf_defect_text(e.elf_defect);
     }
     return where;
 }
