@@ -149,6 +149,10 @@
         <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Сброс по DTR</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -762,10 +766,6 @@ Exit codes:
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>неверная контрольная сумма: ожидалась %.2X, в файле %.2X</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>неверная запись адреса</source>
         <translation type="unfinished"></translation>
     </message>
@@ -937,6 +937,10 @@ Exit codes:
         <source>заголовок повреждён или неполон</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>неверная контрольная сумма: ожидалась 0x%.2X, в файле 0x%.2X</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>win</name>
@@ -1053,6 +1057,42 @@ Exit codes:
     </message>
     <message>
         <source>%1 отличается от файла в %2 байтах. </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил на скорости %1 бод. Скорее всего, он работает на другой скорости или его время ожидания после сброса уже истекло: сбросьте плату и сразу нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил на скорости %1 бод после сброса по DTR. Скорее всего, он работает на другой скорости или плата не сбрасывается по DTR: тогда сбросьте её кнопкой и сразу нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил при %1. Сбросьте плату и нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сбросьте плату и нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Перед соединением сбросить плату импульсом на линии DTR: так сбрасывается большинство плат с USB-адаптером. Загрузчик ждёт соединения только после сброса</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт не управляет линией DTR: плата не сброшена</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт %1, выбранный в прошлый раз, не найден</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик платы: %1 МГц, ожидание %2 с</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик платы: счётчик ожидания %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

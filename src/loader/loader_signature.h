@@ -22,6 +22,7 @@ inline constexpr std::uint8_t kUnsafeFastProtocolVersion = 1;
 struct LoaderSignature {
     std::uint8_t version = 0;
     std::uint8_t page_words = 0;  // the chip's flash page: 32 or 64 words
+    std::uint32_t clock_hz = 0;   // the clock it was built for (its wait counts at this rate)
 
     bool speaks_session() const { return version == kSessionProtocolVersion; }
 };

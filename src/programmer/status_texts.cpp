@@ -106,9 +106,7 @@ std::string advice_text(const OperationOutcome& o) {
 
 std::string link_failure_text(const OperationOutcome& o) {
     const TransactionFailure& f = *o.link_failure;
-    // The identity is read before the first operation that touches memory, by whichever
-    // operation that is: the text says which of the two failed.
-    const std::string during = o.while_identifying ? tr_string("status", "опознании МК") : operation_name(o);
+    const std::string during = during_text(o);
     if (f.line_lost) {
         return format(tr_text("status", "Связь с портом потеряна при %s: адрес %.4X"), during.c_str(), f.address);
     }
@@ -179,6 +177,12 @@ std::string refusal_text(const OperationOutcome& o) {
 
 }  // namespace
 
+std::string during_text(const OperationOutcome& o) {
+    // The identity is read before the first operation that touches memory, by whichever
+    // operation that is: the text says which of the two failed.
+    return o.while_identifying ? tr_string("status", "опознании МК") : operation_name(o);
+}
+
 const char* replace_loader_text() {
     return tr_text("status", "Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик");
 }
@@ -239,7 +243,7 @@ std::string hex_error_text(const HexError& e) {
         case HexError::Kind::ShortRecord: return where + tr_text("status", "запись короче, чем требует её длина");
         case HexError::Kind::NotARecord: return where + tr_text("status", "это текст, а не запись Intel HEX (запись начинается с двоеточия)");
         case HexError::Kind::BadChecksum:
-            return where + format(tr_text("status", "неверная контрольная сумма: ожидалась %.2X, в файле %.2X"), e.expected, e.found);
+            return where + format(tr_text("status", "неверная контрольная сумма: ожидалась 0x%.2X, в файле 0x%.2X"), e.expected, e.found);
         case HexError::Kind::BadRecord: return where + tr_text("status", "неверная запись адреса");
         case HexError::Kind::BeyondCapacity: return where + format(tr_text("status", "адрес %.5X вне памяти"), e.address);
         case HexError::Kind::Empty: return where + tr_text("status", "в файле нет данных, в устройство ничего не отправлено");
