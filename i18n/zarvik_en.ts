@@ -949,8 +949,8 @@ Exit codes:
 <context>
     <name>win</name>
     <message>
-        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
-        <translation>The settings (the chip&apos;s clock and the wait) are kept in the file %1</translation>
+        <source>Настройки и последний выбор (частота МК, время ожидания, модель, порт, скорость, файлы, сброс по DTR) хранятся в файле %1</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 <context>

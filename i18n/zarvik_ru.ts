@@ -945,7 +945,7 @@ Exit codes:
 <context>
     <name>win</name>
     <message>
-        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
+        <source>Настройки и последний выбор (частота МК, время ожидания, модель, порт, скорость, файлы, сброс по DTR) хранятся в файле %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
