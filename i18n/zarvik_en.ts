@@ -950,7 +950,7 @@ Exit codes:
     <name>win</name>
     <message>
         <source>Настройки и последний выбор (частота МК, время ожидания, модель, порт, скорость, файлы, сброс по DTR) хранятся в файле %1</source>
-        <translation type="unfinished"></translation>
+        <translation>The settings and the last choices (MCU clock, wait time, model, port, speed, files, reset by DTR) are kept in %1</translation>
     </message>
 </context>
 <context>
