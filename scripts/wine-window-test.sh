@@ -659,7 +659,10 @@ STEPS
   running_driver=$!
   for _ in $(seq 300); do grep -q . "$work/running.log" 2>/dev/null && break; sleep 0.2; done
   sleep 3  # the window is up once the driver has found it
-  timeout 120 wine "$programs/Uninstall.exe" /S "_?=$(winpath "$programs")" >/dev/null 2>&1
+  # _?= takes the rest of the command line unquoted: a batch file passes it so.
+  printf '@start /wait "" "C:\\Program Files\\Zarvik\\Uninstall.exe" /S _?=C:\\Program Files\\Zarvik\r\n@exit /b %%ERRORLEVEL%%\r\n' \
+    >"$work/uninstall-in-place.bat"
+  timeout 120 wine cmd /c "$(winpath "$work/uninstall-in-place.bat")" >/dev/null 2>&1
   un_status=$?
   timeout 120 wine "$installer" /S >/dev/null 2>&1
   in_status=$?
