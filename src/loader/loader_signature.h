@@ -28,6 +28,7 @@ inline constexpr bool is_session_version(std::uint8_t version) {
 struct LoaderSignature {
     std::uint8_t version = 0;
     std::uint8_t page_words = 0;  // the chip's flash page: 32 or 64 words
+    std::uint32_t clock_hz = 0;   // the clock it was built for (its wait counts at this rate)
 
     bool speaks_session() const { return is_session_version(version); }
     bool switches_speed() const { return version == kSpeedSwitchProtocolVersion; }
