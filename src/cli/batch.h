@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,40 +24,60 @@ namespace zarvik::cli {
 // problem, a usage error, success.
 int worse_exit_code(int a, int b);
 
-// What a batch ended with, for its closing table.
-struct BatchSummary {
-    std::vector<BoardRecord> boards;  // in the order they ended
+// A place on the fixture: its port, and the name the line gives it (--ports 1=PATH), if
+// it has one. The name is what the operator reads; the port, where it has none.
+struct Position {
+    std::string name;
+    std::string port;
+    const std::string& label() const { return name.empty() ? port : name; }
+};
+
+struct Tally {
     int passed = 0;
     int failed = 0;
-    int spoiled = 0;        // serial numbers taken by boards that failed
-    int numbers_used = 0;   // serial numbers taken, spoiled ones included
+};
+
+// What a batch ended with, for its closing table.
+struct BatchSummary {
+    // In the order of the positions; each position's boards in the order they ended.
+    std::vector<BoardRecord> boards;
+    Tally all;
+    int numbers_used = 0;  // serial numbers on boards that passed
+    int spoiled = 0;       // serial numbers taken by boards that failed, never given again
 };
 
 // How the boards of a batch reach the operator: a reporter for each board's run, notes
-// between boards, and the closing table. Called from every port's thread.
+// between boards, each board's verdict, and the closing table. Called from every
+// position's thread.
 class BatchView {
 public:
     virtual ~BatchView() = default;
-    virtual std::unique_ptr<Reporter> board(const std::string& port) = 0;
-    // Between boards: waiting for one, the one programmed gone, the log not written.
-    virtual void note(const std::string& port, const std::string& text) = 0;
+    // A board begins at `position`; the position's last verdict goes with it.
+    virtual std::unique_ptr<Reporter> board(const Position& position) = 0;
+    // Between boards: waiting for one, one left in its loader, the port missing, no more
+    // boards taken.
+    virtual void note(const Position& position, const std::string& text) = 0;
+    // A board ended: its verdict, which stays until the position's next board begins, and
+    // the counts at the position and in all so far.
+    virtual void verdict(const Position& position, const BoardRecord& board, const Tally& here, const Tally& all) = 0;
+    // What keeps the batch from taking its first board.
+    virtual void problem(const std::string& text) = 0;
     virtual void summary(const BatchSummary& summary) = 0;
 };
 
 struct BatchOptions {
-    std::vector<std::string> ports;
-    // Wait for a board on each port, program it, wait until it is gone, and again,
-    // until a stop.
+    std::vector<Position> positions;
+    // Wait for a board at each position, program it, and wait for the next, until a stop.
     bool repeat = false;
     std::string log_path;
     std::string csv_path;
-    // The closing table even for a single board that ran once.
-    bool always_summarise = false;
+    std::string station;  // named in every log line
 };
 
-// The same command chain on several ports at once, each on its own thread with its own
-// line, identity check and road. A board that fails stops only itself. Every board is
-// logged when it ends, before the next one on its port begins.
+// The same command chain at several positions at once, each on its own thread with its
+// own line, identity check and road. A board that fails stops only itself. Every board is
+// logged when it ends, before the next one at its position begins; a board whose line
+// cannot be logged fails the run, and no position takes another.
 class Batch {
 public:
     Batch(const SessionOptions& base, const BatchOptions& options, BatchView& view, Clock& clock, Cancellation& stop);
@@ -70,11 +92,15 @@ private:
         ByteLink* link = nullptr;
         Clock* clock = nullptr;
     };
-    void run_port(const std::string& port, const std::vector<Step>& plan);
-    void run_port_repeatedly(const std::string& port, const std::vector<Step>& plan);
-    int run_board(const std::string& port, const std::vector<Step>& plan, Clock& clock, ByteLink* link,
-                  Cancellation& cancel);
-    void finish(BoardRecord record);
+    void run_once(std::size_t position, const std::vector<Step>& plan);
+    void run_repeatedly(std::size_t position, const std::vector<Step>& plan);
+    BoardRecord run_board(std::size_t position, const std::vector<Step>& plan, Clock& clock, ByteLink* link,
+                          Cancellation& cancel);
+    // Logs and counts the board; false when its lines could not be logged.
+    bool finish(std::size_t position, BoardRecord& record);
+    std::optional<std::string> check_before_first_board() const;
+    // Why no position takes another board, or nothing while they do.
+    std::optional<std::string> not_taking() const;
 
     const SessionOptions& base_;
     const BatchOptions& options_;
@@ -83,8 +109,11 @@ private:
     Cancellation& stop_;
     BoardLog log_;
     std::map<std::string, Line> lines_;
-    std::mutex mutex_;  // guards what follows
-    BatchSummary summary_;
+    mutable std::mutex mutex_;  // guards what follows
+    std::vector<std::vector<BoardRecord>> boards_;  // by position
+    std::vector<Tally> tallies_;                    // by position
+    Tally all_;
+    std::string not_taking_;
     int exit_code_ = kOk;
 };
 

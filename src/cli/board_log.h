@@ -1,8 +1,10 @@
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "cli/board_record.h"
 
@@ -14,14 +16,18 @@ std::string log_json_line(const BoardRecord& board);
 std::string log_csv_line(const BoardRecord& board);
 std::string log_csv_header();
 
-// --log and --log-csv: one line a board, each appended whole with one write and flushed
-// to disk before the next board is counted, so that several processes can share the
-// files and a crash leaves no half line.
+// --log and --log-csv: one line a board in each, both appended whole or neither, and
+// flushed to disk before the board is counted, so that several processes can share the
+// files and neither a crash nor a full disk leaves half a line or a board that one log
+// has and the other lacks.
 class BoardLog {
 public:
     BoardLog(std::string json_path, std::string csv_path);
 
-    // The system's error text when a line could not be kept.
+    // Before the first board: whether both logs can be appended to (each is created when
+    // absent). "PATH: the system's error text" when one cannot.
+    std::optional<std::string> check() const;
+    // "PATH: the system's error text" when the board's lines could not be kept.
     std::optional<std::string> append(const BoardRecord& board);
 
 private:
@@ -29,5 +35,17 @@ private:
     std::string csv_path_;
     std::mutex mutex_;
 };
+
+// --rerun-failed: whether the last line of each fixture position that `station` wrote
+// into the JSON log at `path` failed, by the position's name, or by its port where it
+// has none. A line that is not a whole object is passed over. The error text when the
+// log cannot be read.
+using LastOutcomes = std::map<std::string, bool>;
+std::variant<LastOutcomes, std::string> last_outcomes(const std::string& path, const std::string& station);
+
+// The fields at the top level of one JSON object whose values are strings, numbers or
+// literals, each as its text (strings unescaped); nested objects and arrays are passed
+// over. Nothing when the text is not one whole object.
+std::optional<std::map<std::string, std::string>> top_level_fields(std::string_view json);
 
 }  // namespace zarvik::cli

@@ -14,7 +14,7 @@ struct OperationRecord {
     std::string operation;  // "connect", "erase", "write", ...
     std::string memory;     // "flash", "eeprom", or empty
     std::string outcome;    // "success", "differences", "link-error", ...
-    std::uint32_t bytes = 0;
+    std::uint32_t bytes = 0;  // done: a failed write counts the bytes confirmed, not those planned
     std::int64_t milliseconds = 0;
 };
 
@@ -27,22 +27,34 @@ struct FileRecord {
 // Everything a production line keeps of one board: what it was, what it was given, and
 // how each step ended.
 struct BoardRecord {
-    std::string time;  // ISO 8601 UTC, when the board's run began
+    std::string time;     // ISO 8601 UTC, when the board's run began
+    std::string ended;    // and when it ended
+    std::string station;  // --station, by default the host's name
     std::string host;
+    std::string position;  // the fixture position's name (--ports NAME=PATH), or empty
     std::string port;
     std::string adapter_serial;  // the USB adapter's serial number, when the system knows it
-    std::string chip;            // the model
-    std::string loader_kind;     // "zarvik" (ours), "other", or empty when none answered
-    int loader_version = 0;      // ours only
+    // The chip its loader showed: "ATmega328", or "ATmega8/88" for the two that cannot be
+    // told apart; empty when the chain never read it (`connect` alone) or could not.
+    std::string chip;
+    std::string chip_asked;   // -m's model, where it is not the chip found
+    std::string loader_kind;  // "zarvik" (ours), "other", or empty when none answered
+    int loader_version = 0;   // ours only
     std::vector<FileRecord> files;
     std::optional<std::uint64_t> serial;
     bool serial_spoiled = false;  // taken, but the board failed: never given again
+    std::string serial_place;     // "eeprom:0x10", with --serial-at
+    std::string serial_format;    // "u32le"
     std::vector<OperationRecord> operations;
-    std::string error;  // the first problem named outside an operation's result
+    std::string error;  // the first problem, as the screen showed it
     int exit_code = 0;
     std::int64_t milliseconds = 0;
+    bool logged = true;  // false: its line could not be kept in the logs
 
     bool passed() const { return exit_code == 0; }
+    bool program_started() const {
+        return !operations.empty() && operations.back().operation == "start" && operations.back().outcome == "success";
+    }
 };
 
 // A reporter that keeps what a board's session tells into its record and passes it on.
@@ -50,7 +62,10 @@ class RecordingReporter final : public Reporter {
 public:
     RecordingReporter(Reporter& inner, BoardRecord& record) : inner_(inner), record_(record) {}
 
-    void begin(Operation operation, MemoryKind memory) override { inner_.begin(operation, memory); }
+    void begin(Operation operation, MemoryKind memory) override {
+        position_ = 0;
+        inner_.begin(operation, memory);
+    }
     void outcome(const OperationOutcome& outcome) override;
     void connection(bool connected, bool announce) override;
     void ports(const std::vector<std::string>& names, const std::vector<PortDescription>& descriptions,
@@ -67,11 +82,19 @@ public:
 
     void on_phase(Phase phase) override { inner_.on_phase(phase); }
     void on_range(std::uint32_t maximum) override { inner_.on_range(maximum); }
-    void on_position(std::uint32_t position) override { inner_.on_position(position); }
+    void on_position(std::uint32_t position) override {
+        position_ = position;
+        inner_.on_position(position);
+    }
 
 private:
+    void keep_first_error(const std::string& text) {
+        if (record_.error.empty()) record_.error = text;
+    }
+
     Reporter& inner_;
     BoardRecord& record_;
+    std::uint32_t position_ = 0;  // how far the operation under way has come
 };
 
 }  // namespace zarvik::cli

@@ -2,6 +2,14 @@
 
 namespace zarvik::cli {
 
+std::size_t text_columns(std::string_view text) {
+    std::size_t n = 0;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+    }
+    return n;
+}
+
 std::size_t utf8_whole_length(std::string_view text) {
     // Look back at most three bytes for the start of a character that has not ended.
     const std::size_t n = text.size();

@@ -16,6 +16,9 @@ namespace zarvik::cli {
 // can never become a character are not held.
 std::size_t utf8_whole_length(std::string_view text);
 
+// Columns `text` (UTF-8) takes on a terminal: one a character, Cyrillic included.
+std::size_t text_columns(std::string_view text);
+
 // A Windows command line split into arguments as CommandLineToArgvW splits it: the
 // program's name up to the first blank (or within quotes, taken as it is), then
 // arguments separated by blanks, where quotes group, 2n backslashes before a quote give

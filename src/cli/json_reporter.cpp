@@ -32,8 +32,8 @@ std::string json_escape(const std::string& text) {
     return out;
 }
 
-JsonReporter::JsonReporter(std::FILE* out, std::FILE* err, std::string port)
-    : out_(out), err_(err), port_(std::move(port)) {}
+JsonReporter::JsonReporter(std::FILE* out, std::FILE* err, std::string port, std::string position)
+    : out_(out), err_(err), port_(std::move(port)), position_(std::move(position)) {}
 
 // One object a line, written with one call so that the boards of several ports, each
 // on its own thread, never interleave within a line; each names its port.
@@ -41,6 +41,7 @@ template <typename... Args>
 void JsonReporter::put_line(const char* format, Args... args) {
     std::string text = formatted_text(format, args...);
     if (text.size() <= 1) return;
+    if (!position_.empty()) text.insert(1, "\"position\":\"" + json_escape(position_) + "\",");
     if (!port_.empty()) text.insert(1, "\"port\":\"" + json_escape(port_) + "\",");
     write_text(out_, text);
     std::fflush(out_);
@@ -127,11 +128,12 @@ void JsonReporter::device(const std::string& name, std::uint32_t loader_start) {
 
 void JsonReporter::error(const std::string& text) {
     put_line("{\"event\":\"error\",\"text\":\"%s\"}\n", json_escape(text).c_str());
-    print(err_, "zarvik-cli: %s%s\n", port_prefix(port_).c_str(), text.c_str());
+    print(err_, "zarvik-cli: %s%s\n", port_prefix(position_.empty() ? port_ : position_).c_str(), text.c_str());
 }
 
 void JsonReporter::warning(const std::string& text) {
-    print(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"), (port_prefix(port_) + text).c_str());
+    print(err_, tr_text("cli", "zarvik-cli: внимание: %s\n"),
+          (port_prefix(position_.empty() ? port_ : position_) + text).c_str());
 }
 
 }  // namespace zarvik::cli

@@ -12,8 +12,10 @@ namespace zarvik::cli {
 // also go to standard error as text, where a log collects them.
 class JsonReporter final : public Reporter {
 public:
-    // `port`, when given, is named in every object: the boards of several ports share one stream.
-    explicit JsonReporter(std::FILE* out = stdout, std::FILE* err = stderr, std::string port = {});
+    // `port`, when given, is named in every object, and `position` with it when the line
+    // names its positions: the boards of several ports share one stream.
+    explicit JsonReporter(std::FILE* out = stdout, std::FILE* err = stderr, std::string port = {},
+                          std::string position = {});
 
     void begin(Operation operation, MemoryKind memory) override;
     void outcome(const OperationOutcome& outcome) override;
@@ -38,6 +40,7 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     std::string port_;
+    std::string position_;
     Operation operation_ = Operation::Erase;
     MemoryKind memory_ = MemoryKind::Flash;
     std::uint32_t maximum_ = 0;

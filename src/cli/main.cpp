@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -16,9 +18,11 @@
 #include "cli/batch_views.h"
 #include "cli/console.h"
 #include "cli/json_reporter.h"
+#include "cli/positions.h"
 #include "cli/session.h"
 #include "cli/text_reporter.h"
 #include "memory/serial_number.h"
+#include "platform/durable_file.h"
 #include "platform/system_language.h"
 #include "production/serial_counter.h"
 #include "serial/serial_port.h"
@@ -88,8 +92,8 @@ std::string formatted(const char* format, const Texts&... texts) {
 
 // The command line as CLI11 reads it, before its words become the session's options.
 struct CommandLine {
-    std::vector<std::string> ports;      // -p, as often as given
-    std::vector<std::string> port_list;  // --ports
+    std::vector<std::string> ports;  // -p, as often as given
+    std::string port_list;           // --ports, one list
     int baud = 115200;
     std::string model{kDefaultModel.name};
     bool force = false;
@@ -108,25 +112,25 @@ struct CommandLine {
     std::string serial_format = "u32le";
     std::string serial_file;
     std::optional<std::uint64_t> serial_start;
+    std::string station;
+    std::string rerun_failed;
 };
 
 // The production line's options, checked against each other and the command chain;
 // the usage error's text when they do not fit.
-std::optional<std::string> batch_usage_error(const CommandLine& line, const std::vector<Step>& plan) {
-    const bool several = line.ports.size() > 1 || line.repeat;
+std::optional<std::string> batch_usage_error(const CommandLine& line, const std::vector<Position>& positions,
+                                             const std::vector<Step>& plan) {
+    const bool several = positions.size() > 1 || line.repeat;
     for (const Step& step : plan) {
         if (several && (step.kind == Step::Kind::Monitor || step.kind == Step::Kind::Ports)) {
             return tr_text("cli", "ports и monitor не сочетаются с несколькими портами и --repeat");
         }
     }
-    if (line.repeat && (line.ports.empty() || !line.simulate.empty())) {
+    if (line.repeat && (positions.empty() || !line.simulate.empty())) {
         return tr_text("cli", "--repeat ждёт плату на порту: укажите --port, без --simulate");
     }
-    for (std::size_t i = 0; i < line.ports.size(); ++i) {
-        if (std::find(line.ports.begin() + static_cast<std::ptrdiff_t>(i) + 1, line.ports.end(), line.ports[i]) !=
-            line.ports.end()) {
-            return formatted(tr_text("cli", "порт %s указан дважды"), line.ports[i]);
-        }
+    if (!line.rerun_failed.empty() && positions.empty()) {
+        return tr_text("cli", "--rerun-failed выбирает из мест --ports и -p: укажите их");
     }
     if (!line.serial_at.empty() && line.serial_file.empty()) {
         return tr_text("cli", "--serial-at берёт номера из файла счётчика: укажите --serial-file");
@@ -135,6 +139,14 @@ std::optional<std::string> batch_usage_error(const CommandLine& line, const std:
         return tr_text("cli", "--serial-file и --serial-start действуют только с --serial-at");
     }
     return std::nullopt;
+}
+
+// The verdicts' colours, unless the user or the terminal asks for none (NO_COLOR, a
+// dumb terminal).
+bool colour_wanted() {
+    const char* no_colour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return (no_colour == nullptr || *no_colour == '\0') && (term == nullptr || std::string_view(term) != "dumb");
 }
 
 // A terminal that redraws a block of lines in place; a Windows console without its
@@ -169,12 +181,17 @@ static int run(Console& console) {
         ->expected(1)
         ->allow_extra_args(false)  // one path an occurrence: the words after it are commands
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--ports", line.port_list, tr_text("cli-help", "several ports, separated by commas: the same commands run on each board at once"))
-        ->delimiter(',');
+    app.add_option("--ports", line.port_list,
+                   tr_text("cli-help", "several ports, separated by commas: the same commands run on each board at once; NAME=PATH names a fixture position"))
+        ->expected(1)
+        ->allow_extra_args(false);  // one list: the words after it are commands
     app.add_flag("--repeat", line.repeat,
                  tr_text("cli-help", "on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done"));
     app.add_option("--log", line.log, tr_text("cli-help", "append one JSON line for each board to this file"));
     app.add_option("--log-csv", line.log_csv, tr_text("cli-help", "append one CSV line for each board to this file"));
+    app.add_option("--station", line.station, tr_text("cli-help", "the station's name in the log (default: the host's name)"));
+    app.add_option("--rerun-failed", line.rerun_failed,
+                   tr_text("cli-help", "run again only the positions whose last line in this JSON log failed"));
     app.add_option("--serial-at", line.serial_at, tr_text("cli-help", "give each board a serial number at eeprom:ADDR or flash:ADDR"))
         ->check([](const std::string& text) {
             return parse_serial_place(text) ? std::string() : std::string(tr_text("cli-help", "expected eeprom:ADDR or flash:ADDR"));
@@ -238,14 +255,40 @@ static int run(Console& console) {
         return kUsage;
     }
 
-    line.ports.insert(line.ports.end(), line.port_list.begin(), line.port_list.end());
-    if (auto error = batch_usage_error(line, std::get<std::vector<Step>>(plan))) {
-        print(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", error->c_str());
+    std::vector<std::string> port_words = line.ports;
+    for (const std::string& word : split_port_words(line.port_list)) port_words.push_back(word);
+    auto parsed_positions = parse_positions(port_words);
+    const std::string* usage_error = std::get_if<std::string>(&parsed_positions);
+    std::optional<std::string> batch_error;
+    if (usage_error == nullptr) {
+        batch_error = batch_usage_error(line, std::get<std::vector<Position>>(parsed_positions), std::get<std::vector<Step>>(plan));
+        if (batch_error) usage_error = &*batch_error;
+    }
+    if (usage_error != nullptr) {
+        print(stderr, "zarvik-cli: %s\nRun with --help for more information.\n", usage_error->c_str());
         return kUsage;
     }
+    std::vector<Position> positions = std::get<std::vector<Position>>(std::move(parsed_positions));
+    const std::string station = line.station.empty() ? host_name() : line.station;
+    if (!line.rerun_failed.empty()) {
+        const auto outcomes = last_outcomes(line.rerun_failed, station);
+        if (const auto* error = std::get_if<std::string>(&outcomes)) {
+            print(stderr, "zarvik-cli: %s\n", error->c_str());
+            return kFile;
+        }
+        positions = failed_positions(positions, std::get<LastOutcomes>(outcomes));
+        if (positions.empty()) {
+            if (!line.quiet) {
+                print(stderr, tr_text("cli", "zarvik-cli: в журнале %s нет мест станции %s с отказом: запускать нечего\n"),
+                      line.rerun_failed.c_str(), station.c_str());
+            }
+            return kOk;
+        }
+    }
+    const bool named = std::any_of(positions.begin(), positions.end(), [](const Position& p) { return !p.name.empty(); });
 
     SessionOptions options;
-    options.port = line.ports.empty() ? std::string() : line.ports.front();
+    options.port = positions.empty() ? std::string() : positions.front().port;
     options.baud = line.baud;
     options.model = *find_device_model(line.model);
     options.model_given = model_option->count() > 0;
@@ -268,8 +311,8 @@ static int run(Console& console) {
                                                   console.stderr_is_terminal(), clock);
     }
     const std::vector<Step>& steps = std::get<std::vector<Step>>(plan);
-    const bool batch = line.ports.size() > 1 || line.repeat || !line.log.empty() || !line.log_csv.empty() ||
-                       !line.serial_at.empty();
+    const bool batch = positions.size() > 1 || named || line.repeat || !line.log.empty() || !line.log_csv.empty() ||
+                       !line.serial_at.empty() || !line.rerun_failed.empty();
     if (!batch) {
         Session session(options, *reporter, clock, g_cancel);
         return session.run(steps);
@@ -281,20 +324,23 @@ static int run(Console& console) {
                                          &*counter};
     }
     BatchOptions batch_options;
-    batch_options.ports = line.ports.empty() ? std::vector<std::string>{""} : line.ports;
+    batch_options.positions = positions.empty() ? std::vector<Position>{Position{}} : positions;
     batch_options.repeat = line.repeat;
     batch_options.log_path = line.log;
     batch_options.csv_path = line.log_csv;
-    const bool several = batch_options.ports.size() > 1;
+    batch_options.station = station;
+    const bool several = batch_options.positions.size() > 1;
+    // Each board's verdict and the closing table, where more than one board may run.
+    const bool verdicts = several || line.repeat;
     std::unique_ptr<BatchView> view;
     if (line.json) {
         view = std::make_unique<JsonBatchView>();
-    } else if ((several || line.repeat) && !line.quiet && console.stderr_is_terminal() && live_lines_supported()) {
-        view = std::make_unique<LiveLinesView>(batch_options.ports, clock);
+    } else if (verdicts && !line.quiet && console.stderr_is_terminal() && live_lines_supported()) {
+        view = std::make_unique<LiveLinesView>(batch_options.positions, colour_wanted(), clock);
     } else {
         // A single board keeps its progress bar on a terminal.
         view = std::make_unique<EventLinesView>(line.quiet ? TextReporter::Verbosity::Quiet : TextReporter::Verbosity::Normal,
-                                                several, !several && console.stderr_is_terminal(), clock);
+                                                several || named, verdicts, !several && console.stderr_is_terminal(), clock);
     }
     Batch runner(options, batch_options, *view, clock, g_cancel);
     return runner.run(steps);

@@ -55,6 +55,18 @@ const char* operation_word(Operation op) {
 
 const char* memory_word(MemoryKind m) { return m == MemoryKind::Flash ? "flash" : "eeprom"; }
 
+std::string operation_text(Operation op, MemoryKind m) {
+    const bool flash = m == MemoryKind::Flash;
+    switch (op) {
+        case Operation::Erase: return flash ? tr_text("cli", "стирание flash") : tr_text("cli", "стирание eeprom");
+        case Operation::Write: return flash ? tr_text("cli", "запись flash") : tr_text("cli", "запись eeprom");
+        case Operation::Verify: return flash ? tr_text("cli", "сравнение flash") : tr_text("cli", "сравнение eeprom");
+        case Operation::Read: return flash ? tr_text("cli", "чтение flash") : tr_text("cli", "чтение eeprom");
+        case Operation::Configure: return tr_text("cli", "настройка загрузчика");
+    }
+    return {};
+}
+
 const char* outcome_word(OperationOutcome::Result r) {
     switch (r) {
         case OperationOutcome::Result::Success: return "success";

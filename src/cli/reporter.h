@@ -38,6 +38,9 @@ public:
 // The words both faces name an operation and a memory by: the bar's prefix, JSON's values.
 const char* operation_word(Operation op);
 const char* memory_word(MemoryKind m);
+// An operation and its memory as a person reads them, in the current language: "write
+// flash", «запись flash».
+std::string operation_text(Operation op, MemoryKind m);
 // "success", "differences", "link-error", "file-error", "refused", "interrupted".
 const char* outcome_word(OperationOutcome::Result r);
 

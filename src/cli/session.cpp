@@ -82,8 +82,12 @@ int Session::run(const std::vector<Step>& plan) {
 
 LoaderFacts Session::loader_facts() const {
     LoaderFacts facts;
-    if (!programmer_) return facts;
-    facts.chip = std::string(programmer_->state().model.name);
+    if (identity_ && identity_->found()) {
+        facts.chip = chip_name(*identity_->loader_start);
+        if (options_.model_given && *identity_->loader_start != options_.model.loader_start) {
+            facts.chip_asked = std::string(options_.model.name);
+        }
+    }
     if (identity_ && identity_->signature) {
         facts.kind = "zarvik";
         facts.version = identity_->signature->version;

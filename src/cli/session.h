@@ -39,6 +39,10 @@ struct SerialNumbering {
     SerialCounter* counter = nullptr;  // shared by every board of the run
 };
 
+// Why the counter cannot give a number that fits its format, or nothing when it can:
+// checked before anything is sent.
+std::optional<std::string> serial_counter_problem(const SerialNumbering& serial);
+
 struct SessionOptions {
     std::string port;
     int baud = 115200;
@@ -57,8 +61,11 @@ int exit_code_for(const OperationOutcome& o);
 
 // What a session learnt of the board, for the production log.
 struct LoaderFacts {
-    std::string chip;  // the model worked with; empty when no loader answered
-    std::string kind;  // "zarvik" (ours, with its protocol version), "other", or empty
+    // The chip its loader showed ("ATmega8/88" where the two cannot be told apart); empty
+    // when the identity was never read or could not be.
+    std::string chip;
+    std::string chip_asked;  // -m's model, where it is not the chip found
+    std::string kind;        // "zarvik" (ours, with its protocol version), "other", or empty
     int version = 0;
 };
 

@@ -10,18 +10,22 @@
 
 namespace zarvik::cli {
 
+std::optional<std::string> serial_counter_problem(const SerialNumbering& serial) {
+    const auto next = serial.counter->peek();
+    if (const auto* error = std::get_if<CounterError>(&next)) return error->text();
+    if (const std::uint64_t number = std::get<std::uint64_t>(next); !serial_fits(serial.layout, number)) {
+        return CounterError{CounterProblem::DoesNotFit, serial.counter->path(), {}, number}.text();
+    }
+    return std::nullopt;
+}
+
 // Before a byte is sent: the counter can give a number that fits, and the number's
 // place lies in the memory, outside the loader and off every byte the files hold.
 int Session::check_serial_before_sending(const std::vector<Step>& plan) {
     if (!options_.serial) return kOk;
     const SerialNumbering& serial = *options_.serial;
-    const auto next = serial.counter->peek();
-    if (const auto* error = std::get_if<CounterError>(&next)) {
-        reporter_.error(error->text());
-        return kFile;
-    }
-    if (const std::uint64_t number = std::get<std::uint64_t>(next); !serial_fits(serial.layout, number)) {
-        reporter_.error(CounterError{CounterProblem::DoesNotFit, serial.counter->path(), {}, number}.text());
+    if (auto problem = serial_counter_problem(serial)) {
+        reporter_.error(*problem);
         return kFile;
     }
     std::vector<std::pair<MemoryKind, std::string>> files;
@@ -49,11 +53,17 @@ int Session::check_serial_before_sending(const std::vector<Step>& plan) {
 }
 
 // The number is taken (and the counter advanced on disk) just before the board is first
-// written, once the chip is known: a board that never answered uses none, and a crash
-// from here on leaves a gap, never a number given twice.
+// written, once the chip is known to be the one asked for: a board that never answered,
+// or the wrong chip, uses none, and a crash from here on leaves a gap, never a number
+// given twice.
 int Session::take_serial() {
     if (!options_.serial || serial_number_) return kOk;
     const SerialNumbering& serial = *options_.serial;
+    // A chip that is not the model asked for is refused anyway: it must not cost a number.
+    if (auto refused = programmer_->confirm_device(Operation::Write, serial.place.memory)) {
+        reporter_.begin(refused->operation, refused->memory);
+        return report(*refused);
+    }
     // Against the chip's own model, before a number is spent on it.
     programmer_->set_patch(ImagePatch{serial.place.memory, serial.place.address,
                                       std::vector<std::uint8_t>(serial.layout.size(), 0)});

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/console.h"
+#include "cli/console_text.h"
 #include "programmer/status_texts.h"
 #include "text/language.h"
 
@@ -64,14 +65,13 @@ void TextReporter::draw_bar() {
     bar.append(static_cast<std::size_t>(kWidth - filled), '.');
     const double seconds = static_cast<double>(now - started_ms_) / 1000.0;
     const double rate = seconds > 0 ? position_ / seconds : 0.0;
-    char line[160];
-    const int n = std::snprintf(line, sizeof line, "%s %s [%s] %3d%%  %u/%u bytes  %.0f B/s", operation_word(operation_),
-                                memory_word(memory_), bar.c_str(), static_cast<int>(fraction * 100), position_, maximum_,
-                                rate);
+    const std::string line = formatted_text(tr_text("cli", "%s [%s] %3d%%  %u/%u байт  %.0f Б/с"),
+                                            operation_text(operation_, memory_).c_str(), bar.c_str(),
+                                            static_cast<int>(fraction * 100), position_, maximum_, rate);
     // Drawn over with blanks rather than erased with an escape sequence, which a
     // Windows console without terminal processing prints as it is.
-    const int width = std::clamp(n, 0, static_cast<int>(sizeof line) - 1);
-    print(err_, "\r%s%*s", line, std::max(bar_width_ - width, 0), "");
+    const int width = static_cast<int>(text_columns(line));
+    print(err_, "\r%s%*s", line.c_str(), std::max(bar_width_ - width, 0), "");
     std::fflush(err_);
     bar_width_ = width;
     bar_visible_ = true;
@@ -142,7 +142,7 @@ void TextReporter::serial_number(std::uint64_t number) {
 }
 
 void TextReporter::device(const std::string& name, std::uint32_t loader_start) {
-    if (!quiet_) say(out_, tr_text("cli", "МК: %s (загрузчик с адреса %.4X)\n"), name.c_str(), loader_start);
+    if (!quiet_) say(out_, tr_text("cli", "МК: %s (загрузчик с адреса 0x%.4X)\n"), name.c_str(), loader_start);
     std::fflush(out_);
 }
 

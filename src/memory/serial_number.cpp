@@ -1,5 +1,6 @@
 #include "memory/serial_number.h"
 
+#include <cstdio>
 #include <limits>
 
 namespace zarvik {
@@ -30,6 +31,23 @@ std::optional<std::uint64_t> parse_unsigned(std::string_view text, unsigned base
 }
 
 }  // namespace
+
+std::string serial_format_text(const SerialLayout& layout) {
+    switch (layout.format) {
+        case SerialFormat::U16Le: return "u16le";
+        case SerialFormat::U16Be: return "u16be";
+        case SerialFormat::U32Le: return "u32le";
+        case SerialFormat::U32Be: return "u32be";
+        case SerialFormat::Ascii: return "ascii:" + std::to_string(layout.digits);
+    }
+    return {};
+}
+
+std::string serial_place_text(const SerialPlace& place) {
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%X", place.address);
+    return std::string(place.memory == MemoryKind::Flash ? "flash:" : "eeprom:") + address;
+}
 
 std::uint32_t SerialLayout::size() const {
     switch (format) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +31,9 @@ std::optional<SerialLayout> parse_serial_format(std::string_view text);
 // "eeprom:ADDR" or "flash:ADDR", ADDR decimal or 0x-hex; nothing otherwise. Whether the
 // address lies inside a chip's memory is the programmer's question, not this one's.
 std::optional<SerialPlace> parse_serial_place(std::string_view text);
+// The texts the two read back: "ascii:6", "eeprom:0x10" (the address always in hex).
+std::string serial_format_text(const SerialLayout& layout);
+std::string serial_place_text(const SerialPlace& place);
 bool serial_fits(const SerialLayout& layout, std::uint64_t number);
 // The number's bytes; precondition: it fits.
 std::vector<std::uint8_t> encode_serial(const SerialLayout& layout, std::uint64_t number);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,10 +36,33 @@ private:
 // share the .tmp file: they must hold a lock between them.
 std::optional<std::string> replace_file_durably(const std::string& path, std::string_view content);
 
-// Appends `line` (which ends with '\n') with ONE write on a file opened for appending
-// (O_APPEND / FILE_APPEND_DATA), then flushes it to disk, so that several processes can share
-// one file and a crash leaves no half line. Creates the file when absent.
-std::optional<std::string> append_line_durably(const std::string& path, std::string_view line);
+// A line for one of several logs that are kept together (a board's JSON and CSV lines).
+struct LogLine {
+    std::string path;
+    std::string text;    // ends with '\n'
+    std::string header;  // goes before `text` when the file is empty (a CSV's header), or ""
+};
+
+// Appends each line to its file so that every file keeps whole lines only, and all the
+// files get their line or none does: each file is opened for appending (created when
+// absent, its folder flushed then) and locked exclusively, in the order given, which
+// every writer keeps; under the locks each file's length is noted, each line goes out
+// with ONE write and is flushed to disk (fsync / FlushFileBuffers). When a line cannot
+// be written whole (a full disk), every file is cut back to its noted length. So several
+// processes can share the files, and neither a crash nor a full disk leaves half a line
+// or a line that the other file lacks. Returns "PATH: the system's error text" when the
+// lines were not kept.
+std::optional<std::string> append_lines_durably(std::span<const LogLine> lines);
+
+// One line to one file, as above.
+inline std::optional<std::string> append_line_durably(const std::string& path, std::string_view line) {
+    const LogLine one{path, std::string(line), {}};
+    return append_lines_durably(std::span(&one, 1));
+}
+
+// Whether lines can be appended to `path`: opened for appending (created when absent,
+// its folder flushed then) and closed, nothing written. The system's error text if not.
+std::optional<std::string> check_appendable(const std::string& path);
 
 // A small file read whole, opened so that it may be renamed over meanwhile (Windows shares
 // it for deletion too): the reader sees the old content or the new one.

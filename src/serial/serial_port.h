@@ -64,6 +64,14 @@ private:
     const Cancellation* cancel_ = nullptr;
 };
 
+// The path the system opens for a port's name: on Windows \\.\COM12 for COM12; elsewhere
+// /dev/ttyUSB0 for a bare ttyUSB0, and the name itself when it holds a '/' (./b1,
+// /dev/serial/by-id/...).
+std::string port_path(const std::string& name);
+// Whether two names reach one device: the same path once symbolic links are followed
+// (/dev/serial/by-id/... and the tty it points to), or COM3 and \\.\com3 on Windows.
+bool same_port(const std::string& a, const std::string& b);
+
 // The sentence every front end shows when a port does not open.
 std::string port_open_failure(const std::string& name, const std::string& why);
 

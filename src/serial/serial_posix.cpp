@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "text/language.h"
@@ -43,8 +44,6 @@ namespace {
 // Waits are sliced so that the injected clock, not the kernel, decides when a read has
 // run out of time, and so that a stop request is seen within a slice.
 constexpr std::int64_t kWaitSliceMs = 10;
-
-std::string device_path(const std::string& name) { return name.starts_with('/') ? name : "/dev/" + name; }
 
 // What to do about a port this user may not open: join the group that owns the device
 // (dialout on Debian), then log in again so that the membership takes effect.
@@ -99,6 +98,24 @@ bool set_modem_line(int fd, int line, bool on) { return ::ioctl(fd, on ? TIOCMBI
 
 }  // namespace
 
+std::string port_path(const std::string& name) {
+    return name.find('/') != std::string::npos ? name : "/dev/" + name;
+}
+
+bool same_port(const std::string& a, const std::string& b) {
+    const std::filesystem::path first = std::filesystem::u8path(port_path(a));
+    const std::filesystem::path second = std::filesystem::u8path(port_path(b));
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(first, second, ec);
+    if (!ec) return same;
+    // A port that is not there (yet) is the same as another only by its path.
+    std::error_code first_ec, second_ec;
+    const std::filesystem::path one = std::filesystem::weakly_canonical(first, first_ec);
+    const std::filesystem::path other = std::filesystem::weakly_canonical(second, second_ec);
+    if (first_ec || second_ec) return first.lexically_normal() == second.lexically_normal();
+    return one == other;
+}
+
 SerialPort::SerialPort(Clock& clock, ReadTimeouts timeouts)
     : native_(std::make_unique<Native>()), clock_(clock), timeouts_(with_extra_wait(timeouts)) {}
 
@@ -110,10 +127,11 @@ bool SerialPort::open(const std::string& name) {
     close();
     name_ = name;
     error_.clear();
-    const std::string path = device_path(name);
+    // Every message names the path tried, which a bare name is not.
+    const std::string path = port_path(name);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error_ = port_open_failure(name, why(errno, path));
+        error_ = port_open_failure(path, why(errno, path));
         return false;
     }
     // TIOCEXCL keeps other users out but not root; the advisory lock is what other
@@ -121,12 +139,12 @@ bool SerialPort::open(const std::string& name) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY)) {
         const int code = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
-        error_ = port_open_failure(name, why(code));
+        error_ = port_open_failure(path, why(code));
         return false;
     }
     if (!::isatty(fd)) {
         ::close(fd);
-        error_ = port_open_failure(name, why(ENOTTY));
+        error_ = port_open_failure(path, why(ENOTTY));
         return false;
     }
     posix_line::save(fd, native_->saved);

@@ -95,6 +95,13 @@ constexpr std::int64_t kAbortPauseMs = 10;
 
 }  // namespace
 
+std::string port_path(const std::string& name) { return win::narrow(device_path(name)); }
+
+bool same_port(const std::string& a, const std::string& b) {
+    // Device names are not case-sensitive: COM3 is com3.
+    return ::CompareStringOrdinal(device_path(a).c_str(), -1, device_path(b).c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 SerialPort::SerialPort(Clock& clock, ReadTimeouts timeouts)
     : native_(std::make_unique<Native>()), clock_(clock), timeouts_(timeouts) {}
 

@@ -55,6 +55,8 @@ public:
     // The reset button: programming under way is finished, the program that `S` started
     // stops, and the loader begins afresh in its plain mode; the memories stay.
     void press_reset();
+    // `S` started the program, and no reset has come since.
+    bool program_running() const { return started_; }
     const DeviceModel& model() const { return model_; }
     LoaderKind kind() const { return kind_; }
     // Page frames taken but still programming are done: the chip finishes them even
