@@ -150,7 +150,7 @@
         <translation>Stop the operation after the current exchange with the loader (Esc)</translation>
     </message>
     <message>
-        <source>Сброс по DTR</source>
+        <source>Сброс DTR</source>
         <translation>Reset by DTR</translation>
     </message>
 </context>

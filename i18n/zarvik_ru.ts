@@ -150,7 +150,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Сброс по DTR</source>
+        <source>Сброс DTR</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

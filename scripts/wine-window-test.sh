@@ -219,8 +219,9 @@ stop_sim
 
 # 2. «Стоп» during an EEPROM erase, on a line as slow as a real one at 4800 baud;
 #    closing the window meanwhile asks first, and No goes on.
-start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not start"
-cat >"$work/stop.txt" <<STEPS
+# The steps that start an EEPROM erase on COM5 at 4800 baud, slow enough to act during it.
+erase_at_4800() {
+  cat <<STEPS
 window $title
 select 1000 COM5
 text 1012 Открыт порт COM5
@@ -229,6 +230,10 @@ text 1012 Установлена скорость 4800 бод
 select 1001 ATmega328
 click 1075
 text 1013 Стираем EEPROM
+STEPS
+}
+start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not start"
+{ erase_at_4800; cat <<STEPS
 enabled 1079 1
 enabled 1074 0
 progress 1060 1
@@ -247,6 +252,7 @@ text 1013 Прервано при стирании EEPROM
 close
 gone
 STEPS
+} >"$work/stop.txt"
 forget_choices
 drive "«Стоп» and Esc stop an EEPROM erase; closing during it asks, No is the default" "$work/stop.txt" --lang ru
 stop_sim
@@ -255,15 +261,7 @@ stop_sim
 #     it stays, centred on the window; No keeps the window, and the next time Yes,
 #     given after the end, closes it at once.
 start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not start"
-cat >"$work/question.txt" <<STEPS
-window $title
-select 1000 COM5
-text 1012 Открыт порт COM5
-select 1010 4800
-text 1012 Установлена скорость 4800 бод
-select 1001 ATmega328
-click 1075
-text 1013 Стираем EEPROM
+{ erase_at_4800; cat <<STEPS
 close
 asked Операция ещё не закончена
 text 1013 Стирание EEPROM закончено!
@@ -279,11 +277,12 @@ text 1013 Стирание EEPROM закончено!
 answer yes Операция ещё не закончена
 gone
 STEPS
+} >"$work/question.txt"
 forget_choices
 drive "the close question outlives the operation's end: No keeps the window, Yes then closes it" "$work/question.txt" --lang ru
 stop_sim
 
-# 2c. «Сброс по DTR»: ticked, Connect pulses DTR before the sync (the terminal of the
+# 2c. «Сброс DTR»: ticked, Connect pulses DTR before the sync (the terminal of the
 #     simulated board has no modem lines, and the window says so), and it is remembered.
 start_sim --model ATmega328 || fail "zarvik-sim did not start"
 cat >"$work/dtr.txt" <<STEPS
@@ -299,11 +298,11 @@ click 2
 gone
 STEPS
 forget_choices
-drive "«Сброс по DTR» before Connect" "$work/dtr.txt" --lang ru
+drive "«Сброс DTR» before Connect" "$work/dtr.txt" --lang ru
 if grep -q "reset = dtr" "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Zarvik/Zarvik.ini 2>/dev/null; then
-  pass "«Сброс по DTR» remembered in Zarvik.ini"
+  pass "«Сброс DTR» remembered in Zarvik.ini"
 else
-  fail "«Сброс по DTR» not in Zarvik.ini"
+  fail "«Сброс DTR» not in Zarvik.ini"
 fi
 stop_sim
 

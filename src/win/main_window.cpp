@@ -149,6 +149,60 @@ int message_box(HWND owner, const std::string& text, const std::string& caption,
     return answer;
 }
 
+// A one-line edit draws its text at the top of its client area, which leaves the
+// digits high in a field taller than the font (at 144 dpi most of all). The client area
+// is moved down by half the room the font leaves, and the strip above it painted as
+// the field's background.
+int text_shift(HWND edit, int client_height) {
+    HDC dc = GetDC(edit);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+    return std::max(0, (client_height - static_cast<int>(metrics.tmHeight)) / 2);
+}
+
+LRESULT CALLBACK centred_edit(HWND edit, UINT message, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    switch (message) {
+    case WM_NCCALCSIZE: {
+        const LRESULT result = DefSubclassProc(edit, message, wp, lp);
+        RECT& client = wp != FALSE ? reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : *reinterpret_cast<RECT*>(lp);
+        client.top += text_shift(edit, client.bottom - client.top);
+        return result;
+    }
+    case WM_NCPAINT: {
+        const LRESULT result = DefSubclassProc(edit, message, wp, lp);
+        RECT window;
+        RECT client;
+        GetWindowRect(edit, &window);
+        GetClientRect(edit, &client);
+        MapWindowPoints(edit, nullptr, reinterpret_cast<POINT*>(&client), 2);
+        OffsetRect(&client, -window.left, -window.top);
+        HDC dc = GetWindowDC(edit);
+        // From the frame's inner edge down to the client area, as wide as the client.
+        const int frame = client.left;
+        RECT strip{client.left, frame, client.right, client.top};
+        const bool plain = IsWindowEnabled(edit) && (GetWindowLongPtrW(edit, GWL_STYLE) & ES_READONLY) == 0;
+        if (strip.bottom > strip.top) FillRect(dc, &strip, GetSysColorBrush(plain ? COLOR_WINDOW : COLOR_BTNFACE));
+        ReleaseDC(edit, dc);
+        return result;
+    }
+    case WM_SETFONT: {
+        const LRESULT result = DefSubclassProc(edit, message, wp, lp);
+        SetWindowPos(edit, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return result;
+    }
+    case WM_ENABLE: {
+        const LRESULT result = DefSubclassProc(edit, message, wp, lp);
+        RedrawWindow(edit, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+        return result;
+    }
+    default:
+        return DefSubclassProc(edit, message, wp, lp);
+    }
+}
+
 std::string folder_of(const std::string& path) {
     const std::size_t at = path.find_last_of("\\/");
     return at == std::string::npos ? std::string() : path.substr(0, at);
@@ -429,6 +483,10 @@ void MainWindow::initialize() {
                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    for (int id : {ids::kFosc, ids::kTimeout, ids::kFlashPath, ids::kEepromPath}) {
+        SetWindowSubclass(item(id), centred_edit, 0, 0);
+        SetWindowPos(item(id), nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     apply_dpi();
     DragAcceptFiles(window_, TRUE);
 

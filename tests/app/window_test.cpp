@@ -4,6 +4,7 @@
 // window shows: each control bound to its id, the layout, the dialogs and boxes as they
 // open, the keyboard, drag and drop, a window that stays live while the line is busy.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -1005,11 +1006,19 @@ private slots:
         QCOMPARE(fosc->text(), QString("16"));
         QTest::keyClick(w.get(), Qt::Key_Escape);  // never the exit
         QVERIFY(w->isVisible());
+        // «Сброс DTR», off at first, ticked by the user's click: remembered too.
+        auto* reset = qobject_cast<QCheckBox*>(w->control(ids::kResetDtr));
+        QVERIFY(reset != nullptr && !reset->isChecked());
+        QVERIFY(reset->toolTip().contains("DTR"));
+        QTest::mouseClick(reset, Qt::LeftButton, {}, QPoint(6, reset->height() / 2));
+        QVERIFY(reset->isChecked());
         click(*w, ids::kExit);  // the exit sequence
         QVERIFY(!w->isVisible());
         QFile ini(file("Zarvik.ini"));
         ini.open(QIODevice::ReadOnly);
-        QCOMPARE(ini.readAll(), QByteArray("Fosc\t = 16\r\ntime_out = 5\r\nlast_model = ATmega8\r\n"));
+        QCOMPARE(ini.readAll(), QByteArray("Fosc\t = 16\r\ntime_out = 5\r\nlast_model = ATmega8\r\nreset = dtr\r\n"));
+        auto again = make_window();
+        QVERIFY(qobject_cast<QCheckBox*>(again->control(ids::kResetDtr))->isChecked());
     }
 
     void settingsThatCannotBeSavedAreReported() {

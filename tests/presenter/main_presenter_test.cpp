@@ -1084,7 +1084,7 @@ TEST_F(Presenter, ALoaderThatDoesNotAnswerIsToldWithItsLikelyCauseAndWhatToDo) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-// "Сброс по DTR": off at first, remembered in Zarvik.ini; when on, Connect pulses DTR
+// "Сброс DTR": off at first, remembered in Zarvik.ini; when on, Connect pulses DTR
 // before the sync, so that a board whose reset follows DTR is in its loader's wait.
 TEST_F(Presenter, TheResetThroughDtrIsPulsedBeforeTheSyncAndRemembered) {
     board("/dev/board", "ATmega328");

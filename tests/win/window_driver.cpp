@@ -108,6 +108,14 @@ HWND owned_dialog(const std::function<bool(HWND)>& matches) {
     return search.found;
 }
 
+// A message box over the main window whose text holds `wanted`.
+HWND message_box_with(const std::wstring& wanted) {
+    return owned_dialog([&](HWND w) {
+        HWND t = GetDlgItem(w, 0xFFFF);
+        return t != nullptr && text_of(t).find(wanted) != std::wstring::npos;
+    });
+}
+
 // The file name field of an Explorer-style dialog (a combo box) or of the old one.
 HWND file_name_field(HWND dialog) {
     if (HWND combo = GetDlgItem(dialog, 0x47c)) return combo;
@@ -287,12 +295,7 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
     if (verb == "asked") {
         const std::wstring wanted = widen(a + (rest.empty() ? "" : " " + rest));
         HWND box = nullptr;
-        if (!wait_for([&] {
-                return (box = owned_dialog([&](HWND w) {
-                            HWND t = GetDlgItem(w, 0xFFFF);
-                            return t != nullptr && text_of(t).find(wanted) != std::wstring::npos;
-                        })) != nullptr;
-            })) {
+        if (!wait_for([&] { return (box = message_box_with(wanted)) != nullptr; })) {
             why = "no message box with '" + narrow(wanted) + "'";
             return false;
         }
@@ -312,12 +315,7 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
         const int button = a == "yes" ? IDYES : a == "no" ? IDNO : a == "retry" ? IDRETRY : a == "cancel" ? IDCANCEL : IDOK;
         const std::wstring wanted = widen(rest);
         HWND box = nullptr;
-        if (!wait_for([&] {
-                return (box = owned_dialog([&](HWND w) {
-                            HWND t = GetDlgItem(w, 0xFFFF);
-                            return t != nullptr && text_of(t).find(wanted) != std::wstring::npos;
-                        })) != nullptr;
-            })) {
+        if (!wait_for([&] { return (box = message_box_with(wanted)) != nullptr; })) {
             HWND any = owned_dialog([](HWND w) { return GetDlgItem(w, 0xFFFF) != nullptr; });
             why = "no message box with '" + rest + "'" + (any ? "; there is: " + narrow(text_of(GetDlgItem(any, 0xFFFF))) : "");
             return false;
