@@ -24,6 +24,7 @@ set(ZARVIK_CORE_SOURCES
   ${zarvik_src}/link/clock.cpp
   ${zarvik_src}/loader/loader_signature.cpp
   ${zarvik_src}/loader/loader_session.cpp
+  ${zarvik_src}/loader/speed_choice.cpp
   ${zarvik_src}/programmer/partial_pages.cpp
   ${zarvik_src}/programmer/patch_check.cpp
   ${zarvik_src}/loader/handshake.cpp

@@ -142,7 +142,9 @@ if(WIN32)
   set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/res/win/zarvik.ico)
   set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/res/win/zarvik.ico)
   set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\zarvik.exe")
-  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  # The installed copy is replaced by the preinstall commands below, once it is known
+  # not to run (CPack's own step would run its uninstaller before any page is shown).
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL OFF)
   set(CPACK_NSIS_MODIFY_PATH OFF)
   set(CPACK_NSIS_EXECUTABLES_DIRECTORY bin)
   if(TARGET zarvik-win32)
@@ -154,18 +156,63 @@ if(WIN32)
   # language tables, and NSIS starts in the one that matches the user's interface
   # language, English otherwise.
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "Delete \\\"$INSTDIR\\\\${CMAKE_INSTALL_BINDIR}\\\\portable.txt\\\"")
+  # Neither the installer nor the uninstaller goes on while the installed zarvik.exe
+  # runs: its file cannot be replaced or removed then, and the uninstaller would report
+  # success with the program left behind. A running program's file does not open for
+  # writing; until it does, the user is asked to close Zarvik (Retry), or gives up
+  # (Cancel, and the answer of a silent run), which changes nothing.
+  function(zarvik_nsis_wait_until_closed prefix out)
+    set(exe "\\\"$INSTDIR\\\\${CMAKE_INSTALL_BINDIR}\\\\zarvik.exe\\\"")
+    set(${out} "
+  ${prefix}_check:
+  IfFileExists ${exe} 0 ${prefix}_closed
+  ClearErrors
+  FileOpen $R8 ${exe} a
+  IfErrors 0 ${prefix}_free
+  StrCmp $LANGUAGE 1049 0 ${prefix}_english
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \\\"Zarvik запущен. Закройте окно Zarvik и нажмите «Повтор».\\\" /SD IDCANCEL IDRETRY ${prefix}_check
+  Goto ${prefix}_refused
+  ${prefix}_english:
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \\\"Zarvik is running. Close the Zarvik window, then press Retry.\\\" /SD IDCANCEL IDRETRY ${prefix}_check
+  ${prefix}_refused:
+  SetErrorLevel 2
+  Abort
+  ${prefix}_free:
+  FileClose $R8
+  ${prefix}_closed:
+" PARENT_SCOPE)
+  endfunction()
+  zarvik_nsis_wait_until_closed(zarvik_install install_wait)
+  zarvik_nsis_wait_until_closed(zarvik_uninstall uninstall_wait)
+  # Then the copy installed before is removed by its own uninstaller, silently (the
+  # settings are kept), in its folder, before the new files go in.
+  set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "${install_wait}
+  ReadRegStr $R7 HKLM \\\"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Zarvik\\\" \\\"UninstallString\\\"
+  StrCmp $R7 \\\"\\\" zarvik_install_fresh
+  StrCpy $R6 $R7 1
+  StrCmp $R6 '\\\"' 0 +2
+  StrCpy $R7 $R7 \\\"\\\" 1
+  StrCpy $R6 $R7 1 -1
+  StrCmp $R6 '\\\"' 0 +2
+  StrCpy $R7 $R7 -1
+  IfFileExists $R7 0 zarvik_install_fresh
+  StrLen $R6 \\\"\\\\Uninstall.exe\\\"
+  StrCpy $R5 $R7 -$R6
+  ExecWait '\\\"$R7\\\" /S _?=$R5'
+  zarvik_install_fresh:
+")
   # The settings are the user's, not the installation's: asked, and kept when the
   # uninstaller runs silently (/S). ReadEnvStr, not $APPDATA: the uninstaller of a
   # machine-wide installation works in the all-users context, where $APPDATA names
   # ProgramData.
-  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "${uninstall_wait}
   ReadEnvStr $R9 APPDATA
   StrCmp $R9 \\\"\\\" zarvik_settings_done
   IfFileExists \\\"$R9\\\\Zarvik\\\\*.*\\\" 0 zarvik_settings_done
   StrCmp $LANGUAGE 1049 0 zarvik_settings_english
-  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \\\"Удалить и настройки Zarvik (частоту МК и время ожидания) из $R9\\\\Zarvik?\\\" /SD IDNO IDYES zarvik_settings_remove IDNO zarvik_settings_done
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \\\"Удалить и настройки Zarvik (частоту МК, время ожидания и последний выбор модели, порта, скорости, файлов и сброса по DTR) из $R9\\\\Zarvik?\\\" /SD IDNO IDYES zarvik_settings_remove IDNO zarvik_settings_done
   zarvik_settings_english:
-  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \\\"Also remove the Zarvik settings (the MCU clock and the wait time) from $R9\\\\Zarvik?\\\" /SD IDNO IDYES zarvik_settings_remove IDNO zarvik_settings_done
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \\\"Also remove the Zarvik settings (the MCU clock, the wait time and the last choice of model, port, speed, files and reset by DTR) from $R9\\\\Zarvik?\\\" /SD IDNO IDYES zarvik_settings_remove IDNO zarvik_settings_done
   zarvik_settings_remove:
   RMDir /r \\\"$R9\\\\Zarvik\\\"
   zarvik_settings_done:

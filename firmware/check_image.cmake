@@ -1,7 +1,7 @@
 # Fails the build when a loader image leaves its 1 KB, when the instructions the
 # host patches with the wait count are not load-immediates at offsets 48, 50, 54 and
 # 82, 84, 88 of its first block, or when that block does not carry our signature
-# "ZRVK", protocol version 2 and the chip's page in words (PAGE_WORDS) at 2-7.
+# "ZRVK", protocol version 3 and the chip's page in words (PAGE_WORDS) at 2-7.
 cmake_minimum_required(VERSION 3.25)
 file(READ ${HEX} text)
 string(REGEX MATCHALL ":[0-9A-Fa-f]+" records "${text}")
@@ -57,7 +57,7 @@ string(LENGTH "${page_words_hex}" digits)
 if(digits LESS 2)
   set(page_words_hex "0${page_words_hex}")
 endif()
-string(TOUPPER "5A52564B02${page_words_hex}" expected)
+string(TOUPPER "5A52564B03${page_words_hex}" expected)
 string(TOUPPER "${signature}" signature)
 if(NOT signature STREQUAL expected)
   message(FATAL_ERROR "${HEX}: the first block carries ${signature} at offset 2, not ${expected}")

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto settings = zarvik::parse_settings(text);
     // A value is valid UTF-8 and never holds a control byte, nor outer blanks.
     for (const std::string& value : {settings.fosc, settings.timeout, settings.model, settings.port, settings.speed,
-                                     settings.flash_file, settings.eeprom_file}) {
+                                     settings.flash_file, settings.eeprom_file, settings.reset}) {
         for (char c : value) {
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) std::abort();
         }

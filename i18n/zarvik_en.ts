@@ -149,6 +149,10 @@
         <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
         <translation>Stop the operation after the current exchange with the loader (Esc)</translation>
     </message>
+    <message>
+        <source>Сброс по DTR</source>
+        <translation>Reset by DTR</translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -1096,10 +1100,6 @@ SIGUSR1 presses the reset button: the loader starts afresh, the memories stay.</
         <translation>record shorter than its byte count says</translation>
     </message>
     <message>
-        <source>неверная контрольная сумма: ожидалась %.2X, в файле %.2X</source>
-        <translation>bad checksum: expected %.2X, the file has %.2X</translation>
-    </message>
-    <message>
         <source>неверная запись адреса</source>
         <translation>bad address record</translation>
     </message>
@@ -1122,10 +1122,6 @@ SIGUSR1 presses the reset button: the loader starts afresh, the memories stay.</
     <message>
         <source>файл ELF не читается: </source>
         <translation>cannot read the ELF file: </translation>
-    </message>
-    <message>
-        <source>эта сборка не читает файлы ELF, нужен файл Intel HEX</source>
-        <translation>this build cannot read ELF files; use an Intel HEX file</translation>
     </message>
     <message>
         <source>Не удалось записать файл %s: %s</source>
@@ -1251,12 +1247,28 @@ SIGUSR1 presses the reset button: the loader starts afresh, the memories stay.</
         <source>Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено</source>
         <translation>The serial number at %.4X lies on the file&apos;s data: nothing was sent to the device</translation>
     </message>
+    <message>
+        <source>таблица сегментов выходит за конец файла</source>
+        <translation>its segment table runs past the end of the file</translation>
+    </message>
+    <message>
+        <source>данные сегмента выходят за конец файла</source>
+        <translation>a segment&apos;s data runs past the end of the file</translation>
+    </message>
+    <message>
+        <source>заголовок повреждён или неполон</source>
+        <translation>its header is damaged or cut short</translation>
+    </message>
+    <message>
+        <source>неверная контрольная сумма: ожидалась 0x%.2X, в файле 0x%.2X</source>
+        <translation>bad checksum: expected 0x%.2X, the file has 0x%.2X</translation>
+    </message>
 </context>
 <context>
     <name>win</name>
     <message>
-        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
-        <translation>The settings (the chip&apos;s clock and the wait) are kept in the file %1</translation>
+        <source>Настройки и последний выбор (частота МК, время ожидания, модель, порт, скорость, файлы, сброс по DTR) хранятся в файле %1</source>
+        <translation>The settings and the last choices (MCU clock, wait time, model, port, speed, files, reset by DTR) are kept in %1</translation>
     </message>
 </context>
 <context>
@@ -1368,6 +1380,42 @@ SIGUSR1 presses the reset button: the loader starts afresh, the memories stay.</
     <message>
         <source>%1 отличается от файла в %2 байтах. </source>
         <translation>%1 differs from the file in %2 bytes. </translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил на скорости %1 бод. Скорее всего, он работает на другой скорости или его время ожидания после сброса уже истекло: сбросьте плату и сразу нажмите «Соединить»</source>
+        <translation>The loader did not answer at %1 baud. Most likely it runs at another speed, or its wait after a reset is already over: reset the board and press Connect at once</translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил на скорости %1 бод после сброса по DTR. Скорее всего, он работает на другой скорости или плата не сбрасывается по DTR: тогда сбросьте её кнопкой и сразу нажмите «Соединить»</source>
+        <translation>The loader did not answer at %1 baud after the reset through DTR. Most likely it runs at another speed, or the board does not reset on DTR: then reset it with its button and press Connect at once</translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил при %1. Сбросьте плату и нажмите «Соединить»</source>
+        <translation>The loader did not answer while %1. Reset the board and press Connect</translation>
+    </message>
+    <message>
+        <source>Сбросьте плату и нажмите «Соединить»</source>
+        <translation>Reset the board and press Connect</translation>
+    </message>
+    <message>
+        <source>Перед соединением сбросить плату импульсом на линии DTR: так сбрасывается большинство плат с USB-адаптером. Загрузчик ждёт соединения только после сброса</source>
+        <translation>Before connecting, reset the board with a pulse on the DTR line: most boards with a USB adapter reset that way. The loader waits for a connection only after a reset</translation>
+    </message>
+    <message>
+        <source>Порт не управляет линией DTR: плата не сброшена</source>
+        <translation>The port has no DTR line: the board was not reset</translation>
+    </message>
+    <message>
+        <source>Порт %1, выбранный в прошлый раз, не найден</source>
+        <translation>Port %1, chosen last time, was not found</translation>
+    </message>
+    <message>
+        <source>Загрузчик платы: %1 МГц, ожидание %2 с</source>
+        <translation>The board&apos;s loader: %1 MHz, wait %2 s</translation>
+    </message>
+    <message>
+        <source>Загрузчик платы: счётчик ожидания %1</source>
+        <translation>The board&apos;s loader: wait count %1</translation>
     </message>
 </context>
 <context>

@@ -149,6 +149,10 @@
         <source>Прервать операцию после текущего обмена с загрузчиком (Esc)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Сброс по DTR</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -1079,10 +1083,6 @@ SIGUSR1 нажимает кнопку сброса: загрузчик начи�
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>неверная контрольная сумма: ожидалась %.2X, в файле %.2X</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>неверная запись адреса</source>
         <translation type="unfinished"></translation>
     </message>
@@ -1100,10 +1100,6 @@ SIGUSR1 нажимает кнопку сброса: загрузчик начи�
     </message>
     <message>
         <source>файл ELF не читается: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>эта сборка не читает файлы ELF, нужен файл Intel HEX</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1246,11 +1242,27 @@ SIGUSR1 нажимает кнопку сброса: загрузчик начи�
         <source>Серийный номер по адресу %.4X ложится на данные файла: в устройство ничего не отправлено</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>таблица сегментов выходит за конец файла</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>данные сегмента выходят за конец файла</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>заголовок повреждён или неполон</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>неверная контрольная сумма: ожидалась 0x%.2X, в файле 0x%.2X</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>win</name>
     <message>
-        <source>Настройки (частота МК и время ожидания) хранятся в файле %1</source>
+        <source>Настройки и последний выбор (частота МК, время ожидания, модель, порт, скорость, файлы, сброс по DTR) хранятся в файле %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1362,6 +1374,42 @@ SIGUSR1 нажимает кнопку сброса: загрузчик начи�
     </message>
     <message>
         <source>%1 отличается от файла в %2 байтах. </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил на скорости %1 бод. Скорее всего, он работает на другой скорости или его время ожидания после сброса уже истекло: сбросьте плату и сразу нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил на скорости %1 бод после сброса по DTR. Скорее всего, он работает на другой скорости или плата не сбрасывается по DTR: тогда сбросьте её кнопкой и сразу нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик не ответил при %1. Сбросьте плату и нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Сбросьте плату и нажмите «Соединить»</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Перед соединением сбросить плату импульсом на линии DTR: так сбрасывается большинство плат с USB-адаптером. Загрузчик ждёт соединения только после сброса</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт не управляет линией DTR: плата не сброшена</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Порт %1, выбранный в прошлый раз, не найден</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик платы: %1 МГц, ожидание %2 с</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Загрузчик платы: счётчик ожидания %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

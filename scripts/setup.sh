@@ -12,7 +12,7 @@ run_packages=(
   libgl-dev libxkbcommon-dev libcli11-dev
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   gcc-avr avr-libc binutils-avr
-  libelf-dev simavr libsimavr-dev
+  simavr libsimavr-dev
 )
 test_packages=(
   git libgtest-dev libgmock-dev libbenchmark-dev srecord

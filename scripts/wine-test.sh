@@ -16,6 +16,7 @@ build=${ZARVIK_WINE_BUILD:-build-wine}
 sim=$native/src/zarvik-sim
 linux_cli=$native/src/zarvik-cli
 hex=$native/examples/blink/blink.hex
+elf=$native/examples/blink/blink.elf
 eep=$native/examples/blink/blink.eep
 
 failures=0
@@ -107,6 +108,14 @@ if [ -s "$readback" ] && cmp -s "$readback" "$work/linux.hex"; then
   pass "read-back file byte-identical to the Linux CLI's"
 else
   fail "read-back file differs from the Linux CLI's"
+fi
+# The ELF file avr-gcc made, read by the same reader as on Linux: its flash and EEPROM
+# written, and verified against the HEX files avr-objcopy made of it.
+if wcli -p COM5 -b 115200 -m ATmega328 write flash "$elf" write eeprom "$elf" verify flash "$hex" verify eeprom "$eep" \
+     >"$work/elf.out" 2>&1; then
+  pass "an ELF file written over COM5, verified against its HEX files"
+else
+  fail "an ELF file over COM5"; cat "$work/elf.out"
 fi
 if wcli -p COM5 -b 115200 -m ATmega328 start >"$work/start.out" 2>&1 && grep -q "Программа запущена" "$work/start.out"; then
   pass "start"

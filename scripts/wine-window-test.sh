@@ -3,14 +3,17 @@
 # the window on COM5 (a native zarvik-sim's terminal, as in wine-test.sh) on a virtual
 # display, and works it through its control ids as a user would: connect selects the
 # model; erase, write, verify and read flash and EEPROM with the files chosen in the
-# file dialogs; «Стоп» during an EEPROM erase; closing during an operation asks first;
+# file dialogs, an ELF file too; «Стоп» during an EEPROM erase; closing during an
+# operation asks first, and the question left unanswered outlives the operation; the
+# reset through DTR remembered;
 # a lost line; a wrong model refused; Esc with nothing running and Esc in an open
 # drop-down list, neither of which ends the program; a board unplugged and plugged
 # back in, which Connect opens again at the chosen speed; Help in either language
 # opens at its top. Then
 # the .zip and the installer: what each carries (both helps, the licence, the portable
 # marker in the .zip only), the installer in the system's language, installed silently,
-# the installed programs run; the unpacked .zip keeps its own settings beside itself
+# the installed programs run; neither the uninstaller nor the installer goes on while
+# the installed zarvik.exe runs; the unpacked .zip keeps its own settings beside itself
 # while an installed copy's are in %APPDATA%; the uninstaller asks about the settings
 # and removes the rest. Screenshots at 96 and 144 dpi, idle in both languages and busy,
 # go to docs/ with ZARVIK_SCREENSHOTS=1.
@@ -28,6 +31,7 @@ build=${ZARVIK_WINE_BUILD:-build-wine}
 sim=$native/src/zarvik-sim
 hex=$native/examples/blink/blink.hex
 eep=$native/examples/blink/blink.eep
+elf=$native/examples/blink/blink.elf
 
 failures=0
 pass() { echo "wine-window: ok   $1"; }
@@ -136,6 +140,7 @@ shots=$work/shots
 mkdir -p "$shots"
 cp "$hex" "$work/Прошивка.hex"
 cp "$eep" "$work/Данные.eep"
+cp "$elf" "$work/Прошивка.elf"
 
 # 1. The whole road on an ATmega328 while ATmega8 is selected: connect selects the
 #    model; each memory erased, written from the file chosen in the open dialog,
@@ -167,6 +172,14 @@ text 1013 flash записан правильно!
 click 1026
 file $(winpath "$work/Прочитано.hex")
 text 1013 Чтение flash закончено!
+click 1049
+file $(winpath "$work/Прошивка.elf")
+text 1047 Прошивка.elf
+click 1024
+text 1013 Запись flash закончена!
+enabled 1025 1
+click 1025
+text 1013 flash записан правильно!
 click 1050
 file $(winpath "$work/Данные.eep")
 text 1048 Данные.eep
@@ -184,7 +197,7 @@ set 1076 16
 click 2
 gone
 STEPS
-drive "connect selects the model; erase, write, verify, read flash and EEPROM through the file dialogs" "$work/road.txt" --lang ru
+drive "connect selects the model; erase, write, verify, read flash and EEPROM through the file dialogs; an ELF file written and verified" "$work/road.txt" --lang ru
 # The same chip read by the Linux command line: the oracle for the window's file.
 "$native/src/zarvik-cli" -p "$link" -b 115200 -m ATmega328 read flash "$work/expected.hex" >/dev/null 2>&1
 if [ -s "$work/Прочитано.hex" ] && cmp -s "$work/Прочитано.hex" "$work/expected.hex"; then
@@ -236,6 +249,62 @@ gone
 STEPS
 forget_choices
 drive "«Стоп» and Esc stop an EEPROM erase; closing during it asks, No is the default" "$work/stop.txt" --lang ru
+stop_sim
+
+# 2b. The question whether to stop and close, left unanswered while the operation ends:
+#     it stays, centred on the window; No keeps the window, and the next time Yes,
+#     given after the end, closes it at once.
+start_sim --model ATmega328 --wire --plain-loader || fail "zarvik-sim did not start"
+cat >"$work/question.txt" <<STEPS
+window $title
+select 1000 COM5
+text 1012 Открыт порт COM5
+select 1010 4800
+text 1012 Установлена скорость 4800 бод
+select 1001 ATmega328
+click 1075
+text 1013 Стираем EEPROM
+close
+asked Операция ещё не закончена
+text 1013 Стирание EEPROM закончено!
+enabled 1075 1
+asked Операция ещё не закончена
+answer no Операция ещё не закончена
+text 1013 Стирание EEPROM закончено!
+click 1075
+text 1013 Стираем EEPROM
+close
+asked Операция ещё не закончена
+text 1013 Стирание EEPROM закончено!
+answer yes Операция ещё не закончена
+gone
+STEPS
+forget_choices
+drive "the close question outlives the operation's end: No keeps the window, Yes then closes it" "$work/question.txt" --lang ru
+stop_sim
+
+# 2c. «Сброс по DTR»: ticked, Connect pulses DTR before the sync (the terminal of the
+#     simulated board has no modem lines, and the window says so), and it is remembered.
+start_sim --model ATmega328 || fail "zarvik-sim did not start"
+cat >"$work/dtr.txt" <<STEPS
+window $title
+select 1000 COM5
+select 1010 115200
+text 1012 Установлена скорость 115200 бод
+click 1080
+click 1
+text 1012 Соединение установлено успешно!
+print 1013
+click 2
+gone
+STEPS
+forget_choices
+drive "«Сброс по DTR» before Connect" "$work/dtr.txt" --lang ru
+if grep -q "reset = dtr" "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Zarvik/Zarvik.ini 2>/dev/null; then
+  pass "«Сброс по DTR» remembered in Zarvik.ini"
+else
+  fail "«Сброс по DTR» not in Zarvik.ini"
+fi
 stop_sim
 
 # 3. The line goes away during a write: the status line names it.
@@ -569,21 +638,66 @@ STEPS
       fail "the portable copy's settings: $(cat "$top/bin/Zarvik.ini" 2>/dev/null | tr '\r\n' '  ') / AppData: $(tr '\r\n' '  ' <"$appdata_ini")"
     fi
   fi
-  # The uninstaller, as a user runs it: it asks whether the settings go too; Yes.
+  # While the installed zarvik.exe runs, neither the installer nor the uninstaller goes
+  # on. Silently (run in place, so that its exit code is its own) each refuses and
+  # leaves everything as it was.
+  (cd "$run_dir" && exec env LC_ALL=en_US.UTF-8 wine "$programs/bin/zarvik.exe") >/dev/null 2>&1 &
+  app_pid=$!
+  cat >"$work/running.txt" <<STEPS
+window Loader (Zarvik) (Version 1.0, full)
+await $(winpath "$work/close-zarvik")
+close
+gone
+STEPS
+  rm -f "$work/close-zarvik" "$work/zarvik-closed"
+  (
+    timeout 300 wine "$build/src/window_driver.exe" "$(winpath "$work/running.txt")" >"$work/running.log" 2>&1
+    echo "driver $?" >>"$work/running.log"
+    for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
+    touch "$work/zarvik-closed"
+  ) &
+  running_driver=$!
+  for _ in $(seq 300); do grep -q . "$work/running.log" 2>/dev/null && break; sleep 0.2; done
+  sleep 3  # the window is up once the driver has found it
+  # _?= takes the rest of the command line unquoted: a batch file passes it so.
+  printf '@start /wait "" "C:\\Program Files\\Zarvik\\Uninstall.exe" /S _?=C:\\Program Files\\Zarvik\r\n@exit /b %%ERRORLEVEL%%\r\n' \
+    >"$work/uninstall-in-place.bat"
+  timeout 120 wine cmd /c "$(winpath "$work/uninstall-in-place.bat")" >/dev/null 2>&1
+  un_status=$?
+  timeout 120 wine "$installer" /S >/dev/null 2>&1
+  in_status=$?
+  if [ "$un_status" -ne 0 ] && [ "$in_status" -ne 0 ] && [ -f "$programs/bin/zarvik.exe" ] && [ -f "$programs/bin/zarvik-cli.exe" ] \
+    && apps_entry; then
+    pass "while zarvik.exe runs, the silent uninstaller ($un_status) and installer ($in_status) refuse and change nothing"
+  else
+    fail "with zarvik.exe running: uninstaller $un_status, installer $in_status; $(ls "$programs/bin" 2>/dev/null | tr '\n' ' ')"
+  fi
+  # The uninstaller, as a user runs it while Zarvik is open: it asks to close Zarvik
+  # and asks again on Retry while it still runs; once it is closed, Retry goes on, and
+  # the question whether the settings go too comes; Yes.
   cat >"$work/uninstall.txt" <<STEPS
 window Zarvik Uninstall
 click 1
+answer retry Zarvik is running
+answer retry Zarvik is running
+signal $(winpath "$work/close-zarvik")
+await $(winpath "$work/zarvik-closed")
+answer retry Zarvik is running
 answer yes Also remove the Zarvik settings
 enabled 1 1
 click 1
 gone
 STEPS
   (exec env LC_ALL=en_US.UTF-8 wine "$programs/Uninstall.exe") >/dev/null 2>&1 &
-  if timeout 150 wine "$build/src/window_driver.exe" "$(winpath "$work/uninstall.txt")" >"$work/uninstall.log" 2>&1; then
-    pass "the uninstaller asks whether to remove the settings"
+  if timeout 200 wine "$build/src/window_driver.exe" "$(winpath "$work/uninstall.txt")" >"$work/uninstall.log" 2>&1; then
+    pass "the uninstaller waits while Zarvik runs, then asks whether to remove the settings"
   else
-    fail "the uninstaller's question"; cat "$work/uninstall.log"
+    fail "the uninstaller with Zarvik running"; cat "$work/uninstall.log" "$work/running.log"
   fi
+  touch "$work/close-zarvik"  # a run that failed early leaves the window waiting
+  wait "$running_driver" 2>/dev/null
+  grep -q '^driver 0$' "$work/running.log" || { fail "the running window did not close"; cat "$work/running.log"; }
+  stop_app
   [ -n "$appdata_ini" ] && [ ! -e "$appdata_ini" ] && pass "Yes removes %APPDATA%\\Zarvik" || fail "the settings stayed after Yes"
   # The uninstaller runs a copy of itself and returns at once: wait for its work.
   for _ in $(seq 300); do [ -e "$programs/bin/zarvik.exe" ] || break; sleep 0.2; done

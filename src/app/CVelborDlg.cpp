@@ -2,6 +2,7 @@
 #include "app/CVelborDlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -18,6 +19,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include "app/CAboutDlg.h"
 #include "app/CHelpDlg.h"
@@ -26,6 +29,7 @@
 #include "app/port_list_box.h"
 #include "app/task_runner.h"
 #include "presenter/control_ids.h"
+#include "presenter/window_texts.h"
 #include "ui_CVelborDlg.h"
 
 namespace zarvik {
@@ -117,6 +121,8 @@ CVelborDlg::CVelborDlg(const Environment& environment, QWidget* parent)
     }
     connect(control_as<PortListBox>(ids::kPortList), &PortListBox::aboutToShowPopup, this,
             [this] { presenter_->on_port_list_opening(); });
+    connect(control_as<QCheckBox>(ids::kResetDtr), &QCheckBox::toggled, this,
+            [this](bool checked) { presenter_->on_checked(ids::kResetDtr, checked); });
     connect(&port_scan_timer_, &QTimer::timeout, this, [this] { presenter_->on_scan_tick(); });
     for (int id : {ids::kFosc, ids::kTimeout}) {
         connect(control_as<QLineEdit>(id), &QLineEdit::textEdited, this,
@@ -155,9 +161,40 @@ void CVelborDlg::set_text(int id, const std::string& text) {
     QWidget* c = control(id);
     if (auto* label = qobject_cast<QLabel*>(c)) {
         if (label->text() != shown) label->setText(shown);  // the scan repeats its text every tick
+    } else if (id == ids::kFlashPath || id == ids::kEepromPath) {
+        paths_[id] = shown;
+        fit_path(id);
     } else if (auto* edit = qobject_cast<QLineEdit*>(c)) {
         if (edit->text() != shown) edit->setText(shown);
     }
+}
+
+void CVelborDlg::fit_path(int id) {
+    auto* edit = control_as<QLineEdit>(id);
+    if (edit == nullptr) return;
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+    // The text's own room: the contents less the margins the line edit keeps each side.
+    const QMargins margins = edit->textMargins();
+    const int room = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() - margins.left() -
+                     margins.right() - 4;
+    const QFontMetrics metrics(edit->font());
+    const std::string fitted = window_text::fitted_path(paths_[id].toStdString(), [&](const std::string& text) {
+        return metrics.horizontalAdvance(qs(text)) <= room;
+    });
+    if (edit->text() != qs(fitted)) edit->setText(qs(fitted));
+    edit->setCursorPosition(0);
+}
+
+void CVelborDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    for (int id : {ids::kFlashPath, ids::kEepromPath}) fit_path(id);
+}
+
+void CVelborDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    for (int id : {ids::kFlashPath, ids::kEepromPath}) fit_path(id);
 }
 
 void CVelborDlg::set_tooltip(int id, const std::string& text) {
@@ -182,6 +219,13 @@ void CVelborDlg::set_items(int id, const std::vector<ListItem>& items) {
 void CVelborDlg::set_selection(int id, int index) {
     if (auto* list = control_as<QComboBox>(id); list != nullptr && list->currentIndex() != index) {
         list->setCurrentIndex(index);
+    }
+}
+
+void CVelborDlg::set_checked(int id, bool checked) {
+    if (auto* box = control_as<QCheckBox>(id); box != nullptr && box->isChecked() != checked) {
+        const QSignalBlocker quiet(box);  // what the presenter says is no click of the user's
+        box->setChecked(checked);
     }
 }
 
@@ -223,15 +267,7 @@ bool CVelborDlg::ask_yes_no(const std::string& caption, const std::string& text)
     QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
-    QMessageBox* const outer = question_;
-    question_ = &box;
-    const bool yes = box.exec() == QMessageBox::Yes;
-    question_ = outer;
-    return yes;
-}
-
-void CVelborDlg::close_question() {
-    if (question_ != nullptr) question_->done(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::string> CVelborDlg::choose_file(const FileDialogRequest& request) {

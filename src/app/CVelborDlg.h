@@ -7,13 +7,13 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "presenter/main_presenter.h"
 #include "presenter/main_view.h"
 
 class QMenuBar;
-class QMessageBox;
 class QPushButton;
 
 namespace Ui {
@@ -65,12 +65,12 @@ public:
     void set_enabled(int id, bool enabled) override;
     void set_items(int id, const std::vector<ListItem>& items) override;
     void set_selection(int id, int index) override;
+    void set_checked(int id, bool checked) override;
     void set_progress(int id, std::uint32_t value, std::uint32_t maximum) override;
     void set_busy(bool busy) override;
     void set_scan_timer(bool running) override;
     void show_message(const std::string& caption, const std::string& text) override;
     bool ask_yes_no(const std::string& caption, const std::string& text) override;
-    void close_question() override;
     std::optional<std::string> choose_file(const FileDialogRequest& request) override;
     void show_help(const HelpContent& help) override;
     void show_about(const AboutContent& about) override;
@@ -82,6 +82,8 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -92,14 +94,18 @@ private:
         return qobject_cast<Widget*>(control(id));
     }
 
+    // Shows the whole path of a file field (kFlashPath, kEepromPath), or as much of its
+    // end as the field's width holds.
+    void fit_path(int id);
+
     std::unique_ptr<Ui::CVelborDlg> ui_;
+    // The whole path each file field was given; the field shows what fits.
+    std::map<int, QString> paths_;
     QMenuBar* menu_ = nullptr;
     // Looks for ports again while none is there (the presenter starts and stops it).
     QTimer port_scan_timer_;
     // What the device thread hands back runs here, on the window's thread.
     TaskRunner* window_tasks_;
-    // The question open now; a nested one puts back the one it covered.
-    QMessageBox* question_ = nullptr;
     QPointer<QWidget> focus_before_;
     bool busy_cursor_ = false;
     bool closing_ = false;

@@ -1,7 +1,10 @@
 #include "loader/loader_session.h"
 
+#include "loader/speed_choice.h"
+
 #include <algorithm>
 #include <array>
+#include <iterator>
 
 namespace zarvik {
 namespace {
@@ -120,11 +123,55 @@ TransactionResult LoaderSession::open(std::uint8_t page_words, std::uint32_t loa
     std::array<std::uint8_t, kGreetingSize> greeting{};
     if (auto failure = answer(session_command::kOpen, at, greeting, kAnswerMarginMs)) return failure;
     greeting_ = SessionGreeting{greeting[0], greeting[1], load_le32(greeting.data() + 2)};
-    if (greeting_.version != kSessionProtocolVersion || greeting_.page_words != page_words) {
+    if (!is_session_version(greeting_.version) || greeting_.page_words != page_words) {
         return fail(wrong_answer(session_command::kOpen, at, kHeader + kGreetingSize + kCheckBytes,
                                  static_cast<std::uint32_t>(greeting_.version << 8 | greeting_.page_words)));
     }
     open_ = true;
+    if (greeting_.version == kSpeedSwitchProtocolVersion && port_ != nullptr && speed_ == base_baud_ && refused_speed_ == 0) {
+        return switch_speed();
+    }
+    return std::nullopt;
+}
+
+TransactionResult LoaderSession::switch_speed() {
+    std::array<int, std::size(kFastLineSpeeds)> offers{};
+    const std::size_t n = speeds_to_offer(greeting_.clock_hz, base_baud_, max_baud_, offers);
+    for (std::size_t i = 0; i < n; ++i) {
+        const int baud = offers[i];
+        // Only a speed the port sets and reads back is asked for.
+        const bool port_takes_it = port_->set_baud(baud);
+        port_->set_baud(base_baud_);
+        if (!port_takes_it) continue;
+        const std::uint16_t divisor = *divisor_for(greeting_.clock_hz, baud);
+        asked_speed_ = true;
+        if (!link_.write(count_frame(session_command::kSpeed, 0, divisor))) {
+            return fail(TransactionFailure{session_command::kSpeed, divisor, 0, 0, true});
+        }
+        std::array<std::uint8_t, 0> none{};
+        TransactionResult failure = answer(session_command::kSpeed, divisor, none, kAnswerMarginMs);
+        if (!failure) {
+            if (port_->set_baud(baud)) speed_ = baud;
+            // The ping at the new speed: the loader must answer there as it did.
+            const std::uint32_t at = loader_start_ + kGreetingOffset;
+            std::array<std::uint8_t, kGreetingSize> again{};
+            if (speed_ == baud && link_.write(count_frame(session_command::kOpen, kGreetingSize, at))) {
+                failure = answer(session_command::kOpen, at, again, kAnswerMarginMs);
+            } else {
+                failure = TransactionFailure{session_command::kOpen, at, 0, 0, false};
+            }
+        }
+        if (!failure) {
+            asked_speed_ = false;
+            return std::nullopt;
+        }
+        if (failure->line_lost || failure->interrupted) return fail(*failure);
+        // The line refused the speed: back to the base one, and on there.
+        refused_speed_ = baud;
+        open_ = false;
+        needs_resync_ = true;
+        return open(page_words_, loader_start_);
+    }
     return std::nullopt;
 }
 
@@ -206,6 +253,11 @@ TransactionResult LoaderSession::end() {
         if (got.count == reply.size() && is_session_sync_reply(reply)) {
             open_ = false;
             note_exchange();
+            // The loader answered at the session's speed and is at its base one now.
+            if (port_ != nullptr && speed_ != base_baud_) {
+                port_->set_baud(base_baud_);
+                speed_ = base_baud_;
+            }
             return std::nullopt;
         }
         if (got.line_lost || got.interrupted) return fail(short_answer(command::kSync, 0, reply.size(), got));
@@ -217,9 +269,20 @@ TransactionResult LoaderSession::end() {
 TransactionResult LoaderSession::resync() {
     open_ = false;
     needs_resync_ = true;
+    const bool burst = may_be_fast();
+    if (burst) {
+        port_->set_baud(base_baud_);
+        speed_ = base_baud_;
+    }
     // Frames sent ahead may still be answered while the line drains. A hunting loader
     // answers only once the line has been quiet after the sync: the reply is awaited.
-    auto failure = resync_loader(link_, clock_, command::kSync, 0, [this] {
+    auto failure = resync_loader(link_, clock_, command::kSync, 0, [this, burst] {
+        static const std::array<std::uint8_t, kRecoveryBurst> ends_any_frame = [] {
+            std::array<std::uint8_t, kRecoveryBurst> b{};
+            b.fill(0xFF);
+            return b;
+        }();
+        if (burst && !link_.write(ends_any_frame)) return SyncHeard{ReadResult{0, true}, false};
         if (!link_.write(kSyncPacket)) return SyncHeard{ReadResult{0, true}, false};
         std::array<std::uint8_t, 6> reply{};
         const ReadResult got = read_within(reply, kHuntQuietMs + kAnswerMarginMs);
@@ -227,6 +290,7 @@ TransactionResult LoaderSession::resync() {
     });
     if (failure) return failure;
     needs_resync_ = false;
+    asked_speed_ = false;
     note_exchange();
     return std::nullopt;
 }

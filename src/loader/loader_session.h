@@ -7,6 +7,7 @@
 
 #include "link/byte_link.h"
 #include "link/clock.h"
+#include "link/line_speed.h"
 #include "loader/loader_signature.h"
 #include "loader/protocol.h"
 #include "loader/wire.h"
@@ -28,6 +29,8 @@ inline constexpr std::uint8_t kPageProgram = 'W';
 inline constexpr std::uint8_t kWriteEeprom = command::kWriteEeprom;
 // The configuration's new first block, taken by the loader's guard like a plain `F`.
 inline constexpr std::uint8_t kLoaderBlock = command::kWriteFlash;
+// Version 3: the line's speed, as the UART divisor in the address field.
+inline constexpr std::uint8_t kSpeed = 'R';
 }  // namespace session_command
 
 // Every check is over a 128-byte unit.
@@ -51,6 +54,10 @@ inline constexpr std::uint32_t kOtherLetter = 0x20000;
 // A loader in a session hunts after half a second of silence, between frames too; a
 // host that has been quiet this long synchronises and opens the session again first.
 inline constexpr std::int64_t kSessionIdleMs = 400;
+// After a failure above the base speed: bytes at the base speed that end whatever
+// frame a loader still at the high speed was reading (each 0xFF is one falling edge,
+// so at least one byte there), before the sync.
+inline constexpr std::size_t kRecoveryBurst = 140;
 
 // Frames are built in loader/wire.h.
 inline std::vector<std::uint8_t> page_frame(std::uint32_t address, std::span<const std::uint8_t> data) {
@@ -81,6 +88,20 @@ public:
     // `page_words`. Both are kept for the openings that follow a failure or a pause.
     TransactionResult open(std::uint8_t page_words, std::uint32_t loader_start);
     const SessionGreeting& greeting() const { return greeting_; }
+
+    // Lets a session with a version 3 loader run faster than the connection: `port`
+    // sets the link's speed, `base_baud` is the loader's own, `max_baud` caps the speed
+    // asked for (0: no cap; the base speed itself keeps the base speed).
+    void allow_speed_switch(LineSpeed* port, int base_baud, int max_baud) {
+        port_ = port;
+        base_baud_ = base_baud;
+        max_baud_ = max_baud;
+        speed_ = base_baud;
+    }
+    // The speed the line runs at now.
+    int speed() const { return speed_; }
+    // The speed the line refused, after which the session went on at the base speed.
+    int refused_speed() const { return refused_speed_; }
 
     // `C`: the checks of `checks.size()` flash units from `address`, in frames of 32.
     TransactionResult checks(std::uint32_t address, std::span<std::uint32_t> checks);
@@ -141,6 +162,12 @@ private:
     TransactionResult answer(std::uint8_t letter, std::uint32_t address, std::span<std::uint8_t> into,
                              std::int64_t budget_ms, bool up_to = false);
     TransactionResult fail(TransactionFailure failure);
+    // Asks for the fastest speed both ends hold and pings there; on any failure goes
+    // back to the base speed for the rest of the connection.
+    TransactionResult switch_speed();
+    // Whether the loader may be above the base speed: a recovery then starts with the
+    // port at the base speed and the burst.
+    bool may_be_fast() const { return port_ != nullptr && (speed_ != base_baud_ || asked_speed_); }
 
     ByteLink& link_;
     Clock& clock_;
@@ -150,6 +177,12 @@ private:
     std::uint32_t loader_start_ = 0;
     std::int64_t last_exchange_ms_ = 0;
     SessionGreeting greeting_;
+    LineSpeed* port_ = nullptr;
+    int base_baud_ = 0;
+    int max_baud_ = 0;
+    int speed_ = 0;
+    int refused_speed_ = 0;
+    bool asked_speed_ = false;
 };
 
 }  // namespace zarvik

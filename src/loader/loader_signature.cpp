@@ -21,6 +21,7 @@ constexpr std::array<std::uint8_t, 4> kSignature{'Z', 'R', 'V', 'K'};
 constexpr std::size_t kSignatureAt = 2;
 constexpr std::size_t kVersionAt = 6;
 constexpr std::size_t kPageWordsAt = 7;
+constexpr std::size_t kClockAt = 8;  // four bytes, low first
 
 }  // namespace
 
@@ -32,7 +33,9 @@ std::uint32_t crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc) {
 
 std::optional<LoaderSignature> find_signature(std::span<const std::uint8_t, kLoaderBlock> block) {
     if (!std::equal(kSignature.begin(), kSignature.end(), block.begin() + kSignatureAt)) return std::nullopt;
-    return LoaderSignature{block[kVersionAt], block[kPageWordsAt]};
+    std::uint32_t clock = 0;
+    for (std::size_t i = 0; i < 4; ++i) clock |= std::uint32_t{block[kClockAt + i]} << (8 * i);
+    return LoaderSignature{block[kVersionAt], block[kPageWordsAt], clock};
 }
 
 void put_signature(std::span<std::uint8_t, kLoaderBlock> block, std::uint8_t page_words, std::uint8_t version) {

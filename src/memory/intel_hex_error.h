@@ -5,6 +5,14 @@
 
 namespace zarvik {
 
+// What is wrong with an ELF file that cannot be read.
+enum class ElfDefect {
+    None,
+    Header,       // the file header is cut short, or of no form ELF has, or not what avr-gcc writes
+    SegmentTable, // the table of segments lies past the end of the file, or its entries are of another size
+    SegmentData,  // a segment's bytes lie past the end of the file
+};
+
 // Why a HEX (or ELF) file was refused. The core never prints it: the faces turn it into text.
 struct HexError {
     enum class Kind {
@@ -17,8 +25,7 @@ struct HexError {
         BeyondCapacity,  // data would land outside the image (address = first such byte)
         Empty,           // no data record with data
         NotAvrElf,       // an ELF file for another machine (found = its e_machine)
-        BadElf,          // an ELF file libelf cannot read (detail = why)
-        ElfUnsupported,  // an ELF file, and this build reads none
+        BadElf,          // an ELF file that cannot be read (elf_defect = why)
         NotHex,          // not one record in the file: it is no Intel HEX file at all
     };
     Kind kind = Kind::Empty;
@@ -28,6 +35,7 @@ struct HexError {
     std::uint32_t expected = 0;  // checksum: the computed value
     std::uint32_t found = 0;     // checksum: the file's value; bad character: its code
     std::string detail;          // system error text for CannotOpen
+    ElfDefect elf_defect = ElfDefect::None;
 };
 
 }  // namespace zarvik

@@ -33,6 +33,9 @@ enum : int {
     // «Стоп»: ends an operation after the exchange under way. Not in the original
     // template; the id follows its last control.
     kStop = 1079,
+    // "Сброс по DTR": Connect first resets the board through DTR. Not in the original
+    // template either; it sits below «Соединить», where the template left room.
+    kResetDtr = 1080,
     kHelpText = 1006,
     kHelpCommand = 57670,
     kAboutCommand = 57664,

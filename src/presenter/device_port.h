@@ -20,6 +20,9 @@ public:
     virtual bool is_open() const = 0;
     // False when the driver refuses the speed.
     virtual bool set_speed(int baud) = 0;
+    // Raises DTR for a moment and lowers it again: a board whose reset follows DTR
+    // restarts its loader. False where the port has no DTR line.
+    virtual bool pulse_dtr() = 0;
     virtual std::string error_text() const = 0;
     // Waits give up early once a stop is requested and no hold delays it.
     virtual void set_cancellation(const Cancellation* cancel) = 0;

@@ -48,9 +48,14 @@ void ExitSequence::on_close() {
         view_.show_message(tr_string("status", kWarningCaption), tr_string("window", wt::kCannotCloseNow));
         return;
     }
-    if (!runner_.ask(tr_string("window", wt::kAskStopAndClose))) return;
+    // The question stays until it is answered, also when the operation ends meanwhile:
+    // then Yes closes at once, and No keeps the window with what the operation said.
+    if (!runner_.ask(tr_string("window", wt::kAskStopAndClose))) {
+        runner_.show_held_back();
+        return;
+    }
     if (!runner_.busy()) {
-        run();  // it ended just as the user said yes
+        run();
         return;
     }
     life_ = Life::Closing;

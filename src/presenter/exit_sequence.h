@@ -12,7 +12,8 @@ namespace zarvik {
 
 // The window's end: «Выход» and the close box ask first while an operation runs (and
 // refuse while the loader's first block is written), then the port is let go, the
-// settings are saved and the window closes. Also the settings file's reading at start.
+// settings are saved and the window closes. The question waits for its answer even
+// when the operation ends first: a close that was asked for is never lost. Also the settings file's reading at start.
 class ExitSequence {
 public:
     // `collect` gives what the window holds now, to be saved; `close_port` lets go of

@@ -32,7 +32,7 @@ void FilePanel::start(const std::string& flash, const std::string& eeprom) {
 void FilePanel::set_path(MemoryKind memory, const std::string& path) {
     (memory == MemoryKind::Flash ? flash_ : eeprom_) = path;
     // A long path shows its end, the file's name; the whole of it in the tooltip.
-    texts_.show(path_id(memory), wt::shown_path(path));
+    texts_.show(path_id(memory), path);  // the field fits it (fitted_path)
     view_.set_tooltip(path_id(memory), path);
 }
 

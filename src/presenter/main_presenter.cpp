@@ -73,7 +73,7 @@ struct MainPresenter::Impl {
         const LoaderSettings settings = exit.read_settings(unreadable);
         show_loader_text(ids::kFosc, settings.fosc);
         show_loader_text(ids::kTimeout, settings.timeout);
-        ports.start(settings.model, settings.port, settings.speed);
+        ports.start(settings);
         files.start(settings.flash_file, settings.eeprom_file);
         if (!unreadable.empty()) texts.show(ids::kStatusLine, unreadable);
         view.set_enabled(ids::kStop, false);
@@ -128,6 +128,7 @@ struct MainPresenter::Impl {
         now.speed = ports.chosen_speed();
         now.flash_file = files.path(MemoryKind::Flash);
         now.eeprom_file = files.path(MemoryKind::Eeprom);
+        now.reset = ports.chosen_reset();
         return now;
     }
 
@@ -262,6 +263,12 @@ void MainPresenter::on_choice(int id, int index) {
         case ids::kModelList: p.ports.on_model_chosen(index); break;
         default: break;
     }
+}
+
+void MainPresenter::on_checked(int id, bool checked) {
+    Impl& p = *impl_;
+    if (p.runner.busy() || p.exit.life() != Life::Running) return;
+    if (id == ids::kResetDtr) p.ports.on_reset_dtr(checked);
 }
 
 void MainPresenter::on_text_edited(int id, const std::string& text) {

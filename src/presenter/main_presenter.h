@@ -13,8 +13,8 @@ namespace zarvik {
 
 // The main window's presenter. It routes what the user does to the presenter of the
 // panel concerned, each with a view interface of its own (panel_views.h):
-//  - PortPanel: the port scan and list, the speed and model lists, «Соединить»,
-//    «Старт программы», the connection line;
+//  - PortPanel: the port scan and list, the speed and model lists, the reset through
+//    DTR, «Соединить», «Старт программы», the connection line;
 //  - OperationRunner: operations on the device thread, their progress, the refusals
 //    asked about and run again, what is locked meanwhile, «Стоп»;
 //  - FilePanel: the file paths and their dialogs;
@@ -46,6 +46,8 @@ public:
     void on_command(int id);
     // An item of kPortList, kSpeedList or kModelList chosen by the user.
     void on_choice(int id, int index);
+    // The user ticked or cleared a check box (kResetDtr).
+    void on_checked(int id, bool checked);
     // The user typed in kFosc or kTimeout; `text` is the edit's whole text.
     void on_text_edited(int id, const std::string& text);
     // The port list is about to drop down: it is scanned again.

@@ -44,7 +44,7 @@ const std::vector<int>& OperationRunner::locked_while_busy() {
         ids::kConnect,     ids::kStartProgram, ids::kPortList,    ids::kModelList,    ids::kSpeedList,
         ids::kFlashBrowse, ids::kEepromBrowse, ids::kFlashErase,  ids::kFlashWrite,   ids::kFlashVerify,
         ids::kFlashRead,   ids::kEepromErase,  ids::kEepromWrite, ids::kEepromVerify, ids::kEepromRead,
-        ids::kFosc,        ids::kTimeout,      ids::kConfigureLoader,
+        ids::kFosc,        ids::kTimeout,      ids::kConfigureLoader, ids::kResetDtr,
     };
     return locked;
 }
@@ -91,7 +91,7 @@ void OperationRunner::run_task(std::function<void()> device_work, std::function<
     device_.post([this, device_work = std::move(device_work), done = std::move(done)]() mutable {
         device_work();
         device_.to_ui([this, done = std::move(done)] {
-            over();
+            set_busy(false);
             if (ended_hook && ended_hook()) return;
             done();
         });
@@ -112,17 +112,18 @@ void OperationRunner::run(MemoryKind memory, const std::string& phase, const Wor
         if (attempt.accept_unconfirmed) device_.programmer().accept_unconfirmed_device();
         const OperationOutcome outcome = work(device_.programmer(), progress, attempt);
         device_.to_ui([this, outcome, memory, phase, work, finish, attempt] {
-            over();
+            set_busy(false);
             if (ended_hook && ended_hook()) return;
             ended(outcome, memory, phase, work, finish, attempt);
         });
     });
 }
 
-// The end of anything run here: a question about it that is still open is moot now.
-void OperationRunner::over() {
-    set_busy(false);
-    if (question_open_) view_.close_question();
+void OperationRunner::show_held_back() {
+    if (!held_back_) return;
+    const auto show = std::move(held_back_);
+    held_back_ = nullptr;
+    show();
 }
 
 void OperationRunner::ended(const OperationOutcome& reported, MemoryKind memory, const std::string& phase,
@@ -142,14 +143,27 @@ void OperationRunner::ended(const OperationOutcome& reported, MemoryKind memory,
         }
         if (question != nullptr) {
             set_status({});  // nothing was sent; no phase text stays behind
-            if (!ask(wt::operation_text(outcome) + "\n\n" + tr_string("window", question))) return;
-            run(memory, phase, work, finish, again);
+            const std::string text = wt::operation_text(outcome) + "\n\n" + tr_string("window", question);
+            // Never a second question over the one the user has not answered yet.
+            auto ask_again = [this, text, memory, phase, work, finish, again] {
+                if (ask(text)) run(memory, phase, work, finish, again);
+            };
+            if (question_open_) {
+                held_back_ = std::move(ask_again);
+            } else {
+                ask_again();
+            }
             return;
         }
     }
     if (outcome.result == Result::Refused || outcome.result == Result::FileFailure) {
         set_status({});
-        view_.show_message(tr_string("status", kErrorCaption), wt::operation_text(outcome));
+        auto tell = [this, text = wt::operation_text(outcome)] { view_.show_message(tr_string("status", kErrorCaption), text); };
+        if (question_open_) {
+            held_back_ = std::move(tell);
+        } else {
+            tell();
+        }
         return;
     }
     finish(outcome);

@@ -66,6 +66,10 @@ public:
     // A question about an operation is open (the stop-and-close one included).
     bool question_open() const { return question_open_; }
     bool ask(const std::string& text);
+    // What an operation that ended while a question was open had to show in a box of its
+    // own (a refusal, a file it could not read): shown once that question is answered
+    // and the window stays; dropped when it closes.
+    void show_held_back();
 
     void set_status(const std::string& text) { texts_.show(ids::kStatusLine, text); }
     // An empty bar, for a new file or a cancelled dialog.
@@ -83,7 +87,6 @@ private:
     void set_busy(bool busy);
     void set_bar(MemoryKind memory, std::uint32_t value, std::optional<std::uint32_t> maximum = {});
     Bar& bar(MemoryKind memory) { return bars_[memory == MemoryKind::Flash ? 0 : 1]; }
-    void over();
     void ended(const OperationOutcome& outcome, MemoryKind memory, const std::string& phase, const Work& work,
                const Finish& finish, OperationAttempt attempt);
 
@@ -92,6 +95,7 @@ private:
     ShownTexts& texts_;
     Activity activity_ = Activity::Idle;
     bool question_open_ = false;
+    std::function<void()> held_back_;
     Bar bars_[2];
 };
 

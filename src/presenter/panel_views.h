@@ -42,6 +42,8 @@ public:
     virtual void set_items(int id, const std::vector<ListItem>& items) = 0;
     // The selected item of a list; -1 shows none.
     virtual void set_selection(int id, int index) = 0;
+    // Ticks or clears a check box (kResetDtr).
+    virtual void set_checked(int id, bool checked) = 0;
 };
 
 class MessageView {
@@ -50,11 +52,9 @@ public:
     // A message box with an OK button and no icon; returns when it is closed.
     virtual void show_message(const std::string& caption, const std::string& text) = 0;
     // A Yes/No question, No the default and the answer to Esc or the close box; returns
-    // when it is answered. While it is open, posted tasks keep running.
+    // when the user has answered it, and only then: nothing closes it meanwhile. While it
+    // is open, posted tasks keep running.
     virtual bool ask_yes_no(const std::string& caption, const std::string& text) = 0;
-    // Closes the question that is open, if any, as answered No. Called from a posted
-    // task while ask_yes_no is waiting, when what it asked about is over.
-    virtual void close_question() = 0;
 };
 
 // The port panel: the port, speed and model lists, the connection line, the scan.

@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "loader/chip_identity.h"
+#include "loader/loader_signature.h"
 #include "programmer/status_texts.h"
 #include "serial/serial_port.h"
+#include "text/number_text.h"
 
 namespace zarvik {
 namespace {
@@ -18,9 +20,31 @@ std::string hex4(std::uint32_t value) {
     return buffer;
 }
 
+// Sentences one after another; empty ones are left out.
+std::string join_sentences(const std::vector<std::string>& sentences) {
+    std::string out;
+    for (const std::string& s : sentences) {
+        if (s.empty()) continue;
+        out += (out.empty() ? "" : ". ") + s;
+    }
+    return out;
+}
+
 int index_in(const std::vector<std::string>& list, const std::string& item) {
     const auto at = std::find(list.begin(), list.end(), item);
     return item.empty() || at == list.end() ? -1 : static_cast<int>(at - list.begin());
+}
+
+// What the board's loader holds, where it can be read: our loader names the clock its
+// count runs at, so the wait is told in seconds; any other loader only has its count.
+std::string board_loader_text(const ChipIdentity& identity) {
+    if (!identity.found() || identity.torn_count) return {};  // a torn count is told on its own
+    if (identity.signature && identity.signature->version >= kSessionProtocolVersion && identity.signature->clock_hz > 0) {
+        const double hz = identity.signature->clock_hz;
+        const double seconds = identity.wait_count > 0 ? (identity.wait_count - 1) * 12.0 / hz : 0.0;
+        return wt::fill(wt::kBoardLoaderSettings, {format_number(hz / 1e6, 4), format_number(seconds, 2)});
+    }
+    return wt::fill(wt::kBoardLoaderCount, {std::to_string(identity.wait_count)});
 }
 
 }  // namespace
@@ -31,7 +55,19 @@ PortPanel::PortPanel(PortPanelView& view, DeviceSession& device, OperationRunner
 
 void PortPanel::message(const std::string& text) { view_.show_message(tr_string("status", kErrorCaption), text); }
 
-void PortPanel::start(const std::string& model, const std::string& port, const std::string& speed) {
+// What the handshake on the device thread found.
+struct PortPanel::Connection {
+    HandshakeOutcome handshake = HandshakeOutcome::NoLoader;
+    bool reset = false;       // DTR was to be pulsed first
+    bool reset_done = false;  // and the port could
+    int baud = 0;
+    std::optional<ChipIdentity> identity;
+    std::optional<OperationOutcome> identity_failure;
+};
+
+void PortPanel::start(const LoaderSettings& last) {
+    const std::string& model = last.model;
+    const std::string& speed = last.speed;
     std::vector<ListItem> speeds;
     std::vector<std::string> speed_texts;
     for (int s : kLineSpeeds) {
@@ -47,7 +83,10 @@ void PortPanel::start(const std::string& model, const std::string& port, const s
     view_.set_items(ids::kModelList, models);
     model_ = find_device_model(model).value_or(kDefaultModel);
     select_model(model_);
-    wanted_port_ = port;
+    wanted_port_ = last.port;
+    reset_dtr_ = last.reset == kResetDtr;
+    view_.set_checked(ids::kResetDtr, reset_dtr_);
+    view_.set_tooltip(ids::kResetDtr, tr_string("window", wt::kResetDtrTip));
     view_.set_items(ids::kPortList, {});
     view_.set_selection(ids::kPortList, -1);
     scanning_ = true;
@@ -84,12 +123,16 @@ void PortPanel::on_scan_tick() {
     scanning_ = false;
     view_.set_scan_timer(false);
     set_line(port_count_text(static_cast<int>(found.size())));
-    // The last run's port, when it is there; when it is not, the list shows what is.
+    // The last run's port, when it is there; when it is not, the list shows what is,
+    // and the status line says that the port is gone.
     const int wanted = index_in(found, wanted_port_);
-    wanted_port_.clear();
     if (wanted >= 0) {
+        wanted_port_.clear();
         view_.set_selection(ids::kPortList, wanted);
         on_port_chosen(wanted);
+    } else if (!wanted_port_.empty()) {
+        runner_.set_status(wt::fill(wt::kRememberedPortMissing, {wanted_port_}));
+        wanted_port_.clear();
     }
 }
 
@@ -181,6 +224,8 @@ void PortPanel::on_model_chosen(int index) {
     device_.call([this, chosen] { device_.programmer().set_model(chosen); });
 }
 
+void PortPanel::on_reset_dtr(bool checked) { reset_dtr_ = checked; }
+
 void PortPanel::select_model(const DeviceModel& model) {
     model_ = model;
     for (std::size_t i = 0; i < kDeviceModels.size(); ++i) {
@@ -230,15 +275,15 @@ void PortPanel::on_connect() {
         return;
     }
     runner_.set_status({});
-    struct Result {
-        HandshakeOutcome handshake = HandshakeOutcome::NoLoader;
-        std::optional<ChipIdentity> identity;
-        std::optional<OperationOutcome> identity_failure;
-    };
-    auto result = std::make_shared<Result>();
+    auto result = std::make_shared<Connection>();
+    result->reset = reset_dtr_;
+    result->baud = speed_index_ >= 0 ? kLineSpeeds[speed_index_] : 0;
     const DeviceModel selected = model_;
     runner_.run_task(
         [this, result] {
+            // The board's reset through DTR starts its loader's wait; the sync follows at
+            // once, well within it.
+            if (result->reset) result->reset_done = device_.port().pulse_dtr();
             Programmer& p = device_.programmer();
             result->handshake = p.connect();
             // Which chip answers, asked once for this connection: three block reads.
@@ -247,39 +292,46 @@ void PortPanel::on_connect() {
                 result->identity_failure = p.identity_failure(Operation::Read, MemoryKind::Flash);
             }
         },
-        [this, result, selected] {
-            connected(result->handshake == HandshakeOutcome::Connected, result->handshake == HandshakeOutcome::LineLost,
-                      result->identity, result->identity_failure, selected);
-        });
+        [this, result, selected] { connected(*result, selected); });
 }
 
-void PortPanel::connected(bool handshake, bool line_lost, const std::optional<ChipIdentity>& identity,
-                          const std::optional<OperationOutcome>& identity_failure, const DeviceModel& selected) {
-    if (line_lost) {
+void PortPanel::connected(const Connection& result, const DeviceModel& selected) {
+    if (result.handshake == HandshakeOutcome::LineLost) {
         link_failed(true);
         return;
     }
+    const bool handshake = result.handshake == HandshakeOutcome::Connected;
     link_ = handshake ? Link::Connected : Link::SpeedSet;
     set_line(tr_string("status", handshake ? kConnected : kNotConnected));
-    if (identity_failure) {
-        // The loader answered the handshake, then not the identity's reads: a line fault.
-        if (identity_failure->link_failure) link_failed(identity_failure->link_failure->line_lost);
-        if (link_ == Link::Connected) link_ = Link::SpeedSet;
-        runner_.set_status(status_text(*identity_failure));
+    std::vector<std::string> said;
+    if (result.reset && !result.reset_done) said.push_back(tr_string("window", wt::kDtrNotPulsed));
+    if (!handshake) {
+        const bool dtr_reset = result.reset && result.reset_done;
+        said.push_back(wt::fill(dtr_reset ? wt::kNoAnswerAfterDtr : wt::kNoAnswerAtSpeed, {std::to_string(result.baud)}));
+        runner_.set_status(join_sentences(said));
         return;
     }
-    if (!identity || !identity->found()) return;
-    std::string said;
-    const DeviceModel* found = model_for_loader_start(*identity->loader_start, selected);
-    if (found != nullptr && found->loader_start != selected.loader_start) {
-        select_model(*found);
-        said = wt::fill(wt::kModelDetected, {chip_name(*identity->loader_start), hex4(*identity->loader_start), found->name});
+    if (result.identity_failure) {
+        // The loader answered the handshake, then not the identity's reads: a line fault.
+        const OperationOutcome& failure = *result.identity_failure;
+        if (failure.link_failure) link_failed(failure.link_failure->line_lost);
+        if (link_ == Link::Connected) link_ = Link::SpeedSet;
+        runner_.set_status(status_text(failure));
+        return;
     }
-    // A configuration cut between the block's two pages: operations go on, and
-    // configuring the loader mends it.
-    const std::string torn = torn_count_text(*identity);
-    if (!torn.empty()) said += (said.empty() ? "" : ". ") + torn;
-    runner_.set_status(said);
+    if (result.identity && result.identity->found()) {
+        const ChipIdentity& identity = *result.identity;
+        const DeviceModel* found = model_for_loader_start(*identity.loader_start, selected);
+        if (found != nullptr && found->loader_start != selected.loader_start) {
+            select_model(*found);
+            said.push_back(wt::fill(wt::kModelDetected, {chip_name(*identity.loader_start), hex4(*identity.loader_start), found->name}));
+        }
+        // A configuration cut between the block's two pages: operations go on, and
+        // configuring the loader mends it.
+        said.push_back(torn_count_text(identity));
+        said.push_back(board_loader_text(identity));
+    }
+    runner_.set_status(join_sentences(said));
 }
 
 void PortPanel::on_start_program() {

@@ -9,23 +9,24 @@
 #include "presenter/link_state.h"
 #include "presenter/operation_runner.h"
 #include "presenter/panel_views.h"
+#include "presenter/settings_file.h"
 #include "presenter/window_texts.h"
 
 namespace zarvik {
 
 // The port panel: the port scan and list, the speed and model lists, «Соединить» with
-// the chip's identity, «Старт программы», and the connection line that follows the
-// link. A port that is lost is closed at once; its name and the chosen speed stay, so
+// the chip's identity and what its loader holds, the reset through DTR before it,
+// «Старт программы», and the connection line that follows the link. A port that is lost is closed at once; its name and the chosen speed stay, so
 // that «Соединить» opens it again at that speed by itself.
 class PortPanel {
 public:
     PortPanel(PortPanelView& view, DeviceSession& device, OperationRunner& runner, ShownTexts& texts,
               const PresenterEnvironment& environment);
 
-    // Fills the speed and model lists and starts the scan. `model`, `port` and `speed`
-    // are the last choices, by their texts; empty or unknown ones choose nothing, and a
-    // port that is not there now is simply not chosen.
-    void start(const std::string& model, const std::string& port, const std::string& speed);
+    // Fills the speed and model lists and starts the scan. The last run's model, port
+    // and speed are chosen again by their texts (empty or unknown ones choose nothing;
+    // a port the scan does not find is named on the status line), and so is the reset.
+    void start(const LoaderSettings& last);
 
     void on_scan_tick();
     // The list is about to drop down, or the system says a device came or went.
@@ -33,6 +34,7 @@ public:
     void on_port_chosen(int index);
     void on_speed_chosen(int index);
     void on_model_chosen(int index);
+    void on_reset_dtr(bool checked);
     void on_connect();
     void on_start_program();
     // The port goes back to the line settings it had; at the exit.
@@ -50,6 +52,7 @@ public:
     std::string chosen_port() const { return port_name_; }
     std::string chosen_speed() const;
     std::string chosen_model() const { return std::string(model_.name); }
+    std::string chosen_reset() const { return reset_dtr_ ? kResetDtr : std::string(); }
 
 private:
     std::vector<std::string> scan() const;
@@ -58,8 +61,8 @@ private:
     // Opens `port_name_` on the device thread and applies the chosen speed to it.
     // Returns the reason a speed was refused, if it was.
     std::string open_chosen();
-    void connected(bool handshake, bool line_lost, const std::optional<ChipIdentity>& identity,
-                   const std::optional<OperationOutcome>& identity_failure, const DeviceModel& selected);
+    struct Connection;
+    void connected(const Connection& result, const DeviceModel& selected);
     void select_model(const DeviceModel& model);
     void message(const std::string& text);
 
@@ -75,6 +78,7 @@ private:
     std::string wanted_port_;     // the last run's port, chosen when the scan finds it
     int speed_index_ = -1;        // in kLineSpeeds; -1: none chosen
     DeviceModel model_ = kDefaultModel;
+    bool reset_dtr_ = false;
     std::vector<std::string> shown_ports_;
 };
 

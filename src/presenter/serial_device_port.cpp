@@ -12,6 +12,7 @@ public:
     void close() override { port_.close(); }
     bool is_open() const override { return port_.is_open(); }
     bool set_speed(int baud) override { return port_.set_speed(baud); }
+    bool pulse_dtr() override { return port_.pulse_dtr(); }
     std::string error_text() const override { return port_.error_text(); }
     void set_cancellation(const Cancellation* cancel) override { port_.set_cancellation(cancel); }
     bool write(std::span<const std::uint8_t> bytes) override { return port_.write(bytes); }

@@ -28,6 +28,17 @@ std::string value_from(std::string_view text, std::size_t from) {
     return is_valid_utf8(value) ? std::string(value) : utf8_from_cp1251(value);
 }
 
+// The lines after the first two, in the order they are written.
+struct ChoiceLine {
+    const char* key;
+    std::string LoaderSettings::*value;
+};
+constexpr ChoiceLine kChoiceLines[] = {
+    {kModelKey, &LoaderSettings::model},           {kPortKey, &LoaderSettings::port},
+    {kSpeedKey, &LoaderSettings::speed},           {kFlashFileKey, &LoaderSettings::flash_file},
+    {kEepromFileKey, &LoaderSettings::eeprom_file}, {kResetKey, &LoaderSettings::reset},
+};
+
 bool has_control_byte(std::string_view value) {
     for (char c : value) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
@@ -67,24 +78,16 @@ LoaderSettings parse_settings(std::string_view text) {
     LoaderSettings s;
     s.fosc = settings_value(text, "Fosc");
     s.timeout = settings_value(text, "time_out");
-    s.model = settings_line_value(text, kModelKey);
-    s.port = settings_line_value(text, kPortKey);
-    s.speed = settings_line_value(text, kSpeedKey);
-    s.flash_file = settings_line_value(text, kFlashFileKey);
-    s.eeprom_file = settings_line_value(text, kEepromFileKey);
+    for (const ChoiceLine& line : kChoiceLines) s.*line.value = settings_line_value(text, line.key);
     return s;
 }
 
 std::string format_settings(const LoaderSettings& settings) {
     std::string out = "Fosc\t = " + settings.fosc + "\r\ntime_out = " + settings.timeout + "\r\n";
-    const std::pair<const char*, const std::string*> lines[] = {
-        {kModelKey, &settings.model},         {kPortKey, &settings.port},
-        {kSpeedKey, &settings.speed},         {kFlashFileKey, &settings.flash_file},
-        {kEepromFileKey, &settings.eeprom_file},
-    };
-    for (const auto& [key, value] : lines) {
-        if (value->empty() || has_control_byte(*value)) continue;
-        out.append(key).append(" = ").append(*value).append("\r\n");
+    for (const ChoiceLine& line : kChoiceLines) {
+        const std::string& value = settings.*line.value;
+        if (value.empty() || has_control_byte(value)) continue;
+        out.append(line.key).append(" = ").append(value).append("\r\n");
     }
     return out;
 }

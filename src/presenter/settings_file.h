@@ -8,8 +8,10 @@ namespace zarvik {
 
 // Zarvik.ini. It began as two lines, "Fosc\t = %s\r\n" and "time_out = %s\r\n", with the
 // texts of the clock and wait-time edits; those two lines still come first, exactly so.
-// After them come the window's last choices, one "key = value" line each, only for what
-// was chosen: the model, the port, the speed and both file paths.
+// After them come the window's last choices and settings, one "key = value" line each,
+// only for what was chosen: the model, the port, the speed, both file paths, and the
+// board's reset through DTR before Connect. A new one is a member below and a row of
+// the table in settings_file.cpp.
 //
 // Every value is UTF-8 and runs to the end of its line (a path may hold '=', spaces or
 // Cyrillic); blanks around it are trimmed. A value that is not valid UTF-8 comes from
@@ -27,6 +29,9 @@ inline constexpr const char* kPortKey = "last_port";
 inline constexpr const char* kSpeedKey = "last_speed";
 inline constexpr const char* kFlashFileKey = "last_flash_file";
 inline constexpr const char* kEepromFileKey = "last_eeprom_file";
+// "reset = dtr": Connect first resets the board through DTR. Absent: no reset.
+inline constexpr const char* kResetKey = "reset";
+inline constexpr const char* kResetDtr = "dtr";
 
 struct LoaderSettings {
     std::string fosc = kDefaultFosc;
@@ -37,6 +42,7 @@ struct LoaderSettings {
     std::string speed;
     std::string flash_file;
     std::string eeprom_file;
+    std::string reset;  // kResetDtr, or empty
 
     bool operator==(const LoaderSettings&) const = default;
 };

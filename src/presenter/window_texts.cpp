@@ -4,6 +4,8 @@
 #include "programmer/status_texts.h"
 #include "text/number_text.h"
 
+#include <vector>
+
 namespace zarvik {
 namespace window_text {
 
@@ -24,7 +26,27 @@ std::string fill(const char* text, std::initializer_list<std::string_view> value
     return out;
 }
 
+namespace {
+
+// The loader did not answer at all, nor the sync sent after an earlier silence: it is
+// not listening (the board's program runs, or its wait after a reset is over). The
+// command and address the core names mean nothing to the user then; what to do does.
+bool loader_silent(const OperationOutcome& outcome) {
+    if (outcome.result != OperationOutcome::Result::LinkFailure || !outcome.link_failure) return false;
+    const TransactionFailure& f = *outcome.link_failure;
+    return (f.received == 0 || f.out_of_step) && !f.line_lost && !f.interrupted && !f.wrong_answer;
+}
+
+}  // namespace
+
 std::string operation_text(const OperationOutcome& outcome) {
+    if (loader_silent(outcome)) {
+        // A frame that may have been written keeps the core's words about it.
+        if (outcome.link_failure->frame_effect == FrameEffect::NotAsked) {
+            return fill(kNoAnswerDuring, {during_text(outcome)});
+        }
+        return status_text(outcome) + ". " + tr_string("window", kResetAdvice);
+    }
     std::string text = status_text(outcome);
     if (outcome.result == OperationOutcome::Result::Refused && outcome.refusal == Refusal::WaitCountTooLarge &&
         outcome.longest_wait_seconds > 0) {
@@ -39,33 +61,30 @@ std::string operation_text(const OperationOutcome& outcome) {
     return text;
 }
 
-namespace {
-
-// Characters, not bytes: a UTF-8 sequence is one.
-std::size_t characters(std::string_view text) {
-    std::size_t n = 0;
-    for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return n;
-}
-
-}  // namespace
-
-std::string shown_path(const std::string& path, std::size_t room) {
-    if (characters(path) <= room) return path;
+std::string fitted_path(const std::string& path, const std::function<bool(const std::string&)>& fits) {
+    if (fits(path)) return path;
     static constexpr std::string_view kEllipsis = "…";
-    // The last `room - 1` characters, begun at a separator where one is near enough,
-    // so that the file's name is whole and the folders shown are whole too.
-    std::size_t keep = room - 1;
-    std::size_t start = path.size();
-    while (start > 0 && keep > 0) {
-        --start;
-        if ((static_cast<unsigned char>(path[start]) & 0xC0) != 0x80) --keep;
+    // Where each character begins: a tail never starts inside a UTF-8 sequence.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        if ((static_cast<unsigned char>(path[i]) & 0xC0) != 0x80) starts.push_back(i);
     }
-    const std::size_t separator = path.find_first_of("\\/", start);
-    const std::size_t last_separator = path.find_last_of("\\/");
-    // A name longer than the field is shown from its end all the same.
-    if (separator != std::string::npos && separator <= last_separator) start = separator;
-    return std::string(kEllipsis) + path.substr(start);
+    // The longest tail that fits; a shorter tail fits whenever a longer one does.
+    std::size_t lo = 0;
+    std::size_t hi = starts.size();  // starts[hi] would be the empty tail
+    const auto tail_fits = [&](std::size_t k) {
+        return fits(std::string(kEllipsis) + (k < starts.size() ? path.substr(starts[k]) : std::string()));
+    };
+    if (!tail_fits(starts.size())) return std::string(kEllipsis);
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (tail_fits(mid)) {
+            hi = mid;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    return std::string(kEllipsis) + (lo < starts.size() ? path.substr(starts[lo]) : std::string());
 }
 
 }  // namespace window_text

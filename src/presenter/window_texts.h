@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -22,6 +23,22 @@ inline constexpr const char* kModelDetected =
 inline constexpr const char* kStartNotSent = ZARVIK_TEXT("window", "Не удалось отправить команду запуска программы");
 inline constexpr const char* kProgramRunning = ZARVIK_TEXT("window", "Работает программа платы, загрузчик не на связи");
 inline constexpr const char* kLoaderSilent = ZARVIK_TEXT("window", "Загрузчик перестал отвечать");
+// Why Connect got no answer, as far as the window can tell: the two usual causes.
+inline constexpr const char* kNoAnswerAtSpeed = ZARVIK_TEXT(
+    "window", "Загрузчик не ответил на скорости %1 бод. Скорее всего, он работает на другой скорости или его время ожидания после сброса уже истекло: сбросьте плату и сразу нажмите «Соединить»");
+inline constexpr const char* kNoAnswerAfterDtr = ZARVIK_TEXT(
+    "window", "Загрузчик не ответил на скорости %1 бод после сброса по DTR. Скорее всего, он работает на другой скорости или плата не сбрасывается по DTR: тогда сбросьте её кнопкой и сразу нажмите «Соединить»");
+// An operation whose exchange the loader did not answer: what to do, not the command.
+inline constexpr const char* kNoAnswerDuring =
+    ZARVIK_TEXT("window", "Загрузчик не ответил при %1. Сбросьте плату и нажмите «Соединить»");
+inline constexpr const char* kResetAdvice = ZARVIK_TEXT("window", "Сбросьте плату и нажмите «Соединить»");
+inline constexpr const char* kResetDtrTip = ZARVIK_TEXT(
+    "window", "Перед соединением сбросить плату импульсом на линии DTR: так сбрасывается большинство плат с USB-адаптером. Загрузчик ждёт соединения только после сброса");
+inline constexpr const char* kDtrNotPulsed = ZARVIK_TEXT("window", "Порт не управляет линией DTR: плата не сброшена");
+inline constexpr const char* kRememberedPortMissing = ZARVIK_TEXT("window", "Порт %1, выбранный в прошлый раз, не найден");
+// What the connected board's loader holds: ours names its clock, any other only its count.
+inline constexpr const char* kBoardLoaderSettings = ZARVIK_TEXT("window", "Загрузчик платы: %1 МГц, ожидание %2 с");
+inline constexpr const char* kBoardLoaderCount = ZARVIK_TEXT("window", "Загрузчик платы: счётчик ожидания %1");
 inline constexpr const char* kSettingsUnreadable =
     ZARVIK_TEXT("window", "Не удалось прочитать файл %1 (%2): он оставлен как есть, действуют значения 8 и 5");
 inline constexpr const char* kSettingsNotSaved = ZARVIK_TEXT("window", "Не удалось сохранить настройки в файл %1: %2");
@@ -60,11 +77,11 @@ std::string fill(const char* text, std::initializer_list<std::string_view> value
 // form the count takes).
 std::string operation_text(const OperationOutcome& outcome);
 
-// What a file path field shows: the path, or, when it is longer than the field holds,
-// its end with the file's whole name, after an ellipsis. The whole path goes in the
-// field's tooltip.
-inline constexpr std::size_t kPathFieldCharacters = 48;
-std::string shown_path(const std::string& path, std::size_t room = kPathFieldCharacters);
+// What a file path field shows, for the view to call with its own measure: the whole
+// path when `fits` takes it, otherwise an ellipsis and as much of the path's end as
+// fits, whole characters, so that the field is filled (the whole path is the field's
+// tooltip). A field too narrow even for the ellipsis shows it alone.
+std::string fitted_path(const std::string& path, const std::function<bool(const std::string&)>& fits);
 
 }  // namespace zarvik::window_text
 

@@ -59,6 +59,10 @@ public:
     }
     // Someone else's plain sync has ended it (a new connection).
     void forget_session() { session_.forget(); }
+    // A version 3 loader's session then runs at the fastest speed both ends hold.
+    void allow_speed_switch(LineSpeed* port, int base_baud, int max_baud) { session_.allow_speed_switch(port, base_baud, max_baud); }
+    int line_speed() const { return session_.speed(); }
+    int refused_speed() const { return session_.refused_speed(); }
 
     // Another exchange is about to change what the chip holds, or time has passed:
     // checks taken earlier no longer stand for it.

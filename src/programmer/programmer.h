@@ -41,6 +41,13 @@ public:
 
     // Operations stop between transactions once `cancel` is requested and end as
     // Interrupted; a port that watches the same object also cuts a wait short.
+    // With our loader of version 3, its session runs at the fastest speed that the chip
+    // makes, `port` sets and reads back, and `max_baud` allows (0: no cap); `base_baud`
+    // is the connection's speed, which the loader runs at outside the session.
+    void allow_speed_switch(LineSpeed* port, int base_baud, int max_baud) { fast_.allow_speed_switch(port, base_baud, max_baud); }
+    // The speed the line runs at now, and the one it refused (0: none).
+    int line_speed() const { return fast_.line_speed(); }
+    int refused_speed() const { return fast_.refused_speed(); }
     void set_cancellation(Cancellation* cancel) {
         cancel_ = cancel;
         plain_.set_cancellation(cancel);

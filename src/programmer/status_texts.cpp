@@ -106,9 +106,7 @@ std::string advice_text(const OperationOutcome& o) {
 
 std::string link_failure_text(const OperationOutcome& o) {
     const TransactionFailure& f = *o.link_failure;
-    // The identity is read before the first operation that touches memory, by whichever
-    // operation that is: the text says which of the two failed.
-    const std::string during = o.while_identifying ? tr_string("status", "опознании МК") : operation_name(o);
+    const std::string during = during_text(o);
     if (f.line_lost) {
         return format(tr_text("status", "Связь с портом потеряна при %s: адрес %.4X"), during.c_str(), f.address);
     }
@@ -179,6 +177,12 @@ std::string refusal_text(const OperationOutcome& o) {
 
 }  // namespace
 
+std::string during_text(const OperationOutcome& o) {
+    // The identity is read before the first operation that touches memory, by whichever
+    // operation that is: the text says which of the two failed.
+    return o.while_identifying ? tr_string("status", "опознании МК") : operation_name(o);
+}
+
 const char* replace_loader_text() {
     return tr_text("status", "Загрузчик говорит на первой версии быстрого протокола, и с ним работа идёт по простому протоколу. Замените загрузчик новым: у старого один сбойный байт на линии может испортить EEPROM или сам загрузчик");
 }
@@ -214,6 +218,20 @@ std::string phase_text(Phase phase, MemoryKind memory) {
     return {};
 }
 
+namespace {
+
+std::string elf_defect_text(ElfDefect defect) {
+    switch (defect) {
+        case ElfDefect::SegmentTable: return tr_text("status", "таблица сегментов выходит за конец файла");
+        case ElfDefect::SegmentData: return tr_text("status", "данные сегмента выходят за конец файла");
+        case ElfDefect::Header:
+        case ElfDefect::None: break;
+    }
+    return tr_text("status", "заголовок повреждён или неполон");
+}
+
+}  // namespace
+
 std::string hex_error_text(const HexError& e) {
     std::string where = e.line > 0 ? format(tr_text("status", "Файл %s, строка %zu: "), e.file.c_str(), e.line)
                                          : format(tr_text("status", "Файл %s: "), e.file.c_str());
@@ -225,7 +243,7 @@ std::string hex_error_text(const HexError& e) {
         case HexError::Kind::ShortRecord: return where + tr_text("status", "запись короче, чем требует её длина");
         case HexError::Kind::NotARecord: return where + tr_text("status", "это текст, а не запись Intel HEX (запись начинается с двоеточия)");
         case HexError::Kind::BadChecksum:
-            return where + format(tr_text("status", "неверная контрольная сумма: ожидалась %.2X, в файле %.2X"), e.expected, e.found);
+            return where + format(tr_text("status", "неверная контрольная сумма: ожидалась 0x%.2X, в файле 0x%.2X"), e.expected, e.found);
         case HexError::Kind::BadRecord: return where + tr_text("status", "неверная запись адреса");
         case HexError::Kind::BeyondCapacity: return where + format(tr_text("status", "адрес %.5X вне памяти"), e.address);
         case HexError::Kind::Empty: return where + tr_text("status", "в файле нет данных, в устройство ничего не отправлено");
@@ -233,8 +251,7 @@ std::string hex_error_text(const HexError& e) {
             return where + tr_text("status", "это не файл Intel HEX: в нём нет ни одной записи, в устройство ничего не отправлено");
         case HexError::Kind::NotAvrElf:
             return where + format(tr_text("status", "файл ELF собран не для AVR (машина %u), в устройство ничего не отправлено"), e.found);
-        case HexError::Kind::BadElf: return where + tr_text("status", "файл ELF не читается: ") + e.detail;
-        case HexError::Kind::ElfUnsupported: return where + tr_text("status", "эта сборка не читает файлы ELF, нужен файл Intel HEX");
+        case HexError::Kind::BadElf: return where + tr_text("status", "файл ELF не читается: ") + elf_defect_text(e.elf_defect);
     }
     return where;
 }

@@ -22,6 +22,9 @@ std::string phase_text(Phase phase, MemoryKind memory);
 std::string status_text(const OperationOutcome& outcome, TimeUnit unit = TimeUnit::AsWindow);
 // The outcome's text alone.
 std::string outcome_text(const OperationOutcome& outcome, TimeUnit unit = TimeUnit::AsWindow);
+// What was under way when an exchange failed, as said after «при»: «записи flash», or
+// «опознании МК» when the chip's identity was being read.
+std::string during_text(const OperationOutcome& outcome);
 // For our loader of protocol version 1: why it gets the plain road, and to replace it.
 const char* replace_loader_text();
 std::string hex_error_text(const HexError& error);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <deque>
+#include <map>
 #include <mutex>
 
 #include "platform/text_win.h"
@@ -24,6 +25,7 @@
 #include "presenter/main_view.h"
 #include "presenter/settings_file.h"
 #include "presenter/settings_location.h"
+#include "presenter/window_texts.h"
 #include "text/language.h"
 #include "win/port_list_win.h"
 #include "win/resource_ids_win.h"
@@ -107,6 +109,44 @@ std::wstring with_crlf(const std::wstring& text) {
         crlf += text[i];
     }
     return crlf;
+}
+
+// A message box centred on the window that owns it, not on the screen: a CBT hook
+// moves it as it is activated, before it is seen.
+HWND g_box_owner = nullptr;
+
+LRESULT CALLBACK centre_box(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE && g_box_owner != nullptr) {
+        HWND box = reinterpret_cast<HWND>(wp);
+        RECT owner;
+        RECT self;
+        if (box != g_box_owner && GetWindowRect(g_box_owner, &owner) && GetWindowRect(box, &self)) {
+            const int w = self.right - self.left;
+            const int h = self.bottom - self.top;
+            int x = owner.left + (owner.right - owner.left - w) / 2;
+            int y = owner.top + (owner.bottom - owner.top - h) / 2;
+            // Kept on the monitor the window is on.
+            MONITORINFO monitor{};
+            monitor.cbSize = sizeof monitor;
+            if (GetMonitorInfoW(MonitorFromWindow(g_box_owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+                const RECT& work = monitor.rcWork;
+                x = std::max<int>(work.left, std::min<int>(x, work.right - w));
+                y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
+            }
+            SetWindowPos(box, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        g_box_owner = nullptr;  // this box only: it may open others of its own
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+int message_box(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
+    g_box_owner = owner;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, centre_box, nullptr, GetCurrentThreadId());
+    const int answer = MessageBoxW(owner, widen(text).c_str(), widen(caption).c_str(), flags);
+    if (hook != nullptr) UnhookWindowsHookEx(hook);
+    g_box_owner = nullptr;
+    return answer;
 }
 
 std::string folder_of(const std::string& path) {
@@ -204,6 +244,11 @@ public:
         PostMessageW(window_, kMsgTask, 0, 0);
     }
     void set_text(int id, const std::string& text) override {
+        if (id == ids::kFlashPath || id == ids::kEepromPath) {
+            paths_[id] = text;
+            fit_path(id);
+            return;
+        }
         const std::wstring wide = widen(text);
         HWND control = item(id);
         if (window_text(control) == wide) return;
@@ -242,6 +287,7 @@ public:
         SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     }
     void set_selection(int id, int index) override { SendDlgItemMessageW(window_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+    void set_checked(int id, bool checked) override { CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED); }
     void set_progress(int id, std::uint32_t value, std::uint32_t maximum) override {
         SendDlgItemMessageW(window_, id, PBM_SETRANGE32, 0, static_cast<LPARAM>(std::max<std::uint32_t>(maximum, 1)));
         SendDlgItemMessageW(window_, id, PBM_SETPOS, static_cast<WPARAM>(value), 0);
@@ -267,27 +313,11 @@ public:
         }
     }
     void show_message(const std::string& caption, const std::string& text) override {
-        MessageBoxW(window_, widen(text).c_str(), widen(caption).c_str(), MB_OK);
+        message_box(window_, text, caption, MB_OK);
     }
     bool ask_yes_no(const std::string& caption, const std::string& text) override {
         // The box's own loop keeps running the posted tasks meanwhile.
-        return MessageBoxW(window_, widen(text).c_str(), widen(caption).c_str(), MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) ==
-               IDYES;
-    }
-    void close_question() override {
-        // The question is the message box this thread shows over the window.
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND w, LPARAM owner) -> BOOL {
-                wchar_t cls[16] = {};
-                GetClassNameW(w, cls, 16);
-                if (w != reinterpret_cast<HWND>(owner) && GetWindow(w, GW_OWNER) == reinterpret_cast<HWND>(owner) &&
-                    wcscmp(cls, L"#32770") == 0 && GetDlgItem(w, IDNO) != nullptr) {
-                    PostMessageW(w, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(w, IDNO)));
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(window_));
+        return message_box(window_, text, caption, MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) == IDYES;
     }
     std::optional<std::string> choose_file(const FileDialogRequest& request) override {
         // "name (*.hex;*.elf)" NUL "*.hex;*.elf" NUL ..., the list ended by a second NUL.
@@ -327,7 +357,7 @@ public:
     void show_help(const HelpContent& help) override {
         // Where the settings live, since that depends on where the program was put.
         std::wstring text = with_crlf(widen(help.text));
-        text += L"\r\n\r\n" + arg(widen(tr_text("win", "Настройки (частота МК и время ожидания) хранятся в файле %1")),
+        text += L"\r\n\r\n" + arg(widen(tr_text("win", "Настройки и последний выбор (частота МК, время ожидания, модель, порт, скорость, файлы, сброс по DTR) хранятся в файле %1")),
                                   {widen(settings_file_in(settings_.folder))});
         const HelpShown shown{widen(help.title), text};
         DialogBoxParamW(instance_, MAKEINTRESOURCEW(ZARVIK_IDD_HELP), window_, help_procedure, reinterpret_cast<LPARAM>(&shown));
@@ -362,6 +392,7 @@ private:
     void initialize();
     void apply_dpi();
     void fit_connection_line();
+    void fit_path(int id);
     INT_PTR handle(UINT message, WPARAM wp, LPARAM lp);
     void run_tasks();
 
@@ -374,6 +405,7 @@ private:
     HWND tooltips_ = nullptr;
     std::vector<HICON> browse_icons_;
     std::vector<ListedPort> ports_;  // the last scan, for the port list's names
+    std::map<int, std::string> paths_;  // the whole path each file field was given
     std::mutex tasks_mutex_;
     std::deque<std::function<void()>> tasks_;
     bool closed_ = false;
@@ -457,9 +489,36 @@ void MainWindow::fit_connection_line() {
     line_font_ = chosen;
 }
 
+// A file field shows the whole path, or an ellipsis and as much of its end as the
+// field holds in its font, so that the field is filled.
+void MainWindow::fit_path(int id) {
+    HWND field = item(id);
+    RECT box;
+    GetClientRect(field, &box);
+    const LRESULT margins = SendMessageW(field, EM_GETMARGINS, 0, 0);
+    const int room = box.right - box.left - LOWORD(margins) - HIWORD(margins) - 2;
+    HDC dc = GetDC(field);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)));
+    const std::string fitted = window_text::fitted_path(paths_[id], [&](const std::string& text) {
+        const std::wstring wide = widen(text);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+        return size.cx <= room;
+    });
+    SelectObject(dc, old);
+    ReleaseDC(field, dc);
+    const std::wstring wide = widen(fitted);
+    if (window_text(field) != wide) {
+        setting_text_ = true;
+        SetWindowTextW(field, wide.c_str());
+        setting_text_ = false;
+    }
+}
+
 void MainWindow::apply_dpi() {
     const UINT dpi = dpi_of(window_);
     fit_connection_line();
+    for (int id : {ids::kFlashPath, ids::kEepromPath}) fit_path(id);
     const int side = MulDiv(16, static_cast<int>(dpi), 96);
     for (HICON icon : browse_icons_) DestroyIcon(icon);
     browse_icons_.clear();
@@ -493,6 +552,8 @@ INT_PTR MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
             presenter_->on_port_list_opening();
         } else if (code == EN_CHANGE && (id == ids::kFosc || id == ids::kTimeout)) {
             if (!setting_text_) presenter_->on_text_edited(id, narrow(window_text(item(id))));
+        } else if (code == BN_CLICKED && id == ids::kResetDtr) {
+            presenter_->on_checked(id, IsDlgButtonChecked(window_, id) == BST_CHECKED);
         } else if (code == BN_CLICKED || code == 1) {  // a button, a menu command or an accelerator
             // The dialog's loop sends Enter to the default button even while it is disabled.
             if (lp != 0 && !IsWindowEnabled(reinterpret_cast<HWND>(lp))) return TRUE;

@@ -10,6 +10,9 @@
 #define ZARVIK_IDD_HELP 133
 // «Стоп» (ids::kStop): not in the original template; it sits beside «Выход» and never moves.
 #define ZARVIK_IDC_STOP 1079
+// "Сброс по DTR" (ids::kResetDtr): below «Соединить», in the room the template left
+// between it and the loader's group; no control moved for it.
+#define ZARVIK_IDC_RESET_DTR 1080
 // The About box's three lines, filled in the user's language.
 #define ZARVIK_IDC_ABOUT_NAME 1101
 #define ZARVIK_IDC_ABOUT_VERSION 1102

@@ -42,12 +42,17 @@ TEST(Signature, OurMarkWithItsVersionAndNothingForAnyOtherLoader) {
         other[at] = static_cast<std::uint8_t>(other[at] ^ 0x20);
         EXPECT_FALSE(find_signature(other).has_value()) << at;
     }
-    for (const std::uint8_t version : std::initializer_list<std::uint8_t>{0, 1, 3}) {
+    for (const std::uint8_t version : std::initializer_list<std::uint8_t>{0, 1, 4}) {
         Block other = block;
         other[6] = version;
         ASSERT_TRUE(find_signature(other).has_value());
         EXPECT_FALSE(find_signature(other)->speaks_session()) << int{version};
     }
+    Block switching = block;
+    switching[6] = kSpeedSwitchProtocolVersion;
+    EXPECT_TRUE(find_signature(switching)->speaks_session());
+    EXPECT_TRUE(find_signature(switching)->switches_speed());
+    EXPECT_FALSE(ours->switches_speed());
     // The simulated boards: ours carries version 2, the version-1 one 1, the original none.
     struct Case { LoaderKind kind; int version; };
     for (const char* model : {"ATmega8", "ATmega88", "ATmega168", "ATmega328"}) {
@@ -184,10 +189,11 @@ TEST(LoaderSession, AnAnswerIsTakenOnlyWhenItsLetterAddressLengthAndCheckAreRigh
     }
 }
 
-TEST(LoaderSession, TheOpeningMustNameVersionTwoAndTheChipsPage) {
+TEST(LoaderSession, TheOpeningMustNameASessionVersionAndTheChipsPage) {
     struct Case { std::vector<std::uint8_t> greeting; bool opens; };
-    for (const Case& c : {Case{{2, 64, 0, 0x24, 0xF4, 0}, true}, Case{{1, 64, 0, 0x24, 0xF4, 0}, false},
-                          Case{{3, 64, 0, 0x24, 0xF4, 0}, false}, Case{{2, 32, 0, 0x24, 0xF4, 0}, false}}) {
+    for (const Case& c : {Case{{2, 64, 0, 0x24, 0xF4, 0}, true}, Case{{3, 64, 0, 0x24, 0xF4, 0}, true},
+                          Case{{1, 64, 0, 0x24, 0xF4, 0}, false}, Case{{4, 64, 0, 0x24, 0xF4, 0}, false},
+                          Case{{2, 32, 0, 0x24, 0xF4, 0}, false}}) {
         FakeClock clock;
         ScriptedLink link;
         link.clock = &clock;

@@ -47,6 +47,7 @@ public:
         selection[id] = -1;
     }
     void set_selection(int id, int index) override { selection[id] = index; }
+    void set_checked(int id, bool checked) override { this->checked[id] = checked; }
     void set_progress(int id, std::uint32_t value, std::uint32_t maximum) override {
         progress[id] = {value, maximum};
         ++progress_updates[id];
@@ -67,14 +68,8 @@ public:
             answer = answers.front();
             answers.pop_front();
         }
-        // A question closed from outside reads as No, whatever the user was about to say.
-        if (!question_open) answer = false;
         question_open = false;
         return answer;
-    }
-    void close_question() override {
-        ++questions_closed;
-        question_open = false;
     }
     std::optional<std::string> choose_file(const FileDialogRequest& request) override {
         dialogs.push_back(request);
@@ -93,9 +88,9 @@ public:
     void reset() {
         const std::lock_guard lock(mutex_);
         posted_.clear();
-        texts.clear(), tooltips.clear(), enabled.clear(), items.clear(), selection.clear(), progress.clear(), progress_updates.clear();
+        texts.clear(), tooltips.clear(), enabled.clear(), items.clear(), selection.clear(), checked.clear(), progress.clear(),
+            progress_updates.clear();
         busy_cursor = scan_timer = closed = question_open = false;
-        questions_closed = 0;
         messages.clear(), questions.clear(), answers.clear(), files.clear(), dialogs.clear(), helps.clear(), abouts.clear();
         on_ask = nullptr;
         on_message = nullptr;
@@ -146,13 +141,13 @@ public:
     std::map<int, bool> enabled;
     std::map<int, std::vector<ListItem>> items;
     std::map<int, int> selection;
+    std::map<int, bool> checked;
     std::map<int, std::pair<std::uint32_t, std::uint32_t>> progress;
     std::map<int, int> progress_updates;
     bool busy_cursor = false;
     bool scan_timer = false;
     bool closed = false;
     bool question_open = false;
-    int questions_closed = 0;
     std::vector<Shown> messages;
     std::vector<Shown> questions;
     std::deque<bool> answers;                       // the user's answers, in order; No when none is left
@@ -214,6 +209,9 @@ struct FakeBoards {
     int refused_speed = 0;
     WriteGate gate;
     std::vector<std::string> opened;  // every open, in order
+    // What reached the line, in order: "dtr" for a pulse of DTR, "write" for bytes.
+    std::vector<std::string> line_events;
+    bool no_dtr = false;  // the ports have no DTR line (a pulse fails)
     std::atomic<const Cancellation*> cancel{nullptr};  // the presenter's stop request
 };
 
@@ -229,6 +227,7 @@ public:
             return false;
         }
         link_ = std::make_unique<SimLink>(*it->second, clock_);
+        board_ = it->second;
         return true;
     }
     void close() override { link_.reset(); }
@@ -238,6 +237,13 @@ public:
         error_ = "Порт работает на другой скорости";
         return false;
     }
+    // A board whose reset follows DTR: the pulse presses its reset button.
+    bool pulse_dtr() override {
+        if (link_ == nullptr || boards_.no_dtr) return false;
+        boards_.line_events.push_back("dtr");
+        board_->press_reset();
+        return true;
+    }
     std::string error_text() const override { return error_; }
     void set_cancellation(const Cancellation* cancel) override {
         cancel_ = cancel;
@@ -245,6 +251,9 @@ public:
     }
     bool write(std::span<const std::uint8_t> bytes) override {
         boards_.gate.pass(cancel_);
+        if (link_ != nullptr && (boards_.line_events.empty() || boards_.line_events.back() != "write")) {
+            boards_.line_events.push_back("write");
+        }
         return link_ != nullptr && link_->write(bytes);
     }
     ReadResult read(std::span<std::uint8_t> into) override {
@@ -259,6 +268,7 @@ private:
     Clock& clock_;
     FakeBoards& boards_;
     std::unique_ptr<SimLink> link_;
+    SimLoader* board_ = nullptr;
     std::string error_;
     const Cancellation* cancel_ = nullptr;
 };

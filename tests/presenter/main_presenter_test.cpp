@@ -243,11 +243,14 @@ TEST_F(Presenter, ConnectTellsBothOutcomesAndSelectsTheModelThatAnswers) {
         EXPECT_TRUE(presenter->connected());
         EXPECT_EQ(view.item_texts(ids::kModelList)[static_cast<std::size_t>(view.selection[ids::kModelList])], c.after);
         EXPECT_EQ(presenter->programmer_state().model.name, c.after);
+        // Then what the board's loader holds (the simulated one is built for 16 MHz and
+        // waits half a second).
+        const std::string holds = "Загрузчик платы: 16 МГц, ожидание 0,5 с";
         if (c.said) {
             EXPECT_TRUE(starts_with(status(), "Подключён ")) << status();
-            EXPECT_TRUE(status().ends_with(std::string("в списке МК выбран ") + c.after)) << status();
+            EXPECT_TRUE(status().ends_with(std::string("в списке МК выбран ") + c.after + ". " + holds)) << status();
         } else {
-            EXPECT_EQ(status(), "");
+            EXPECT_EQ(status(), holds);
         }
         run(ids::kFlashErase);
         EXPECT_TRUE(starts_with(status(), "Стирание flash закончено!")) << status();
@@ -415,7 +418,7 @@ TEST_F(Presenter, DuringAnOperationOnlyStopAndExitAreLiveAndStopEndsItAfterOneEx
     EXPECT_EQ(connection(), "Соединение установлено успешно!");
 }
 
-TEST_F(Presenter, ClosingDuringAnOperationAsksFirstAndTheQuestionEndsWithTheOperation) {
+TEST_F(Presenter, ClosingDuringAnOperationAsksFirstAndTheQuestionWaitsForItsAnswer) {
     board("/dev/board", "ATmega328");
     start();
     open_port("/dev/board");
@@ -433,18 +436,41 @@ TEST_F(Presenter, ClosingDuringAnOperationAsksFirstAndTheQuestionEndsWithTheOper
     EXPECT_TRUE(presenter->busy());
     EXPECT_FALSE(view.closed);
 
-    // The operation ends while the question is open: the question closes, and the window
-    // stays.
+    // The operation ends while the question is open: the question stays open, the
+    // operation's result is shown beneath it, and the answer decides. No keeps the window.
     view.on_ask = [this](const Shown&) {
         boards.gate.open();
         EXPECT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
-        return true;  // the user's Yes comes too late: the question was closed
+        EXPECT_TRUE(view.question_open);
+        EXPECT_TRUE(starts_with(status(), "Стирание EEPROM закончено!")) << status();
+        return false;
     };
     presenter->on_close();
-    EXPECT_EQ(view.questions_closed, 1);
     EXPECT_FALSE(presenter->busy());
     EXPECT_FALSE(view.closed);
+    EXPECT_EQ(presenter->life(), Life::Running);
+
+    // Yes, given after the operation ended: the window closes at once.
+    boards.gate.arm([](const Cancellation*) { return true; });
+    presenter->on_command(ids::kEepromErase);
+    ASSERT_TRUE(boards.gate.wait_until_held());
+    view.on_ask = [this](const Shown&) {
+        boards.gate.open();
+        EXPECT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
+        EXPECT_FALSE(view.closed);  // not before the answer
+        return true;
+    };
+    presenter->on_close();
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(presenter->life(), Life::Closed);
     view.on_ask = nullptr;
+
+    // Again, with a window that was closed: a new one on the same board.
+    presenter.reset();
+    view.reset();
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
 
     // Yes: stopped after the exchange under way, then the exit sequence, settings saved.
     std::filesystem::remove(dir.file("Zarvik.ini"));
@@ -580,10 +606,57 @@ TEST_F(Presenter, ATornWaitCountIsShownAtConnectAndConfigureMendsIt) {
     EXPECT_TRUE(starts_with(status(), "Подключён ATmega8/88 (загрузчик с адреса 1C00): в списке МК выбран ATmega8. "
                                       "Счётчик ожидания загрузчика разорван: две его копии различаются"))
         << status();
+    EXPECT_FALSE(contains(status(), "Загрузчик платы")) << status();  // which of the two counts?
     run(ids::kConfigureLoader);
     EXPECT_EQ(status(), "Настройка загрузчика выполнена на частоту 8 МГц и 5 секунд");
     run(ids::kConnect);
-    EXPECT_EQ(status(), "");  // mended
+    EXPECT_EQ(status(), "Загрузчик платы: 16 МГц, ожидание 2,5 с");  // mended: 5 s at 8 MHz is 2.5 s at its 16
+}
+
+// A fresh start takes the clock and the wait from Zarvik.ini, which need not be what the
+// board's loader holds: Connect says what it holds, and leaves the fields and the file
+// alone, so that the user sees the difference before «Настроить прошивку».
+TEST_F(Presenter, ConnectSaysWhatTheBoardsLoaderHoldsAndChangesNoField) {
+    struct Case {
+        const char* what;
+        LoaderKind kind;
+        const char* fosc;
+        const char* timeout;
+        const char* holds;
+    };
+    const Case cases[] = {
+        {"ours, as it comes", LoaderKind::Ours, "16", "0.5", "Загрузчик платы: 16 МГц, ожидание 0,5 с"},
+        {"ours, configured for another clock", LoaderKind::Ours, "8", "5", "Загрузчик платы: 16 МГц, ожидание 2,5 с"},
+        {"another loader: only its count", LoaderKind::Plain, "8", "5", "Загрузчик платы: счётчик ожидания 3333334"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        presenter.reset();
+        view.reset();
+        ports.clear();
+        loaders.clear();
+        std::filesystem::remove(dir.file("Zarvik.ini"));
+        board("/dev/board", "ATmega328", {}, c.kind);
+        // The board configured by an earlier run, then a fresh start.
+        start();
+        open_port("/dev/board");
+        run(ids::kConnect);
+        type(ids::kFosc, c.fosc);
+        type(ids::kTimeout, c.timeout);
+        run(ids::kConfigureLoader);
+        ASSERT_TRUE(starts_with(status(), "Настройка загрузчика выполнена")) << status();
+        presenter.reset();
+        view.reset();
+        std::filesystem::remove(dir.file("Zarvik.ini"));
+        start();
+        open_port("/dev/board");
+        run(ids::kConnect);
+        EXPECT_TRUE(status().ends_with(std::string(". ") + c.holds)) << status();
+        EXPECT_EQ(view.text(ids::kFosc), "8");
+        EXPECT_EQ(view.text(ids::kTimeout), "5");
+        EXPECT_EQ(presenter->text(ids::kFosc), "8");
+        EXPECT_TRUE(settings().starts_with("Fosc\t = 8\r\ntime_out = 5\r\n")) << settings();
+    }
 }
 
 TEST_F(Presenter, ALineFaultWhileTheChipIsIdentifiedIsCalledOne) {
@@ -746,7 +819,7 @@ TEST_F(Presenter, FilesGivenFillThePathOfTheirMemory) {
     boards.gate.open();
     ASSERT_TRUE(view.pump_until([this] { return !presenter->busy(); }));
     // The field shows what the presenter makes of the path, its end when the folder lies deep.
-    EXPECT_EQ(view.text(ids::kFlashPath), window_text::shown_path(dir.file("given.hex")));
+    EXPECT_EQ(view.text(ids::kFlashPath), dir.file("given.hex"));
 }
 
 TEST_F(Presenter, ThePortListRescansWhenOpenedAndKeepsTheOpenPort) {
@@ -970,7 +1043,8 @@ TEST_F(Presenter, TheLastModelPortSpeedAndFilesComeBack) {
                           "last_speed = 115200\r\nlast_flash_file = " + flash + "\r\nlast_eeprom_file = /tmp/d.eep\r\n");
     presenter.reset();
 
-    // The port is not there this time: no error, the list shows what is.
+    // The port is not there this time: no error box, the list shows what is, and the
+    // status line says that the port chosen last time was not found.
     view.reset();
     ports = {"/dev/ttyUSB0"};
     start();
@@ -979,6 +1053,115 @@ TEST_F(Presenter, TheLastModelPortSpeedAndFilesComeBack) {
     EXPECT_FALSE(presenter->port_open());
     EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(view.item_texts(ids::kPortList), std::vector<std::string>{"/dev/ttyUSB0"});
+    EXPECT_EQ(status(), "Порт /dev/board, выбранный в прошлый раз, не найден");
+}
+
+// A loader that does not answer is not named by the command it missed: the window says
+// what the cause most likely is and what to do.
+TEST_F(Presenter, ALoaderThatDoesNotAnswerIsToldWithItsLikelyCauseAndWhatToDo) {
+    board("/dev/board", "ATmega328");
+    start();
+    open_port("/dev/board");
+    run(ids::kConnect);
+    presenter->on_files_given({std::string(ZARVIK_BLINK_HEX)});
+    presenter->on_command(ids::kStartProgram);
+    ASSERT_EQ(presenter->link(), Link::ProgramRunning);
+    struct Case {
+        int id;
+        const char* status;
+    };
+    for (const Case& c : {Case{ids::kFlashWrite, "Загрузчик не ответил при записи flash. Сбросьте плату и нажмите «Соединить»"},
+                          Case{ids::kEepromErase, "Загрузчик не ответил при стирании EEPROM. Сбросьте плату и нажмите «Соединить»"},
+                          Case{ids::kConnect, "Загрузчик не ответил на скорости 115200 бод. Скорее всего, он работает на другой "
+                                              "скорости или его время ожидания после сброса уже истекло: сбросьте плату и сразу "
+                                              "нажмите «Соединить»"}}) {
+        run(c.id);
+        EXPECT_EQ(status(), c.status) << c.id;
+        EXPECT_FALSE(contains(status(), "'Z'")) << status();
+        EXPECT_FALSE(contains(status(), "7C06")) << status();
+    }
+    EXPECT_EQ(connection(), "Соединение не удалось установить");
+    EXPECT_TRUE(view.messages.empty());
+}
+
+// "Сброс по DTR": off at first, remembered in Zarvik.ini; when on, Connect pulses DTR
+// before the sync, so that a board whose reset follows DTR is in its loader's wait.
+TEST_F(Presenter, TheResetThroughDtrIsPulsedBeforeTheSyncAndRemembered) {
+    board("/dev/board", "ATmega328");
+    start();
+    EXPECT_FALSE(view.checked[ids::kResetDtr]);
+    EXPECT_TRUE(contains(view.tooltips[ids::kResetDtr], "DTR")) << view.tooltips[ids::kResetDtr];
+    open_port("/dev/board");
+    run(ids::kConnect);
+    presenter->on_command(ids::kStartProgram);
+    ASSERT_EQ(presenter->link(), Link::ProgramRunning);
+    boards.line_events.clear();
+
+    // Off: the program keeps the line, and nothing touches DTR.
+    run(ids::kConnect);
+    EXPECT_EQ(connection(), "Соединение не удалось установить");
+    EXPECT_EQ(boards.line_events, std::vector<std::string>{"write"});
+
+    // On: the pulse resets the board, and the sync that follows finds its loader.
+    boards.line_events.clear();
+    presenter->on_checked(ids::kResetDtr, true);
+    run(ids::kConnect);
+    EXPECT_EQ(connection(), "Соединение установлено успешно!");
+    ASSERT_GE(boards.line_events.size(), 2u);
+    EXPECT_EQ(boards.line_events[0], "dtr");
+    EXPECT_EQ(boards.line_events[1], "write");
+    EXPECT_EQ(std::count(boards.line_events.begin(), boards.line_events.end(), "dtr"), 1);
+
+    // Remembered as a line of its own, and ticked at the next start.
+    presenter->on_close();
+    EXPECT_TRUE(settings().ends_with("\r\nreset = dtr\r\n")) << settings();
+    presenter.reset();
+    view.reset();
+    start();
+    EXPECT_TRUE(view.checked[ids::kResetDtr]);
+
+    // A port without DTR: said so, and the sync is sent all the same.
+    boards.no_dtr = true;
+    boards.line_events.clear();
+    presenter->on_scan_tick();
+    run(ids::kConnect);
+    EXPECT_EQ(connection(), "Соединение установлено успешно!");
+    EXPECT_TRUE(starts_with(status(), "Порт не управляет линией DTR: плата не сброшена. ")) << status();
+    EXPECT_EQ(boards.line_events, std::vector<std::string>{"write"});
+
+    // Cleared: the file keeps no line for it.
+    presenter->on_checked(ids::kResetDtr, false);
+    presenter->on_close();
+    EXPECT_FALSE(contains(settings(), "reset")) << settings();
+}
+
+// A path too long for its field shows as much of its end as fits, character by
+// character, so that the field is full: no whole folder is dropped to leave room empty.
+TEST(FittedPath, FillsTheFieldWithThePathsEnd) {
+    const auto room = [](std::size_t n) {
+        return [n](const std::string& text) {
+            std::size_t characters = 0;
+            for (char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            return characters <= n;
+        };
+    };
+    struct Case {
+        const char* path;
+        std::size_t room;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"C:\\short.hex", 40, "C:\\short.hex"},
+        {"C:\\Users\\техник\\Прошивки\\blink.hex", 20, "…\\Прошивки\\blink.hex"},
+        {"C:\\Users\\техник\\Прошивки\\blink.hex", 18, "…рошивки\\blink.hex"},
+        {"/a/very-long-file-name.hex", 10, "…-name.hex"},
+        {"/a/b.hex", 1, "…"},
+        {"/a/b.hex", 0, "…"},
+    };
+    for (const Case& c : cases) {
+        const std::string shown = window_text::fitted_path(c.path, room(c.room));
+        EXPECT_EQ(shown, c.shown) << c.path << " in " << c.room;
+    }
 }
 
 TEST_F(Presenter, LooksTheWindowTakesFromThePresenter) {
@@ -987,11 +1170,11 @@ TEST_F(Presenter, LooksTheWindowTakesFromThePresenter) {
     open_port("/dev/board");
     run(ids::kConnect);
 
-    // A long path shows its end, the file's name whole; the tooltip holds all of it.
+    // The field is given the whole path, to fit to its width (fitted_path); the tooltip
+    // holds all of it.
     const std::string deep = "/home/user/" + std::string(60, 'd') + "/projects/blink.hex";
     presenter->on_files_given({deep});
-    EXPECT_TRUE(view.text(ids::kFlashPath).ends_with("/projects/blink.hex")) << view.text(ids::kFlashPath);
-    EXPECT_TRUE(starts_with(view.text(ids::kFlashPath), "…")) << view.text(ids::kFlashPath);
+    EXPECT_EQ(view.text(ids::kFlashPath), deep);
     EXPECT_EQ(view.tooltips[ids::kFlashPath], deep);
     presenter->on_files_given({"/tmp/short.hex"});
     EXPECT_EQ(view.text(ids::kFlashPath), "/tmp/short.hex");

@@ -49,8 +49,10 @@ TEST(SettingsFile, TheLastChoicesComeAfterTheTwoOriginalLinesAndReadBackWhole) {
     s.speed = "115200";
     s.flash_file = "C:\\Прошивки\\a=b Fosc time_out\\blink.hex";  // '=', the old keys, Cyrillic
     s.eeprom_file = "/home/техник/data.eep";
+    s.reset = "dtr";
     const std::string text = format_settings(s);
     EXPECT_TRUE(text.starts_with("Fosc\t = 16\r\ntime_out = 2\r\nlast_model = ATmega328\r\n")) << text;
+    EXPECT_TRUE(text.ends_with("\r\nreset = dtr\r\n")) << text;
     EXPECT_EQ(parse_settings(text), s);
     EXPECT_GT(text.size(), 25u);
 
@@ -67,7 +69,7 @@ TEST(SettingsFile, TheLastChoicesComeAfterTheTwoOriginalLinesAndReadBackWhole) {
     EXPECT_EQ(old, LoaderSettings{});
     EXPECT_EQ(parse_settings("Fosc = 8\r\nnot_last_port = COM1\r\nlast_port_x = COM2\r\n").port, "");
     // No new key holds an old one's name, which is looked up anywhere in the file.
-    for (const char* key : {kModelKey, kPortKey, kSpeedKey, kFlashFileKey, kEepromFileKey}) {
+    for (const char* key : {kModelKey, kPortKey, kSpeedKey, kFlashFileKey, kEepromFileKey, kResetKey}) {
         EXPECT_EQ(std::string(key).find("Fosc"), std::string::npos) << key;
         EXPECT_EQ(std::string(key).find("time_out"), std::string::npos) << key;
     }

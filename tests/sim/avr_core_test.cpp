@@ -54,6 +54,9 @@ struct Bench {
         board.reset();
         programmer.set_model(*find_device_model(model));
     }
+    ~Bench() { EXPECT_EQ(board.misaddressed_page_writes(), 0u); }
+    Bench(const Bench&) = delete;
+    Bench& operator=(const Bench&) = delete;
 
     // Only a whole sync takes the loader from its wait into its commands.
     void sync() { ASSERT_EQ(programmer.connect(), HandshakeOutcome::Connected); }

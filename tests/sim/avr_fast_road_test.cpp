@@ -12,6 +12,7 @@
 #include "programmer/programmer.h"
 #include "programmer/status_texts.h"
 #include "sim/avr/avr_board.h"
+#include "link/line_speed.h"
 #include "sim/avr/avr_link.h"
 #include "support/temp_dir.h"
 
@@ -39,6 +40,9 @@ struct FastCore {
         programmer.set_model(*find_device_model(model));
         EXPECT_EQ(programmer.connect(), HandshakeOutcome::Connected);
     }
+    ~FastCore() { EXPECT_EQ(board.misaddressed_page_writes(), 0u); }
+    FastCore(const FastCore&) = delete;
+    FastCore& operator=(const FastCore&) = delete;
     std::string file(const std::string& name, const std::vector<std::uint8_t>& data) {
         const std::string path = dir.file(name);
         std::ofstream(path, std::ios::binary) << to_intel_hex(data);
@@ -52,9 +56,28 @@ struct FastCore {
     Programmer programmer;
 };
 
+// The host's port as a test wants it: one that refuses every speed above the base
+// one, or one that says it switched and stays where it was (a line that garbles the
+// new speed).
+struct StubbornPort final : LineSpeed {
+    StubbornPort(AvrLink& link, bool lies) : link_(link), lies_(lies) {}
+    bool set_baud(int baud) override {
+        if (baud == 115200) return link_.set_baud(baud);
+        return lies_;
+    }
+    AvrLink& link_;
+    bool lies_;
+};
+
 TEST(AvrFastRoad, EveryChipWritesVerifiesAndErasesOnOurLoadersCommands) {
+    enum class Speed { Base, Switched, Refused, Garbled };
     for (const char* model : {"ATmega8", "ATmega88", "ATmega168", "ATmega328"}) {
+      for (const Speed speed : {Speed::Base, Speed::Switched, Speed::Refused, Speed::Garbled}) {
+        SCOPED_TRACE(std::string(model) + " speed case " + std::to_string(static_cast<int>(speed)));
         FastCore core(model);
+        StubbornPort stubborn(core.link, speed == Speed::Garbled);
+        if (speed == Speed::Switched) core.programmer.allow_speed_switch(&core.link, 115200, 0);
+        if (speed == Speed::Refused || speed == Speed::Garbled) core.programmer.allow_speed_switch(&stubborn, 115200, 0);
         const std::uint32_t start = find_device_model(model)->loader_start;
         const auto signature = find_signature(std::span<const std::uint8_t, kLoaderBlock>(core.board.flash().data() + start, kLoaderBlock));
         if (!signature || !signature->speaks_session()) {
@@ -75,6 +98,8 @@ TEST(AvrFastRoad, EveryChipWritesVerifiesAndErasesOnOurLoadersCommands) {
         const auto w = core.programmer.write(MemoryKind::Flash, hex);
         ASSERT_TRUE(w.ok()) << model << ": " << status_text(w);
         EXPECT_EQ(w.road, Road::Fast);
+        EXPECT_EQ(core.programmer.line_speed(), speed == Speed::Switched ? 1'000'000 : speed == Speed::Base ? 0 : 115200);
+        EXPECT_EQ(core.programmer.refused_speed(), speed == Speed::Garbled ? 1'000'000 : 0);
         const auto v = core.programmer.verify(MemoryKind::Flash, hex);
         ASSERT_TRUE(v.ok()) << model << ": " << status_text(v);
         EXPECT_TRUE(std::equal(program.begin(), program.end(), core.board.flash().begin())) << model;
@@ -104,6 +129,7 @@ TEST(AvrFastRoad, EveryChipWritesVerifiesAndErasesOnOurLoadersCommands) {
         const auto ee = core.programmer.erase(MemoryKind::Eeprom);
         ASSERT_TRUE(ee.ok()) << model << ": " << status_text(ee);
         EXPECT_EQ(std::count(core.board.eeprom().begin(), core.board.eeprom().end(), 0xFF), eeprom_size) << model;
+      }
     }
 }
 

@@ -112,6 +112,10 @@ struct Board {
         EXPECT_TRUE(board.load_flash_hex(loader_hex(board.chip())));
         board.reset();
     }
+    // Whatever a test did, no page was written with Z off the page's start.
+    ~Board() { EXPECT_EQ(board.misaddressed_page_writes(), 0u) << chip().model; }
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
 
     const AvrChip& chip() const { return board.chip(); }
     std::uint32_t loader_start() const { return chip().boot_start; }
@@ -250,7 +254,7 @@ TEST(LoaderFirmware, FirstBlockCarriesSignatureVersionPageSizeAndClock) {
         SCOPED_TRACE(model);
         Board b(model);
         const auto first = b.flash().subspan(b.loader_start(), 12);
-        const Bytes expected = Bytes{'Z', 'R', 'V', 'K', 2, static_cast<std::uint8_t>(b.chip().page_bytes / 2)} + le32(kHz);
+        const Bytes expected = Bytes{'Z', 'R', 'V', 'K', 3, static_cast<std::uint8_t>(b.chip().page_bytes / 2)} + le32(kHz);
         EXPECT_EQ(Bytes(first.begin() + 2, first.end()), expected);
         // The reset vector jumps over them.
         EXPECT_EQ(first[1] & 0xF0, 0xC0);
@@ -471,6 +475,10 @@ TEST(LoaderFirmware, TheFirstBlockTakesOnlyANewWaitCount) {
         {"a single page", new_count, 0, 'F', 1},
         {"the second half", new_count, 64, 'F', 1},
         {"the next block", [](Bytes& block) { block.assign(128, 0); }, 128, 'F', 2},
+        // The same low byte of the address as the loader's start, 256 bytes further.
+        {"the first block's bytes 256 further in", new_count, 256, 'F', 2},
+        {"the copies differing in the count's high byte", flip(88, 0x01), 0, 'F', 2},
+        {"the copies differing in the count's high byte's top", flip(55, 0x08), 0, 'F', 2},
         {"the last block", [](Bytes& block) { block.assign(128, 0); }, 1024 - 128, 'F', 2},
         {"an erase of the first block", new_count, 0, 'E', 0},
         {"an erase of its second half", new_count, 64, 'E', 0},
@@ -540,7 +548,7 @@ TEST(LoaderFirmware, TheOpeningFrameAnswersVersionPageAndClock) {
     for (const char* model : kModels) {
         SCOPED_TRACE(model);
         Board b(model);
-        const Bytes expected = Bytes{2, static_cast<std::uint8_t>(b.chip().page_bytes / 2)} + le32(kHz);
+        const Bytes expected = Bytes{3, static_cast<std::uint8_t>(b.chip().page_bytes / 2)} + le32(kHz);
         EXPECT_EQ(b.open(), expected);
         EXPECT_EQ(b.request('Z', 6, static_cast<std::uint16_t>(b.loader_start() + 6), 6), expected);
         // A plain command is no longer taken: the session is open.
@@ -951,6 +959,122 @@ TEST(LoaderFirmware, SilenceInASessionMakesTheLoaderHunt) {
         b.link.sleep_ms(600);
         b.send(std::span(f).subspan(30));
         expect_hunting(b, flash, eeprom);
+    }
+}
+
+// A page frame may end exactly at the loader's start, not a byte further; a `D`, `W`
+// or `F` whose `len` is 0 or above the 128 bytes of the frame buffer is refused
+// however well its check matches, and runs nothing.
+TEST(LoaderFirmware, FramesReachUpToTheLoaderAndNoFurtherThanTheirBuffer) {
+    for (const char* model : kModels) {
+        SCOPED_TRACE(model);
+        Board b(model);
+        const auto start = static_cast<std::uint16_t>(b.loader_start());
+        fill_pattern(b.flash().first(start), 40);
+        fill_pattern(b.eeprom(), 41);
+        Bytes flash = b.flash_copy();
+        const Bytes eeprom = b.eeprom_copy();
+        b.open();
+        const Bytes last{0x5A};
+        EXPECT_EQ(b.request('W', 1, static_cast<std::uint16_t>(start - 1), 4, last), programmed(last));
+        flash[start - 1] = 0x5A;
+        EXPECT_TRUE(same(b.flash(), flash));
+
+        struct Case {
+            const char* what;
+            Bytes bytes;
+        };
+        std::vector<Case> cases{{"two bytes from the last byte below the loader",
+                                 page_frame(static_cast<std::uint16_t>(start - 1), Bytes{1, 2})}};
+        for (const int len : {0, 129, 249, 252, 255}) {
+            const Bytes data = random_bytes(static_cast<std::size_t>(len), static_cast<unsigned>(len));
+            for (const char letter : {'D', 'W', 'F'}) {
+                const auto at = static_cast<std::uint16_t>(letter == 'F' ? start : 0x40);
+                Bytes f{static_cast<std::uint8_t>(letter), static_cast<std::uint8_t>(len), static_cast<std::uint8_t>(at >> 8),
+                        static_cast<std::uint8_t>(at)};
+                f.insert(f.end(), data.begin(), data.end());
+                cases.push_back({"a frame whose len the buffer cannot hold", f + le32(crc32_of(f))});
+            }
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what + std::string(" ") + std::to_string(c.bytes[0]) + " " + std::to_string(c.bytes[1]));
+            b.open();
+            b.send(c.bytes);
+            expect_hunting(b, flash, eeprom);
+        }
+    }
+}
+
+// The divisor for `baud` with the UART's double speed.
+std::uint16_t divisor_for(int baud) { return static_cast<std::uint16_t>(kHz / 8 / static_cast<std::uint32_t>(baud) - 1); }
+
+// `R` answers at the old speed, then the chip runs at the new one: the ping, reads and
+// page frames work there. Every way back leads to the base speed: a sync at the new
+// speed (answered there), a damaged frame, half a second of silence, a reset, and the
+// host's own recovery from the middle of a frame (the base speed and a run of `U`
+// that completes whatever the loader was reading).
+TEST(LoaderFirmware, TheSpeedSwitchAndEveryWayBack) {
+    enum class Back { Sync, DamagedFrame, Silence, Reset, RecoveryMidFrame };
+    const Bytes greeting3_tail = le32(kHz);
+    for (const char* model : kModels) {
+        for (const int baud : {1'000'000, 500'000, 250'000}) {
+            for (const Back back : {Back::Sync, Back::DamagedFrame, Back::Silence, Back::Reset, Back::RecoveryMidFrame}) {
+                SCOPED_TRACE(std::string(model) + " " + std::to_string(baud) + " way back " + std::to_string(static_cast<int>(back)));
+                Board b(model);
+                fill_pattern(b.flash().first(0x400), 77);
+                const Bytes expected = Bytes{3, static_cast<std::uint8_t>(b.chip().page_bytes / 2)} + greeting3_tail;
+                ASSERT_EQ(b.open(), expected);
+                const std::uint16_t ubrr = divisor_for(baud);
+                EXPECT_TRUE(b.request('R', 0, ubrr, 0).empty());
+                b.link.set_baud(baud);
+                EXPECT_EQ(b.board.uart_baud(), baud);
+                const auto ping = static_cast<std::uint16_t>(b.loader_start() + 6);
+                EXPECT_EQ(b.request('Z', 6, ping, 6), expected);
+                const Bytes data = random_bytes(128, 78);
+                EXPECT_EQ(b.request('W', 128, 0x0200, 4, data), programmed(data));
+                EXPECT_EQ(b.request('f', 128, 0x0200, 128), data);
+                switch (back) {
+                    case Back::Sync:
+                        b.sync();
+                        break;
+                    case Back::DamagedFrame: {
+                        Bytes f = frame('f', 16, 0);
+                        f.back() ^= 0x01;
+                        b.send(f);
+                        b.link.sleep_ms(5);
+                        break;
+                    }
+                    case Back::Silence:
+                        b.link.sleep_ms(600);
+                        break;
+                    case Back::Reset:
+                        b.board.reset();
+                        break;
+                    case Back::RecoveryMidFrame:
+                    {
+                        const Bytes f = page_frame(0x0300, data);
+                        b.send(std::span(f).first(60));
+                    }
+                        break;
+                }
+                b.link.set_baud(kBaud);
+                if (back == Back::RecoveryMidFrame) {
+                    const std::int64_t from = b.link.now_us();
+                    // At the base speed each 0xFF makes one byte at the high one (a single
+                    // falling edge): 140 of them end the longest frame. A run of `U` would
+                    // not do: a receiver that lost its framing in it reads `U` for ever.
+                    b.send(Bytes(140, 0xFF) + text_bytes("UUUU"));
+                    EXPECT_EQ(b.receive(6), kLoader);
+                    EXPECT_LT(b.link.now_us() - from, 100'000);
+                } else {
+                    b.sync();
+                }
+                EXPECT_EQ(b.board.uart_baud(), static_cast<int>(kHz / 8 / (divisor_for(kBaud) + 1u)));
+                EXPECT_EQ(b.plain(address_packet(0x0200)), kOk);
+                EXPECT_TRUE(same(b.flash().subspan(0x200, 128), data));
+                EXPECT_FALSE(same(b.flash().subspan(0x300, 128), data));
+            }
+        }
     }
 }
 

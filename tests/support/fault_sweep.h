@@ -43,8 +43,9 @@ enum class Invariant {
     FlashKept,        // flash outside what the operation writes is unchanged
     PageRestKept,     // bytes of a chip page the flash file touches but does not cover are unchanged
     SuccessIsTrue,    // an operation that reported success left the file on the chip
+    PageAddressed,    // every page write had Z at the page's start, as the datasheets want
 };
-inline constexpr int kInvariants = 5;
+inline constexpr int kInvariants = 6;
 
 inline const char* invariant_name(Invariant i) {
     switch (i) {
@@ -53,6 +54,7 @@ inline const char* invariant_name(Invariant i) {
         case Invariant::FlashKept: return "flash outside the file changed";
         case Invariant::PageRestKept: return "bytes of a touched page outside the file changed";
         case Invariant::SuccessIsTrue: return "success reported for data not on the chip";
+        case Invariant::PageAddressed: return "a page written with Z off its start";
     }
     return "?";
 }
@@ -242,6 +244,10 @@ private:
             if (second.step_ok) check_holds_file(op, r, second.exit_ok ? "second attempt" : "second attempt (with --no-verify)");
         }
         check_kept(op, r);
+        if (board_.misaddressed_page_writes() != misaddressed_) {
+            misaddressed_ = board_.misaddressed_page_writes();
+            fail(r, Invariant::PageAddressed, "a page write with bits of Z below the page set");
+        }
         return line.sent();
     }
 
@@ -341,6 +347,7 @@ private:
     TempDir dir_;
     bool loaded_ = false;
     std::vector<std::uint8_t> flash0_, eeprom0_, flash_file_, eeprom_file_;
+    std::uint64_t misaddressed_ = 0;
     std::uint32_t new_count_ = 0;
 };
 

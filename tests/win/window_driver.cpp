@@ -15,8 +15,10 @@
 //   progress ID MIN           wait until a progress bar reaches MIN
 //   file PATH                 fill the open or save dialog with PATH and press OK
 //   answer BUTTON SUBSTRING   wait for a message box whose text holds SUBSTRING and
-//                             press BUTTON (ok, yes, no); checks that No is the
-//                             default of a Yes/No box
+//                             press BUTTON (ok, yes, no, retry, cancel); checks that
+//                             No is the default of a Yes/No box
+//   asked SUBSTRING           wait for such a message box and leave it open; it must
+//                             stand centred on the window, not elsewhere on the screen
 //   set ID TEXT               type TEXT into an edit
 //   print ID                  print the control's text
 //   shot FILE                 save the window as it is on the screen (BMP)
@@ -282,8 +284,32 @@ bool step(const std::string& verb, const std::string& a, const std::string& rest
         }
         return true;
     }
+    if (verb == "asked") {
+        const std::wstring wanted = widen(a + (rest.empty() ? "" : " " + rest));
+        HWND box = nullptr;
+        if (!wait_for([&] {
+                return (box = owned_dialog([&](HWND w) {
+                            HWND t = GetDlgItem(w, 0xFFFF);
+                            return t != nullptr && text_of(t).find(wanted) != std::wstring::npos;
+                        })) != nullptr;
+            })) {
+            why = "no message box with '" + narrow(wanted) + "'";
+            return false;
+        }
+        RECT main;
+        RECT self;
+        GetWindowRect(g_main, &main);
+        GetWindowRect(box, &self);
+        const int dx = (self.left + self.right) / 2 - (main.left + main.right) / 2;
+        const int dy = (self.top + self.bottom) / 2 - (main.top + main.bottom) / 2;
+        if (dx * dx + dy * dy > 8 * 8) {
+            why = "the message box is not centred on the window (" + std::to_string(dx) + ", " + std::to_string(dy) + " off)";
+            return false;
+        }
+        return true;
+    }
     if (verb == "answer") {
-        const int button = a == "yes" ? IDYES : a == "no" ? IDNO : IDOK;
+        const int button = a == "yes" ? IDYES : a == "no" ? IDNO : a == "retry" ? IDRETRY : a == "cancel" ? IDCANCEL : IDOK;
         const std::wstring wanted = widen(rest);
         HWND box = nullptr;
         if (!wait_for([&] {

@@ -93,6 +93,8 @@ public:
     // The byte address of the next instruction.
     std::uint32_t pc() const;
     std::uint64_t overruns() const { return overruns_; }
+    // Page writes whose Z had bits below the page set, which the datasheets forbid.
+    std::uint64_t misaddressed_page_writes() const { return misaddressed_page_writes_; }
     std::uint64_t received() const { return received_; }
     // Bytes the chip's UART took with a low stop bit.
     std::uint64_t framing_errors() const { return framing_errors_; }
@@ -142,6 +144,7 @@ private:
     std::uint64_t reset_cycle_ = 0;
     std::optional<std::uint64_t> user_program_after_;
     std::uint64_t overruns_ = 0;
+    std::uint64_t misaddressed_page_writes_ = 0;
     std::uint64_t received_ = 0;
     std::uint64_t framing_errors_ = 0;
     bool eeprom_busy_ = false;

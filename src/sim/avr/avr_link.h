@@ -2,6 +2,7 @@
 
 #include "link/byte_link.h"
 #include "link/clock.h"
+#include "link/line_speed.h"
 #include "sim/avr/avr_board.h"
 #include "sim/board/usb_latency.h"
 
@@ -14,13 +15,19 @@ namespace zarvik {
 // until the bytes have crossed the line or the port's time-outs have passed. Tests
 // get the chip's real timing without ever sleeping. With a latency, what the chip
 // sends reaches the host as through a USB adapter with that latency timer.
-class AvrLink final : public ByteLink, public Clock {
+class AvrLink final : public ByteLink, public Clock, public LineSpeed {
 public:
     AvrLink(AvrBoard& board, int baud, ReadTimeouts timeouts = {}, std::int64_t latency_ms = 0);
 
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult read(std::span<std::uint8_t> into) override;
     void discard_input() override;
+
+    // The host's port at another speed, as the chip's receiver hears it from now on.
+    bool set_baud(int baud) override {
+        board_.set_host_baud(baud);
+        return true;
+    }
 
     std::int64_t now_ms() override;
     void sleep_ms(std::int64_t ms) override;
