@@ -51,7 +51,7 @@
     </message>
     <message>
         <source>EEPROM</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">EEPROM</translation>
     </message>
     <message>
         <source>Настройка прошивки загрузчика</source>
