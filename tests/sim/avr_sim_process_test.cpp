@@ -34,6 +34,27 @@ namespace {
 
 using testing::load_hex_image;
 
+// Starts zarvik-avr-sim with `args`; the terminal it serves, or "" when it names none.
+QString start_board(QProcess& sim, const QStringList& args) {
+    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+    sim.setArguments(args);
+    sim.start();
+    if (!sim.waitForStarted(10000)) return {};
+    const QDeadlineTimer started(30000);
+    while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
+    return QString::fromUtf8(sim.readLine()).trimmed();
+}
+
+// zarvik-cli's environment beside a board held to wall time in its own process: on a
+// busy machine it falls behind, also in the middle of an answer, and the program waits
+// accordingly.
+QProcessEnvironment paced_board_environment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
+    env.insert(kExtraGapVariable, QString::number(testing::kBusyMachineExtraGapMs));
+    return env;
+}
+
 TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     testing::TempDir dir;
     const std::string dump = dir.file("flash-dump.hex");
@@ -82,23 +103,12 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
 // button (SIGUSR1), after which the program can be replaced.
 TEST(AvrSimProcess, CommandLineStartsTheProgramAndReachesTheLoaderAfterAReset) {
     QProcess sim;
-    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
-    sim.setArguments({"--model", "ATmega168"});
-    sim.start();
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    const QDeadlineTimer started(30000);
-    while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+    const QString path = start_board(sim, {"--model", "ATmega168"});
     ASSERT_FALSE(path.isEmpty());
     const QString blink = QStringLiteral(ZARVIK_BLINK_MODELS_DIR "/blink-atmega168.hex");
     auto cli = [&](const QStringList& args) {
         QProcess p;
-        // The board is held to wall time in its own process; on a busy machine it falls
-        // behind, also in the middle of an answer, and the program waits accordingly.
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
-        env.insert(kExtraGapVariable, QString::number(testing::kBusyMachineExtraGapMs));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(paced_board_environment());
         p.start(QStringLiteral(ZARVIK_CLI_BINARY), QStringList{"-p", path, "-m", "ATmega168", "-q"} + args);
         p.waitForFinished(60000);
         return std::make_pair(p.exitCode(), p.readAllStandardError().toStdString());
@@ -256,23 +266,14 @@ TEST(AvrSimProcess, ResetsAndEndsWithItsMemoriesWhateverTheProgramDoes) {
     }
 }
 
-
 // --repeat on the real core: a board reset 0.3, 0.5 and 1 s after its program started is
 // the next board, and is programmed each time.
 TEST(AvrSimProcess, RepeatProgramsTheBoardEachTimeItIsResetSoonAfterItsProgramStarted) {
     testing::TempDir dir;
     QProcess sim;
-    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
-    sim.setArguments({"--model", "ATmega328"});
-    sim.start();
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    const QDeadlineTimer started(30000);
-    while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+    const QString path = start_board(sim, {"--model", "ATmega328"});
     ASSERT_FALSE(path.isEmpty());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
-    env.insert(kExtraGapVariable, QString::number(testing::kBusyMachineExtraGapMs));
+    const QProcessEnvironment env = paced_board_environment();
     // Each probe for the next board may wait the busy machine's time for its answer: the
     // loader's wait after a reset, one second as built, is set longer, as a line would.
     QProcess setup;
