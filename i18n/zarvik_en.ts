@@ -488,6 +488,10 @@
         <translation>Device: %s (loader at 0x%.4X)
 </translation>
     </message>
+    <message>
+        <source>журнал не записан: новые платы не принимаются</source>
+        <translation>log not written: no more boards are taken</translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -610,8 +614,8 @@ Exit codes:
         <translation>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</translation>
     </message>
     <message>
-        <source>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</source>
-        <translation>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</translation>
+        <source>on each port, wait for a board, program it, and wait for the next (after `start`, a reset is the next board); Ctrl-C ends once the boards under way are done</source>
+        <translation>on each port, wait for a board, program it, and wait for the next (after `start`, a reset is the next board); Ctrl-C ends once the boards under way are done</translation>
     </message>
     <message>
         <source>append one JSON line for each board to this file</source>

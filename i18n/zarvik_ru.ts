@@ -482,6 +482,10 @@
 </source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>журнал не записан: новые платы не принимаются</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>cli-help</name>
@@ -605,8 +609,8 @@ Exit codes:
         <translation>auto: проверяемый сеанс нашего загрузчика, когда его первый блок показывает версию протокола 2; plain: только обычные четырёхбайтовые команды</translation>
     </message>
     <message>
-        <source>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</source>
-        <translation>на каждом порту ждать плату, прошить её, дождаться, пока её снимут, и снова; Ctrl-C завершает, когда начатые платы готовы</translation>
+        <source>on each port, wait for a board, program it, and wait for the next (after `start`, a reset is the next board); Ctrl-C ends once the boards under way are done</source>
+        <translation>на каждом порту ждать плату, прошить её и ждать следующую (после `start` сброс — это следующая плата); Ctrl-C завершает, когда начатые платы готовы</translation>
     </message>
     <message>
         <source>append one JSON line for each board to this file</source>
