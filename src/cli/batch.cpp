@@ -175,7 +175,7 @@ void Batch::run_repeatedly(std::size_t index, const std::vector<Step>& plan) {
             continue;
         }
         bool said = false;
-        for (int silent = 0; silent < kSilentProbesForGone && !stop_.pending();) {
+        for (int silent = 0; silent < kSilentProbesForGone;) {
             pause();
             if (stop_.pending()) break;
             const HandshakeOutcome h = probe();
