@@ -185,12 +185,6 @@
         <translation> (use --force for a loader whose first block is laid out differently)</translation>
     </message>
     <message>
-        <source>МК: %s (загрузчик с адреса %.4X)
-</source>
-        <translation>Device: %s (loader at %.4X)
-</translation>
-    </message>
-    <message>
         <source>zarvik-cli: внимание: %s
 </source>
         <translation>zarvik-cli: warning: %s
@@ -343,12 +337,6 @@
         <translation> (spoiled)</translation>
     </message>
     <message>
-        <source>Плат: %d, годных: %d, с отказом: %d; номеров выдано: %d, испорчено: %d
-</source>
-        <translation>Boards: %d, passed: %d, failed: %d; serial numbers used: %d, spoiled: %d
-</translation>
-    </message>
-    <message>
         <source>ports и monitor не сочетаются с несколькими портами и --repeat</source>
         <translation>ports and monitor do not go with several ports or --repeat</translation>
     </message>
@@ -373,6 +361,136 @@
 </source>
         <translation>Serial number: %llu
 </translation>
+    </message>
+    <message>
+        <source>в журнал нельзя писать: </source>
+        <translation>the log cannot be written: </translation>
+    </message>
+    <message>
+        <source>; ждём, когда порт появится</source>
+        <translation>; waiting for the port to appear</translation>
+    </message>
+    <message>
+        <source>ждём следующую плату</source>
+        <translation>waiting for the next board</translation>
+    </message>
+    <message>
+        <source>плата всё ещё в загрузчике: повторно не программируется</source>
+        <translation>the board is still in its loader: not programmed again</translation>
+    </message>
+    <message>
+        <source>; новые платы не принимаются</source>
+        <translation>; no more boards are taken</translation>
+    </message>
+    <message>
+        <source> (задан %s)</source>
+        <translation> (%s asked for)</translation>
+    </message>
+    <message>
+        <source>годных: %d, с отказом: %d</source>
+        <translation>passed: %d, failed: %d</translation>
+    </message>
+    <message>
+        <source>; всего годных: %d, с отказом: %d</source>
+        <translation>; in all passed: %d, failed: %d</translation>
+    </message>
+    <message>
+        <source>программа запущена</source>
+        <translation>program started</translation>
+    </message>
+    <message>
+        <source>Место</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source> (нет в журнале)</source>
+        <translation> (not in the log)</translation>
+    </message>
+    <message>
+        <source>Плат: %d, годных: %d, с отказом: %d; номеров использовано: %d, испорчено: %d
+</source>
+        <translation>Boards: %d, passed: %d, failed: %d; serial numbers used: %d, spoiled: %d
+</translation>
+    </message>
+    <message>
+        <source>Всего: годных %d, с отказом %d</source>
+        <translation>In all: passed %d, failed %d</translation>
+    </message>
+    <message>
+        <source>не удалось прочитать журнал </source>
+        <translation>cannot read the log </translation>
+    </message>
+    <message>
+        <source>--rerun-failed выбирает из мест --ports и -p: укажите их</source>
+        <translation>--rerun-failed chooses among the positions of --ports and -p: give them</translation>
+    </message>
+    <message>
+        <source>zarvik-cli: в журнале %s нет мест станции %s с отказом: запускать нечего
+</source>
+        <translation>zarvik-cli: the log %s holds no failed position of station %s: nothing to run
+</translation>
+    </message>
+    <message>
+        <source>у места %s не указан порт</source>
+        <translation>position %s has no port</translation>
+    </message>
+    <message>
+        <source>место %s указано дважды</source>
+        <translation>position %s is given twice</translation>
+    </message>
+    <message>
+        <source>%s и %s — один и тот же порт</source>
+        <translation>%s and %s are the same port</translation>
+    </message>
+    <message>
+        <source>стирание flash</source>
+        <translation>erase flash</translation>
+    </message>
+    <message>
+        <source>стирание eeprom</source>
+        <translation>erase eeprom</translation>
+    </message>
+    <message>
+        <source>запись flash</source>
+        <translation>write flash</translation>
+    </message>
+    <message>
+        <source>запись eeprom</source>
+        <translation>write eeprom</translation>
+    </message>
+    <message>
+        <source>сравнение flash</source>
+        <translation>verify flash</translation>
+    </message>
+    <message>
+        <source>сравнение eeprom</source>
+        <translation>verify eeprom</translation>
+    </message>
+    <message>
+        <source>чтение flash</source>
+        <translation>read flash</translation>
+    </message>
+    <message>
+        <source>чтение eeprom</source>
+        <translation>read eeprom</translation>
+    </message>
+    <message>
+        <source>настройка загрузчика</source>
+        <translation>configure</translation>
+    </message>
+    <message>
+        <source>%s [%s] %3d%%  %u/%u байт  %.0f Б/с</source>
+        <translation>%s [%s] %3d%%  %u/%u bytes  %.0f B/s</translation>
+    </message>
+    <message>
+        <source>МК: %s (загрузчик с адреса 0x%.4X)
+</source>
+        <translation>Device: %s (loader at 0x%.4X)
+</translation>
+    </message>
+    <message>
+        <source>журнал не записан: новые платы не принимаются</source>
+        <translation>log not written: no more boards are taken</translation>
     </message>
 </context>
 <context>
@@ -496,12 +614,8 @@ Exit codes:
         <translation>auto: our loader&apos;s checked session when its first block shows protocol version 2; plain: only the plain four-byte commands</translation>
     </message>
     <message>
-        <source>several ports, separated by commas: the same commands run on each board at once</source>
-        <translation>several ports, separated by commas: the same commands run on each board at once</translation>
-    </message>
-    <message>
-        <source>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</source>
-        <translation>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</translation>
+        <source>on each port, wait for a board, program it, and wait for the next (after `start`, a reset is the next board); Ctrl-C ends once the boards under way are done</source>
+        <translation>on each port, wait for a board, program it, and wait for the next (after `start`, a reset is the next board); Ctrl-C ends once the boards under way are done</translation>
     </message>
     <message>
         <source>append one JSON line for each board to this file</source>
@@ -534,6 +648,18 @@ Exit codes:
     <message>
         <source>the first number, when the serial file does not exist yet</source>
         <translation>the first number, when the serial file does not exist yet</translation>
+    </message>
+    <message>
+        <source>several ports, separated by commas: the same commands run on each board at once; NAME=PATH names a fixture position</source>
+        <translation>several ports, separated by commas: the same commands run on each board at once; NAME=PATH names a fixture position</translation>
+    </message>
+    <message>
+        <source>the station&apos;s name in the log (default: the host&apos;s name)</source>
+        <translation>the station&apos;s name in the log (default: the host&apos;s name)</translation>
+    </message>
+    <message>
+        <source>run again only the positions whose last line in this JSON log failed</source>
+        <translation>run again only the positions whose last line in this JSON log failed</translation>
     </message>
 </context>
 <context>
@@ -569,6 +695,202 @@ Exit codes:
     <message>
         <source>порт %s работает на %d бод, а не на %d: драйвер не даёт этой скорости</source>
         <translation>port %s runs at %d baud, not at %d: its driver cannot make that speed</translation>
+    </message>
+</context>
+<context>
+    <name>sim</name>
+    <message>
+        <source>%s: cannot write %s: %s
+</source>
+        <translation>%s: cannot write %s: %s
+</translation>
+    </message>
+    <message>
+        <source>%s: cannot make the link %s
+</source>
+        <translation>%s: cannot make the link %s
+</translation>
+    </message>
+    <message>
+        <source>%s: no loader is built for this clock; give one with --loader
+</source>
+        <translation>%s: no loader is built for this clock; give one with --loader
+</translation>
+    </message>
+    <message>
+        <source>%s: cannot load the loader from %s
+</source>
+        <translation>%s: cannot load the loader from %s
+</translation>
+    </message>
+    <message>
+        <source>%s: cannot load %s from %s
+</source>
+        <translation>%s: cannot load %s from %s
+</translation>
+    </message>
+    <message>
+        <source>flash</source>
+        <translation>flash</translation>
+    </message>
+    <message>
+        <source>EEPROM</source>
+        <translation>EEPROM</translation>
+    </message>
+    <message>
+        <source>%s: cannot open a pseudo-terminal: %s
+</source>
+        <translation>%s: cannot open a pseudo-terminal: %s
+</translation>
+    </message>
+</context>
+<context>
+    <name>sim-help</name>
+    <message>
+        <source>language of the help and the messages: en or ru (default: the environment&apos;s; Russian when unset)</source>
+        <translation>language of the help and the messages: en or ru (default: the environment&apos;s; Russian when unset)</translation>
+    </message>
+    <message>
+        <source>ATmega8, ATmega88, ATmega168 or ATmega328</source>
+        <translation>ATmega8, ATmega88, ATmega168 or ATmega328</translation>
+    </message>
+    <message>
+        <source>write the whole flash as Intel HEX on exit</source>
+        <translation>write the whole flash as Intel HEX on exit</translation>
+    </message>
+    <message>
+        <source>write the EEPROM as Intel HEX on exit</source>
+        <translation>write the EEPROM as Intel HEX on exit</translation>
+    </message>
+    <message>
+        <source>also make this symbolic link to the terminal</source>
+        <translation>also make this symbolic link to the terminal</translation>
+    </message>
+    <message>
+        <source>like a USB serial adapter&apos;s latency timer: %s this many
+milliseconds after the last delivery, or at once when 62 bytes have gathered</source>
+        <translation>like a USB serial adapter&apos;s latency timer: %s this many
+milliseconds after the last delivery, or at once when 62 bytes have gathered</translation>
+    </message>
+    <message>
+        <source>Simulated AVR board on a real AVR core: the loader firmware and the user program run
+in simavr, the UART is served on a new pseudo-terminal in real time. Prints the
+terminal&apos;s path on the first line of standard output, then serves until it is
+interrupted (SIGINT, SIGTERM). SIGUSR1 presses the reset button.</source>
+        <translation>Simulated AVR board on a real AVR core: the loader firmware and the user program run
+in simavr, the UART is served on a new pseudo-terminal in real time. Prints the
+terminal&apos;s path on the first line of standard output, then serves until it is
+interrupted (SIGINT, SIGTERM). SIGUSR1 presses the reset button.</translation>
+    </message>
+    <message>
+        <source>the chip&apos;s clock in MHz</source>
+        <translation>the chip&apos;s clock in MHz</translation>
+    </message>
+    <message>
+        <source>the loader&apos;s Intel HEX file (default: the build&apos;s, for the model and clock)</source>
+        <translation>the loader&apos;s Intel HEX file (default: the build&apos;s, for the model and clock)</translation>
+    </message>
+    <message>
+        <source>a program already in flash at start (Intel HEX)</source>
+        <translation>a program already in flash at start (Intel HEX)</translation>
+    </message>
+    <message>
+        <source>EEPROM contents at start (Intel HEX)</source>
+        <translation>EEPROM contents at start (Intel HEX)</translation>
+    </message>
+    <message>
+        <source>what the chip sends reaches the host</source>
+        <translation>what the chip sends reaches the host</translation>
+    </message>
+    <message>
+        <source>Simulated AVR board with the resident loader, served on a new pseudo-terminal.
+Prints the terminal&apos;s path on the first line of standard output, then serves
+until it is interrupted (SIGINT, SIGTERM) or its line is made to vanish.
+SIGUSR1 presses the reset button: the loader starts afresh, the memories stay.</source>
+        <translation>Simulated AVR board with the resident loader, served on a new pseudo-terminal.
+Prints the terminal&apos;s path on the first line of standard output, then serves
+until it is interrupted (SIGINT, SIGTERM) or its line is made to vanish.
+SIGUSR1 presses the reset button: the loader starts afresh, the memories stay.</translation>
+    </message>
+    <message>
+        <source>emulate the wire: 10 bits a byte at the speed the host set</source>
+        <translation>emulate the wire: 10 bits a byte at the speed the host set</translation>
+    </message>
+    <message>
+        <source>load flash from this Intel HEX file at start</source>
+        <translation>load flash from this Intel HEX file at start</translation>
+    </message>
+    <message>
+        <source>load EEPROM from this Intel HEX file at start</source>
+        <translation>load EEPROM from this Intel HEX file at start</translation>
+    </message>
+    <message>
+        <source>write every byte the host sent, with its time in microseconds, on exit</source>
+        <translation>write every byte the host sent, with its time in microseconds, on exit</translation>
+    </message>
+    <message>
+        <source>an answer reaches the host</source>
+        <translation>an answer reaches the host</translation>
+    </message>
+    <message>
+        <source>answer nothing</source>
+        <translation>answer nothing</translation>
+    </message>
+    <message>
+        <source>echo every byte, like a looped-back line</source>
+        <translation>echo every byte, like a looped-back line</translation>
+    </message>
+    <message>
+        <source>give no answer to the N-th command</source>
+        <translation>give no answer to the N-th command</translation>
+    </message>
+    <message>
+        <source>send 100 of the 128 bytes of a block</source>
+        <translation>send 100 of the 128 bytes of a block</translation>
+    </message>
+    <message>
+        <source>answer this many milliseconds late</source>
+        <translation>answer this many milliseconds late</translation>
+    </message>
+    <message>
+        <source>answer with noise</source>
+        <translation>answer with noise</translation>
+    </message>
+    <message>
+        <source>drop the line after N host bytes</source>
+        <translation>drop the line after N host bytes</translation>
+    </message>
+    <message>
+        <source>leave the loader&apos;s pages unchanged by E and F, as lock bits do</source>
+        <translation>leave the loader&apos;s pages unchanged by E and F, as lock bits do</translation>
+    </message>
+    <message>
+        <source>start with this wait count in the loader&apos;s second copy only, as a configuration cut short leaves it</source>
+        <translation>start with this wait count in the loader&apos;s second copy only, as a configuration cut short leaves it</translation>
+    </message>
+    <message>
+        <source>lose the N-th byte the host sends</source>
+        <translation>lose the N-th byte the host sends</translation>
+    </message>
+    <message>
+        <source>flip the lowest bit of the N-th byte the host sends</source>
+        <translation>flip the lowest bit of the N-th byte the host sends</translation>
+    </message>
+    <message>
+        <source>program the flash byte at this address with a bit flipped</source>
+        <translation>program the flash byte at this address with a bit flipped</translation>
+    </message>
+    <message>
+        <source>answer the flash check of the 128-byte unit at this address wrongly</source>
+        <translation>answer the flash check of the 128-byte unit at this address wrongly</translation>
+    </message>
+    <message>
+        <source>a loader of the original kind: no signature in its first block, only the four-byte commands</source>
+        <translation>a loader of the original kind: no signature in its first block, only the four-byte commands</translation>
+    </message>
+    <message>
+        <source>our loader with a protocol-version-1 signature: a host gives it the plain road only, and so does this board</source>
+        <translation>our loader with a protocol-version-1 signature: a host gives it the plain road only, and so does this board</translation>
     </message>
 </context>
 <context>

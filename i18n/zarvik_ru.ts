@@ -51,7 +51,7 @@
     </message>
     <message>
         <source>EEPROM</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">EEPROM</translation>
     </message>
     <message>
         <source>Настройка прошивки загрузчика</source>
@@ -182,11 +182,6 @@
     </message>
     <message>
         <source> (--force, если у загрузчика другой первый блок)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>МК: %s (загрузчик с адреса %.4X)
-</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -340,11 +335,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Плат: %d, годных: %d, с отказом: %d; номеров выдано: %d, испорчено: %d
-</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>ports и monitor не сочетаются с несколькими портами и --repeat</source>
         <translation type="unfinished"></translation>
     </message>
@@ -367,6 +357,133 @@
     <message>
         <source>Серийный номер: %llu
 </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>в журнал нельзя писать: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>; ждём, когда порт появится</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ждём следующую плату</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>плата всё ещё в загрузчике: повторно не программируется</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>; новые платы не принимаются</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (задан %s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>годных: %d, с отказом: %d</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>; всего годных: %d, с отказом: %d</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>программа запущена</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Место</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (нет в журнале)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Плат: %d, годных: %d, с отказом: %d; номеров использовано: %d, испорчено: %d
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Всего: годных %d, с отказом %d</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>не удалось прочитать журнал </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>--rerun-failed выбирает из мест --ports и -p: укажите их</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>zarvik-cli: в журнале %s нет мест станции %s с отказом: запускать нечего
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>у места %s не указан порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>место %s указано дважды</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%s и %s — один и тот же порт</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>стирание flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>стирание eeprom</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>запись flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>запись eeprom</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>сравнение flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>сравнение eeprom</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>чтение flash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>чтение eeprom</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>настройка загрузчика</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%s [%s] %3d%%  %u/%u байт  %.0f Б/с</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>МК: %s (загрузчик с адреса 0x%.4X)
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>журнал не записан: новые платы не принимаются</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -492,12 +609,8 @@ Exit codes:
         <translation>auto: проверяемый сеанс нашего загрузчика, когда его первый блок показывает версию протокола 2; plain: только обычные четырёхбайтовые команды</translation>
     </message>
     <message>
-        <source>several ports, separated by commas: the same commands run on each board at once</source>
-        <translation>несколько портов через запятую: одни и те же команды на каждой плате одновременно</translation>
-    </message>
-    <message>
-        <source>on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done</source>
-        <translation>на каждом порту ждать плату, прошить её, дождаться, пока её снимут, и снова; Ctrl-C завершает, когда начатые платы готовы</translation>
+        <source>on each port, wait for a board, program it, and wait for the next (after `start`, a reset is the next board); Ctrl-C ends once the boards under way are done</source>
+        <translation>на каждом порту ждать плату, прошить её и ждать следующую (после `start` сброс — это следующая плата); Ctrl-C завершает, когда начатые платы готовы</translation>
     </message>
     <message>
         <source>append one JSON line for each board to this file</source>
@@ -530,6 +643,18 @@ Exit codes:
     <message>
         <source>the first number, when the serial file does not exist yet</source>
         <translation>первый номер, если файла счётчика ещё нет</translation>
+    </message>
+    <message>
+        <source>several ports, separated by commas: the same commands run on each board at once; NAME=PATH names a fixture position</source>
+        <translation>несколько портов через запятую: одни и те же команды на каждой плате одновременно; ИМЯ=ПУТЬ называет место на стенде</translation>
+    </message>
+    <message>
+        <source>the station&apos;s name in the log (default: the host&apos;s name)</source>
+        <translation>имя станции в журнале (по умолчанию — имя компьютера)</translation>
+    </message>
+    <message>
+        <source>run again only the positions whose last line in this JSON log failed</source>
+        <translation>запустить снова только те места, чья последняя строка в этом журнале JSON — с отказом</translation>
     </message>
 </context>
 <context>
@@ -565,6 +690,202 @@ Exit codes:
     <message>
         <source>порт %s работает на %d бод, а не на %d: драйвер не даёт этой скорости</source>
         <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>sim</name>
+    <message>
+        <source>%s: cannot write %s: %s
+</source>
+        <translation>%s: не удалось записать %s: %s
+</translation>
+    </message>
+    <message>
+        <source>%s: cannot make the link %s
+</source>
+        <translation>%s: не удалось создать ссылку %s
+</translation>
+    </message>
+    <message>
+        <source>%s: no loader is built for this clock; give one with --loader
+</source>
+        <translation>%s: загрузчик для этой частоты не собран; укажите его в --loader
+</translation>
+    </message>
+    <message>
+        <source>%s: cannot load the loader from %s
+</source>
+        <translation>%s: не удалось загрузить загрузчик из %s
+</translation>
+    </message>
+    <message>
+        <source>%s: cannot load %s from %s
+</source>
+        <translation>%s: не удалось загрузить %s из %s
+</translation>
+    </message>
+    <message>
+        <source>flash</source>
+        <translation>flash</translation>
+    </message>
+    <message>
+        <source>EEPROM</source>
+        <translation>EEPROM</translation>
+    </message>
+    <message>
+        <source>%s: cannot open a pseudo-terminal: %s
+</source>
+        <translation>%s: не удалось открыть псевдотерминал: %s
+</translation>
+    </message>
+</context>
+<context>
+    <name>sim-help</name>
+    <message>
+        <source>language of the help and the messages: en or ru (default: the environment&apos;s; Russian when unset)</source>
+        <translation>язык справки и сообщений: en или ru (по умолчанию — из окружения, без него — русский)</translation>
+    </message>
+    <message>
+        <source>ATmega8, ATmega88, ATmega168 or ATmega328</source>
+        <translation>ATmega8, ATmega88, ATmega168 или ATmega328</translation>
+    </message>
+    <message>
+        <source>write the whole flash as Intel HEX on exit</source>
+        <translation>при выходе записать всю flash в файл Intel HEX</translation>
+    </message>
+    <message>
+        <source>write the EEPROM as Intel HEX on exit</source>
+        <translation>при выходе записать EEPROM в файл Intel HEX</translation>
+    </message>
+    <message>
+        <source>also make this symbolic link to the terminal</source>
+        <translation>создать и эту символьную ссылку на терминал</translation>
+    </message>
+    <message>
+        <source>like a USB serial adapter&apos;s latency timer: %s this many
+milliseconds after the last delivery, or at once when 62 bytes have gathered</source>
+        <translation>как таймер задержки USB-адаптера: %s через столько
+миллисекунд после прошлой передачи или сразу, как наберётся 62 байта</translation>
+    </message>
+    <message>
+        <source>Simulated AVR board on a real AVR core: the loader firmware and the user program run
+in simavr, the UART is served on a new pseudo-terminal in real time. Prints the
+terminal&apos;s path on the first line of standard output, then serves until it is
+interrupted (SIGINT, SIGTERM). SIGUSR1 presses the reset button.</source>
+        <translation>Имитация платы AVR на настоящем ядре AVR: прошивка загрузчика и программа пользователя
+работают в simavr, UART выведен на новый псевдотерминал в реальном времени. Печатает
+путь терминала первой строкой стандартного вывода и работает, пока её не прервут
+(SIGINT, SIGTERM). SIGUSR1 нажимает кнопку сброса.</translation>
+    </message>
+    <message>
+        <source>the chip&apos;s clock in MHz</source>
+        <translation>частота МК в МГц</translation>
+    </message>
+    <message>
+        <source>the loader&apos;s Intel HEX file (default: the build&apos;s, for the model and clock)</source>
+        <translation>файл Intel HEX загрузчика (по умолчанию — собранный для модели и частоты)</translation>
+    </message>
+    <message>
+        <source>a program already in flash at start (Intel HEX)</source>
+        <translation>программа, уже записанная во flash при запуске (Intel HEX)</translation>
+    </message>
+    <message>
+        <source>EEPROM contents at start (Intel HEX)</source>
+        <translation>содержимое EEPROM при запуске (Intel HEX)</translation>
+    </message>
+    <message>
+        <source>what the chip sends reaches the host</source>
+        <translation>отправленное МК доходит до компьютера</translation>
+    </message>
+    <message>
+        <source>Simulated AVR board with the resident loader, served on a new pseudo-terminal.
+Prints the terminal&apos;s path on the first line of standard output, then serves
+until it is interrupted (SIGINT, SIGTERM) or its line is made to vanish.
+SIGUSR1 presses the reset button: the loader starts afresh, the memories stay.</source>
+        <translation>Имитация платы AVR с загрузчиком на новом псевдотерминале.
+Печатает путь терминала первой строкой стандартного вывода и работает, пока её
+не прервут (SIGINT, SIGTERM) или пока её линия не пропадёт по заданию.
+SIGUSR1 нажимает кнопку сброса: загрузчик начинает заново, память сохраняется.</translation>
+    </message>
+    <message>
+        <source>emulate the wire: 10 bits a byte at the speed the host set</source>
+        <translation>имитировать провод: 10 бит на байт на скорости, заданной компьютером</translation>
+    </message>
+    <message>
+        <source>load flash from this Intel HEX file at start</source>
+        <translation>при запуске загрузить flash из этого файла Intel HEX</translation>
+    </message>
+    <message>
+        <source>load EEPROM from this Intel HEX file at start</source>
+        <translation>при запуске загрузить EEPROM из этого файла Intel HEX</translation>
+    </message>
+    <message>
+        <source>write every byte the host sent, with its time in microseconds, on exit</source>
+        <translation>при выходе записать каждый байт, присланный компьютером, с его временем в микросекундах</translation>
+    </message>
+    <message>
+        <source>an answer reaches the host</source>
+        <translation>ответ доходит до компьютера</translation>
+    </message>
+    <message>
+        <source>answer nothing</source>
+        <translation>ничего не отвечать</translation>
+    </message>
+    <message>
+        <source>echo every byte, like a looped-back line</source>
+        <translation>возвращать каждый байт, как замкнутая на себя линия</translation>
+    </message>
+    <message>
+        <source>give no answer to the N-th command</source>
+        <translation>не ответить на N-ю команду</translation>
+    </message>
+    <message>
+        <source>send 100 of the 128 bytes of a block</source>
+        <translation>отправить 100 из 128 байт блока</translation>
+    </message>
+    <message>
+        <source>answer this many milliseconds late</source>
+        <translation>отвечать с опозданием на столько миллисекунд</translation>
+    </message>
+    <message>
+        <source>answer with noise</source>
+        <translation>отвечать шумом</translation>
+    </message>
+    <message>
+        <source>drop the line after N host bytes</source>
+        <translation>оборвать линию после N байт от компьютера</translation>
+    </message>
+    <message>
+        <source>leave the loader&apos;s pages unchanged by E and F, as lock bits do</source>
+        <translation>не менять страницы загрузчика командами E и F, как при битах защиты</translation>
+    </message>
+    <message>
+        <source>start with this wait count in the loader&apos;s second copy only, as a configuration cut short leaves it</source>
+        <translation>начать с этим счётчиком ожидания только во второй копии загрузчика, как после прерванной настройки</translation>
+    </message>
+    <message>
+        <source>lose the N-th byte the host sends</source>
+        <translation>потерять N-й байт от компьютера</translation>
+    </message>
+    <message>
+        <source>flip the lowest bit of the N-th byte the host sends</source>
+        <translation>инвертировать младший бит N-го байта от компьютера</translation>
+    </message>
+    <message>
+        <source>program the flash byte at this address with a bit flipped</source>
+        <translation>записать байт flash по этому адресу с инвертированным битом</translation>
+    </message>
+    <message>
+        <source>answer the flash check of the 128-byte unit at this address wrongly</source>
+        <translation>ответить неверной контрольной суммой flash для 128-байтового блока по этому адресу</translation>
+    </message>
+    <message>
+        <source>a loader of the original kind: no signature in its first block, only the four-byte commands</source>
+        <translation>загрузчик исходного вида: без подписи в первом блоке, только четырёхбайтовые команды</translation>
+    </message>
+    <message>
+        <source>our loader with a protocol-version-1 signature: a host gives it the plain road only, and so does this board</source>
+        <translation>наш загрузчик с подписью протокола версии 1: компьютер даёт ему только простой путь, и эта плата тоже</translation>
     </message>
 </context>
 <context>

@@ -223,7 +223,8 @@ if LC_ALL=C.UTF-8 script -qfec "wine $build/src/zarvik-cli.exe --lang ru --simul
   else
     fail "console: Russian unreadable"; cat -v "$work/console.txt" | head -20
   fi
-  if grep -a "erase eeprom \[" "$work/console.txt" | grep -q "100%"; then
+  # The bar names its operation in the language of the messages.
+  if grep -a "стирание eeprom \[" "$work/console.txt" | grep -q "100%"; then
     pass "console: the progress bar"
   else
     fail "console: no progress bar"; cat -v "$work/console.txt" | head -20

@@ -103,18 +103,15 @@ int Batch::run(const std::vector<Step>& plan) {
     return exit_code_;
 }
 
-std::optional<std::string> Batch::not_taking() const {
+bool Batch::taking_boards() const {
     const std::lock_guard lock(mutex_);
-    if (not_taking_.empty()) return std::nullopt;
-    return not_taking_;
+    return taking_;
 }
 
 void Batch::run_once(std::size_t index, const std::vector<Step>& plan) {
     const auto line = lines_.find(options_.positions[index].port);
     const bool given = line != lines_.end();
-    const BoardRecord record = run_board(index, plan, given ? *line->second.clock : clock_,
-                                         given ? line->second.link : nullptr, stop_);
-    if (!record.logged) view_.note(options_.positions[index], not_taking().value_or(std::string()));
+    run_board(index, plan, given ? *line->second.clock : clock_, given ? line->second.link : nullptr, stop_);
 }
 
 // A board is taken when its loader answers on the port: it was reset, or plugged in.
@@ -162,7 +159,7 @@ void Batch::run_repeatedly(std::size_t index, const std::vector<Step>& plan) {
         if (!stop_.pending()) clock.sleep_ms(kPollMs);
     };
     view_.note(position, waiting);
-    while (!stop_.pending() && !not_taking()) {
+    while (!stop_.pending() && taking_boards()) {
         if (probe() != HandshakeOutcome::Connected) {
             pause();
             continue;
@@ -178,7 +175,7 @@ void Batch::run_repeatedly(std::size_t index, const std::vector<Step>& plan) {
             continue;
         }
         bool said = false;
-        for (int silent = 0; silent < kSilentProbesForGone && !stop_.pending();) {
+        for (int silent = 0; silent < kSilentProbesForGone;) {
             pause();
             if (stop_.pending()) break;
             const HandshakeOutcome h = probe();
@@ -193,7 +190,7 @@ void Batch::run_repeatedly(std::size_t index, const std::vector<Step>& plan) {
         }
         if (!stop_.pending()) view_.note(position, tr_string("cli", "плата снята, ждём следующую"));
     }
-    if (auto why = not_taking()) view_.note(position, *why);
+    if (!taking_boards()) view_.note(position, tr_string("cli", "журнал не записан: новые платы не принимаются"));
 }
 
 BoardRecord Batch::run_board(std::size_t index, const std::vector<Step>& plan, Clock& clock, ByteLink* link,
@@ -242,10 +239,9 @@ bool Batch::finish(std::size_t index, BoardRecord& record) {
     const std::lock_guard lock(mutex_);
     if (log_error) {
         exit_code_ = worse_exit_code(exit_code_, kFile);
-        if (not_taking_.empty()) {
-            not_taking_ = tr_string("cli", "журнал не записан: ") + *log_error +
-                          tr_string("cli", "; новые платы не принимаются");
-        }
+        taking_ = false;
+        view_.problem(port_prefix(options_.positions[index].label()) + tr_string("cli", "журнал не записан: ") +
+                      *log_error + tr_string("cli", "; новые платы не принимаются"));
     }
     exit_code_ = worse_exit_code(exit_code_, record.exit_code);
     Tally& here = tallies_[index];

@@ -60,7 +60,8 @@ public:
     // A board ended: its verdict, which stays until the position's next board begins, and
     // the counts at the position and in all so far.
     virtual void verdict(const Position& position, const BoardRecord& board, const Tally& here, const Tally& all) = 0;
-    // What keeps the batch from taking its first board.
+    // A problem of the whole batch, shown whatever the verbosity: what keeps it from
+    // taking its first board, or from taking more.
     virtual void problem(const std::string& text) = 0;
     virtual void summary(const BatchSummary& summary) = 0;
 };
@@ -99,8 +100,8 @@ private:
     // Logs and counts the board; false when its lines could not be logged.
     bool finish(std::size_t position, BoardRecord& record);
     std::optional<std::string> check_before_first_board() const;
-    // Why no position takes another board, or nothing while they do.
-    std::optional<std::string> not_taking() const;
+    // False once a board's lines could not be logged: no position takes another.
+    bool taking_boards() const;
 
     const SessionOptions& base_;
     const BatchOptions& options_;
@@ -113,7 +114,7 @@ private:
     std::vector<std::vector<BoardRecord>> boards_;  // by position
     std::vector<Tally> tallies_;                    // by position
     Tally all_;
-    std::string not_taking_;
+    bool taking_ = true;
     int exit_code_ = kOk;
 };
 

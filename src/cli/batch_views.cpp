@@ -296,32 +296,35 @@ void LiveLinesView::message(const std::string& text) {
     draw();
 }
 
-// The position's name, its state cut to what is left, then its counts and its verdict
-// at the line's end.
-std::string LiveLinesView::drawn_line(const Position& position, const Line& line, std::size_t label_width) const {
-    std::string right;
+// The position's name, its state cut to what is left, then its counts and its verdict,
+// which ends the line; the counts stand in one column on every line.
+std::string LiveLinesView::drawn_line(const Position& position, const Line& line, std::size_t label_width,
+                                      std::size_t verdict_width) const {
+    std::string counts;
     if (line.tally.passed + line.tally.failed > 0) {
-        right = "✓" + std::to_string(line.tally.passed) + " ✗" + std::to_string(line.tally.failed);
+        counts = "✓" + std::to_string(line.tally.passed) + " ✗" + std::to_string(line.tally.failed);
     }
-    if (!line.verdict.empty()) right += (right.empty() ? "" : "  ") + line.verdict;
-    const std::size_t right_width = text_columns(right);
+    const std::size_t right_width = std::max<std::size_t>(text_columns(counts), 7) + 2 + verdict_width;
     const std::size_t room = kLineColumns > right_width + 1 ? kLineColumns - right_width - 1 : 0;
-    std::string left = cut(padded(position.label(), label_width + 2) + line.state, room);
-    if (right.empty()) return left;
-    left = padded(left, room + 1);
-    if (!colour_ || line.verdict.empty()) return left + right;
+    std::string text = padded(cut(padded(position.label(), label_width + 2) + line.state, room), room + 1);
+    text += padded(counts, right_width - verdict_width);
+    if (line.verdict.empty()) return text;
     // Only the verdict is coloured: green for a board that passed, red for one that failed.
-    const std::size_t at = right.size() - line.verdict.size();
-    return left + right.substr(0, at) + (line.passed ? "\x1b[1;32m" : "\x1b[1;31m") + line.verdict + "\x1b[0m";
+    if (!colour_) return text + line.verdict;
+    return text + (line.passed ? "\x1b[1;32m" : "\x1b[1;31m") + line.verdict + "\x1b[0m";
 }
 
 void LiveLinesView::draw() {
     std::string block;
     if (drawn_ > 0) block += "\x1b[" + std::to_string(drawn_) + "A";
     std::size_t width = 0;
-    for (const Position& position : positions_) width = std::max(width, text_columns(position.label()));
+    std::size_t verdict_width = 4;
     for (const Position& position : positions_) {
-        block += "\r" + drawn_line(position, lines_[position.label()], width) + "\x1b[K\n";
+        width = std::max(width, text_columns(position.label()));
+        verdict_width = std::max(verdict_width, text_columns(lines_[position.label()].verdict));
+    }
+    for (const Position& position : positions_) {
+        block += "\r" + drawn_line(position, lines_[position.label()], width, verdict_width) + "\x1b[K\n";
     }
     int lines = static_cast<int>(positions_.size());
     if (positions_.size() > 1) {

@@ -90,7 +90,8 @@ private:
         Tally tally;
     };
     void draw();
-    std::string drawn_line(const Position& position, const Line& line, std::size_t label_width) const;
+    std::string drawn_line(const Position& position, const Line& line, std::size_t label_width,
+                           std::size_t verdict_width) const;
 
     bool colour_;
     Clock& clock_;

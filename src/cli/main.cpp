@@ -186,7 +186,7 @@ static int run(Console& console) {
         ->expected(1)
         ->allow_extra_args(false);  // one list: the words after it are commands
     app.add_flag("--repeat", line.repeat,
-                 tr_text("cli-help", "on each port, wait for a board, program it, wait until it is gone, and again; Ctrl-C ends once the boards under way are done"));
+                 tr_text("cli-help", "on each port, wait for a board, program it, and wait for the next (after `start`, a reset is the next board); Ctrl-C ends once the boards under way are done"));
     app.add_option("--log", line.log, tr_text("cli-help", "append one JSON line for each board to this file"));
     app.add_option("--log-csv", line.log_csv, tr_text("cli-help", "append one CSV line for each board to this file"));
     app.add_option("--station", line.station, tr_text("cli-help", "the station's name in the log (default: the host's name)"));

@@ -59,7 +59,7 @@ void TextReporter::draw_bar() {
     const double fraction = maximum_ > 0 ? static_cast<double>(position_) / maximum_ : 1.0;
     // The whole line stays within 79 columns: a console that wraps at its edge would
     // begin every redraw on a new line.
-    constexpr int kWidth = 24;
+    constexpr int kWidth = 20;
     const int filled = static_cast<int>(fraction * kWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kWidth - filled), '.');

@@ -22,11 +22,17 @@ public:
 
     const char* name() const { return name_; }
 
+    // The language of the help and the messages: --lang en|ru, as every program takes it,
+    // else the environment's. Called first, before any text is made.
+    static void choose_language(int argc, const char* const* argv);
+
     // The options, each added where the caller wants it in the help text.
+    void add_language_option(CLI::App& app);
     void add_model_option(CLI::App& app);
     void add_dump_options(CLI::App& app);
     void add_link_option(CLI::App& app);
-    // `what_reaches` names what the latency holds back: the board's answer, or what the chip sends.
+    // `what_reaches` names what the latency holds back: the board's answer, or what the
+    // chip sends (in the current language).
     void add_latency_option(CLI::App& app, const char* what_reaches);
 
     const std::string& model_name() const { return model_name_; }
@@ -52,7 +58,7 @@ public:
 private:
     const char* name_;
     std::string model_name_ = "ATmega328";
-    std::string flash_out_, eeprom_out_, link_path_;
+    std::string flash_out_, eeprom_out_, link_path_, language_;
     double latency_ms_ = 0;
 };
 

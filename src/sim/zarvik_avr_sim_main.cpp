@@ -23,8 +23,11 @@
 #include "sim/pty/board_pty.h"
 #include "sim/pty/pty_termios.h"
 #include "sim/sim_program.h"
+#include "text/language.h"
 
 namespace {
+
+using zarvik::tr_text;
 
 std::atomic<bool> g_reset{false};
 
@@ -36,20 +39,24 @@ std::int64_t now_us() {
 }
 
 int run(zarvik::SimProgram& program, int argc, char** argv) {
-    CLI::App app{"Simulated AVR board on a real AVR core: the loader firmware and the user program run\n"
-                 "in simavr, the UART is served on a new pseudo-terminal in real time. Prints the\n"
-                 "terminal's path on the first line of standard output, then serves until it is\n"
-                 "interrupted (SIGINT, SIGTERM). SIGUSR1 presses the reset button."};
+    zarvik::SimProgram::choose_language(argc, argv);
+    CLI::App app{tr_text("sim-help",
+                         "Simulated AVR board on a real AVR core: the loader firmware and the user program run\n"
+                         "in simavr, the UART is served on a new pseudo-terminal in real time. Prints the\n"
+                         "terminal's path on the first line of standard output, then serves until it is\n"
+                         "interrupted (SIGINT, SIGTERM). SIGUSR1 presses the reset button.")};
     double mhz = 16;
     std::string loader, flash_in, eeprom_in;
+    program.add_language_option(app);
     program.add_model_option(app);
-    app.add_option("--clock", mhz, "the chip's clock in MHz")->check(CLI::Range(1.0, 20.0))->capture_default_str();
-    app.add_option("--loader", loader, "the loader's Intel HEX file (default: the build's, for the model and clock)");
-    app.add_option("--flash", flash_in, "a program already in flash at start (Intel HEX)");
-    app.add_option("--eeprom", eeprom_in, "EEPROM contents at start (Intel HEX)");
+    app.add_option("--clock", mhz, tr_text("sim-help", "the chip's clock in MHz"))->check(CLI::Range(1.0, 20.0))->capture_default_str();
+    app.add_option("--loader", loader,
+                   tr_text("sim-help", "the loader's Intel HEX file (default: the build's, for the model and clock)"));
+    app.add_option("--flash", flash_in, tr_text("sim-help", "a program already in flash at start (Intel HEX)"));
+    app.add_option("--eeprom", eeprom_in, tr_text("sim-help", "EEPROM contents at start (Intel HEX)"));
     program.add_dump_options(app);
     program.add_link_option(app);
-    program.add_latency_option(app, "what the chip sends reaches the host");
+    program.add_latency_option(app, tr_text("sim-help", "what the chip sends reaches the host"));
     CLI11_PARSE(app, argc, argv);
 
     const auto hz = static_cast<std::uint32_t>(std::lround(mhz * 1e6));
@@ -59,7 +66,7 @@ int run(zarvik::SimProgram& program, int argc, char** argv) {
         // The build makes a loader for its default clock and one for 8 MHz boards.
         const std::string suffix = hz == 8'000'000 ? std::string("8mhz-38400") : std::string(ZARVIK_LOADER_SUFFIX);
         if (suffix.rfind(std::to_string(hz / 1'000'000) + "mhz-", 0) != 0 || hz % 1'000'000 != 0) {
-            std::cerr << "zarvik-avr-sim: no loader is built for this clock; give one with --loader\n";
+            std::fprintf(stderr, tr_text("sim", "%s: no loader is built for this clock; give one with --loader\n"), program.name());
             return 2;
         }
         loader = std::string(ZARVIK_LOADER_DIR) + "/zarvik-loader-" + std::string(chip->mcu) + "-" + suffix + ".hex";
@@ -79,22 +86,24 @@ int run(zarvik::SimProgram& program, int argc, char** argv) {
         return 3;
     }
     if (!board.load_flash_hex(loader)) {
-        std::cerr << "zarvik-avr-sim: cannot load the loader from " << loader << "\n";
+        std::fprintf(stderr, tr_text("sim", "%s: cannot load the loader from %s\n"), program.name(), loader.c_str());
         return 4;
     }
     if (!flash_in.empty() && !board.load_flash_hex(flash_in)) {
-        std::cerr << "zarvik-avr-sim: cannot load flash from " << flash_in << "\n";
+        std::fprintf(stderr, tr_text("sim", "%s: cannot load %s from %s\n"), program.name(), tr_text("sim", "flash"),
+                     flash_in.c_str());
         return 4;
     }
     if (!eeprom_in.empty() && !board.load_eeprom_hex(eeprom_in)) {
-        std::cerr << "zarvik-avr-sim: cannot load EEPROM from " << eeprom_in << "\n";
+        std::fprintf(stderr, tr_text("sim", "%s: cannot load %s from %s\n"), program.name(), tr_text("sim", "EEPROM"),
+                     eeprom_in.c_str());
         return 4;
     }
     board.reset();
 
     zarvik::BoardPty pty;
     if (!pty.open()) {
-        std::cerr << "zarvik-avr-sim: cannot open a pseudo-terminal: " << pty.error() << "\n";
+        std::fprintf(stderr, tr_text("sim", "%s: cannot open a pseudo-terminal: %s\n"), program.name(), pty.error().c_str());
         return 3;
     }
     // The terminal starts at speed 0, which no host sets: a host that closes the port

@@ -136,7 +136,8 @@ TEST(ProgressBar, RedrawsInPlaceWithoutEscapesAndLeavesNoTrace) {
     // line: the widest operation and memory at full size and a high rate.
     for (std::size_t at = drawn.find('\r'); at != std::string::npos;) {
         const std::size_t next = drawn.find('\r', at + 1);
-        EXPECT_LT((next == std::string::npos ? drawn.size() : next) - at - 1, 80u);
+        const std::string line = drawn.substr(at + 1, (next == std::string::npos ? drawn.size() : next) - at - 1);
+        EXPECT_LT(text_columns(line), 80u) << line;
         at = next;
     }
     // Every redraw starts at the line's start and the last one is blanked out whole:
@@ -150,7 +151,7 @@ TEST(ProgressBar, RedrawsInPlaceWithoutEscapesAndLeavesNoTrace) {
         std::size_t w = 0;
         for (std::size_t at = 0; at < last_bar;) {
             const std::size_t next = drawn.find('\r', at + 1);
-            w = std::max(w, (next == std::string::npos ? last_bar : next) - at - 1);
+            w = std::max(w, text_columns(drawn.substr(at + 1, (next == std::string::npos ? last_bar : next) - at - 1)));
             at = next == std::string::npos ? last_bar : next;
         }
         return w;

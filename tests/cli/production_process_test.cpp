@@ -173,5 +173,158 @@ TEST(ProductionLine, RepeatOnARealPortTakesEachResetBoardUntilCtrlC) {
     for (const QJsonObject& board_line : log_lines(log)) EXPECT_EQ(board_line["outcome"].toString(), "passed");
 }
 
+
+// Output of a running zarvik-cli, read as it comes.
+class Following {
+public:
+    explicit Following(QProcess& process) : process_(process) {}
+    // Whether `text` has come `times` times, waiting for it at most `ms`.
+    bool saw(const std::string& text, std::size_t times = 1, int ms = 120000) {
+        QDeadlineTimer deadline(ms);
+        while (count(text) < times && !deadline.hasExpired()) {
+            if (!process_.waitForReadyRead(100)) continue;
+            seen_ += process_.readAllStandardOutput().toStdString();
+        }
+        return count(text) >= times;
+    }
+    std::size_t count(const std::string& text) const {
+        std::size_t n = 0;
+        for (std::size_t at = seen_.find(text); at != std::string::npos; at = seen_.find(text, at + 1)) ++n;
+        return n;
+    }
+    // Ends the run as Ctrl-C does; its exit code, or -1.
+    int interrupt() {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGINT);
+        if (!process_.waitForFinished(60000)) return -1;
+        seen_ += process_.readAllStandardOutput().toStdString();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    const std::string& seen() const { return seen_; }
+
+private:
+    QProcess& process_;
+    std::string seen_;
+};
+
+TEST(ProductionLine, RepeatProgramsABoardResetSoonAfterItsProgramStartedAndSaysOnceOfOneLeftInItsLoader) {
+    struct Case {
+        const char* name;
+        QStringList tail;                // after the write
+        std::vector<int> resets_after_start_ms;
+        std::size_t boards;              // programmed
+        bool still_in_loader;            // said once
+    };
+    const Case cases[] = {
+        {"reset 0.3, 0.5 and 1 s after each start", {"start"}, {300, 500, 1000}, 4, false},
+        {"left in its loader", {}, {}, 1, true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string program = random_hex(dir, "app.hex", 2000, 4);
+        SimProcess board({"-m", "ATmega328"});
+        ASSERT_TRUE(board.ready()) << board.failure();
+        const std::string log = dir.file("log.jsonl");
+        QProcess line;
+        line.setProcessEnvironment(testing::cli_environment());
+        line.start(QStringLiteral(ZARVIK_CLI_BINARY), QStringList{"-p", board.path(), "--repeat", "--json", "--log",
+                                                                  QString::fromStdString(log), "write", "flash",
+                                                                  QString::fromStdString(program)} + c.tail);
+        Following out(line);
+        std::size_t started = 0;
+        for (const int after_ms : c.resets_after_start_ms) {
+            ASSERT_TRUE(out.saw("\"operation\":\"start\"", ++started)) << c.name << out.seen();
+            QThread::msleep(static_cast<unsigned long>(after_ms));
+            ::kill(static_cast<pid_t>(board.pid()), SIGUSR1);
+        }
+        ASSERT_TRUE(out.saw("\"event\":\"verdict\"", c.boards)) << c.name << out.seen();
+        if (c.still_in_loader) {
+            ASSERT_TRUE(out.saw("всё ещё в загрузчике")) << c.name << out.seen();
+            QThread::msleep(2000);  // a dozen probes more, each answered
+        }
+        EXPECT_EQ(out.interrupt(), 0) << c.name;
+        EXPECT_EQ(out.count("\"event\":\"verdict\""), c.boards) << c.name << out.seen();
+        EXPECT_EQ(out.count("всё ещё в загрузчике"), c.still_in_loader ? 1u : 0u) << c.name << out.seen();
+        const auto lines = log_lines(log);
+        EXPECT_EQ(lines.size(), c.boards) << c.name;
+        for (const QJsonObject& board_line : lines) EXPECT_EQ(board_line["outcome"].toString(), "passed") << c.name;
+    }
+}
+
+TEST(ProductionLine, RepeatOnAPortThatIsNotThereSaysSoAndTakesTheBoardOnceItComes) {
+    TempDir dir;
+    const std::string program = random_hex(dir, "app.hex", 1000, 6);
+    const QString later = QString::fromStdString(dir.file("fixture-1"));
+    QProcess line;
+    line.setProcessEnvironment(testing::cli_environment());
+    line.start(QStringLiteral(ZARVIK_CLI_BINARY),
+               {"-p", later, "--repeat", "--json", "--log", QString::fromStdString(dir.file("log.jsonl")), "write",
+                "flash", QString::fromStdString(program), "start"});
+    Following out(line);
+    ASSERT_TRUE(out.saw("такого порта нет; ждём, когда порт появится")) << out.seen();
+    EXPECT_NE(out.seen().find(later.toStdString()), std::string::npos) << "the path it tried" << out.seen();
+    SimProcess board({"-m", "ATmega328", "--link", later});
+    ASSERT_TRUE(board.ready()) << board.failure();
+    ASSERT_TRUE(out.saw("\"event\":\"verdict\"")) << out.seen();
+    EXPECT_EQ(out.interrupt(), 0);
+    EXPECT_EQ(out.count("ждём, когда порт появится"), 1u) << "said once while it is missing" << out.seen();
+    EXPECT_EQ(log_lines(dir.file("log.jsonl")).size(), 1u);
+}
+
+TEST(ProductionLine, PortsAreNamedByThePathTriedAndALinkIsTheSamePortAsItsTarget) {
+    TempDir dir;
+    SimProcess board({"-m", "ATmega328", "--link", QString::fromStdString(dir.file("board"))});
+    ASSERT_TRUE(board.ready()) << board.failure();
+    struct Case {
+        QStringList args;
+        int code;
+        std::string says;
+        std::string never;
+    };
+    const Case cases[] = {
+        // A bare name is a device's; a relative path stays as it is.
+        {{"-p", "zarvik-no-such-b1", "connect"}, 3, "/dev/zarvik-no-such-b1: такого порта нет", ""},
+        {{"-p", "./zarvik-no-such-b1", "connect"}, 3, "./zarvik-no-such-b1: такого порта нет", "/dev/."},
+        {{"-p", QString::fromStdString(dir.file("board")), "-p", board.path(), "connect"}, 2,
+         "— один и тот же порт", "занят"},
+        // One list, and the commands after it.
+        {{"--simulate", "--ports", "a,b", "write", "flash", ZARVIK_BLINK_HEX}, 0, "Плат: 2, годных: 2", ""},
+        {{"--simulate", "--ports", "a", "--ports", "b", "connect"}, 2, "--ports", ""},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = testing::cli(c.args);
+        const std::string shown = c.args.join(' ').toStdString();
+        EXPECT_EQ(run.code, c.code) << shown << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << shown << run.out << run.err;
+        if (!c.never.empty()) {
+            EXPECT_EQ((run.out + run.err).find(c.never), std::string::npos) << shown << run.err;
+        }
+    }
+}
+
+TEST(ProductionLine, NamedPositionsRunAgainWhereTheirLastLineInTheLogFailed) {
+    TempDir dir;
+    const QString log = QString::fromStdString(dir.file("log.jsonl"));
+    const QStringList common = {"--station", "line-3", "--log", log, "write", "flash", ZARVIK_BLINK_HEX};
+    // The boards are ATmega168s: with -m ATmega328, every one fails, touching nothing.
+    const CliRun first = testing::cli(QStringList{"--simulate=ATmega168", "-m", "ATmega328", "--ports", "1=a,2=b"} + common);
+    EXPECT_EQ(first.code, 5) << first.out << first.err;
+    EXPECT_NE(first.out.find("Место"), std::string::npos) << first.out;
+    const CliRun again = testing::cli(QStringList{"--simulate=ATmega328", "-m", "ATmega328", "--ports", "1=a,2=b,3=c",
+                                                  "--rerun-failed", log} + common);
+    EXPECT_EQ(again.code, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("Плат: 2, годных: 2"), std::string::npos) << "3 never ran: it did not fail" << again.out;
+    const auto lines = log_lines(dir.file("log.jsonl"));
+    ASSERT_EQ(lines.size(), 4u);
+    for (const QJsonObject& board_line : lines) {
+        EXPECT_EQ(board_line["station"].toString(), "line-3");
+        EXPECT_FALSE(board_line["position"].toString().isEmpty());
+        EXPECT_TRUE(board_line["ended"].toString().endsWith("Z"));
+    }
+    const CliRun nothing = testing::cli(QStringList{"--simulate", "--ports", "1=a,2=b", "--rerun-failed", log} + common);
+    EXPECT_EQ(nothing.code, 0) << nothing.err;
+    EXPECT_NE(nothing.err.find("запускать нечего"), std::string::npos) << nothing.err;
+    EXPECT_EQ(log_lines(dir.file("log.jsonl")).size(), 4u);
+}
+
 }  // namespace
 }  // namespace zarvik

@@ -191,7 +191,7 @@ TEST_F(CliSession, AProgramsPictureIsNeverTakenForTheLoader) {
         const CliRun r = run_session(board, options, {"configure", "16", "2", "verify", "flash", hex, "erase", "flash"});
         EXPECT_EQ(r.code, cli::kOk) << r.out << r.err;
         if (!model_given) {
-            EXPECT_EQ(r.out.rfind("МК: ATmega328 (загрузчик с адреса 7C00)\n", 0), 0u) << r.out;
+            EXPECT_EQ(r.out.rfind("МК: ATmega328 (загрузчик с адреса 0x7C00)\n", 0), 0u) << r.out;
         }
         EXPECT_NE(r.out.find("flash записан правильно!"), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("ATmega8/88"), std::string::npos) << r.out;
@@ -209,7 +209,7 @@ TEST_F(CliSession, ATornWaitCountIsNamedAndConfigureRepairsIt) {
     SimBoard board("ATmega8", torn, LoaderKind::Ours);
     const CliRun r = run_session(board, {}, {"write", "eeprom", ZARVIK_BLINK_EEP, "configure", "16", "2"});
     EXPECT_EQ(r.code, cli::kOk) << r.out << r.err;
-    EXPECT_EQ(r.out.rfind("МК: ATmega8/88 (загрузчик с адреса 1C00)\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("МК: ATmega8/88 (загрузчик с адреса 0x1C00)\n", 0), 0u) << r.out;
     EXPECT_NE(r.err.find("Счётчик ожидания загрузчика разорван: две его копии различаются (666667 и 1234567)"),
               std::string::npos)
         << r.err;

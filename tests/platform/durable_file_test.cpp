@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/durable_file.h"
+#include "platform/file_calls.h"
 #include "production/child_process.h"
 #include "support/temp_dir.h"
 
@@ -108,6 +109,88 @@ TEST(DurableFile, ProcessesAppendingAtOnceLeaveEveryLineWhole) {
     for (const std::string& tag : tags) EXPECT_EQ(next[tag], kEach) << tag;
     const std::string text = read_file(log);
     EXPECT_EQ(text.back(), '\n');
+}
+
+// Sees the durable files' calls in order, and cuts short the first write to a file whose
+// name ends in `cut_suffix`, as a disk that fills during it.
+class WatchedCalls final : public FileCallWatcher {
+public:
+    explicit WatchedCalls(std::string cut_suffix = {}) : cut_suffix_(std::move(cut_suffix)) { watch_file_calls(this); }
+    ~WatchedCalls() override { watch_file_calls(nullptr); }
+
+    bool before(FileCall call, const std::string& path, std::size_t& bytes) override {
+        calls.push_back({call, std::filesystem::u8path(path).filename().string()});
+        if (call == FileCall::Write && !cut_suffix_.empty() && path.ends_with(cut_suffix_)) {
+            bytes /= 2;
+            cut_suffix_.clear();
+        }
+        return true;
+    }
+
+    std::vector<std::pair<FileCall, std::string>> calls;  // the names are ASCII
+
+private:
+    std::string cut_suffix_;
+};
+
+TEST(DurableFile, ReplaceFlushesTheNewFileBeforeTheRenameAndTheFolderAfterIt) {
+    // Out of this order, a power cut can leave the counter's old number, or an empty file,
+    // under its name: a number given twice.
+    TempDir dir;
+    const std::string path = dir.file("counter");
+    WatchedCalls watched;
+    ASSERT_EQ(replace_file_durably(path, "7\n"), std::nullopt);
+    const std::vector<std::pair<FileCall, std::string>> expected = {
+        {FileCall::Write, "counter.tmp"},
+        {FileCall::Sync, "counter.tmp"},
+        {FileCall::Rename, "counter"},
+#if !defined(_WIN32)
+        // On Windows the rename itself writes through, folder included.
+        {FileCall::SyncFolder, dir.path().filename().string()},
+#endif
+    };
+    EXPECT_EQ(watched.calls, expected);
+}
+
+TEST(DurableFile, ALineCutShortByAFullDiskLeavesEveryLogAsItWas) {
+    struct Case {
+        const char* name;
+        const char* cut;  // the file whose write the disk cuts short
+    };
+    const Case cases[] = {{"the first log", ".jsonl"}, {"the second log, after the first was written", ".csv"}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string json = dir.write("boards.jsonl", "{\"board\":1}\n");
+        const std::string csv = dir.file("boards.csv");  // new: its header comes with its first line
+        const LogLine first[] = {{json, "{\"board\":2}\n", {}}, {csv, "2\r\n", "board\r\n"}};
+        {
+            WatchedCalls full(c.cut);
+            const auto error = append_lines_durably(first);
+            ASSERT_TRUE(error.has_value()) << c.name;
+            EXPECT_NE(error->find(c.cut), std::string::npos) << c.name << ": " << *error;
+        }
+        EXPECT_EQ(read_file(json), "{\"board\":1}\n") << c.name;
+        EXPECT_EQ(read_file(csv), "") << c.name;
+        // With room again, the next line begins on a line of its own, the header first.
+        const LogLine next[] = {{json, "{\"board\":3}\n", {}}, {csv, "3\r\n", "board\r\n"}};
+        ASSERT_EQ(append_lines_durably(next), std::nullopt) << c.name;
+        EXPECT_EQ(read_file(json), "{\"board\":1}\n{\"board\":3}\n") << c.name;
+        EXPECT_EQ(read_file(csv), "board\r\n3\r\n") << c.name;
+    }
+}
+
+TEST(DurableFile, ALogIsCheckedAppendableBeforeAnythingIsWritten) {
+    TempDir dir;
+    const std::string fresh = dir.file("new.jsonl");
+    EXPECT_EQ(check_appendable(fresh), std::nullopt);
+    EXPECT_TRUE(std::filesystem::exists(testing::native(fresh)));
+    EXPECT_EQ(read_file(fresh), "");
+    std::filesystem::create_directory(dir.path() / "folder");
+    for (const std::string& path : {dir.file("folder"), dir.file("no such folder/boards.jsonl")}) {
+        const auto error = check_appendable(path);
+        ASSERT_TRUE(error.has_value()) << path;
+        EXPECT_FALSE(error->empty()) << path;
+    }
 }
 
 TEST(DurableFile, TheHostHasANameAndTheTimeIsUtcWithMilliseconds) {

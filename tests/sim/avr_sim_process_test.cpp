@@ -34,6 +34,27 @@ namespace {
 
 using testing::load_hex_image;
 
+// Starts zarvik-avr-sim with `args`; the terminal it serves, or "" when it names none.
+QString start_board(QProcess& sim, const QStringList& args) {
+    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
+    sim.setArguments(args);
+    sim.start();
+    if (!sim.waitForStarted(10000)) return {};
+    const QDeadlineTimer started(30000);
+    while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
+    return QString::fromUtf8(sim.readLine()).trimmed();
+}
+
+// zarvik-cli's environment beside a board held to wall time in its own process: on a
+// busy machine it falls behind, also in the middle of an answer, and the program waits
+// accordingly.
+QProcessEnvironment paced_board_environment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
+    env.insert(kExtraGapVariable, QString::number(testing::kBusyMachineExtraGapMs));
+    return env;
+}
+
 TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
     testing::TempDir dir;
     const std::string dump = dir.file("flash-dump.hex");
@@ -82,23 +103,12 @@ TEST(AvrSimProcess, WritesStartsAndHearsTheExampleOverAPseudoTerminal) {
 // button (SIGUSR1), after which the program can be replaced.
 TEST(AvrSimProcess, CommandLineStartsTheProgramAndReachesTheLoaderAfterAReset) {
     QProcess sim;
-    sim.setProgram(QStringLiteral(ZARVIK_AVR_SIM_BINARY));
-    sim.setArguments({"--model", "ATmega168"});
-    sim.start();
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    const QDeadlineTimer started(30000);
-    while (!sim.canReadLine() && sim.state() == QProcess::Running && !started.hasExpired()) sim.waitForReadyRead(100);
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+    const QString path = start_board(sim, {"--model", "ATmega168"});
     ASSERT_FALSE(path.isEmpty());
     const QString blink = QStringLiteral(ZARVIK_BLINK_MODELS_DIR "/blink-atmega168.hex");
     auto cli = [&](const QStringList& args) {
         QProcess p;
-        // The board is held to wall time in its own process; on a busy machine it falls
-        // behind, also in the middle of an answer, and the program waits accordingly.
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kExtraWaitVariable, QString::number(testing::kBusyMachineExtraWaitMs));
-        env.insert(kExtraGapVariable, QString::number(testing::kBusyMachineExtraGapMs));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(paced_board_environment());
         p.start(QStringLiteral(ZARVIK_CLI_BINARY), QStringList{"-p", path, "-m", "ATmega168", "-q"} + args);
         p.waitForFinished(60000);
         return std::make_pair(p.exitCode(), p.readAllStandardError().toStdString());
@@ -254,6 +264,57 @@ TEST(AvrSimProcess, ResetsAndEndsWithItsMemoriesWhateverTheProgramDoes) {
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dumped.begin()));
         EXPECT_TRUE(std::filesystem::exists(eeprom_dump));
     }
+}
+
+// --repeat on the real core: a board reset 0.3, 0.5 and 1 s after its program started is
+// the next board, and is programmed each time.
+TEST(AvrSimProcess, RepeatProgramsTheBoardEachTimeItIsResetSoonAfterItsProgramStarted) {
+    testing::TempDir dir;
+    QProcess sim;
+    const QString path = start_board(sim, {"--model", "ATmega328"});
+    ASSERT_FALSE(path.isEmpty());
+    const QProcessEnvironment env = paced_board_environment();
+    // Each probe for the next board may wait the busy machine's time for its answer: the
+    // loader's wait after a reset, one second as built, is set longer, as a line would.
+    QProcess setup;
+    setup.setProcessEnvironment(env);
+    setup.start(QStringLiteral(ZARVIK_CLI_BINARY), {"-p", path, "-q", "configure", "16", "8", "start"});
+    ASSERT_TRUE(setup.waitForFinished(60000));
+    ASSERT_EQ(setup.exitCode(), 0) << setup.readAllStandardError().toStdString();
+    const QString log = QString::fromStdString(dir.file("log.jsonl"));
+    QProcess line;
+    line.setProcessEnvironment(env);
+    line.start(QStringLiteral(ZARVIK_CLI_BINARY),
+               {"-p", path, "--repeat", "--json", "--log", log, "write", "flash", ZARVIK_BLINK_HEX, "start"});
+    std::string seen;
+    auto saw = [&](const std::string& text, std::size_t times) {
+        const QDeadlineTimer deadline(120000);
+        auto count = [&] {
+            std::size_t n = 0;
+            for (std::size_t at = seen.find(text); at != std::string::npos; at = seen.find(text, at + 1)) ++n;
+            return n;
+        };
+        while (count() < times && !deadline.hasExpired()) {
+            if (line.waitForReadyRead(100)) seen += line.readAllStandardOutput().toStdString();
+        }
+        return count() >= times;
+    };
+    ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);  // the first board
+    std::size_t boards = 1;
+    for (const int after_ms : {300, 500, 1000}) {
+        ASSERT_TRUE(saw("\"operation\":\"start\"", boards)) << seen;
+        std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
+        ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
+        ++boards;
+    }
+    ASSERT_TRUE(saw("\"event\":\"verdict\"", boards)) << seen;
+    ::kill(static_cast<pid_t>(line.processId()), SIGINT);
+    ASSERT_TRUE(line.waitForFinished(60000));
+    EXPECT_EQ(line.exitCode(), 0);
+    seen += line.readAllStandardOutput().toStdString();
+    EXPECT_NE(seen.find("\"event\":\"summary\",\"passed\":4,\"failed\":0"), std::string::npos) << seen;
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(10000));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 #include <chrono>
 #include <string>
 
@@ -70,6 +72,24 @@ TEST(SimProcess, LatencyTimerHoldsBackTheNextAnswer) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     ::close(fd);
     EXPECT_TRUE(sim.stop_within(10'000));
+}
+
+// The help in the language asked for, as every program gives it, naming the signal that
+// presses the reset button.
+TEST(SimProcess, HelpSpeaksTheLanguageAskedForAndNamesTheResetSignal) {
+    struct Case {
+        const char* lang;
+        const char* says;
+    };
+    for (const Case& c : {Case{"ru", "SIGUSR1 нажимает кнопку сброса"}, Case{"en", "SIGUSR1 presses the reset button"}}) {
+        QProcess sim;
+        sim.start(QStringLiteral(ZARVIK_SIM_BINARY), {"--lang", c.lang, "--help"});
+        ASSERT_TRUE(sim.waitForFinished(30000));
+        EXPECT_EQ(sim.exitCode(), 0) << c.lang;
+        const std::string help = sim.readAllStandardOutput().toStdString();
+        EXPECT_NE(help.find(c.says), std::string::npos) << c.lang << "\n" << help;
+        EXPECT_NE(help.find("--lang"), std::string::npos) << c.lang;
+    }
 }
 
 }  // namespace
