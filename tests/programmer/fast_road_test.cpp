@@ -516,7 +516,8 @@ TEST(FastRoad, ASignatureWithAnotherPageSizeOrVersionKeepsThePlainRoad) {
     struct Case { const char* model; std::uint8_t version; std::uint8_t page_words; Road road; };
     for (const Case& c : {Case{"ATmega8", 2, 32, Road::Fast}, Case{"ATmega8", 2, 64, Road::Plain},
                           Case{"ATmega328", 2, 64, Road::Fast}, Case{"ATmega328", 2, 32, Road::Plain},
-                          Case{"ATmega328", 1, 64, Road::Plain}, Case{"ATmega328", 3, 64, Road::Plain}}) {
+                          Case{"ATmega328", 1, 64, Road::Plain}, Case{"ATmega328", 3, 64, Road::Fast},
+                          Case{"ATmega328", 4, 64, Road::Plain}}) {
         testing::SimBoard board(c.model, {}, LoaderKind::Ours);
         const std::uint32_t start = find_device_model(c.model)->loader_start;
         board.loader.flash()[start + 6] = c.version;
