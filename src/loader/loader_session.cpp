@@ -9,6 +9,14 @@
 namespace zarvik {
 namespace {
 
+SessionGreeting greeting_from(const std::array<std::uint8_t, kGreetingSize>& bytes) {
+    return SessionGreeting{bytes[0], bytes[1], load_le32(bytes.data() + 2)};
+}
+
+bool same_greeting(const SessionGreeting& a, const SessionGreeting& b) {
+    return a.version == b.version && a.page_words == b.page_words && a.clock_hz == b.clock_hz;
+}
+
 constexpr std::size_t kHeader = 4;
 constexpr std::size_t kCheckBytes = 4;
 
@@ -117,12 +125,9 @@ TransactionResult LoaderSession::open(std::uint8_t page_words, std::uint32_t loa
         if (auto failure = resync()) return failure;
     }
     const std::uint32_t at = loader_start + kGreetingOffset;
-    if (!link_.write(count_frame(session_command::kOpen, kGreetingSize, at))) {
-        return fail(TransactionFailure{session_command::kOpen, at, 0, 0, true});
-    }
     std::array<std::uint8_t, kGreetingSize> greeting{};
-    if (auto failure = answer(session_command::kOpen, at, greeting, kAnswerMarginMs)) return failure;
-    greeting_ = SessionGreeting{greeting[0], greeting[1], load_le32(greeting.data() + 2)};
+    if (auto failure = greet(greeting)) return failure;
+    greeting_ = greeting_from(greeting);
     if (!is_session_version(greeting_.version) || greeting_.page_words != page_words) {
         return fail(wrong_answer(session_command::kOpen, at, kHeader + kGreetingSize + kCheckBytes,
                                  static_cast<std::uint32_t>(greeting_.version << 8 | greeting_.page_words)));
@@ -132,6 +137,14 @@ TransactionResult LoaderSession::open(std::uint8_t page_words, std::uint32_t loa
         return switch_speed();
     }
     return std::nullopt;
+}
+
+TransactionResult LoaderSession::greet(std::array<std::uint8_t, kGreetingSize>& into) {
+    const std::uint32_t at = loader_start_ + kGreetingOffset;
+    if (!link_.write(count_frame(session_command::kOpen, kGreetingSize, at))) {
+        return fail(TransactionFailure{session_command::kOpen, at, 0, 0, true});
+    }
+    return answer(session_command::kOpen, at, into, kAnswerMarginMs);
 }
 
 TransactionResult LoaderSession::switch_speed() {
@@ -151,14 +164,16 @@ TransactionResult LoaderSession::switch_speed() {
         std::array<std::uint8_t, 0> none{};
         TransactionResult failure = answer(session_command::kSpeed, divisor, none, kAnswerMarginMs);
         if (!failure) {
-            if (port_->set_baud(baud)) speed_ = baud;
             // The ping at the new speed: the loader must answer there as it did.
-            const std::uint32_t at = loader_start_ + kGreetingOffset;
             std::array<std::uint8_t, kGreetingSize> again{};
-            if (speed_ == baud && link_.write(count_frame(session_command::kOpen, kGreetingSize, at))) {
-                failure = answer(session_command::kOpen, at, again, kAnswerMarginMs);
+            if (!port_->set_baud(baud)) {
+                failure = TransactionFailure{session_command::kOpen, loader_start_ + kGreetingOffset, 0, 0, false};
             } else {
-                failure = TransactionFailure{session_command::kOpen, at, 0, 0, false};
+                speed_ = baud;
+                failure = greet(again);
+                if (!failure && !same_greeting(greeting_from(again), greeting_)) {
+                    failure = TransactionFailure{session_command::kOpen, loader_start_ + kGreetingOffset, 0, 0, false};
+                }
             }
         }
         if (!failure) {

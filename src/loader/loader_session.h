@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -165,6 +166,8 @@ private:
     // Asks for the fastest speed both ends hold and pings there; on any failure goes
     // back to the base speed for the rest of the connection.
     TransactionResult switch_speed();
+    // Sends `Z 06` at the loader's start + 6 and reads the six bytes it answers.
+    TransactionResult greet(std::array<std::uint8_t, kGreetingSize>& into);
     // Whether the loader may be above the base speed: a recovery then starts with the
     // port at the base speed and the burst.
     bool may_be_fast() const { return port_ != nullptr && (speed_ != base_baud_ || asked_speed_); }
